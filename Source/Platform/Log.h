@@ -1,0 +1,51 @@
+// The two process-wide log channels (trace and error), their sinks and the assertion report.
+#pragma once
+
+#include <cstdarg>
+#include "Common/Types.h"
+
+// A sink receives one NUL-terminated text (never containing the line end itself) and adds
+// "\r\n" (files) or "\n" (console) when endLine is non-zero. Sinks may be called from any thread.
+typedef void (*LogSink)(const WideChar* text, void* context, uint8_t endLine);
+
+// Formats (the engine's wide printf, at most 8191 units) and writes one message on the trace /
+// error channel, preceded by the time stamp "%.4d/%.2d/%.2d-%.2d:%.2d:%.2d " and followed by a
+// line end. Without a sink the message goes to the debugger output (standard error here).
+// Takes no lock; any thread may log.
+void LogTrace(const WideChar* format, ...);
+void LogError(const WideChar* format, ...);
+void LogTraceV(const WideChar* format, va_list arguments);
+void LogErrorV(const WideChar* format, va_list arguments);
+
+// True when the trace and error channels have the same sink and the same context.
+bool LogChannelsShared();
+
+// The failure convention: the message on the trace channel, then on the error channel unless
+// both channels are shared.
+void LogFailure(const WideChar* format, ...);
+
+// Sinks. FileLogSink's context is the File* it writes to (unbuffered UTF-16LE);
+// ConsoleLogSink prints on standard output and ignores its context.
+void FileLogSink(const WideChar* text, void* context, uint8_t endLine);
+void ConsoleLogSink(const WideChar* text, void* context, uint8_t endLine);
+
+// Opens "<folder>/<name>-<suffix>-[Trace].log" and "...[Error].log" (UTF-16LE, BOM FF FE) and
+// routes the channels to them. An empty folder means the current directory, an empty name the
+// host executable's base name. A channel whose file cannot be created keeps its previous sink.
+void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar* name);
+
+// The routing done once per loader object: debugger attached -> debugger output; environment
+// "[VEXAL-DEBUG]" exactly "YES" -> console; otherwise the log files with the suffix "loader".
+void SetupLogChannels();
+
+// Routes both channels explicitly (tests and tools). Null sinks mean the debugger output.
+void SetLogSinks(LogSink traceSink, void* traceContext, LogSink errorSink, void* errorContext);
+
+// Writes "Build Date : %ls\r\nAssertion Failed : %ls\r\n%ls:%d" on the error channel and
+// returns; the caller carries on as if the check had passed unless it guards itself.
+void AssertFailed(const WideChar* expression, const WideChar* sourceFile, int32_t line);
+
+// Checks a condition; on failure reports the given expression text for the given module and
+// yields false so the caller can guard: if (!VEXAL_CHECK(p != _null, u"buffer != _null", kModule)) ...
+#define VEXAL_CHECK(condition, expressionText, moduleName) \
+    ((condition) ? true : (AssertFailed((expressionText), (moduleName), __LINE__), false))
