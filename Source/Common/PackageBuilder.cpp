@@ -1,0 +1,289 @@
+// Package files: stored header form, package key, block layout.
+#include "Source/Common/PackageBuilder.h"
+
+#include <initializer_list>
+
+#include "Source/Common/Memory.h"
+
+namespace {
+
+// The key every version-2 package carries is derived from this text and table.
+const char kKeyText[] = "7c41d09e2b5f83a6c0e9d4b17a2f6e35";
+const uint8_t kKeyTable[128] = {
+    0xAB, 0x2A, 0x9E, 0x86, 0xF3, 0x93, 0x25, 0x17, 0x4A, 0xE2, 0x13, 0x1F, 0xD8, 0x7D, 0x88, 0xAC,
+    0xDD, 0x50, 0x4D, 0x78, 0x9D, 0x93, 0x87, 0x55, 0x39, 0x85, 0x43, 0x5B, 0xC3, 0xF2, 0xD2, 0x58,
+    0x05, 0x75, 0x79, 0xCE, 0xF0, 0x74, 0x7E, 0x9B, 0x21, 0x7B, 0x89, 0xAA, 0x4C, 0xD1, 0x7C, 0xDE,
+    0xD1, 0x29, 0xDA, 0x1A, 0x7B, 0xC4, 0x9F, 0xF7, 0x04, 0xA9, 0x1C, 0x5A, 0x52, 0xA5, 0x2C, 0x8D,
+    0x45, 0xF5, 0x32, 0xE0, 0xAD, 0x56, 0xEE, 0xB5, 0x0C, 0x27, 0x90, 0x46, 0x77, 0x1D, 0x43, 0x11,
+    0x08, 0x09, 0xCA, 0x46, 0xC1, 0x29, 0xAE, 0x27, 0x4B, 0xDE, 0xEC, 0xD4, 0xE1, 0xA6, 0x3B, 0xB7,
+    0x42, 0xB5, 0x26, 0xC9, 0xB6, 0x90, 0x7B, 0x93, 0xC9, 0xAE, 0x75, 0x6D, 0x24, 0x21, 0x72, 0x4C,
+    0x95, 0xC5, 0xC3, 0x52, 0xBE, 0x12, 0x6A, 0x05, 0xEA, 0x32, 0x8F, 0xE2, 0x0C, 0xA0, 0x80, 0x0E,
+};
+
+constexpr uint32_t kTextBytes = VEXAL_HEADER_TEXT_UNITS * 2;
+
+void CopyText(char16_t* field, const WideChar* text) {
+    FillBytes(field, 0, kTextBytes);
+    for (int32_t i = 0; text != _null && i < VEXAL_HEADER_TEXT_UNITS - 1 && text[i] != 0; ++i) field[i] = text[i];
+}
+
+// Sequential little-endian writing and reading of the stored header.
+class HeaderWriter {
+public:
+    explicit HeaderWriter(uint8_t* output) : mOut(output) {}
+    void U32(uint32_t value) {
+        for (int i = 0; i < 4; ++i) *mOut++ = uint8_t(value >> (8 * i));
+    }
+    void U64(uint64_t value) {
+        U32(uint32_t(value));
+        U32(uint32_t(value >> 32));
+    }
+    void Text(const char16_t* text) {
+        for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
+            *mOut++ = uint8_t(text[i]);
+            *mOut++ = uint8_t(text[i] >> 8);
+        }
+    }
+    void Words(const uint32_t* words) {
+        for (int i = 0; i < 4; ++i) U32(words[i]);
+    }
+    uint8_t* mOut;
+};
+
+class HeaderReader {
+public:
+    HeaderReader(const uint8_t* data, uint32_t size) : mData(data), mLeft(size) {}
+    // Each field is read only when all its bytes are left; otherwise it stays as it was.
+    void U32(uint32_t& value) {
+        if (mLeft < 4) { mLeft = 0; return; }
+        value = uint32_t(mData[0]) | (uint32_t(mData[1]) << 8) | (uint32_t(mData[2]) << 16) | (uint32_t(mData[3]) << 24);
+        Skip(4);
+    }
+    void U64(uint64_t& value) {
+        if (mLeft < 8) { mLeft = 0; return; }
+        uint32_t low = 0, high = 0;
+        U32(low);
+        U32(high);
+        value = uint64_t(low) | (uint64_t(high) << 32);
+    }
+    void Text(char16_t* text) {
+        if (mLeft < kTextBytes) { mLeft = 0; return; }
+        for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) text[i] = char16_t(mData[2 * i] | (mData[2 * i + 1] << 8));
+        Skip(kTextBytes);
+    }
+    void Words(uint32_t* words) {
+        if (mLeft < 16) { mLeft = 0; return; }
+        for (int i = 0; i < 4; ++i) U32(words[i]);
+    }
+
+private:
+    void Skip(uint32_t count) {
+        mData += count;
+        mLeft -= count;
+    }
+    const uint8_t* mData;
+    uint32_t mLeft;
+};
+
+bool IsSeparator(WideChar unit) { return unit == u'/' || unit == u'\\'; }
+
+} // namespace
+
+PackageBuilder::PackageBuilder() : mEntryCount(0) {
+    FillBytes(&mHeader, 0, sizeof(mHeader));
+    mHeader.magic = VEXAL_PACKAGE_MAGIC;
+    mHeader.version = 2;
+    Digest key = KeyDigest();
+    mHeader.key[0] = key.a;
+    mHeader.key[1] = key.b;
+    mHeader.key[2] = key.c;
+    mHeader.key[3] = key.d;
+}
+
+PackageBuilder::~PackageBuilder() = default;
+
+void PackageBuilder::SetName(const WideChar* name) { CopyText(mHeader.name, name); }
+void PackageBuilder::SetCacheName(const WideChar* cacheName) { CopyText(mHeader.cacheName, cacheName); }
+
+bool PackageBuilder::AddBlock(const WideChar* fileName, Buffer& block, const Digest& digest) {
+    if (mEntryCount >= VEXAL_MODULE_COUNT) return false;
+    ModuleEntry& entry = mHeader.modules[mEntryCount];
+    CopyText(entry.fileName, fileName);
+    entry.digest[0] = digest.a;
+    entry.digest[1] = digest.b;
+    entry.digest[2] = digest.c;
+    entry.digest[3] = digest.d;
+    entry.offset = 0;
+    entry.size = block.GetSize();
+    mBlocks[mEntryCount].Swap(block);
+    ++mEntryCount;
+    return true;
+}
+
+bool PackageBuilder::AddModule(const WideChar* fileName, const void* content, uint32_t size, PackMethod method,
+                               int32_t level) {
+    if (mEntryCount >= VEXAL_MODULE_COUNT) return false;
+    Buffer block;
+    if (!PackBuffer(method, level, content, size, block)) return false;
+    return AddBlock(fileName, block, ComputeDigest(content, size));
+}
+
+bool PackageBuilder::AddPlainModule(const WideChar* fileName, const void* content, uint32_t size) {
+    if (mEntryCount >= VEXAL_MODULE_COUNT) return false;
+    Buffer block;
+    if (size != 0 && !block.Set(content, size, true)) return false;
+    return AddBlock(fileName, block, ComputeDigest(content, size));
+}
+
+bool PackageBuilder::AddEntry(const WideChar* fileName) {
+    Buffer empty;
+    return AddBlock(fileName, empty, Digest{0, 0, 0, 0});
+}
+
+bool PackageBuilder::SetDataBlock(int32_t index, const WideChar* name, const void* content, uint32_t size) {
+    if (index < 0 || index > 1) return false;
+    Buffer& block = mDataBlocks[index];
+    block.Clear();
+    if (size != 0 && !block.Set(content, size, true)) return false;
+    DataBlockEntry& entry = index == 0 ? mHeader.blockA : mHeader.blockB;
+    FillBytes(&entry, 0, sizeof(entry));
+    CopyText(entry.name, name);
+    entry.size = size;
+    Digest digest = ComputeDigest(content, size);
+    entry.digest[0] = digest.a;
+    entry.digest[1] = digest.b;
+    entry.digest[2] = digest.c;
+    entry.digest[3] = digest.d;
+    return true;
+}
+
+bool PackageBuilder::Finish(Buffer& output) {
+    uint64_t position = StoredHeaderSize(mHeader.version);
+    for (uint32_t i = 0; i < mEntryCount; ++i) {
+        mHeader.modules[i].offset = uint32_t(position);
+        mHeader.modules[i].size = mBlocks[i].GetSize();
+        position += mBlocks[i].GetSize();
+    }
+    DataBlockEntry* dataEntries[2] = {&mHeader.blockA, &mHeader.blockB};
+    for (int32_t i = 0; i < 2; ++i) {
+        if (mDataBlocks[i].GetSize() == 0) continue;
+        dataEntries[i]->number = position;
+        dataEntries[i]->size = mDataBlocks[i].GetSize();
+        position += mDataBlocks[i].GetSize();
+    }
+    if (position >= 0xFFFFFFFFull) return false;
+    Buffer package;
+    if (!package.Allocate(uint32_t(position))) return false;
+    uint8_t* out = package.GetData();
+    out += WriteHeader(mHeader, out);
+    for (uint32_t i = 0; i < mEntryCount; ++i) {
+        if (mBlocks[i].GetSize() == 0) continue;
+        CopyBytes(out, mBlocks[i].GetData(), mBlocks[i].GetSize());
+        out += mBlocks[i].GetSize();
+    }
+    for (int32_t i = 0; i < 2; ++i) {
+        if (mDataBlocks[i].GetSize() == 0) continue;
+        CopyBytes(out, mDataBlocks[i].GetData(), mDataBlocks[i].GetSize());
+        out += mDataBlocks[i].GetSize();
+    }
+    output.Swap(package);
+    return true;
+}
+
+uint32_t PackageBuilder::StoredHeaderSize(uint32_t version) {
+    return version == 2 ? VEXAL_HEADER_SIZE : VEXAL_HEADER_SIZE_NO_KEY;
+}
+
+uint32_t PackageBuilder::WriteHeader(const PackageHeader& header, uint8_t* output) {
+    HeaderWriter writer(output);
+    writer.U32(header.magic);
+    writer.U32(header.version);
+    writer.Text(header.name);
+    writer.Text(header.cacheName);
+    writer.U32(header.extra);
+    if (header.version == 2) writer.Words(header.key);
+    for (const ModuleEntry& entry : header.modules) {
+        writer.Text(entry.fileName);
+        writer.Words(entry.digest);
+        writer.U32(entry.offset);
+        writer.U32(entry.size);
+    }
+    for (const DataBlockEntry* block : {&header.blockA, &header.blockB}) {
+        writer.Text(block->name);
+        writer.U64(block->number);
+        writer.U64(block->size);
+        writer.U32(block->value1);
+        writer.U32(block->value2);
+        writer.Words(block->digest);
+    }
+    writer.Text(header.tailName);
+    return uint32_t(writer.mOut - output);
+}
+
+bool PackageBuilder::ReadHeader(const uint8_t* data, uint32_t size, PackageHeader& header) {
+    FillBytes(&header, 0, sizeof(header));
+    if (data == _null || size < 8) return false;
+    HeaderReader reader(data, size);
+    reader.U32(header.magic);
+    reader.U32(header.version);
+    reader.Text(header.name);
+    reader.Text(header.cacheName);
+    reader.U32(header.extra);
+    if (header.version == 2) reader.Words(header.key);
+    for (ModuleEntry& entry : header.modules) {
+        reader.Text(entry.fileName);
+        reader.Words(entry.digest);
+        reader.U32(entry.offset);
+        reader.U32(entry.size);
+    }
+    for (DataBlockEntry* block : {&header.blockA, &header.blockB}) {
+        reader.Text(block->name);
+        reader.U64(block->number);
+        reader.U64(block->size);
+        reader.U32(block->value1);
+        reader.U32(block->value2);
+        reader.Words(block->digest);
+    }
+    reader.Text(header.tailName);
+    constexpr int32_t last = VEXAL_HEADER_TEXT_UNITS - 1;
+    header.name[last] = 0;
+    header.cacheName[last] = 0;
+    header.blockA.name[last] = 0;
+    header.blockB.name[last] = 0;
+    header.tailName[last] = 0;
+    return true;
+}
+
+Digest PackageBuilder::KeyDigest() {
+    constexpr uint32_t textLength = sizeof(kKeyText) - 1;
+    uint8_t bytes[16];
+    for (uint32_t i = 0; i < 16; ++i) {
+        uint8_t c = uint8_t(kKeyText[i % textLength]);
+        bytes[i] = uint8_t(kKeyTable[c & 0x7F] ^ c);
+    }
+    return ComputeDigest(bytes, sizeof(bytes));
+}
+
+uint32_t PackageBuilder::ExpectedPackageSize(const PackageHeader& header) {
+    uint32_t size = VEXAL_HEADER_SIZE;
+    if (header.version == 1) size -= 16;
+    for (const ModuleEntry& entry : header.modules) size += entry.size;
+    size += uint32_t(header.blockA.size);
+    size += uint32_t(header.blockB.size);
+    return size;
+}
+
+bool PackageBuilder::IsSafeFileName(const WideChar* fileName) {
+    if (fileName == _null || fileName[0] == 0 || fileName[0] == u'@') return true;
+    if (IsSeparator(fileName[0])) return false;
+    // Walk the components; ".." anywhere climbs out of the cache folder.
+    int32_t start = 0;
+    for (int32_t i = 0;; ++i) {
+        WideChar unit = i < VEXAL_HEADER_TEXT_UNITS ? fileName[i] : 0;
+        if (unit == 0 || IsSeparator(unit)) {
+            if (i - start == 2 && fileName[start] == u'.' && fileName[start + 1] == u'.') return false;
+            if (unit == 0) return true;
+            start = i + 1;
+        }
+    }
+}

@@ -1,0 +1,76 @@
+// Writing and reading package files: the header in its stored form, the package key, and a
+// builder that packs module contents into blocks behind the header.
+#pragma once
+
+#include "Common/Types.h"
+#include "Source/Common/Buffer.h"
+#include "Source/Common/Decompress.h"
+#include "Source/Common/Digest.h"
+#include "Vexal3DLoader.h"
+
+// Builds a package in memory: entries are added in order (at most eight), then Finish lays out
+// the blocks behind the header and writes the whole file. The header record stays open for
+// changes until Finish and after it (tests break packages on purpose), and WriteHeader can then
+// write it over the start of a finished package. Not thread-safe; one builder per package.
+class PackageBuilder {
+public:
+    // A version-2 header with the package magic and the package key; every other field zero.
+    PackageBuilder();
+    ~PackageBuilder();
+    PackageBuilder(const PackageBuilder&) = delete;
+    PackageBuilder& operator=(const PackageBuilder&) = delete;
+
+    // The record that will be stored. Offsets of entries and blocks are recomputed by Finish.
+    PackageHeader& Header() { return mHeader; }
+    const PackageHeader& Header() const { return mHeader; }
+    uint32_t GetEntryCount() const { return mEntryCount; }
+
+    // Sets the version; 2 stores the key, any other value leaves it out (a 1116-byte header).
+    void SetVersion(uint32_t version) { mHeader.version = version; }
+    // Copies at most 31 units of the text into the field (NUL-terminated).
+    void SetName(const WideChar* name);
+    void SetCacheName(const WideChar* cacheName);
+
+    // Adds the next module entry named fileName (at most 31 units are stored) whose file holds
+    // content: the block is content packed with method at level (see PackBuffer), the digest is
+    // that of content. False (nothing added) when eight entries exist or packing fails.
+    bool AddModule(const WideChar* fileName, const void* content, uint32_t size, PackMethod method, int32_t level);
+    // The same with the content stored as it is (a block the loader takes as plain data).
+    bool AddPlainModule(const WideChar* fileName, const void* content, uint32_t size);
+    // Adds an entry without a block: size 0, digest all zero (fileName usually begins with "@").
+    bool AddEntry(const WideChar* fileName);
+    // Sets data block A (index 0) or B (index 1): stored unpacked after the module blocks; its
+    // number is its offset in the package, its size and digest those of content.
+    bool SetDataBlock(int32_t index, const WideChar* name, const void* content, uint32_t size);
+
+    // Lays the blocks out (module blocks in entry order right after the stored header, then block
+    // A, then block B), fills offsets and sizes into the header and writes header and blocks into
+    // output (replacing its contents). False when the package would reach 4 GiB or memory runs out.
+    bool Finish(Buffer& output);
+
+    // The header in its stored form: 1132 bytes for version 2, else 1116 (no key). Writes into
+    // output, which must hold StoredHeaderSize bytes; returns the number of bytes written.
+    static uint32_t WriteHeader(const PackageHeader& header, uint8_t* output);
+    static uint32_t StoredHeaderSize(uint32_t version);
+    // Reads a header the way the loader does: sequentially from data, version 2 with the key,
+    // any other version without; each field only if its bytes are all there (missing fields stay
+    // zero). Forces the last unit of every text to 0. Returns false when size is below 8.
+    static bool ReadHeader(const uint8_t* data, uint32_t size, PackageHeader& header);
+    // The 16 bytes the loader expects in a version-2 header's key field, as digest words.
+    static Digest KeyDigest();
+    // 1132 (1116 for version 1) plus every entry's size plus the low 32 bits of both data block
+    // sizes, in 32-bit arithmetic as the loader computes it.
+    static uint32_t ExpectedPackageSize(const PackageHeader& header);
+    // True when a module file name can be written safely below the current directory: not
+    // absolute ("/" or "\" first, or a drive letter), no "." or ".." component, no empty
+    // component. Entries without a file (empty, or "@" first) are always safe.
+    static bool IsSafeFileName(const WideChar* fileName);
+
+private:
+    bool AddBlock(const WideChar* fileName, Buffer& block, const Digest& digest);
+
+    PackageHeader mHeader;
+    uint32_t mEntryCount;
+    Buffer mBlocks[VEXAL_MODULE_COUNT];
+    Buffer mDataBlocks[2];
+};
