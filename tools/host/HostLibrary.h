@@ -1,0 +1,35 @@
+// The loader library as the host sees it: loaded with dlopen, its eight exports looked up.
+#pragma once
+
+#include <string>
+
+#include "Vexal3DLoader.h"
+
+class HostLibrary {
+public:
+    HostLibrary() = default;
+    ~HostLibrary();
+    HostLibrary(const HostLibrary&) = delete;
+    HostLibrary& operator=(const HostLibrary&) = delete;
+
+    // Loads the library and looks up all eight exports. False with a one-line reason in error
+    // when the file cannot be loaded or an export is missing (nothing stays loaded then).
+    bool Load(const std::string& path, std::string& error);
+    // Unloads the library; the entry points become none. Safe to call twice.
+    void Unload();
+
+    decltype(&_VexalCreate) mCreate = nullptr;
+    decltype(&_VexalDelete) mDelete = nullptr;
+    decltype(&_VexalSetup) mSetup = nullptr;
+    decltype(&_VexalStart) mStart = nullptr;
+    decltype(&_VexalUpdate) mUpdate = nullptr;
+    decltype(&_VexalRender) mRender = nullptr;
+    decltype(&_VexalMessage) mMessage = nullptr;
+    decltype(&_VexalProgress) mProgress = nullptr;
+
+private:
+    void* mHandle = nullptr;
+};
+
+// The folder of the running executable ("" when /proc/self/exe cannot be read).
+std::string ExecutableFolder();

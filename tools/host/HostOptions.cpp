@@ -1,0 +1,152 @@
+// Command line of vexal-host.
+#include "HostOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool ReadInteger(const char* text, long minimum, long maximum, long& value) {
+    if (text == nullptr || *text == 0) return false;
+    errno = 0;
+    char* end = nullptr;
+    long read = strtol(text, &end, 10);
+    if (errno != 0 || *end != 0 || read < minimum || read > maximum) return false;
+    value = read;
+    return true;
+}
+
+bool ReadSeconds(const char* text, double& value) {
+    if (text == nullptr || *text == 0) return false;
+    errno = 0;
+    char* end = nullptr;
+    double read = strtod(text, &end);
+    if (errno != 0 || *end != 0 || !(read >= 0.0) || read > 1e9) return false;
+    value = read;
+    return true;
+}
+
+bool ReadSize(const char* text, int32_t& width, int32_t& height) {
+    const char* x = text ? strchr(text, 'x') : nullptr;
+    if (x == nullptr) return false;
+    std::string left(text, size_t(x - text));
+    long w = 0, h = 0;
+    if (!ReadInteger(left.c_str(), 1, 16384, w) || !ReadInteger(x + 1, 1, 16384, h)) return false;
+    width = int32_t(w);
+    height = int32_t(h);
+    return true;
+}
+
+} // namespace
+
+const char* HostUsageText() {
+    return "usage: vexal-host [options] [name=value ...]\n"
+           "  --library PATH           loader library (default: Vexal3DLoader-Flash.so beside this program)\n"
+           "  --size WxH               window size (default 1280x720)\n"
+           "  --headless               no window: the loader gets a null window\n"
+           "  --fps N                  update and render rate (default 60)\n"
+           "  --seconds S              stop after S seconds (default: when the window closes)\n"
+           "  --until-ready            stop half a second after the progress has reached 1\n"
+           "  --run-mode N             the loader's run mode (default 0)\n"
+           "  --cwd DIR                run in DIR, the module cache (created when missing)\n"
+           "  --screenshot FILE@S      write a PNG of the window after S seconds (repeatable)\n"
+           "  name=value               a launch parameter, passed in order (the value may be empty)\n";
+}
+
+bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        std::string option = arg;
+        // Options that take a value accept both "--name value" and "--name=value".
+        std::string inlineValue;
+        bool hasInline = false;
+        if (option.rfind("--", 0) == 0) {
+            size_t equals = option.find('=');
+            if (equals != std::string::npos) {
+                inlineValue = option.substr(equals + 1);
+                option.resize(equals);
+                hasInline = true;
+            }
+        }
+        auto takeValue = [&](const char*& value) -> bool {
+            if (hasInline) {
+                value = argv[i] + option.size() + 1;
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = option + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        const char* value = nullptr;
+        if (option == "--help" || option == "-h") {
+            options.mHelp = true;
+            return true;
+        } else if (option == "--headless" && !hasInline) {
+            options.mHeadless = true;
+        } else if (option == "--until-ready" && !hasInline) {
+            options.mUntilReady = true;
+        } else if (option == "--library") {
+            if (!takeValue(value)) return false;
+            options.mLibrary = value;
+            if (options.mLibrary.empty()) { error = "--library needs a path"; return false; }
+        } else if (option == "--size") {
+            if (!takeValue(value)) return false;
+            if (!ReadSize(value, options.mWidth, options.mHeight)) {
+                error = std::string("--size expects WxH, got \"") + value + "\"";
+                return false;
+            }
+        } else if (option == "--fps") {
+            if (!takeValue(value)) return false;
+            long fps = 0;
+            if (!ReadInteger(value, 1, 1000, fps)) {
+                error = std::string("--fps expects 1..1000, got \"") + value + "\"";
+                return false;
+            }
+            options.mFps = int32_t(fps);
+        } else if (option == "--seconds") {
+            if (!takeValue(value)) return false;
+            if (!ReadSeconds(value, options.mSeconds)) {
+                error = std::string("--seconds expects a non-negative number, got \"") + value + "\"";
+                return false;
+            }
+        } else if (option == "--run-mode") {
+            if (!takeValue(value)) return false;
+            long mode = 0;
+            if (!ReadInteger(value, 0, 0xFFFFFFFFL, mode)) {
+                error = std::string("--run-mode expects a number, got \"") + value + "\"";
+                return false;
+            }
+            options.mRunMode = uint32_t(mode);
+        } else if (option == "--cwd") {
+            if (!takeValue(value)) return false;
+            options.mWorkingDirectory = value;
+            if (options.mWorkingDirectory.empty()) { error = "--cwd needs a folder"; return false; }
+        } else if (option == "--screenshot") {
+            if (!takeValue(value)) return false;
+            std::string text = value;
+            size_t at = text.rfind('@');
+            HostScreenshot shot;
+            if (at == std::string::npos || at == 0 || !ReadSeconds(text.c_str() + at + 1, shot.mSeconds)) {
+                error = "--screenshot expects FILE@SECONDS, got \"" + text + "\"";
+                return false;
+            }
+            shot.mPath = text.substr(0, at);
+            options.mScreenshots.push_back(shot);
+        } else if (option.rfind("-", 0) == 0) {
+            error = "unknown option " + option;
+            return false;
+        } else {
+            const char* equals = strchr(arg, '=');
+            if (equals == nullptr || equals == arg) {
+                error = std::string("a launch parameter is written name=value, got \"") + arg + "\"";
+                return false;
+            }
+            options.mParameters.emplace_back(std::string(arg, size_t(equals - arg)), std::string(equals + 1));
+        }
+    }
+    return true;
+}

@@ -1,0 +1,37 @@
+// Command line of vexal-host: options and the launch parameters it passes to the loader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One "--screenshot FILE@SECONDS": a PNG of the window written once the run has lasted that long.
+struct HostScreenshot {
+    std::string mPath;
+    double mSeconds = 0.0;
+    bool mTaken = false;
+};
+
+struct HostOptions {
+    std::string mLibrary;            // empty: Vexal3DLoader-Flash.so beside the executable
+    bool mHeadless = false;          // null window, no display connection
+    int32_t mWidth = 1280;
+    int32_t mHeight = 720;
+    int32_t mFps = 60;
+    double mSeconds = -1.0;          // below 0: run until the window closes (or a signal)
+    uint32_t mRunMode = 0;
+    std::string mWorkingDirectory;   // the module cache; empty keeps the current directory
+    bool mUntilReady = false;        // stop shortly after the progress has reached 1
+    std::vector<HostScreenshot> mScreenshots;
+    // name=value pairs in the order given; a value may be empty.
+    std::vector<std::pair<std::string, std::string>> mParameters;
+    bool mHelp = false;
+};
+
+// Reads argv[1..argc-1] into options. On a usage error returns false with a one-line reason in
+// error (options then hold what was read so far). "--help" sets mHelp and returns true.
+bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
+
+// The usage text printed for --help and after a usage error.
+const char* HostUsageText();

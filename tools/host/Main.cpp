@@ -1,0 +1,198 @@
+// vexal-host: the launcher. Loads the loader library, gives it a window (or none), passes the
+// launch parameters and drives it until the time is up or the window closes.
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "HostLibrary.h"
+#include "HostOptions.h"
+#include "HostText.h"
+#include "HostWindow.h"
+
+namespace {
+
+volatile sig_atomic_t gStopRequested = 0;
+void RequestStop(int) { gStopRequested = 1; }
+
+int64_t NowNanoseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Bytes the process has read so far, sockets included: the loader offers no speed figure of its
+// own through its exports, so the host shows its own input rate.
+uint64_t BytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return 0;
+}
+
+// Creates the folder and its parents (like mkdir -p).
+bool MakeFolders(const std::string& path) {
+    std::string partial;
+    size_t position = 0;
+    while (position != std::string::npos) {
+        position = path.find('/', position + 1);
+        partial = path.substr(0, position);
+        if (partial.empty()) continue;
+        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+constexpr int64_t kSecond = 1000000000;
+constexpr int64_t kReadyLinger = kSecond / 2;
+
+} // namespace
+
+int main(int argc, char** argv) {
+    HostOptions options;
+    std::string error;
+    if (!ParseHostOptions(argc, argv, options, error)) {
+        fprintf(stderr, "vexal-host: %s\n%s", error.c_str(), HostUsageText());
+        return 2;
+    }
+    if (options.mHelp) {
+        fputs(HostUsageText(), stdout);
+        return 0;
+    }
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    // The library path is resolved before changing folder, so a relative --library still works.
+    std::string libraryPath = options.mLibrary;
+    if (libraryPath.empty()) libraryPath = ExecutableFolder() + "/Vexal3DLoader-Flash.so";
+    else if (libraryPath.find('/') == std::string::npos) libraryPath = "./" + libraryPath;
+    if (libraryPath[0] != '/') {
+        char folder[4096];
+        if (getcwd(folder, sizeof(folder)) != nullptr) libraryPath = std::string(folder) + "/" + libraryPath;
+    }
+    for (HostScreenshot& shot : options.mScreenshots) {
+        if (shot.mPath[0] != '/') {
+            char folder[4096];
+            if (getcwd(folder, sizeof(folder)) != nullptr) shot.mPath = std::string(folder) + "/" + shot.mPath;
+        }
+    }
+    if (!options.mWorkingDirectory.empty()) {
+        if (!MakeFolders(options.mWorkingDirectory) || chdir(options.mWorkingDirectory.c_str()) != 0) {
+            fprintf(stderr, "vexal-host: cannot use the folder %s: %s\n", options.mWorkingDirectory.c_str(),
+                    strerror(errno));
+            return 1;
+        }
+    }
+
+    HostLibrary library;
+    if (!library.Load(libraryPath, error)) {
+        fprintf(stderr, "vexal-host: %s\n", error.c_str());
+        return 1;
+    }
+
+    HostWindow window;
+    if (!options.mHeadless && !window.Open(options.mWidth, options.mHeight, "Vexal3D", error)) {
+        fprintf(stderr, "vexal-host: %s, running headless\n", error.c_str());
+        options.mHeadless = true;
+    }
+    VexalWindow handle = options.mHeadless ? 0 : window.Handle();
+
+    signal(SIGINT, RequestStop);
+    signal(SIGTERM, RequestStop);
+
+    const int64_t start = NowNanoseconds();
+    library.mCreate(handle, nullptr, nullptr, nullptr, options.mRunMode);
+    for (const auto& parameter : options.mParameters) {
+        std::u16string name = WideFromUtf8(parameter.first);
+        std::u16string value = WideFromUtf8(parameter.second);
+        library.mSetup(name.c_str(), value.c_str());
+    }
+    library.mStart();
+
+    const int64_t framePeriod = kSecond / options.mFps;
+    int64_t lastUpdate = NowNanoseconds();
+    int64_t nextFrame = lastUpdate;
+    int64_t nextReport = start + kSecond;
+    int64_t readyAt = -1;
+    int64_t longestUpdate = 0;
+    uint64_t bytesAtReport = BytesRead();
+    std::vector<HostMessage> messages;
+
+    while (gStopRequested == 0) {
+        messages.clear();
+        window.Pump(messages);
+        for (const HostMessage& message : messages) library.mMessage(nullptr, message.mId, message.mWParam, message.mLParam);
+        if (window.IsClosed()) break;
+
+        int64_t now = NowNanoseconds();
+        if (now >= nextFrame) {
+            // Whole milliseconds only; the remainder is carried into the next update.
+            uint32_t elapsed = uint32_t(std::min<int64_t>((now - lastUpdate) / 1000000, 0xFFFFFFFF));
+            lastUpdate += int64_t(elapsed) * 1000000;
+            int64_t before = NowNanoseconds();
+            library.mUpdate(nullptr, elapsed);
+            longestUpdate = std::max(longestUpdate, NowNanoseconds() - before);
+            library.mRender();
+            nextFrame += framePeriod;
+            if (nextFrame < now) nextFrame = now + framePeriod;
+
+            now = NowNanoseconds();
+            float progress = library.mProgress();
+            if (progress >= 1.0f && readyAt < 0) {
+                readyAt = now;
+                printf("ready after %.3f s\n", double(now - start) / 1e9);
+            }
+            if (now >= nextReport) {
+                uint64_t bytes = BytesRead();
+                double seconds = double(now - nextReport + kSecond) / 1e9;
+                printf("progress %.3f speed %.1f\n", double(progress), double(bytes - bytesAtReport) / 1000.0 / seconds);
+                bytesAtReport = bytes;
+                nextReport = now + kSecond;
+            }
+            for (HostScreenshot& shot : options.mScreenshots) {
+                if (shot.mTaken || now - start < int64_t(shot.mSeconds * 1e9)) continue;
+                shot.mTaken = true;
+                if (options.mHeadless) {
+                    fprintf(stderr, "vexal-host: no window to take %s from\n", shot.mPath.c_str());
+                } else if (!window.Screenshot(shot.mPath, error)) {
+                    fprintf(stderr, "vexal-host: screenshot %s failed: %s\n", shot.mPath.c_str(), error.c_str());
+                } else {
+                    printf("screenshot %s\n", shot.mPath.c_str());
+                }
+            }
+            if (options.mSeconds >= 0.0 && now - start >= int64_t(options.mSeconds * 1e9)) break;
+            if (options.mUntilReady && readyAt >= 0 && now - readyAt >= kReadyLinger) break;
+        }
+
+        // Sleep until the next frame, waking early for window events.
+        int64_t wait = nextFrame - NowNanoseconds();
+        if (wait > 0) {
+            pollfd descriptor = {window.ConnectionFd(), POLLIN, 0};
+            int timeout = int((wait + 999999) / 1000000);
+            if (descriptor.fd >= 0) poll(&descriptor, 1, timeout);
+            else {
+                timespec pause = {time_t(wait / kSecond), long(wait % kSecond)};
+                nanosleep(&pause, nullptr);
+            }
+        }
+    }
+
+    printf("final progress %.3f\n", double(library.mProgress()));
+    library.mDelete(handle);
+    printf("longest update %.1f ms\n", double(longestUpdate) / 1e6);
+    window.Close();
+    library.Unload();
+    return 0;
+}
