@@ -69,6 +69,12 @@ public:
     bool operator!=(const String& other) const { return Compare(other.mData, true) != 0; }
 
 private:
+    // Gives a borrowed text private storage before an in-place change; false when empty or
+    // when the heap refuses.
+    bool MakeWritable();
+    // First occurrence of text at or after start; -1 when absent or text is empty.
+    int32_t FindFrom(const WideChar* text, int32_t start, bool exact) const;
+
     WideChar* mData;
     int32_t mLength;
     uint32_t mCapacity;

@@ -18,6 +18,11 @@ char* Utf16ToUtf8(char* output, int32_t outputSize, const WideChar* input, int32
 // sequence cut by the end of the input is dropped. At most outputSize - 1 units.
 WideChar* Utf8ToUtf16(WideChar* output, int32_t outputSize, const char* input, int32_t inputCount = -1,
                       int32_t* outLength = _null, bool* truncated = _null);
+// The number of units Utf8ToUtf16 makes of the input (no output limit); 0 for a missing input.
+int32_t Utf8ToUtf16Count(const char* input, int32_t inputCount = -1);
+// Through the C library's locale conversion of the current LC_CTYPE (UTF-16 surrogate pairs
+// joined); a character the locale cannot express becomes "?", and a character is never written
+// in part: the output is cut before one that does not fit.
 char* WideToAnsi(char* output, int32_t outputSize, const WideChar* input, int32_t inputCount = -1,
                  int32_t* outLength = _null);
 WideChar* AnsiToWide(WideChar* output, int32_t outputSize, const char* input, int32_t inputCount = -1,

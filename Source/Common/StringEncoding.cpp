@@ -1,0 +1,258 @@
+// UTF-16 <-> UTF-8 with the engine's own converter, and UTF-16 <-> the locale's multibyte text.
+#include "Source/Common/StringEncoding.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cwchar>
+#include "Source/Platform/Log.h"
+
+namespace {
+
+const WideChar kModule[] = u"Source/Common/StringEncoding";
+
+// Bytes (or units) of input before its terminator, reading no more than count (-1: no limit).
+template <typename Unit>
+int32_t InputLength(const Unit* input, int32_t count) {
+    int32_t length = 0;
+    if (count < 0) {
+        while (input[length] != 0) ++length;
+    } else {
+        while (length < count && input[length] != 0) ++length;
+    }
+    return length;
+}
+
+// A missing input gives an empty, terminated result (allocated when no output was given).
+template <typename Unit>
+Unit* EmptyResult(Unit* output, int32_t outputSize, int32_t* outLength) {
+    if (outLength) *outLength = 0;
+    if (output == _null) {
+        output = static_cast<Unit*>(std::malloc(sizeof(Unit)));
+        if (output) output[0] = 0;
+    } else if (outputSize > 0) {
+        output[0] = 0;
+    }
+    return output;
+}
+
+int32_t Utf8Size(WideChar unit) { return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3; }
+
+// Encodes into output (room for outputSize bytes including the terminator); a null output only
+// counts. Returns the bytes written without the terminator.
+int32_t EncodeUtf8(char* output, int32_t outputSize, const WideChar* input, int32_t length, bool* cut) {
+    int32_t limit = outputSize - 1;
+    int32_t written = 0;
+    *cut = false;
+    for (int32_t i = 0; i < length; ++i) {
+        WideChar unit = input[i];
+        int32_t size = Utf8Size(unit);
+        if (int64_t(written) + size > limit) {
+            *cut = true;
+            break;
+        }
+        if (output) {
+            char* out = output + written;
+            if (size == 1) {
+                out[0] = char(unit);
+            } else if (size == 2) {
+                out[0] = char(0xC0 | (unit >> 6));
+                out[1] = char(0x80 | (unit & 0x3F));
+            } else {
+                out[0] = char(0xE0 | (unit >> 12));
+                out[1] = char(0x80 | ((unit >> 6) & 0x3F));
+                out[2] = char(0x80 | (unit & 0x3F));
+            }
+        }
+        written += size;
+    }
+    if (output && outputSize > 0) output[written] = 0;
+    return written;
+}
+
+// Decodes length bytes into at most outputSize - 1 units (a null output only counts, without a
+// limit). Returns the units written without the terminator.
+int32_t DecodeUtf8(WideChar* output, int32_t outputSize, const char* input, int32_t length, bool* cut) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(input);
+    int32_t limit = output ? outputSize - 1 : INT32_MAX;
+    int32_t written = 0;
+    *cut = false;
+    int32_t i = 0;
+    while (i < length) {
+        unsigned lead = bytes[i];
+        WideChar unit;
+        if (lead < 0x80) {
+            unit = WideChar(lead);
+            i += 1;
+        } else if ((lead & 0xE0) == 0xC0) {
+            if (length - i < 2) break;  // cut by the end of the input: dropped
+            unit = WideChar(((lead & 0x1F) << 6) | (bytes[i + 1] & 0x3F));
+            i += 2;
+        } else if ((lead & 0xF0) == 0xE0) {
+            if (length - i < 3) break;
+            unit = WideChar(((lead & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F));
+            i += 3;
+        } else {
+            i += 1;  // a stray continuation byte or a 4-byte lead
+            continue;
+        }
+        if (written >= limit) {
+            *cut = true;
+            break;
+        }
+        if (output) output[written] = unit;
+        ++written;
+    }
+    if (output && outputSize > 0) output[written] = 0;
+    return written;
+}
+
+// One character of UTF-16 text starting at input[i] (a surrogate pair joined when complete);
+// advances i.
+char32_t NextCodePoint(const WideChar* input, int32_t length, int32_t& i) {
+    char32_t unit = input[i++];
+    if (unit >= 0xD800 && unit < 0xDC00 && i < length && input[i] >= 0xDC00 && input[i] < 0xE000)
+        return 0x10000 + ((unit - 0xD800) << 10) + (input[i++] - 0xDC00);
+    return unit;
+}
+
+// Locale multibyte encoding; a null output only counts. Characters the locale cannot express
+// become "?"; a character never goes out in part.
+int32_t EncodeLocale(char* output, int32_t outputSize, const WideChar* input, int32_t length) {
+    int32_t limit = output ? outputSize - 1 : INT32_MAX;
+    int32_t written = 0;
+    std::mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    for (int32_t i = 0; i < length;) {
+        char32_t codePoint = NextCodePoint(input, length, i);
+        size_t size = std::wcrtomb(bytes, wchar_t(codePoint), &state);
+        if (size == size_t(-1)) {
+            state = std::mbstate_t{};
+            bytes[0] = '?';
+            size = 1;
+        }
+        if (int64_t(written) + int64_t(size) > limit) break;
+        if (output)
+            for (size_t b = 0; b < size; ++b) output[written + int32_t(b)] = bytes[b];
+        written += int32_t(size);
+    }
+    if (output && outputSize > 0) output[written] = 0;
+    return written;
+}
+
+int32_t DecodeLocale(WideChar* output, int32_t outputSize, const char* input, int32_t length) {
+    int32_t limit = output ? outputSize - 1 : INT32_MAX;
+    int32_t written = 0;
+    std::mbstate_t state{};
+    for (int32_t i = 0; i < length;) {
+        wchar_t character;
+        size_t size = std::mbrtowc(&character, input + i, size_t(length - i), &state);
+        if (size == size_t(-2)) break;  // a character cut by the end of the input
+        char32_t codePoint;
+        if (size == size_t(-1)) {
+            state = std::mbstate_t{};
+            codePoint = u'?';
+            size = 1;
+        } else {
+            codePoint = char32_t(character);
+            if (size == 0) size = 1;
+        }
+        int32_t units = (codePoint > 0xFFFF && codePoint <= 0x10FFFF) ? 2 : 1;
+        if (written + units > limit) break;
+        if (output) {
+            if (units == 2) {
+                output[written] = WideChar(0xD800 + ((codePoint - 0x10000) >> 10));
+                output[written + 1] = WideChar(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+            } else {
+                output[written] = codePoint > 0x10FFFF ? u'?' : WideChar(codePoint);
+            }
+        }
+        written += units;
+        i += int32_t(size);
+    }
+    if (output && outputSize > 0) output[written] = 0;
+    return written;
+}
+
+}  // namespace
+
+char* Utf16ToUtf8(char* output, int32_t outputSize, const WideChar* input, int32_t inputCount,
+                  int32_t* outLength, bool* truncated) {
+    if (truncated) *truncated = false;
+    if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
+    int32_t length = InputLength(input, inputCount);
+    bool cut = false;
+    if (output == _null) {
+        int32_t needed = EncodeUtf8(_null, INT32_MAX, input, length, &cut);
+        outputSize = needed + 1;
+        output = static_cast<char*>(std::malloc(size_t(outputSize)));
+        if (output == _null) {
+            if (outLength) *outLength = 0;
+            return _null;
+        }
+    }
+    int32_t written = outputSize > 0 ? EncodeUtf8(output, outputSize, input, length, &cut) : 0;
+    if (outputSize <= 0 && length > 0) cut = true;
+    if (outLength) *outLength = written;
+    if (truncated) *truncated = cut;
+    return output;
+}
+
+WideChar* Utf8ToUtf16(WideChar* output, int32_t outputSize, const char* input, int32_t inputCount,
+                      int32_t* outLength, bool* truncated) {
+    if (truncated) *truncated = false;
+    if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
+    int32_t length = InputLength(input, inputCount);
+    bool cut = false;
+    if (output == _null) {
+        int32_t needed = DecodeUtf8(_null, 0, input, length, &cut);
+        outputSize = needed + 1;
+        output = static_cast<WideChar*>(std::malloc(size_t(outputSize) * sizeof(WideChar)));
+        if (output == _null) {
+            if (outLength) *outLength = 0;
+            return _null;
+        }
+    }
+    int32_t written = outputSize > 0 ? DecodeUtf8(output, outputSize, input, length, &cut) : 0;
+    if (outputSize <= 0 && length > 0) cut = true;
+    if (outLength) *outLength = written;
+    if (truncated) *truncated = cut;
+    return output;
+}
+
+int32_t Utf8ToUtf16Count(const char* input, int32_t inputCount) {
+    if (input == _null) return 0;
+    bool cut = false;
+    return DecodeUtf8(_null, 0, input, InputLength(input, inputCount), &cut);
+}
+
+char* WideToAnsi(char* output, int32_t outputSize, const WideChar* input, int32_t inputCount, int32_t* outLength) {
+    if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
+    int32_t length = InputLength(input, inputCount);
+    if (output == _null) {
+        outputSize = EncodeLocale(_null, 0, input, length) + 1;
+        output = static_cast<char*>(std::malloc(size_t(outputSize)));
+        if (output == _null) {
+            if (outLength) *outLength = 0;
+            return _null;
+        }
+    }
+    int32_t written = outputSize > 0 ? EncodeLocale(output, outputSize, input, length) : 0;
+    if (outLength) *outLength = written;
+    return output;
+}
+
+WideChar* AnsiToWide(WideChar* output, int32_t outputSize, const char* input, int32_t inputCount, int32_t* outLength) {
+    if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
+    int32_t length = InputLength(input, inputCount);
+    if (output == _null) {
+        outputSize = DecodeLocale(_null, 0, input, length) + 1;
+        output = static_cast<WideChar*>(std::malloc(size_t(outputSize) * sizeof(WideChar)));
+        if (output == _null) {
+            if (outLength) *outLength = 0;
+            return _null;
+        }
+    }
+    int32_t written = outputSize > 0 ? DecodeLocale(output, outputSize, input, length) : 0;
+    if (outLength) *outLength = written;
+    return output;
+}

@@ -1,0 +1,381 @@
+// The engine's printf-style formatter over UTF-16: integers and text converted here, floating
+// point through the C library and widened.
+#include "Source/Common/StringFormatter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include "Source/Common/StringEncoding.h"
+#include "Source/Platform/Log.h"
+
+namespace {
+
+const WideChar kModule[] = u"Source/Common/StringFormatter";
+const int32_t kFormatLimit = 8192;
+
+// Writes into buffer[0 .. limit); everything past the limit is dropped.
+struct Output {
+    WideChar* buffer;
+    int32_t limit;
+    int32_t position;
+
+    bool Full() const { return position >= limit; }
+    void Put(WideChar unit) {
+        if (position < limit) buffer[position++] = unit;
+    }
+    void Repeat(WideChar unit, int32_t count) {
+        while (count-- > 0 && position < limit) buffer[position++] = unit;
+    }
+    void PutUnits(const WideChar* units, int32_t count) {
+        if (count > limit - position) count = limit - position;
+        for (int32_t i = 0; i < count; ++i) buffer[position + i] = units[i];
+        position += count;
+    }
+};
+
+struct Spec {
+    bool left = false;
+    bool plus = false;
+    bool space = false;
+    bool alternate = false;
+    bool zero = false;
+    int32_t width = 0;
+    int32_t precision = -1;
+    enum Length { kNone, kChar, kShort, kLong, kLongLong, kSize, kMax, kPointerDiff, kLongDouble, kWide } length = kNone;
+};
+
+// Pads a piece of already converted text (length units) to the width.
+void PadBefore(Output& out, const Spec& spec, int32_t length) {
+    if (!spec.left && spec.width > length) out.Repeat(u' ', spec.width - length);
+}
+void PadAfter(Output& out, const Spec& spec, int32_t length) {
+    if (spec.left && spec.width > length) out.Repeat(u' ', spec.width - length);
+}
+
+void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative, unsigned base, bool upper,
+                bool isSigned) {
+    static const char kLower[] = "0123456789abcdef";
+    static const char kUpper[] = "0123456789ABCDEF";
+    const char* digitsOf = upper ? kUpper : kLower;
+    WideChar digits[24];
+    int32_t count = 0;
+    // Precision 0 with the value 0 gives no digits at all.
+    if (!(magnitude == 0 && spec.precision == 0)) {
+        do {
+            digits[count++] = WideChar(digitsOf[magnitude % base]);
+            magnitude /= base;
+        } while (magnitude != 0);
+    }
+    WideChar prefix[2];
+    int32_t prefixLength = 0;
+    if (isSigned) {
+        if (negative) prefix[prefixLength++] = u'-';
+        else if (spec.plus) prefix[prefixLength++] = u'+';
+        else if (spec.space) prefix[prefixLength++] = u' ';
+    }
+    int32_t zeros = spec.precision > count ? spec.precision - count : 0;
+    if (spec.alternate && count > 0) {
+        if (base == 16 && !(count == 1 && digits[0] == u'0')) {
+            prefix[prefixLength++] = u'0';
+            prefix[prefixLength++] = upper ? u'X' : u'x';
+        } else if (base == 8 && zeros == 0 && digits[count - 1] != u'0') {
+            zeros = 1;
+        }
+    }
+    if (base == 8 && spec.alternate && count == 0) zeros = 1;
+    int32_t length = prefixLength + zeros + count;
+    if (spec.zero && !spec.left && spec.precision < 0 && spec.width > length) {
+        zeros += spec.width - length;
+        length = spec.width;
+    }
+    PadBefore(out, spec, length);
+    out.PutUnits(prefix, prefixLength);
+    out.Repeat(u'0', zeros);
+    while (count > 0) out.Put(digits[--count]);
+    PadAfter(out, spec, length);
+}
+
+void PutWideText(Output& out, const Spec& spec, const WideChar* text) {
+    if (text == _null) text = u"(null)";
+    int32_t length = 0;
+    // Never reads past the precision: the text need not be terminated within it.
+    while ((spec.precision < 0 || length < spec.precision) && text[length] != 0) ++length;
+    PadBefore(out, spec, length);
+    out.PutUnits(text, length);
+    PadAfter(out, spec, length);
+}
+
+// UTF-8 bytes decoded as the engine's decoder does; the precision bounds the bytes read.
+void PutNarrowText(Output& out, const Spec& spec, const char* text) {
+    if (text == _null) {
+        PutWideText(out, spec, _null);
+        return;
+    }
+    int32_t bytes = 0;
+    while ((spec.precision < 0 || bytes < spec.precision) && text[bytes] != 0) ++bytes;
+    int32_t length = spec.width > 0 ? Utf8ToUtf16Count(text, bytes) : 0;
+    PadBefore(out, spec, length);
+    if (!out.Full()) {
+        int32_t room = out.limit - out.position;
+        int32_t written = 0;
+        // The decoder terminates its output, so it is given one unit more than the room left;
+        // that unit is the buffer's own last unit or a unit later overwritten.
+        Utf8ToUtf16(out.buffer + out.position, room + 1, text, bytes, &written);
+        out.position += written;
+    }
+    PadAfter(out, spec, length);
+}
+
+void PutFloat(Output& out, const Spec& spec, char conversion, va_list& arguments) {
+    char format[48];
+    int32_t f = 0;
+    format[f++] = '%';
+    if (spec.left) format[f++] = '-';
+    if (spec.plus) format[f++] = '+';
+    if (spec.space) format[f++] = ' ';
+    if (spec.alternate) format[f++] = '#';
+    if (spec.zero) format[f++] = '0';
+    f += std::snprintf(format + f, sizeof(format) - size_t(f), "%d", spec.width);
+    if (spec.precision >= 0) f += std::snprintf(format + f, sizeof(format) - size_t(f), ".%d", spec.precision);
+    if (spec.length == Spec::kLongDouble) format[f++] = 'L';
+    format[f++] = conversion;
+    format[f] = 0;
+
+    char local[512];
+    char* text = local;
+    int length;
+    if (spec.length == Spec::kLongDouble) {
+        long double value = va_arg(arguments, long double);
+        length = std::snprintf(local, sizeof(local), format, value);
+        if (length >= int(sizeof(local)) && (text = static_cast<char*>(std::malloc(size_t(length) + 1))) != _null)
+            std::snprintf(text, size_t(length) + 1, format, value);
+    } else {
+        double value = va_arg(arguments, double);
+        length = std::snprintf(local, sizeof(local), format, value);
+        if (length >= int(sizeof(local)) && (text = static_cast<char*>(std::malloc(size_t(length) + 1))) != _null)
+            std::snprintf(text, size_t(length) + 1, format, value);
+    }
+    if (text == _null) {  // no memory for a huge field: what fitted locally
+        text = local;
+        length = int(sizeof(local)) - 1;
+    }
+    for (int i = 0; i < length && !out.Full(); ++i) out.Put(WideChar(static_cast<unsigned char>(text[i])));
+    if (text != local) std::free(text);
+}
+
+int32_t ReadNumber(const WideChar*& p) {
+    int64_t value = 0;
+    while (*p >= u'0' && *p <= u'9') {
+        value = value * 10 + (*p++ - u'0');
+        if (value > 0x7FFFFFF) value = 0x7FFFFFF;  // a width no buffer of ours can hold anyway
+    }
+    return int32_t(value);
+}
+
+// Formats into out; returns when the format ends or the output is full.
+void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
+    const WideChar* p = format;
+    while (*p != 0 && !out.Full()) {
+        if (*p != u'%') {
+            const WideChar* run = p;
+            while (*p != 0 && *p != u'%') ++p;
+            out.PutUnits(run, int32_t(p - run));
+            continue;
+        }
+        const WideChar* start = p++;
+        Spec spec;
+        for (;; ++p) {
+            if (*p == u'-') spec.left = true;
+            else if (*p == u'+') spec.plus = true;
+            else if (*p == u' ') spec.space = true;
+            else if (*p == u'#') spec.alternate = true;
+            else if (*p == u'0') spec.zero = true;
+            else break;
+        }
+        if (*p == u'*') {
+            ++p;
+            int width = va_arg(arguments, int);
+            if (width < 0) {
+                spec.left = true;
+                width = width == INT32_MIN ? 0x7FFFFFF : -width;
+            }
+            spec.width = width > 0x7FFFFFF ? 0x7FFFFFF : width;
+        } else {
+            spec.width = ReadNumber(p);
+        }
+        if (*p == u'.') {
+            ++p;
+            if (*p == u'*') {
+                ++p;
+                int precision = va_arg(arguments, int);
+                spec.precision = precision < 0 ? -1 : (precision > 0x7FFFFFF ? 0x7FFFFFF : precision);
+            } else {
+                spec.precision = ReadNumber(p);
+            }
+        }
+        switch (*p) {
+        case u'h':
+            ++p;
+            spec.length = Spec::kShort;
+            if (*p == u'h') { ++p; spec.length = Spec::kChar; }
+            break;
+        case u'l':
+            ++p;
+            spec.length = Spec::kLong;
+            if (*p == u'l') { ++p; spec.length = Spec::kLongLong; }
+            break;
+        case u'L': ++p; spec.length = Spec::kLongDouble; break;
+        case u'z': ++p; spec.length = Spec::kSize; break;
+        case u'j': ++p; spec.length = Spec::kMax; break;
+        case u't': ++p; spec.length = Spec::kPointerDiff; break;
+        case u'w': ++p; spec.length = Spec::kWide; break;
+        case u'I':
+            if (p[1] == u'6' && p[2] == u'4') { p += 3; spec.length = Spec::kLongLong; }
+            else if (p[1] == u'3' && p[2] == u'2') { p += 3; spec.length = Spec::kNone; }
+            else { ++p; spec.length = Spec::kSize; }
+            break;
+        default: break;
+        }
+        WideChar conversion = *p;
+        if (conversion != 0) ++p;
+        switch (conversion) {
+        case u'd':
+        case u'i': {
+            int64_t value;
+            switch (spec.length) {
+            case Spec::kChar: value = static_cast<signed char>(va_arg(arguments, int)); break;
+            case Spec::kShort: value = static_cast<short>(va_arg(arguments, int)); break;
+            case Spec::kLong: value = va_arg(arguments, long); break;
+            case Spec::kLongLong: value = va_arg(arguments, long long); break;
+            case Spec::kSize: value = static_cast<int64_t>(va_arg(arguments, size_t)); break;
+            case Spec::kMax: value = va_arg(arguments, intmax_t); break;
+            case Spec::kPointerDiff: value = va_arg(arguments, ptrdiff_t); break;
+            default: value = va_arg(arguments, int); break;
+            }
+            uint64_t magnitude = value < 0 ? uint64_t(0) - uint64_t(value) : uint64_t(value);
+            PutInteger(out, spec, magnitude, value < 0, 10, false, true);
+            break;
+        }
+        case u'u':
+        case u'x':
+        case u'X':
+        case u'o': {
+            uint64_t value;
+            switch (spec.length) {
+            case Spec::kChar: value = static_cast<unsigned char>(va_arg(arguments, unsigned)); break;
+            case Spec::kShort: value = static_cast<unsigned short>(va_arg(arguments, unsigned)); break;
+            case Spec::kLong: value = va_arg(arguments, unsigned long); break;
+            case Spec::kLongLong: value = va_arg(arguments, unsigned long long); break;
+            case Spec::kSize: value = va_arg(arguments, size_t); break;
+            case Spec::kMax: value = va_arg(arguments, uintmax_t); break;
+            case Spec::kPointerDiff: value = static_cast<uint64_t>(va_arg(arguments, ptrdiff_t)); break;
+            default: value = va_arg(arguments, unsigned); break;
+            }
+            unsigned base = conversion == u'u' ? 10 : conversion == u'o' ? 8 : 16;
+            PutInteger(out, spec, value, false, base, conversion == u'X', false);
+            break;
+        }
+        case u'p': {
+            // Upper-case hex of the pointer's full width, no 0x.
+            uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(arguments, void*));
+            Spec pointer = spec;
+            pointer.precision = int32_t(sizeof(void*) * 2);
+            pointer.alternate = false;
+            PutInteger(out, pointer, value, false, 16, true, false);
+            break;
+        }
+        case u'c':
+        case u'C': {
+            WideChar unit = WideChar(va_arg(arguments, int));
+            PadBefore(out, spec, 1);
+            out.Put(unit);
+            PadAfter(out, spec, 1);
+            break;
+        }
+        case u's':
+            if (spec.length == Spec::kLong || spec.length == Spec::kWide)
+                PutWideText(out, spec, va_arg(arguments, const WideChar*));
+            else
+                PutNarrowText(out, spec, va_arg(arguments, const char*));
+            break;
+        case u'S':
+            PutNarrowText(out, spec, va_arg(arguments, const char*));
+            break;
+        case u'f':
+        case u'F':
+        case u'e':
+        case u'E':
+        case u'g':
+        case u'G':
+        case u'a':
+        case u'A':
+            PutFloat(out, spec, char(conversion), arguments);
+            break;
+        case u'%':
+            out.Put(u'%');
+            break;
+        case u'n':
+            // Writing a count through a pointer taken from the values is refused.
+            (void)va_arg(arguments, void*);
+            break;
+        default:
+            // Not a conversion: the text stands as written.
+            out.PutUnits(start, int32_t(p - start));
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+WideChar* FormatIntoV(WideChar* buffer, int32_t size, const WideChar* format, va_list arguments) {
+    if (!VEXAL_CHECK(buffer != _null && size > 0 && format != _null,
+                     u"buffer != _null && length != 0 && format != _null && arguments != _null", kModule)) {
+        if (buffer != _null && size > 0) buffer[0] = 0;
+        return buffer;
+    }
+    Output out{buffer, size - 1, 0};
+    va_list copy;
+    va_copy(copy, arguments);
+    FormatCore(out, format, copy);
+    va_end(copy);
+    buffer[out.position] = 0;
+    return buffer;
+}
+
+WideChar* FormatInto(WideChar* buffer, int32_t size, const WideChar* format, ...) {
+    if (!VEXAL_CHECK(buffer != _null && size > 0 && format != _null,
+                     u"buffer != _null && length != 0 && format != _null", kModule)) {
+        if (buffer != _null && size > 0) buffer[0] = 0;
+        return buffer;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    Output out{buffer, size - 1, 0};
+    FormatCore(out, format, arguments);
+    va_end(arguments);
+    buffer[out.position] = 0;
+    return buffer;
+}
+
+String FormatV(const WideChar* format, va_list arguments) {
+    if (!VEXAL_CHECK(format != _null, u"format != _null", kModule)) return String();
+    WideChar buffer[kFormatLimit];
+    Output out{buffer, kFormatLimit - 1, 0};
+    va_list copy;
+    va_copy(copy, arguments);
+    FormatCore(out, format, copy);
+    va_end(copy);
+    buffer[out.position] = 0;
+    return String(buffer, out.position);
+}
+
+String Format(const WideChar* format, ...) {
+    if (!VEXAL_CHECK(format != _null, u"format != _null", kModule)) return String();
+    va_list arguments;
+    va_start(arguments, format);
+    String text = FormatV(format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+String FloatToText(float value) { return Format(u"%5.3f", double(value)); }

@@ -1,0 +1,175 @@
+// The two log channels, their sinks, the log files and the assertion report.
+#include "Source/Platform/Log.h"
+
+#include <clocale>
+#include <cstdio>
+#include "Source/Common/StringEncoding.h"
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/BuildStamp.h"
+#include "Source/Platform/Clock.h"
+#include "Source/Platform/DebugOutput.h"
+#include "Source/Platform/LogFile.h"
+
+namespace {
+
+const int32_t kMessageUnits = 8192;
+const int32_t kStampUnits = 1024;
+const int32_t kPathUnits = 1024;
+
+// The process-wide switches; all on for the life of the process.
+const bool kEnabled = true;
+const bool kTimeStamp = true;
+const bool kEndLine = true;
+
+struct Channel {
+    LogSink mSink;
+    void* mContext;
+};
+
+// Routed on the thread that creates the loader object before any worker starts; read without a
+// lock by every thread that logs.
+Channel gTrace = {_null, _null};
+Channel gError = {_null, _null};
+// The files opened for the channels by OpenLogFiles; they stay open until the process ends.
+void* gTraceFile = _null;
+void* gErrorFile = _null;
+
+void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
+    if (!kEnabled) return;
+    LogSink sink = channel.mSink;
+    void* context = channel.mContext;
+    WideChar message[kMessageUnits];
+    FormatIntoV(message, kMessageUnits, format, arguments);
+    WideChar stamp[kStampUnits];
+    stamp[0] = 0;
+    if (kTimeStamp) {
+        LocalTimeValue now = LocalTime();
+        FormatInto(stamp, kStampUnits, u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d ", now.mYear, now.mMonth, now.mDay,
+                   now.mHour, now.mMinute, now.mSecond);
+    }
+    if (sink != _null) {
+        if (kTimeStamp) sink(stamp, context, 0);
+        sink(message, context, kEndLine ? 1 : 0);
+        return;
+    }
+    if (kTimeStamp) WriteDebugOutput(stamp);
+    WriteDebugOutput(message);
+    if (kEndLine) WriteDebugOutput(u"\r\n");
+}
+
+// Closes the file a channel had from an earlier OpenLogFiles and creates the new one; the
+// channel goes to the new file, or to the debugger output when the old file was its sink.
+void ReopenChannel(Channel& channel, void*& file, const WideChar* path) {
+    if (file != _null) {
+        if (channel.mContext == file) channel = {_null, _null};
+        CloseLogFile(file);
+        file = _null;
+    }
+    void* created = CreateLogFile(path);
+    if (created == _null) return;
+    static const uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
+    WriteLogFile(created, kByteOrderMark, sizeof(kByteOrderMark));
+    file = created;
+    channel = {FileLogSink, created};
+}
+
+}  // namespace
+
+void LogTraceV(const WideChar* format, va_list arguments) { Emit(gTrace, format, arguments); }
+void LogErrorV(const WideChar* format, va_list arguments) { Emit(gError, format, arguments); }
+
+void LogTrace(const WideChar* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    Emit(gTrace, format, arguments);
+    va_end(arguments);
+}
+
+void LogError(const WideChar* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    Emit(gError, format, arguments);
+    va_end(arguments);
+}
+
+bool LogChannelsShared() { return gTrace.mSink == gError.mSink && gTrace.mContext == gError.mContext; }
+
+void LogFailure(const WideChar* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    Emit(gTrace, format, arguments);
+    va_end(arguments);
+    if (LogChannelsShared()) return;
+    va_start(arguments, format);
+    Emit(gError, format, arguments);
+    va_end(arguments);
+}
+
+void FileLogSink(const WideChar* text, void* context, uint8_t endLine) {
+    if (context == _null) return;
+    static_assert(sizeof(WideChar) == 2, "log files hold UTF-16 units");
+    // The units go out as they are in memory: little-endian on every machine we build for.
+    int32_t length = String::Length(text);
+    if (length > 0) WriteLogFile(context, text, uint32_t(length) * 2);
+    if (endLine) WriteLogFile(context, u"\r\n", 4);
+}
+
+void ConsoleLogSink(const WideChar* text, void*, uint8_t endLine) {
+    std::setlocale(LC_CTYPE, "");
+    if (text != _null && text[0] != 0) {
+        // In pieces of whole characters, so that no message needs memory of its own.
+        char bytes[4096];
+        const WideChar* rest = text;
+        int32_t remaining = String::Length(text);
+        while (remaining > 0) {
+            int32_t count = remaining < 512 ? remaining : 512;
+            if (count < remaining && rest[count - 1] >= 0xD800 && rest[count - 1] < 0xDC00) --count;
+            int32_t written = 0;
+            WideToAnsi(bytes, int32_t(sizeof(bytes)), rest, count, &written);
+            std::fwrite(bytes, 1, size_t(written), stdout);
+            rest += count;
+            remaining -= count;
+        }
+    }
+    if (endLine) std::fputs("\n", stdout);
+    std::fflush(_null);
+}
+
+void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar* name) {
+    String folderText = (folder != _null && folder[0] != 0) ? String(folder) : LogCurrentDirectory();
+    String nameText = (name != _null && name[0] != 0) ? String(name)
+                                                      : PathFileName(LogHostExecutablePath(), false, false);
+    if (suffix == _null) suffix = u"";
+    const WideChar* separator = suffix[0] != 0 ? u"-" : u"";
+    WideChar tracePath[kPathUnits];
+    WideChar errorPath[kPathUnits];
+    FormatInto(tracePath, kPathUnits, u"%ls/%ls-%ls%ls[Trace].log", folderText.Data(), nameText.Data(), suffix,
+               separator);
+    FormatInto(errorPath, kPathUnits, u"%ls/%ls-%ls%ls[Error].log", folderText.Data(), nameText.Data(), suffix,
+               separator);
+    ReopenChannel(gTrace, gTraceFile, tracePath);
+    ReopenChannel(gError, gErrorFile, errorPath);
+}
+
+void SetupLogChannels() {
+    if (IsDebuggerAttached()) return;
+    WideChar value[1024];
+    ReadEnvironmentVariable(u"[VEXAL-DEBUG]", value, 1024);
+    if (String(value) == u"YES") {
+        SetLogSinks(ConsoleLogSink, _null, ConsoleLogSink, _null);
+        return;
+    }
+    OpenLogFiles(u"loader", u"", u"");
+}
+
+void SetLogSinks(LogSink traceSink, void* traceContext, LogSink errorSink, void* errorContext) {
+    gTrace = {traceSink, traceContext};
+    gError = {errorSink, errorContext};
+}
+
+void AssertFailed(const WideChar* expression, const WideChar* sourceFile, int32_t line) {
+    WideChar report[4096];
+    FormatInto(report, 4096, u"Build Date : %ls\r\nAssertion Failed : %ls\r\n%ls:%d", BuildDateText(), expression,
+               sourceFile, line);
+    LogError(u"%ls", report);
+}

@@ -1,0 +1,63 @@
+// The machine address: the host name's first IPv4 address, the interface carrying it, and that
+// interface's hardware address from its link-layer (AF_PACKET) entry.
+#include "Source/Platform/MachineIdentity.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netpacket/packet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cstring>
+#include "Source/Common/StringFormatter.h"
+
+namespace {
+
+bool FirstIpv4OfHost(in_addr* address) {
+    char host[1024];
+    if (gethostname(host, sizeof(host)) != 0) return false;
+    host[sizeof(host) - 1] = 0;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* results = _null;
+    if (getaddrinfo(host, _null, &hints, &results) != 0 || results == _null) return false;
+    bool found = false;
+    for (addrinfo* r = results; r; r = r->ai_next) {
+        if (r->ai_family == AF_INET && r->ai_addr != _null) {
+            *address = reinterpret_cast<const sockaddr_in*>(r->ai_addr)->sin_addr;
+            found = true;
+            break;
+        }
+    }
+    freeaddrinfo(results);
+    return found;
+}
+
+}  // namespace
+
+String MachineAddressText() {
+    in_addr host{};
+    if (!FirstIpv4OfHost(&host)) return String();
+    ifaddrs* interfaces = _null;
+    if (getifaddrs(&interfaces) != 0) return String();
+    const char* carrier = _null;
+    // The loopback interface is no network adapter: an address only it carries has no identity.
+    for (ifaddrs* i = interfaces; i && !carrier; i = i->ifa_next) {
+        if (i->ifa_addr == _null || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        if (reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == host.s_addr) carrier = i->ifa_name;
+    }
+    String text;
+    for (ifaddrs* i = interfaces; i && carrier; i = i->ifa_next) {
+        if (i->ifa_addr == _null || i->ifa_addr->sa_family != AF_PACKET || std::strcmp(i->ifa_name, carrier) != 0)
+            continue;
+        const sockaddr_ll* link = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr);
+        if (link->sll_halen >= 6) {
+            const unsigned char* a = link->sll_addr;
+            text = Format(u"%.2X:%.2X:%.2X:%.2X:%.2X:%.2X", a[0], a[1], a[2], a[3], a[4], a[5]);
+        }
+        break;
+    }
+    freeifaddrs(interfaces);
+    return text;
+}
