@@ -1,0 +1,35 @@
+// The package tool's commands and the helpers they share.
+#pragma once
+
+#include <cstdio>
+
+#include "Source/Common/String.h"
+
+// Exit statuses of every command.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// A command receives the arguments after its name (argv[0] is the first of them) and returns an
+// exit status. A usage error prints the command's usage line on standard error and returns
+// kExitUsage.
+typedef int (*CommandFunction)(int argc, char** argv);
+
+struct Command {
+    const char* name;
+    const char* usage;   // the arguments, as the usage text shows them
+    const char* summary; // one line for the usage text
+    CommandFunction run;
+};
+
+// The file commands (CommandsFile.cpp).
+int RunDigest(int argc, char** argv);
+int RunPack(int argc, char** argv);
+int RunUnpack(int argc, char** argv);
+
+// Prints "usage: vexal-pack <name> <usage>" for the named command on standard error and returns
+// kExitUsage.
+int UsageOf(const char* name);
+
+// A command-line argument (UTF-8) as an engine path.
+String PathArgument(const char* argument);

@@ -1,0 +1,63 @@
+// vexal-pack: digests files, packs and unpacks blocks (and builds and checks packages).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Source/Common/StringEncoding.h"
+#include "Source/Platform/Log.h"
+#include "tools/pack/Commands.h"
+
+namespace {
+
+const Command kCommands[] = {
+    {"digest", "FILE...", "print each file's digest text and name", RunDigest},
+    {"pack", "(--zlib | --lzma) [--level N] IN OUT", "write a packed block of IN to OUT", RunPack},
+    {"unpack", "IN OUT", "unpack the block IN (a plain file is copied unchanged) to OUT", RunUnpack},
+};
+
+int Usage()
+{
+    fprintf(stderr, "usage: vexal-pack COMMAND ARGUMENTS\n\ncommands:\n");
+    for (const Command& command : kCommands)
+        fprintf(stderr, "  vexal-pack %s %s\n      %s\n", command.name, command.usage, command.summary);
+    fprintf(stderr, "\nexit status: 0 done, 1 failed, 2 usage error\n");
+    return kExitUsage;
+}
+
+} // namespace
+
+int UsageOf(const char* name)
+{
+    for (const Command& command : kCommands) {
+        if (strcmp(command.name, name) == 0) {
+            fprintf(stderr, "usage: vexal-pack %s %s\n", command.name, command.usage);
+            return kExitUsage;
+        }
+    }
+    return Usage();
+}
+
+String PathArgument(const char* argument)
+{
+    WideChar* wide = Utf8ToUtf16(_null, 0, argument);
+    if (wide == _null)
+        return String();
+    String path(wide);
+    free(wide);
+    return path;
+}
+
+int main(int argc, char** argv)
+{
+    // The engine's log lines (decoder failures) go to standard error.
+    SetLogSinks(_null, _null, _null, _null);
+    if (argc < 2)
+        return Usage();
+    for (const Command& command : kCommands) {
+        if (strcmp(command.name, argv[1]) == 0)
+            return command.run(argc - 2, argv + 2);
+    }
+    if (strcmp(argv[1], "--help") != 0 && strcmp(argv[1], "-h") != 0 && strcmp(argv[1], "help") != 0)
+        fprintf(stderr, "vexal-pack: unknown command \"%s\"\n", argv[1]);
+    return Usage();
+}
