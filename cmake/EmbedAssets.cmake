@@ -14,9 +14,12 @@ function(vexal_embed_assets target folder)
   file(GLOB_RECURSE assets CONFIGURE_DEPENDS LIST_DIRECTORIES false "${folder}/*")
   list(SORT assets)
 
+  # A target may embed several folders: each gets its own table, named after target and folder.
   string(MAKE_C_IDENTIFIER "${target}" id)
-  set(prefix "vexal_embedded_${id}")
-  set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}_EmbeddedAssets.cpp")
+  string(MD5 folder_hash "${folder}")
+  string(SUBSTRING "${folder_hash}" 0 8 folder_hash)
+  set(prefix "vexal_embedded_${id}_${folder_hash}")
+  set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}_EmbeddedAssets_${folder_hash}.cpp")
 
   set(asm "")
   set(decls "")
@@ -45,7 +48,7 @@ function(vexal_embed_assets target folder)
   if(index EQUAL 0)
     set(table_code "EmbeddedResourceTable gTable = {_null, 0, _null};\n")
   else()
-    set(table_code
+    string(CONCAT table_code
       "__asm__(\".section .rodata\\n\"\n${asm}    \".previous\\n\");\n\n${decls}\n"
       "const EmbeddedResource kEntries[] = {\n${rows}};\n"
       "EmbeddedResourceTable gTable = {kEntries, ${index}, _null};\n")

@@ -1,0 +1,94 @@
+// Temporary folders and plain file helpers for tests.
+#include "support/ScratchFolder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Source/Common/StringEncoding.h"
+
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    chmod(path, 0700);
+    return remove(path);
+}
+
+int MakeWritable(const char* path, const struct stat* info, int type, struct FTW*)
+{
+    if (type == FTW_D || type == FTW_DNR)
+        chmod(path, 0700);
+    else
+        chmod(path, (info->st_mode & 07777) | S_IWUSR);
+    return 0;
+}
+
+} // namespace
+
+ScratchFolder::ScratchFolder()
+{
+    const char* root = getenv("TMPDIR");
+    std::string pattern = std::string(root != nullptr && root[0] != 0 ? root : "/tmp") + "/vexal-test-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr)
+        mPath = pattern;
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    if (mPath.empty())
+        return;
+    nftw(mPath.c_str(), MakeWritable, 16, FTW_PHYS);
+    nftw(mPath.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string ScratchFolder::Native(const std::string& name) const
+{
+    return name.empty() ? mPath : mPath + "/" + name;
+}
+
+String ScratchFolder::Wide(const std::string& name) const
+{
+    return WideText(Native(name));
+}
+
+std::string ReadNativeFile(const std::string& path)
+{
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return bytes;
+    char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
+        bytes.append(chunk, got);
+    fclose(file);
+    return bytes;
+}
+
+bool WriteNativeFile(const std::string& path, const std::string& bytes)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+String WideText(const std::string& text)
+{
+    WideChar* wide = Utf8ToUtf16(nullptr, 0, text.c_str());
+    String result(wide);
+    free(wide);
+    return result;
+}
+
+std::string NarrowText(const WideChar* text)
+{
+    char* narrow = Utf16ToUtf8(nullptr, 0, text);
+    std::string result(narrow != nullptr ? narrow : "");
+    free(narrow);
+    return result;
+}

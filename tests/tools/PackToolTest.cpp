@@ -1,0 +1,126 @@
+// vexal-pack digest | pack | unpack, run as a program: outputs, exit statuses and messages.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "support/ScratchFolder.h"
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs vexal-pack with the arguments (each quoted for the shell).
+Outcome RunPack(const ScratchFolder& scratch, const std::vector<std::string>& arguments)
+{
+    std::string command = std::string("'") + VEXAL_BINARY_DIR + "/bin/vexal-pack'";
+    for (const std::string& argument : arguments)
+        command += " '" + argument + "'";
+    command += " 2>'" + scratch.Native("stderr.txt") + "'";
+    Outcome outcome{-1, "", ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return outcome;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
+        outcome.out.append(chunk, got);
+    int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.err = ReadNativeFile(scratch.Native("stderr.txt"));
+    return outcome;
+}
+
+class PackTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mScratch.IsValid());
+        for (int i = 0; i < 2000; ++i)
+            mPlain += "line " + std::to_string(i % 50) + " of a module file\n";
+        ASSERT_TRUE(WriteNativeFile(In(), mPlain));
+    }
+    std::string In() const { return mScratch.Native("in.bin"); }
+    std::string Path(const std::string& name) const { return mScratch.Native(name); }
+
+    ScratchFolder mScratch;
+    std::string mPlain;
+};
+
+TEST_F(PackTool, DigestPrintsOneLinePerFile)
+{
+    ASSERT_TRUE(WriteNativeFile(Path("abc.txt"), "abc"));
+    ASSERT_TRUE(WriteNativeFile(Path("a64.txt"), std::string(64, 'a')));
+    Outcome outcome = RunPack(mScratch, {"digest", Path("abc.txt"), Path("a64.txt")});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "727fe1287d3f96d6b04fd23c98500190  " + Path("abc.txt") + "\n" +
+                               "0033e32569cade33125cd96289d4ff56  " + Path("a64.txt") + "\n");
+
+    outcome = RunPack(mScratch, {"digest", Path("missing.txt"), Path("abc.txt")});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "727fe1287d3f96d6b04fd23c98500190  " + Path("abc.txt") + "\n");
+    EXPECT_NE(outcome.err.find("missing.txt"), std::string::npos);
+}
+
+TEST_F(PackTool, PackThenUnpackGivesTheFileBack)
+{
+    for (const char* method : {"--zlib", "--lzma"}) {
+        Outcome outcome = RunPack(mScratch, {"pack", method, "--level", "9", In(), Path("block")});
+        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        const std::string block = ReadNativeFile(Path("block"));
+        ASSERT_GT(block.size(), 20u);
+        EXPECT_LT(block.size(), mPlain.size());
+        EXPECT_EQ(block.substr(0, 8), "\xF7\xF4\xE4\xC8\xCA\xD7\xD5\xC2");
+        EXPECT_EQ(block[15], std::string(method) == "--lzma" ? 0 : 1);
+
+        outcome = RunPack(mScratch, {"unpack", Path("block"), Path("out")});
+        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(ReadNativeFile(Path("out")), mPlain) << method;
+    }
+    // A plain file is copied unchanged.
+    Outcome outcome = RunPack(mScratch, {"unpack", In(), Path("copy")});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(ReadNativeFile(Path("copy")), mPlain);
+}
+
+TEST_F(PackTool, UnpackFailureLogsAndExitsWithOne)
+{
+    ASSERT_EQ(RunPack(mScratch, {"pack", "--zlib", In(), Path("block")}).status, 0);
+    std::string block = ReadNativeFile(Path("block"));
+    ASSERT_TRUE(WriteNativeFile(Path("cut"), block.substr(0, block.size() / 2)));
+    Outcome outcome = RunPack(mScratch, {"unpack", Path("cut"), Path("out")});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("[FG] Decompress(Zip) Error Code : -3"), std::string::npos) << outcome.err;
+    EXPECT_TRUE(ReadNativeFile(Path("out")).empty());
+
+    outcome = RunPack(mScratch, {"unpack", Path("absent"), Path("out")});
+    EXPECT_EQ(outcome.status, 1);
+}
+
+TEST_F(PackTool, UsageErrorsExitWithTwo)
+{
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"shrink", In()},
+        {"digest"},
+        {"pack", In(), Path("x")},
+        {"pack", "--zlib", "--lzma", In(), Path("x")},
+        {"pack", "--lzma", "--level", "12", In(), Path("x")},
+        {"pack", "--zlib", In()},
+        {"unpack", In()},
+        {"unpack", In(), Path("x"), Path("y")},
+    };
+    for (const auto& arguments : wrong) {
+        Outcome outcome = RunPack(mScratch, arguments);
+        EXPECT_EQ(outcome.status, 2) << (arguments.empty() ? "" : arguments[0]);
+        EXPECT_NE(outcome.err.find("usage: vexal-pack"), std::string::npos) << outcome.err;
+    }
+}
+
+} // namespace
