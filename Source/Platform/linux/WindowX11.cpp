@@ -1,0 +1,224 @@
+// Window services over Xlib: client size on the library's own display connection, and window
+// timers as threads that send the window a ClientMessage at their period.
+#include "Source/Platform/Window.h"
+
+#include <X11/Xlib.h>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kMinimumTimerPeriodMs = 10;
+constexpr const char* kTimerAtomName = "VEXAL_WM_TIMER";
+
+// Errors on our own connections (a window destroyed under a running timer, a size query for a
+// stale id) must never reach the host's handler, whose default ends the process. Our handler is
+// installed once, remembers the one it replaced, and hands every other connection's errors on.
+constexpr int kMaxOwnDisplays = 64;
+std::atomic<Display*> gOwnDisplays[kMaxOwnDisplays];
+std::atomic<int> gOwnErrors{0};
+XErrorHandler gPreviousHandler = _null;
+std::once_flag gHandlerOnce;
+
+int OwnErrorHandler(Display* display, XErrorEvent* event)
+{
+    for (auto& own : gOwnDisplays) {
+        if (own.load(std::memory_order_acquire) == display) {
+            gOwnErrors.fetch_add(1, std::memory_order_relaxed);
+            return 0;
+        }
+    }
+    return gPreviousHandler != _null ? gPreviousHandler(display, event) : 0;
+}
+
+void RegisterOwnDisplay(Display* display)
+{
+    std::call_once(gHandlerOnce, [] { gPreviousHandler = XSetErrorHandler(OwnErrorHandler); });
+    for (auto& own : gOwnDisplays) {
+        Display* expected = _null;
+        if (own.compare_exchange_strong(expected, display))
+            return;
+    }
+}
+
+void ForgetOwnDisplay(Display* display)
+{
+    for (auto& own : gOwnDisplays) {
+        Display* expected = display;
+        if (own.compare_exchange_strong(expected, _null))
+            return;
+    }
+}
+
+Display* OpenOwnDisplay()
+{
+    Display* display = XOpenDisplay(_null);
+    if (display != _null)
+        RegisterOwnDisplay(display);
+    return display;
+}
+
+void CloseOwnDisplay(Display* display)
+{
+    XSync(display, False);
+    ForgetOwnDisplay(display);
+    XCloseDisplay(display);
+}
+
+// The host thread's connection for queries; opened once, kept for the life of the process (a
+// failed open is not retried, so a headless host pays for it once).
+Display* gQueryDisplay = _null;
+bool gQueryDisplayTried = false;
+std::mutex gQueryMutex;
+
+class WindowTimer {
+public:
+    WindowTimer(NativeWindow window, uint32_t id, uint32_t periodMs)
+        : mWindow(window), mId(id),
+          mPeriodMs(periodMs < kMinimumTimerPeriodMs ? kMinimumTimerPeriodMs : periodMs) {}
+
+    bool Start(Display* display)
+    {
+        mDisplay = display;
+        mAtom = XInternAtom(mDisplay, kTimerAtomName, False);
+        mThread = std::thread([this] { Run(); });
+        return true;
+    }
+
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mStopping = true;
+        }
+        mWake.notify_all();
+        if (mThread.joinable())
+            mThread.join();
+        CloseOwnDisplay(mDisplay);
+    }
+
+    NativeWindow GetWindow() const { return mWindow; }
+    uint32_t GetId() const { return mId; }
+
+private:
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mMutex);
+        auto next = std::chrono::steady_clock::now();
+        while (!mStopping) {
+            next += std::chrono::milliseconds(mPeriodMs);
+            if (mWake.wait_until(lock, next, [this] { return mStopping; }))
+                break;
+            // After a long stall, start counting again from now instead of sending a burst.
+            auto now = std::chrono::steady_clock::now();
+            if (now > next + std::chrono::milliseconds(mPeriodMs))
+                next = now;
+            XEvent event = {};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = Window(mWindow);
+            event.xclient.message_type = mAtom;
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = long(mId);
+            XSendEvent(mDisplay, Window(mWindow), False, NoEventMask, &event);
+            XFlush(mDisplay);
+        }
+    }
+
+    NativeWindow mWindow;
+    uint32_t mId;
+    uint32_t mPeriodMs;
+    Display* mDisplay = _null;
+    Atom mAtom = 0;
+    std::thread mThread;
+    std::mutex mMutex;
+    std::condition_variable mWake;
+    bool mStopping = false;
+};
+
+std::mutex gTimersMutex;
+std::vector<WindowTimer*> gTimers;
+
+WindowTimer* TakeTimer(NativeWindow window, uint32_t id)
+{
+    for (size_t i = 0; i < gTimers.size(); ++i) {
+        if (gTimers[i]->GetWindow() == window && gTimers[i]->GetId() == id) {
+            WindowTimer* timer = gTimers[i];
+            gTimers.erase(gTimers.begin() + long(i));
+            return timer;
+        }
+    }
+    return _null;
+}
+
+} // namespace
+
+bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height)
+{
+    if (width != _null)
+        *width = 0;
+    if (height != _null)
+        *height = 0;
+    if (window == 0)
+        return false;
+    std::lock_guard<std::mutex> lock(gQueryMutex);
+    if (!gQueryDisplayTried) {
+        gQueryDisplayTried = true;
+        gQueryDisplay = OpenOwnDisplay();
+    }
+    if (gQueryDisplay == _null)
+        return false;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(gQueryDisplay, Window(window), &attributes) == 0)
+        return false;
+    if (width != _null)
+        *width = attributes.width;
+    if (height != _null)
+        *height = attributes.height;
+    return true;
+}
+
+bool StartWindowTimer(NativeWindow window, uint32_t id, uint32_t periodMs)
+{
+    if (window == 0)
+        return false;
+    StopWindowTimer(window, id);
+    Display* display = OpenOwnDisplay();
+    if (display == _null)
+        return false;
+    WindowTimer* timer = new WindowTimer(window, id, periodMs);
+    timer->Start(display);
+    std::lock_guard<std::mutex> lock(gTimersMutex);
+    gTimers.push_back(timer);
+    return true;
+}
+
+bool StopWindowTimer(NativeWindow window, uint32_t id)
+{
+    WindowTimer* timer;
+    {
+        std::lock_guard<std::mutex> lock(gTimersMutex);
+        timer = TakeTimer(window, id);
+    }
+    if (timer == _null)
+        return false;
+    timer->Stop();
+    delete timer;
+    return true;
+}
+
+void StopAllWindowTimers()
+{
+    std::vector<WindowTimer*> timers;
+    {
+        std::lock_guard<std::mutex> lock(gTimersMutex);
+        timers.swap(gTimers);
+    }
+    for (WindowTimer* timer : timers) {
+        timer->Stop();
+        delete timer;
+    }
+}

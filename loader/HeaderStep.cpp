@@ -1,0 +1,105 @@
+// The package header step: fetch the header, check it, fall back through the package addresses.
+#include "loader/Loader.h"
+
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/Clock.h"
+#include "Source/Platform/Log.h"
+#include "loader/LoaderTexts.h"
+#include "Source/Common/PackageBuilder.h"
+#include "loader/PackageFormat.h"
+
+void Vexal3DLoader::HeaderStep()
+{
+    const int32_t urlCount = mPackageUrls.GetCount();
+    if (urlCount == 0)
+        return;
+
+    // Measured as a difference so that the millisecond timer's wrap (every 49.7 days) neither
+    // cuts an attempt short nor stretches it.
+    const uint32_t now = TimeMilliseconds();
+    if (mDownloadProgress.load() == 0.0f && now - mLastAttemptTime > mHeaderTimeout) {
+        mLastAttemptTime = now;
+        mUrlIndex = (mUrlIndex + 1) % uint32_t(urlCount);
+        LogTrace(LoaderText::kHeaderTimeout, CurrentPackageUrl());
+        StopDownload();
+        StartHeaderDownload(CurrentPackageUrl());
+    }
+
+    const float fraction = mDownloadProgress.load();
+    if (fraction != 0.0f)
+        mProgress = float(double(0.1f) * double(fraction));
+    else
+        mProgress = float(double(0.1f) * double(mUrlIndex + 1) / 10.0);
+    if (fraction < 1.0f)
+        return;
+
+    StopDownload();
+    mDownloadProgress.store(0.0f);
+
+    if (mHeaderBuffer.GetSize() != VEXAL_HEADER_SIZE) {
+        FallBack(LoaderText::kHeaderSize);
+        return;
+    }
+    PackageBuilder::ReadHeader(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeader);
+    mHeaderBuffer.Clear();
+    mResSize = int32_t(ModuleSizeTotal(mHeader));
+
+    const Digest expectedKey = PackageBuilder::KeyDigest();
+    if (mHeader.magic != VEXAL_PACKAGE_MAGIC) {
+        LogTrace(LoaderText::kBadMagic, mHeader.magic);
+        FallBack(LoaderText::kVoaNotCorrect);
+        return;
+    }
+    if (mHeader.version == 2 && DigestFromWords(mHeader.key) != expectedKey) {
+        LogTrace(LoaderText::kBadKey, DigestToText(DigestFromWords(mHeader.key)).Data());
+        FallBack(LoaderText::kVoaNotCorrect);
+        return;
+    }
+    // The module names decide which files are deleted and written: a header naming a file
+    // outside the current directory is not taken.
+    if (!HeaderNamesAreSafe()) {
+        FallBack(LoaderText::kVoaNotCorrect);
+        return;
+    }
+
+    String contentType;
+    int32_t length = 0;
+    ProbeUrl(CurrentPackageUrl(), contentType, length);
+    const uint32_t expectedSize = PackageBuilder::ExpectedPackageSize(mHeader);
+    if (length != 0 && uint32_t(length) != expectedSize) {
+        LogTrace(LoaderText::kBadPackageSize, length, int32_t(expectedSize));
+        FallBack(LoaderText::kVoaNotCorrect);
+        return;
+    }
+
+    EnterState(LoaderStateModules);
+    if (mRunMode == 0 || mRunMode == 1) {
+        if (!NextModule())
+            LoadModule();
+    } else {
+        mModuleFileName = LoaderText::kLocalModuleName;
+        LoadModule();
+    }
+}
+
+bool Vexal3DLoader::HeaderNamesAreSafe()
+{
+    for (const ModuleEntry& entry : mHeader.modules) {
+        if (!ModuleHasFile(entry))
+            continue;
+        const String name = ModuleFileName(entry);
+        if (!PackageBuilder::IsSafeFileName(name)) {
+            LogTrace(LoaderText::kUnsafeName, name.Data());
+            return false;
+        }
+    }
+    return true;
+}
+
+void Vexal3DLoader::FallBack(const WideChar* message)
+{
+    mUrlIndex = (mUrlIndex + 1) % uint32_t(mPackageUrls.GetCount());
+    LogTrace(message, CurrentPackageUrl());
+    StopDownload();
+    StartHeaderDownload(CurrentPackageUrl());
+}

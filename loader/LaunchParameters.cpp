@@ -1,0 +1,134 @@
+// Launch parameters: the names the host passes one at a time through _VexalSetup.
+#include "loader/Loader.h"
+
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/Clock.h"
+#include "Source/Platform/File.h"
+#include "Source/Platform/Log.h"
+#include "loader/LaunchValues.h"
+#include "loader/LoaderTexts.h"
+
+namespace {
+
+bool Is(const WideChar* name, const WideChar* expected)
+{
+    return CompareNoCase(name, expected) == 0;
+}
+
+} // namespace
+
+void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value)
+{
+    if (name == _null)
+        name = u"";
+    if (value == _null)
+        value = u"";
+
+    if (Is(name, u"voaurl")) {
+        SetPackageUrls(value);
+    } else if (Is(name, u"voaparam") || Is(name, u"commonvoaparam")) {
+        AppendModuleParams(value);
+    } else if (Is(name, u"serverdataurl")) {
+        StartServerDataDownload(value);
+    } else if (Is(name, u"serverdata")) {
+        ParseServerData(value);
+    } else if (Is(name, u"selectedserver")) {
+        if (!mReportUrl.IsEmpty()) {
+            String report = mReportUrl;
+            report.Append(value);
+            SendPing(report);
+        }
+    } else if (Is(name, u"reporturl")) {
+        mReportUrl = value;
+    } else if (Is(name, u"appversion")) {
+        mAppVersion = value;
+    } else if (Is(name, u"flashversion")) {
+        mFlashVersion = value;
+    } else if (Is(name, u"delay")) {
+        mDelay = uint32_t(ParseLaunchNumber(value));
+    } else if (Is(name, u"errurl")) {
+        mErrorUrl = value;
+    } else if (Is(name, u"tickurl")) {
+        SetTickUrl(value);
+    } else if (Is(name, u"tickinterval")) {
+        mTickInterval = uint32_t(ParseLaunchNumber(value));
+    } else if (Is(name, u"voatimeout")) {
+        mHeaderTimeout = uint32_t(ParseLaunchNumber(value));
+    } else if (Is(name, u"cdnip")) {
+        SplitLaunchList(value, mCdnIps);
+    }
+}
+
+void Vexal3DLoader::AppendModuleParams(const WideChar* value)
+{
+    if (mModuleParams.IsEmpty()) {
+        mModuleParams = value;
+        return;
+    }
+    if (mModuleParams[mModuleParams.GetLength() - 1] != u'|')
+        mModuleParams.Append(u"|");
+    mModuleParams.Append(value);
+}
+
+void Vexal3DLoader::SetPackageUrls(const WideChar* value)
+{
+    RestartIfHeaderAccepted();
+    if (mPackageHandle == _null)
+        mPackageHandle = CreateWebHandle(false);
+    // The download uses the handle; it must be gone before the handle's headers change.
+    StopDownload();
+    SplitLaunchList(value, mPackageUrls);
+
+    if (mCdnIps.GetCount() > 0 && mPackageUrls.GetCount() > 0) {
+        const String first = mPackageUrls[0];
+        mCdnHost = HostOfAddress(first);
+        if (!mCdnHost.IsEmpty()) {
+            AddWebHeader(mPackageHandle, Format(LoaderText::kHostHeader, mCdnHost.Data()));
+            for (const String& ip : mCdnIps) {
+                if (ip.IsEmpty())
+                    continue;
+                String variant = first;
+                variant.ReplaceAll(mCdnHost, ip, true);
+                mPackageUrls.Append(variant);
+            }
+        }
+    }
+
+    mUrlIndex = 0;
+    mLastAttemptTime = TimeMilliseconds();
+    mDownloadProgress.store(0.0f);
+    // A value without any item (only blanks) adds nothing; there is then nothing to fetch yet.
+    if (mPackageUrls.GetCount() > 0) {
+        StartHeaderDownload(mPackageUrls[0]);
+        LogTrace(LoaderText::kDownloadHeader, mPackageUrls[0].Data());
+    }
+    EnterState(LoaderStateHeader);
+}
+
+void Vexal3DLoader::StartHeaderDownload(const WideChar* url)
+{
+    mHeaderBuffer.Clear();
+    mDownload = StartDownload(&mDownloadProgress, url, &mHeaderBuffer, 0, int32_t(VEXAL_HEADER_SIZE),
+                              mPackageHandle, u"");
+}
+
+// A package address (or server data address) arriving once a header was accepted starts the run
+// again: the module pipeline begins from the first entry, and a game module already loaded is
+// deleted and unloaded first, so that loading the module again cannot leak the old library.
+void Vexal3DLoader::RestartIfHeaderAccepted()
+{
+    if (mState < LoaderStateModules)
+        return;
+    LogTrace(LoaderText::kRestartRun, int(mState), StateName(mState));
+    StopDownload();
+    UnloadModule();
+    if (!mModuleCopyPath.IsEmpty()) {
+        ClearFileAttributes(mModuleCopyPath);
+        DeleteFile(mModuleCopyPath);
+        mModuleCopyPath.Clear();
+    }
+    mModuleFileName.Clear();
+    mModuleBuffer.Clear();
+    mModuleIndex = 0;
+    mFinishSize = 0;
+}

@@ -1,0 +1,121 @@
+// The loader object's life: construction with the run identity, destruction in order, the
+// relays after the hand-off and the helpers the phases share.
+#include "loader/Loader.h"
+
+#include <cstring>
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/BuildStamp.h"
+#include "Source/Platform/Clock.h"
+#include "Source/Platform/File.h"
+#include "Source/Platform/Log.h"
+#include "Source/Platform/MachineIdentity.h"
+#include "Source/Platform/WorkerThread.h"
+#include "loader/LoaderTexts.h"
+
+Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
+    : mHostWindow(hostWindow),
+      mRunMode(runMode),
+      mPackageHandle(_null),
+      mPingHandle(_null),
+      mHeader(),
+      mModule(),
+      mState(LoaderStateCreated),
+      mDelay(0),
+      mProgress(0.0f),
+      mSpeed(0.0f),
+      mResCount(0),
+      mFinishCount(0),
+      mResSize(0),
+      mFinishSize(0),
+      mTickElapsed(0),
+      mTickMark(0),
+      mTickInterval(10000),
+      mDownload(_null),
+      mDownloadProgress(0.0f),
+      mModuleIndex(0),
+      mHeaderTimeout(5000),
+      mLastAttemptTime(0),
+      mUrlIndex(0)
+{
+    std::memset(&mHeader, 0, sizeof(mHeader));
+    mHeader.magic = VEXAL_PACKAGE_MAGIC;
+    mHeader.version = 1;
+    std::memset(&mModule, 0, sizeof(mModule));
+
+    const LocalTimeValue now = LocalTime();
+    const String machine = MachineAddressText();
+    mRunId = Format(LoaderText::kRunId, machine.Data(), int(now.mYear), int(now.mMonth),
+                    int(now.mDay), int(now.mHour), int(now.mMinute), int(now.mSecond));
+    mClientVersion = BuildTimeText();
+    mClientVersion.ReplaceChar(u' ', u'_', true);
+
+    SetupLogChannels();
+}
+
+Vexal3DLoader::~Vexal3DLoader()
+{
+    StopDownload();
+    if (mPingHandle != _null) {
+        DestroyWebHandle(mPingHandle);
+        mPingHandle = _null;
+    }
+    if (mPackageHandle != _null) {
+        DestroyWebHandle(mPackageHandle);
+        mPackageHandle = _null;
+    }
+    UnloadModule();
+    if (!mModuleCopyPath.IsEmpty()) {
+        ClearFileAttributes(mModuleCopyPath);
+        DeleteFile(mModuleCopyPath);
+    }
+}
+
+bool Vexal3DLoader::Message(const MessageRecord& record)
+{
+    if (mState != LoaderStateHandedOver || mModule.mMessage == _null)
+        return false;
+    return mModule.mMessage(mHostWindow, record.mMessage, record.mWParam, record.mLParam) != 0;
+}
+
+void Vexal3DLoader::Render()
+{
+    if (mState == LoaderStateHandedOver && mModule.mRender != _null)
+        mModule.mRender(mHostWindow);
+}
+
+const WideChar* Vexal3DLoader::StateName(LoaderState state)
+{
+    static const WideChar* const kNames[] = {
+        u"created", u"server data", u"server data received", u"header",
+        u"modules", u"module created", u"handed over",
+    };
+    if (state < 0 || state >= LoaderState(sizeof(kNames) / sizeof(kNames[0])))
+        return u"unknown";
+    return kNames[state];
+}
+
+void Vexal3DLoader::StopDownload()
+{
+    if (mDownload != _null) {
+        DestroyWorker(mDownload);
+        mDownload = _null;
+    }
+}
+
+void Vexal3DLoader::UnloadModule()
+{
+    // _VobDelete also after a failed or missing _VobCreate: the module may have set up things
+    // when it was loaded.
+    if (mModule.mDelete != _null)
+        mModule.mDelete(mHostWindow);
+    if (mModule.mLibrary != _null)
+        UnbindModule(mModule);
+    std::memset(&mModule, 0, sizeof(mModule));
+}
+
+const WideChar* Vexal3DLoader::CurrentPackageUrl() const
+{
+    if (!mPackageUrls.IsIndexValid(int32_t(mUrlIndex)))
+        return u"";
+    return mPackageUrls[int32_t(mUrlIndex)].Data();
+}

@@ -1,0 +1,149 @@
+// Vexal3DLoader: the state of one loading run, from launch parameters to a running game module.
+#pragma once
+
+#include <atomic>
+#include "Vexal3DLoader.h"
+#include "Common/Array.h"
+#include "Common/Types.h"
+#include "Source/Common/Buffer.h"
+#include "Source/Common/String.h"
+#include "Source/Platform/WebDownload.h"
+#include "loader/ModuleBinding.h"
+
+// One window message as the host received it.
+struct MessageRecord {
+    uint32_t mMessage;
+    uint32_t mWParam;
+    int32_t mLParam;
+};
+
+// The loader object. Abstract: the concrete class adds the loading screen and supplies
+// ReleaseLoadingScreen. Lives from _VexalCreate to _VexalDelete on the host's thread; every
+// operation runs on that thread. The loader owns its web handles, its download, the loaded game
+// module and every string and buffer; the host owns the window.
+class Vexal3DLoader {
+public:
+    // Records the run identity and the client version and routes the log channels. The fields
+    // start at their defaults: state 0, header magic 0x0F0A0F0A and version 1, tick interval
+    // 10000 ms, header time-out 5000 ms, everything else empty or 0.
+    Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode);
+    // Stops a running download, destroys the web handles, deletes and unloads the game module and
+    // deletes a per-process module copy. The subclass has released its loading screen before.
+    virtual ~Vexal3DLoader();
+
+    Vexal3DLoader(const Vexal3DLoader&) = delete;
+    Vexal3DLoader& operator=(const Vexal3DLoader&) = delete;
+
+    // Before the hand-off false; afterwards whether the game module's _VobMessage handled it.
+    virtual bool Message(const MessageRecord& record);
+    // Advances the run by one step; elapsedMs since the previous call. Returns quickly except in
+    // the steps that must wait (the package size probe, digests of cached files, unpacking and
+    // writing a block, loading and creating the game module).
+    virtual void Update(uint32_t elapsedMs);
+    // Before the hand-off nothing; afterwards the game module's _VobRender.
+    virtual void Render();
+    // One launch parameter; the name is matched without regard to case, unknown names are
+    // ignored. Also called by the loader itself (through this slot) with "serverdata" and with
+    // the server chosen from it.
+    virtual void Setup(const WideChar* name, const WideChar* value);
+    // Takes the loading screen out of the window. Called once at the hand-off and again by the
+    // subclass's destructor, so a second call must find nothing left.
+    virtual void ReleaseLoadingScreen() = 0;
+
+    // The figures the loading screens read.
+    LoaderState GetState() const { return mState; }
+    float GetProgress() const { return mProgress; }
+    float GetSpeed() const { return mSpeed; }
+    int32_t GetResCount() const { return mResCount; }
+    int32_t GetFinishCount() const { return mFinishCount; }
+    int32_t GetResSize() const { return mResSize; }
+    int32_t GetFinishSize() const { return mFinishSize; }
+    VexalWindow GetHostWindow() const { return mHostWindow; }
+
+    // The name of a state for log lines ("created", "header", ...); "unknown" outside 0..6.
+    static const WideChar* StateName(LoaderState state);
+
+protected:
+    // --- the run's phases (each in its own source file) ---
+
+    // The only writer of mState: stores it and sends the state tick.
+    void EnterState(LoaderState state);
+
+    // Launch parameters.
+    void SetPackageUrls(const WideChar* value);
+    void AppendModuleParams(const WideChar* value);
+    void StartHeaderDownload(const WideChar* url);
+    void RestartIfHeaderAccepted();
+
+    // Header step (state 3).
+    void HeaderStep();
+    void FallBack(const WideChar* message);
+    bool HeaderNamesAreSafe();
+
+    // Module pipeline (state 4).
+    bool NextModule();
+    void ModuleBlockStep();
+    void LoadModule();
+    String MakeConfigText();
+    void LimitDataFile();
+
+    // Module step (state 5).
+    void ModuleStep(uint32_t elapsedMs);
+
+    // Server data, ticks and reports.
+    void StartServerDataDownload(const WideChar* url);
+    void ServerDataStep();
+    void ParseServerData(const WideChar* text);
+    void SetTickUrl(const WideChar* value);
+    void PeriodicTick(uint32_t elapsedMs);
+    void FinalTick();
+    void SendPing(const WideChar* url);
+    String VersionSuffix() const;
+
+    // Helpers shared by the phases.
+    void StopDownload();
+    void UnloadModule();
+    const WideChar* CurrentPackageUrl() const;
+    void RefreshSpeed();
+
+    // --- fields, in this order ---
+    VexalWindow mHostWindow;
+    uint32_t mRunMode;
+    WebHandle* mPackageHandle;
+    WebHandle* mPingHandle;
+    PackageHeader mHeader;
+    ModuleBinding mModule;
+    LoaderState mState;
+    uint32_t mDelay;
+    float mProgress;
+    float mSpeed;
+    int32_t mResCount;
+    int32_t mFinishCount;
+    int32_t mResSize;
+    int32_t mFinishSize;
+    uint32_t mTickElapsed;
+    uint32_t mTickMark;
+    uint32_t mTickInterval;
+    Buffer mHeaderBuffer;
+    Buffer mServerDataBuffer;
+    String mReportUrl;
+    String mCdnHost;
+    String mModuleParams;
+    String mAppVersion;
+    String mFlashVersion;
+    String mErrorUrl;
+    String mTickUrl;
+    String mRunId;
+    String mClientVersion;
+    Buffer mModuleBuffer;
+    String mModuleFileName;
+    String mModuleCopyPath;
+    WorkerThread* mDownload;
+    std::atomic<float> mDownloadProgress;
+    uint32_t mModuleIndex;
+    uint32_t mHeaderTimeout;
+    uint32_t mLastAttemptTime;
+    uint32_t mUrlIndex;
+    Array<String> mPackageUrls;
+    Array<String> mCdnIps;
+};

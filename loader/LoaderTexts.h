@@ -1,0 +1,57 @@
+// Every text the loader core writes or sends, in one place, exactly as other systems read them.
+#pragma once
+
+#include "Common/Types.h"
+
+namespace LoaderText {
+
+// Identity.
+inline constexpr const WideChar* kRunId = u"%ls_%d%02d%02d%02d%02d%02d";
+
+// Launch parameters.
+inline constexpr const WideChar* kHostHeader = u"Host: %ls";
+inline constexpr const WideChar* kDownloadHeader = u"[Loader] Download voa header : %ls";
+inline constexpr const WideChar* kDownloadServerData = u"[Loader] Download server data : %ls";
+inline constexpr const WideChar* kRestartRun = u"[Loader] Package address set again in state %d (%ls), starting the run again";
+
+// Header step.
+inline constexpr const WideChar* kHeaderTimeout = u"[Loader] Download voa header failed, try backup url: %ls";
+inline constexpr const WideChar* kHeaderSize = u"[Loader] Voa header size not correct, try backup url: %ls";
+inline constexpr const WideChar* kBadMagic = u"[Loader] The magic code in header is not correct: 0x%x";
+inline constexpr const WideChar* kBadKey = u"[Loader] The key in header is not correct: %ls";
+inline constexpr const WideChar* kUnsafeName = u"[Loader] Unsafe VOB file name in header: %ls";
+inline constexpr const WideChar* kBadPackageSize = u"[Loader] The voa size returned is not correct: %d, %d expected";
+inline constexpr const WideChar* kVoaNotCorrect = u"[Loader] Voa not correct, try backup url: %ls";
+inline constexpr const WideChar* kLocalModuleName = u"vexal3d.vob";
+
+// Module pipeline.
+inline constexpr const WideChar* kCopyName = u"%ls-%d.%ls";
+inline constexpr const WideChar* kCopyNameNoExtension = u"%ls-%d";
+inline constexpr const WideChar* kDownloadModule = u"[Loader] Download VOB(%d) from url: %ls";
+inline constexpr const WideChar* kDecompressFailed = u"[Loader] Decompress VOB(%d) failed";
+inline constexpr const WideChar* kChecksum = u"[Loader] VOB(%d) checksum not correct: %ls, %ls expected";
+inline constexpr const WideChar* kCreateFileFailed = u"[Loader] Create VOB(%d) file failed: %ls";
+inline constexpr const WideChar* kLoadFailed = u"[Loader] Load VOB failed: %ls";
+inline constexpr const WideChar* kCreateFailed = u"[Loader] Create VOB failed: %ls, %ls";
+inline constexpr const WideChar* kDataFilePath = u"%ls/vexal/%ls/%ls.vod";
+inline constexpr const WideChar* kDataFileTooLarge = u"[Loader] VOD too large, delete it : %ls";
+inline constexpr const WideChar* kConfigTick = u"%ls|tickurl|%ls&sg=%d%ls|tickinterval|%d";
+inline constexpr const WideChar* kConfigCdnHost = u"|cdnhost|";
+inline constexpr const WideChar* kConfigErrorUrl = u"errurl";
+
+// States, ticks and server data.
+inline constexpr const WideChar* kEnterState = u"[Loader] Enter state %d (%ls)";
+inline constexpr const WideChar* kStateTick = u"%ls&sg=%d%ls";
+inline constexpr const WideChar* kFirstTick = u"%ls&sg=%d";
+inline constexpr const WideChar* kPeriodicTick = u"%ls&sg=%d&pg=%f%ls&m=0&t=%d";
+inline constexpr const WideChar* kFinalTick = u"%ls&sg=%d%ls&m=0&t=%d&f=1";
+inline constexpr const WideChar* kVersionItem = u"&av=";
+inline constexpr const WideChar* kRunIdItem = u"&s=";
+inline constexpr const WideChar* kClientVersionItem = u"&cv=";
+inline constexpr const WideChar* kFlashVersionItem = u"&fv=";
+inline constexpr const WideChar* kDefaultPattern = u"\"default\":\\d+";
+inline constexpr const WideChar* kListPattern = u"\"%ls\":\\[";
+inline constexpr const WideChar* kListRestPattern = u".+?\\]";
+inline constexpr const WideChar* kHostParam = u"host|%ls:%ls";
+
+} // namespace LoaderText

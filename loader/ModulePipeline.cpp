@@ -1,0 +1,204 @@
+// The module pipeline: make every module file of the header present and intact in the current
+// directory, block by block, then load and create the game module.
+#include "loader/Loader.h"
+
+#include "Source/Common/Decompress.h"
+#include "Source/Common/Digest.h"
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/File.h"
+#include "Source/Platform/Log.h"
+#include "Source/Platform/Process.h"
+#include "Source/Platform/WorkerThread.h"
+#include "loader/LoaderTexts.h"
+#include "loader/PackageFormat.h"
+
+namespace {
+
+// The per-process name of a module file that could not be replaced: game.so becomes
+// game-1234.so. Cut to what the header's name field holds, so that the name written, the name
+// loaded and the name in the header stay one.
+String PerProcessName(const String& name)
+{
+    const String base = PathWithoutExtension(name);
+    const String extension = PathExtension(name);
+    const uint32_t process = CurrentProcessId();
+    String copy = extension.IsEmpty()
+                      ? Format(LoaderText::kCopyNameNoExtension, base.Data(), int(process))
+                      : Format(LoaderText::kCopyName, base.Data(), int(process), extension.Data());
+    if (copy.GetLength() > VEXAL_HEADER_TEXT_UNITS - 1)
+        copy = copy.Mid(0, VEXAL_HEADER_TEXT_UNITS - 1);
+    return copy;
+}
+
+String PathInCurrentDirectory(const String& name)
+{
+    String path = CurrentDirectory();
+    // Without a current directory the name still has to stay relative (and carry a "/", so that
+    // the library loader does not search its own paths).
+    if (path.IsEmpty())
+        path = u".";
+    path.Append(u"/");
+    path.Append(name);
+    return path;
+}
+
+} // namespace
+
+bool Vexal3DLoader::NextModule()
+{
+    while (mModuleIndex < VEXAL_MODULE_COUNT) {
+        ModuleEntry& entry = mHeader.modules[mModuleIndex];
+        if (!ModuleHasFile(entry)) {
+            ++mModuleIndex;
+            continue;
+        }
+        const String name = ModuleFileName(entry);
+        if (mModuleFileName.IsEmpty())
+            mModuleFileName = name;
+        // An all-zero digest stands for "no digest": such an entry is taken as present. Comparing
+        // it with an existing file would delete that file and fetch a block whose digest can
+        // never match, again and again.
+        const Digest expected = DigestFromWords(entry.digest);
+        if (expected.IsZero() || DigestOfFile(name) == expected) {
+            ++mModuleIndex;
+            continue;
+        }
+
+        ClearFileAttributes(name);
+        DeleteFile(name);
+        if (FileExists(name)) {
+            const String copy = PerProcessName(name);
+            if (mModuleFileName == name) {
+                mModuleFileName = copy;
+                mModuleCopyPath = PathInCurrentDirectory(copy);
+            }
+            for (int32_t i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i)
+                entry.fileName[i] = i < copy.GetLength() ? copy[i] : 0;
+        }
+
+        mModuleBuffer.Clear();
+        StopDownload();
+        mDownloadProgress.store(0.0f);
+        mDownload = StartDownload(&mDownloadProgress, CurrentPackageUrl(), &mModuleBuffer,
+                                  entry.offset, int32_t(entry.offset + entry.size), mPackageHandle,
+                                  u"");
+        LogTrace(LoaderText::kDownloadModule, int(mModuleIndex), CurrentPackageUrl());
+        return true;
+    }
+    return false;
+}
+
+void Vexal3DLoader::ModuleBlockStep()
+{
+    const float fraction = mDownloadProgress.load();
+    uint32_t done = uint32_t(mFinishSize);
+    if (mModuleIndex < VEXAL_MODULE_COUNT)
+        done += uint32_t(double(mHeader.modules[mModuleIndex].size) * double(fraction));
+    // Every entry of size 0: nothing to weigh, the phase shows its end.
+    if (mResSize == 0)
+        mProgress = 0.4f;
+    else
+        mProgress = float(double(done) / double(uint32_t(mResSize)) * double(0.3f) + double(0.1f));
+    mResCount = 1;
+    mFinishCount = 0;
+    if (fraction != 1.0f)
+        return;
+
+    uint32_t before = 0;
+    for (uint32_t i = 0; i < mModuleIndex && i < VEXAL_MODULE_COUNT; ++i)
+        before += mHeader.modules[i].size;
+    mFinishSize = int32_t(before);
+
+    StopDownload();
+    mDownloadProgress.store(0.0f);
+
+    if (mModuleIndex < VEXAL_MODULE_COUNT) {
+        const ModuleEntry& entry = mHeader.modules[mModuleIndex];
+        if (!UnpackBuffer(mModuleBuffer)) {
+            LogTrace(LoaderText::kDecompressFailed, int(mModuleIndex));
+        } else {
+            const Digest actual = ComputeDigest(mModuleBuffer.GetData(), mModuleBuffer.GetSize());
+            const Digest expected = DigestFromWords(entry.digest);
+            const String name = ModuleFileName(entry);
+            if (actual != expected) {
+                LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(actual).Data(),
+                         DigestToText(expected).Data());
+            } else if (WriteBufferToFile(mModuleBuffer.GetData(), name, mModuleBuffer.GetSize())) {
+                ++mModuleIndex;
+            } else {
+                LogTrace(LoaderText::kCreateFileFailed, int(mModuleIndex), name.Data());
+            }
+        }
+    }
+    mModuleBuffer.Clear();
+    if (!NextModule())
+        LoadModule();
+}
+
+void Vexal3DLoader::LoadModule()
+{
+    StopDownload();
+    if (mPackageHandle != _null) {
+        DestroyWebHandle(mPackageHandle);
+        mPackageHandle = _null;
+    }
+    if (mModule.mLibrary != _null)
+        UnloadModule();
+
+    const String path = PathInCurrentDirectory(mModuleFileName);
+    if (!BindModule(mModule, path)) {
+        LogTrace(LoaderText::kLoadFailed, path.Data());
+        return;
+    }
+    mModuleParams.TrimRightChar(u'|', true);
+    const String configText = MakeConfigText();
+    LimitDataFile();
+
+    const String packageUrl = CurrentPackageUrl();
+    if (mModule.mCreate(mHostWindow, &mHeader, packageUrl, configText, 0) == 0) {
+        LogTrace(LoaderText::kCreateFailed, packageUrl.Data(), configText.Data());
+        return;
+    }
+    if (!mErrorUrl.IsEmpty() && mModule.mConfig != _null)
+        mModule.mConfig(LoaderText::kConfigErrorUrl, mErrorUrl);
+    EnterState(LoaderStateModuleCreated);
+}
+
+// "params|tickurl|T&sg=4[&av=A]|tickinterval|N" and "|cdnhost|H": put together piece by piece
+// rather than through the formatter, whose output is limited, so long parameters reach the
+// module whole.
+String Vexal3DLoader::MakeConfigText()
+{
+    String text = mModuleParams;
+    if (!mTickUrl.IsEmpty() && mModuleParams.Find(u"tickurl", true) < 0) {
+        text.Append(u"|tickurl|");
+        text.Append(mTickUrl);
+        text.Append(Format(u"&sg=%d", int(mState)));
+        text.Append(VersionSuffix());
+        text.Append(Format(u"|tickinterval|%d", int32_t(mTickInterval)));
+    }
+    if (!mCdnHost.IsEmpty()) {
+        text.Append(LoaderText::kConfigCdnHost);
+        text.Append(mCdnHost);
+    }
+    return text;
+}
+
+void Vexal3DLoader::LimitDataFile()
+{
+    // The cache name comes from the network: only a plain single name may build the path of a
+    // file that is deleted. Without a profile folder the path would not be the user's at all.
+    const String cacheName(mHeader.cacheName);
+    if (!IsSafeCacheName(cacheName))
+        return;
+    const String profile = UserProfileFolder();
+    if (profile.IsEmpty())
+        return;
+    const String path =
+        Format(LoaderText::kDataFilePath, profile.Data(), cacheName.Data(), cacheName.Data());
+    if (FileSize(path) > int64_t(2147483648LL)) {
+        LogTrace(LoaderText::kDataFileTooLarge, path.Data());
+        ClearFileAttributes(path);
+        DeleteFile(path);
+    }
+}
