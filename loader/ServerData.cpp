@@ -108,8 +108,9 @@ void Vexal3DLoader::ParseServerData(const WideChar* text)
         return;
     int32_t start = 0, end = 0;
     PatternSearch search;
-    search.Compile(LoaderText::kDefaultPattern);
-    if (search.Search(text, &start, &end, 1, false) < 1)
+    search.Compile(String(LoaderText::kDefaultPattern));
+    const int32_t length = String::Length(text);
+    if (search.Search(text, length, &start, &end, 1, false) < 1)
         return;
     // The match is "default": followed by the digits of the key.
     const String key(text + start + 10, end - start - 10);
@@ -119,7 +120,7 @@ void Vexal3DLoader::ParseServerData(const WideChar* text)
     String pattern = Format(LoaderText::kListPattern, key.Data());
     pattern.Append(LoaderText::kListRestPattern);
     search.Compile(pattern);
-    if (search.Search(text, &start, &end, 1, false) < 1)
+    if (search.Search(text, length, &start, &end, 1, false) < 1)
         return;
     const String match(text + start, end - start);
     const int32_t bracket = match.FindChar(u'[', true);
