@@ -39,15 +39,26 @@ public:
     const T& operator[](int32_t index) const { return const_cast<Array*>(this)->operator[](index); }
 
     // Grows when full, then stores at count. Returns false when the storage cannot be had.
+    // The element may be one of this array's own: it is copied before the storage moves.
     bool Append(const T& element) {
-        if (mCount == mCapacity && !Grow()) return false;
-        new (&mItems[mCount]) T(element);
+        if (mCount == mCapacity) {
+            T copy(element);
+            if (!Grow()) return false;
+            new (&mItems[mCount]) T(std::move(copy));
+        } else {
+            new (&mItems[mCount]) T(element);
+        }
         ++mCount;
         return true;
     }
     bool Append(T&& element) {
-        if (mCount == mCapacity && !Grow()) return false;
-        new (&mItems[mCount]) T(std::move(element));
+        if (mCount == mCapacity) {
+            T moved(std::move(element));
+            if (!Grow()) return false;
+            new (&mItems[mCount]) T(std::move(moved));
+        } else {
+            new (&mItems[mCount]) T(std::move(element));
+        }
         ++mCount;
         return true;
     }

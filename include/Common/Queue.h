@@ -26,9 +26,15 @@ public:
         return (mBack >= index && index < mBack) || (mBack < index && index <= mCapacity);
     }
 
+    // The element may be one of this queue's own: it is copied before the storage moves.
     bool Push(const T& element) {
-        if (mCount == mCapacity && !Grow()) return false;
-        new (&mItems[mBack]) T(element);
+        if (mCount == mCapacity) {
+            T copy(element);
+            if (!Grow()) return false;
+            new (&mItems[mBack]) T(std::move(copy));
+        } else {
+            new (&mItems[mBack]) T(element);
+        }
         mBack = (mBack + 1) % (mCapacity + 1);
         ++mCount;
         return true;

@@ -20,9 +20,15 @@ public:
     int32_t GetCount() const { return mLength; }
     int32_t GetCapacity() const { return mCapacity; }
 
+    // The element may be one of this stack's own: it is copied before the storage moves.
     bool Push(const T& element) {
-        if (mLength == mCapacity && !Grow()) return false;
-        new (&mItems[mLength]) T(element);
+        if (mLength == mCapacity) {
+            T copy(element);
+            if (!Grow()) return false;
+            new (&mItems[mLength]) T(std::move(copy));
+        } else {
+            new (&mItems[mLength]) T(element);
+        }
         ++mLength;
         return true;
     }

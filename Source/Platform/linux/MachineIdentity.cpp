@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <cstring>
 #include "Source/Common/StringFormatter.h"
+#include "Source/Platform/linux/InterfaceList.h"
 
 namespace {
 
@@ -36,28 +37,31 @@ bool FirstIpv4OfHost(in_addr* address) {
 
 }  // namespace
 
+String CarrierHardwareAddress(in_addr_t address, const ifaddrs* interfaces) {
+    const char* carrier = _null;
+    // The loopback interface is no network adapter: an address only it carries has no identity.
+    for (const ifaddrs* i = interfaces; i && !carrier; i = i->ifa_next) {
+        if (i->ifa_addr == _null || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        if (reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == address) carrier = i->ifa_name;
+    }
+    for (const ifaddrs* i = interfaces; i && carrier; i = i->ifa_next) {
+        if (i->ifa_addr == _null || i->ifa_addr->sa_family != AF_PACKET || i->ifa_name == _null ||
+            std::strcmp(i->ifa_name, carrier) != 0)
+            continue;
+        const sockaddr_ll* link = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr);
+        if (link->sll_halen < 6) return String();
+        const unsigned char* a = link->sll_addr;
+        return Format(u"%.2X:%.2X:%.2X:%.2X:%.2X:%.2X", a[0], a[1], a[2], a[3], a[4], a[5]);
+    }
+    return String();
+}
+
 String MachineAddressText() {
     in_addr host{};
     if (!FirstIpv4OfHost(&host)) return String();
     ifaddrs* interfaces = _null;
     if (getifaddrs(&interfaces) != 0) return String();
-    const char* carrier = _null;
-    // The loopback interface is no network adapter: an address only it carries has no identity.
-    for (ifaddrs* i = interfaces; i && !carrier; i = i->ifa_next) {
-        if (i->ifa_addr == _null || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_LOOPBACK)) continue;
-        if (reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == host.s_addr) carrier = i->ifa_name;
-    }
-    String text;
-    for (ifaddrs* i = interfaces; i && carrier; i = i->ifa_next) {
-        if (i->ifa_addr == _null || i->ifa_addr->sa_family != AF_PACKET || std::strcmp(i->ifa_name, carrier) != 0)
-            continue;
-        const sockaddr_ll* link = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr);
-        if (link->sll_halen >= 6) {
-            const unsigned char* a = link->sll_addr;
-            text = Format(u"%.2X:%.2X:%.2X:%.2X:%.2X:%.2X", a[0], a[1], a[2], a[3], a[4], a[5]);
-        }
-        break;
-    }
+    String text = CarrierHardwareAddress(host.s_addr, interfaces);
     freeifaddrs(interfaces);
     return text;
 }

@@ -1,0 +1,152 @@
+// The UTF-16 formatter: every conversion the engine's texts use, and its buffer bounds.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include "CaptureLog.h"
+#include "Source/Common/StringFormatter.h"
+
+namespace {
+
+std::u16string F(const WideChar* format, ...) {
+    WideChar buffer[512];
+    va_list arguments;
+    va_start(arguments, format);
+    FormatIntoV(buffer, 512, format, arguments);
+    va_end(arguments);
+    return buffer;
+}
+
+std::u16string Widen(const char* text) {
+    std::u16string wide;
+    for (; *text; ++text) wide += char16_t(static_cast<unsigned char>(*text));
+    return wide;
+}
+
+}  // namespace
+
+TEST(Formatter, IntegersWithFlagsWidthAndPrecision) {
+    EXPECT_EQ(F(u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d ", 2016, 6, 18, 18, 11, 3), u"2016/06/18-18:11:03 ");
+    EXPECT_EQ(F(u"%02d|%5d|%-5d|%+d|% d", 5, 42, 42, 7, 7), u"05|   42|42   |+7| 7");
+    EXPECT_EQ(F(u"%d %i %d", 0, -12, INT_MIN), u"0 -12 -2147483648");
+    EXPECT_EQ(F(u"%u %u", 0u, 4294967295u), u"0 4294967295");
+    EXPECT_EQ(F(u"%x %X %.8x %.2X", 0xABCu, 0xABCu, 0xABCu, 0xAu), u"abc ABC 00000abc 0A");
+    EXPECT_EQ(F(u"%x", -1), u"ffffffff");
+    EXPECT_EQ(F(u"%#x %#X %#o %o %#x", 255u, 255u, 8u, 8u, 0u), u"0xff 0XFF 010 10 0");
+    EXPECT_EQ(F(u"[%.0d] [%.3d] [%-8.3d] [%08.3d] [%08d]", 0, 7, -5, 5, -5),
+              u"[] [007] [-005    ] [     005] [-0000005]");
+    EXPECT_EQ(F(u"[%*d] [%-*d] [%.*d]", 6, 42, 4, 1, 3, 9), u"[    42] [1   ] [009]");
+    EXPECT_EQ(F(u"[%*d]", -4, 1), u"[1   ]");
+    EXPECT_EQ(F(u"%ld %lu", LONG_MIN, ULONG_MAX), u"-9223372036854775808 18446744073709551615");
+    EXPECT_EQ(F(u"%lld %llx %zu", -1LL, 0x123456789abcULL, size_t(77)), u"-1 123456789abc 77");
+    EXPECT_EQ(F(u"%hd %hu %hhd", 65537, 65537u, 257), u"1 1 1");
+    EXPECT_EQ(F(u"%I64d %I64X", 1LL << 40, 0xFFULL), u"1099511627776 FF");
+}
+
+TEST(Formatter, PointersAreUpperCaseHexOfPointerWidth) {
+    EXPECT_EQ(F(u"%p", reinterpret_cast<void*>(0x1234ABCD)), u"000000001234ABCD");
+    EXPECT_EQ(F(u"%p", static_cast<void*>(_null)), u"0000000000000000");
+}
+
+TEST(Formatter, FloatsFollowTheCLibrary) {
+    EXPECT_EQ(F(u"%5.3f", 1.5), u"1.500");
+    EXPECT_EQ(F(u"%3.2f", 3.14159), u"3.14");
+    EXPECT_EQ(F(u"%.1f %f", 99.95, 0.25), u"100.0 0.250000");
+    EXPECT_EQ(F(u"[%10.2f] [%-8.1f] [%+.0f]", -3.14159, 2.5, 2.0), u"[     -3.14] [2.5     ] [+2]");
+    const double values[] = {1e300, -0.0, 123456.789, 1e-7};
+    const char* formats[] = {"%e", "%E", "%g", "%G", "%.3e", "%a"};
+    const WideChar* wideFormats[] = {u"%e", u"%E", u"%g", u"%G", u"%.3e", u"%a"};
+    for (double value : values) {
+        for (int i = 0; i < 6; ++i) {
+            char expected[512];
+            std::snprintf(expected, sizeof(expected), formats[i], value);
+            EXPECT_EQ(F(wideFormats[i], value), Widen(expected)) << formats[i] << " " << value;
+        }
+    }
+    EXPECT_EQ(F(u"%Lf", 1.25L), u"1.250000");
+    EXPECT_EQ(FloatToText(1.5f), String(u"1.500"));
+    EXPECT_EQ(FloatToText(12.3456f), String(u"12.346"));
+    EXPECT_EQ(FloatToText(-0.5f), String(u"-0.500"));
+}
+
+TEST(Formatter, FloatWiderThanAnyLocalBufferIsComplete) {
+    std::u16string text = F(u"%.300f", 1e10);
+    EXPECT_EQ(text.size(), 12u + 300u);  // "10000000000." and the digits
+    std::u16string wide = Format(u"%1000.1f", 1.0).Data();
+    EXPECT_EQ(wide.size(), 1000u);
+    EXPECT_EQ(wide.substr(997), u"1.0");
+}
+
+TEST(Formatter, TextConversions) {
+    EXPECT_EQ(F(u"[Loader] Download VOB(%d) from url: %ls", 3, u"http://x/y.vob"),
+              u"[Loader] Download VOB(3) from url: http://x/y.vob");
+    EXPECT_EQ(F(u"%ls|%5ls|%-5ls|%.2ls", u"ab", u"ab", u"ab", u"abcdef"), u"ab|   ab|ab   |ab");
+    EXPECT_EQ(F(u"%ls and %ls", static_cast<const WideChar*>(_null), u"x"), u"(null) and x");
+    EXPECT_EQ(F(u"%s", "h\xc3\xa9\xe2\x82\xac"), u"h\u00e9\u20ac");
+    EXPECT_EQ(F(u"[%4s] [%.2s]", "\xc3\xa9", "abc"), u"[   \u00e9] [ab]");
+    EXPECT_EQ(F(u"%s", static_cast<const char*>(_null)), u"(null)");
+    EXPECT_EQ(F(u"%c%c%lc", 'a', 0x20AC, 'z'), u"a\u20acz");
+    EXPECT_EQ(F(u"100%% %y %"), u"100% %y %");
+}
+
+TEST(Formatter, PrecisionBoundsTheTextRead) {
+    // Exactly three units, no terminator: the precision must keep the reader inside them.
+    WideChar* wide = static_cast<WideChar*>(std::malloc(3 * sizeof(WideChar)));
+    wide[0] = u'x'; wide[1] = u'y'; wide[2] = u'z';
+    EXPECT_EQ(F(u"%.3ls", wide), u"xyz");
+    std::free(wide);
+    char* narrow = static_cast<char*>(std::malloc(3));
+    narrow[0] = 'a'; narrow[1] = '\xc3'; narrow[2] = '\xa9';
+    EXPECT_EQ(F(u"%.3s", narrow), u"a\u00e9");
+    EXPECT_EQ(F(u"%.2s", narrow), u"a");  // the cut sequence is dropped
+    std::free(narrow);
+}
+
+TEST(Formatter, NeverWritesPastItsBuffer) {
+    WideChar buffer[8];
+    for (WideChar& unit : buffer) unit = u'#';
+    FormatInto(buffer, 5, u"%ls", u"abcdefgh");
+    EXPECT_EQ(std::u16string(buffer), u"abcd");
+    EXPECT_EQ(buffer[5], u'#');
+    FormatInto(buffer, 5, u"%d", 123456789);
+    EXPECT_EQ(std::u16string(buffer), u"1234");
+    EXPECT_EQ(buffer[5], u'#');
+    FormatInto(buffer, 5, u"%f", 3.5);
+    EXPECT_EQ(std::u16string(buffer), u"3.50");
+    FormatInto(buffer, 5, u"%s", "ab\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac");
+    EXPECT_EQ(std::u16string(buffer), u"ab\u20ac\u20ac");
+    EXPECT_EQ(buffer[5], u'#');
+    FormatInto(buffer, 5, u"%20d|", 1);
+    EXPECT_EQ(std::u16string(buffer), u"    ");
+    FormatInto(buffer, 1, u"abc");
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(buffer[1], u' ');  // left from the call before: only the first unit was touched
+    // Heap buffer of exactly the size, so that the sanitizer sees any overrun.
+    WideChar* exact = static_cast<WideChar*>(std::malloc(4 * sizeof(WideChar)));
+    FormatInto(exact, 4, u"%ls%s%d%p", u"long text", "more", 12345, exact);
+    EXPECT_EQ(std::u16string(exact), u"lon");
+    std::free(exact);
+}
+
+TEST(Formatter, FormatCutsAt8191Units) {
+    std::u16string longText(10000, u'x');
+    String text = Format(u"%ls", longText.c_str());
+    EXPECT_EQ(text.GetLength(), 8191);
+    EXPECT_EQ(Format(u"%d-%ls", 5, u"five"), String(u"5-five"));
+}
+
+TEST(Formatter, MissingBufferOrFormatIsReported) {
+    CaptureLog log;
+    WideChar buffer[4] = {u'a', u'b', 0, 0};
+    EXPECT_EQ(FormatInto(buffer, 4, _null), buffer);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_TRUE(log.ErrorContains(u"Assertion Failed : buffer != _null && length != 0 && format != _null\r\n"
+                                  u"Source/Common/StringFormatter:"));
+    EXPECT_EQ(FormatInto(_null, 4, u"x"), _null);
+    EXPECT_EQ(FormatInto(buffer, 0, u"x"), buffer);
+    EXPECT_TRUE(Format(_null).IsEmpty());
+    EXPECT_TRUE(log.ErrorContains(u"Assertion Failed : format != _null\r\n"));
+    EXPECT_EQ(log.mError.size(), 4u);
+}
