@@ -3,12 +3,13 @@
 
 #include <clocale>
 #include <cstdio>
+#include <new>
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/BuildStamp.h"
 #include "Source/Platform/Clock.h"
 #include "Source/Platform/DebugOutput.h"
-#include "Source/Platform/LogFile.h"
+#include "Source/Platform/File.h"
 
 namespace {
 
@@ -31,8 +32,8 @@ struct Channel {
 Channel gTrace = {_null, _null};
 Channel gError = {_null, _null};
 // The files opened for the channels by OpenLogFiles; they stay open until the process ends.
-void* gTraceFile = _null;
-void* gErrorFile = _null;
+File* gTraceFile = _null;
+File* gErrorFile = _null;
 
 void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
     if (!kEnabled) return;
@@ -59,16 +60,20 @@ void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
 
 // Closes the file a channel had from an earlier OpenLogFiles and creates the new one; the
 // channel goes to the new file, or to the debugger output when the old file was its sink.
-void ReopenChannel(Channel& channel, void*& file, const WideChar* path) {
+void ReopenChannel(Channel& channel, File*& file, const WideChar* path) {
     if (file != _null) {
         if (channel.mContext == file) channel = {_null, _null};
-        CloseLogFile(file);
+        delete file;
         file = _null;
     }
-    void* created = CreateLogFile(path);
+    File* created = new (std::nothrow) File();
     if (created == _null) return;
+    if (!created->CreateForWriting(path)) {
+        delete created;
+        return;
+    }
     static const uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
-    WriteLogFile(created, kByteOrderMark, sizeof(kByteOrderMark));
+    created->Write(kByteOrderMark, sizeof(kByteOrderMark));
     file = created;
     channel = {FileLogSink, created};
 }
@@ -106,12 +111,14 @@ void LogFailure(const WideChar* format, ...) {
 }
 
 void FileLogSink(const WideChar* text, void* context, uint8_t endLine) {
-    if (context == _null) return;
+    File* file = static_cast<File*>(context);
+    if (file == _null || !file->IsOpen()) return;
     static_assert(sizeof(WideChar) == 2, "log files hold UTF-16 units");
     // The units go out as they are in memory: little-endian on every machine we build for.
+    // File writes go straight to the system, so what was logged before a crash is on disk.
     int32_t length = String::Length(text);
-    if (length > 0) WriteLogFile(context, text, uint32_t(length) * 2);
-    if (endLine) WriteLogFile(context, u"\r\n", 4);
+    if (length > 0) file->Write(text, uint32_t(length) * 2);
+    if (endLine) file->Write(u"\r\n", 4);
 }
 
 void ConsoleLogSink(const WideChar* text, void*, uint8_t endLine) {
@@ -136,9 +143,9 @@ void ConsoleLogSink(const WideChar* text, void*, uint8_t endLine) {
 }
 
 void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar* name) {
-    String folderText = (folder != _null && folder[0] != 0) ? String(folder) : LogCurrentDirectory();
+    String folderText = (folder != _null && folder[0] != 0) ? String(folder) : CurrentDirectory();
     String nameText = (name != _null && name[0] != 0) ? String(name)
-                                                      : PathFileName(LogHostExecutablePath(), false, false);
+                                                      : PathFileName(HostExecutablePath(), false, false);
     if (suffix == _null) suffix = u"";
     const WideChar* separator = suffix[0] != 0 ? u"-" : u"";
     WideChar tracePath[kPathUnits];
