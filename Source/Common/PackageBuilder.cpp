@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "Source/Common/Memory.h"
+#include "Source/Platform/File.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ bool PackageBuilder::SetDataBlock(int32_t index, const WideChar* name, const voi
     return true;
 }
 
-bool PackageBuilder::Finish(Buffer& output) {
+uint64_t PackageBuilder::Layout() {
     uint64_t position = StoredHeaderSize(mHeader.version);
     for (uint32_t i = 0; i < mEntryCount; ++i) {
         mHeader.modules[i].offset = uint32_t(position);
@@ -171,22 +172,38 @@ bool PackageBuilder::Finish(Buffer& output) {
         dataEntries[i]->size = mDataBlocks[i].GetSize();
         position += mDataBlocks[i].GetSize();
     }
-    if (position >= 0xFFFFFFFFull) return false;
+    return position >= 0xFFFFFFFFull ? 0 : position;
+}
+
+bool PackageBuilder::Finish(Buffer& output) {
+    uint64_t total = Layout();
+    if (total == 0) return false;
     Buffer package;
-    if (!package.Allocate(uint32_t(position))) return false;
+    if (!package.Allocate(uint32_t(total))) return false;
     uint8_t* out = package.GetData();
     out += WriteHeader(mHeader, out);
-    for (uint32_t i = 0; i < mEntryCount; ++i) {
-        if (mBlocks[i].GetSize() == 0) continue;
-        CopyBytes(out, mBlocks[i].GetData(), mBlocks[i].GetSize());
-        out += mBlocks[i].GetSize();
-    }
-    for (int32_t i = 0; i < 2; ++i) {
-        if (mDataBlocks[i].GetSize() == 0) continue;
-        CopyBytes(out, mDataBlocks[i].GetData(), mDataBlocks[i].GetSize());
-        out += mDataBlocks[i].GetSize();
+    for (const Buffer* block : {&mBlocks[0], &mBlocks[1], &mBlocks[2], &mBlocks[3], &mBlocks[4], &mBlocks[5],
+                                &mBlocks[6], &mBlocks[7], &mDataBlocks[0], &mDataBlocks[1]}) {
+        if (block->GetSize() == 0) continue;
+        CopyBytes(out, block->GetData(), block->GetSize());
+        out += block->GetSize();
     }
     output.Swap(package);
+    return true;
+}
+
+bool PackageBuilder::WriteToFile(const WideChar* path) {
+    uint64_t total = Layout();
+    if (total == 0) return false;
+    uint8_t header[VEXAL_HEADER_SIZE];
+    uint32_t headerSize = WriteHeader(mHeader, header);
+    File file;
+    if (!file.CreateForWriting(path) || !file.Write(header, headerSize)) return false;
+    for (const Buffer* block : {&mBlocks[0], &mBlocks[1], &mBlocks[2], &mBlocks[3], &mBlocks[4], &mBlocks[5],
+                                &mBlocks[6], &mBlocks[7], &mDataBlocks[0], &mDataBlocks[1]}) {
+        if (block->GetSize() != 0 && !file.Write(block->GetData(), block->GetSize())) return false;
+    }
+    file.Close();
     return true;
 }
 

@@ -47,6 +47,9 @@ public:
     // A, then block B), fills offsets and sizes into the header and writes header and blocks into
     // output (replacing its contents). False when the package would reach 4 GiB or memory runs out.
     bool Finish(Buffer& output);
+    // The same layout, written straight to a file (created or replaced) without holding the
+    // whole package in memory twice. False when the layout fails or the file cannot be written.
+    bool WriteToFile(const WideChar* path);
 
     // The header in its stored form: 1132 bytes for version 2, else 1116 (no key). Writes into
     // output, which must hold StoredHeaderSize bytes; returns the number of bytes written.
@@ -67,6 +70,8 @@ public:
     static bool IsSafeFileName(const WideChar* fileName);
 
 private:
+    // Fills offsets and sizes into the header; returns the package size, 0 from 4 GiB on.
+    uint64_t Layout();
     bool AddBlock(const WideChar* fileName, Buffer& block, const Digest& digest);
 
     PackageHeader mHeader;

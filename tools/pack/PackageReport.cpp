@@ -1,0 +1,110 @@
+// Reading and judging a package header as the loader would.
+#include "tools/pack/PackageReport.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Source/Common/Digest.h"
+#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/StringEncoding.h"
+#include "Source/Platform/File.h"
+#include "tools/pack/Commands.h"
+
+namespace {
+
+// The data file's folder and name come from the cache name; the loader leaves the data file
+// alone unless the name is a plain folder name.
+bool CacheNameIsPlain(const char16_t* name) {
+    if (name[0] == 0) return false;
+    if (name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0))) return false;
+    for (int32_t i = 0; i < VEXAL_HEADER_TEXT_UNITS && name[i] != 0; ++i)
+        if (name[i] == u'/' || name[i] == u'\\') return false;
+    return true;
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+} // namespace
+
+std::string NarrowText(const char16_t* text, int32_t count) {
+    if (text == nullptr) return std::string();
+    int32_t length = 0;
+    while ((count < 0 || length < count) && text[length] != 0) ++length;
+    char* narrow = Utf16ToUtf8(_null, 0, text, length);
+    if (narrow == _null) return std::string();
+    std::string out(narrow);
+    free(narrow);
+    return out;
+}
+
+std::string DigestWordsText(const uint32_t words[4]) {
+    char text[33];
+    DigestToAscii(Digest{words[0], words[1], words[2], words[3]}, text);
+    return text;
+}
+
+bool EntryHasFile(const ModuleEntry& entry) { return entry.fileName[0] != 0 && entry.fileName[0] != u'@'; }
+
+bool ReadPackageReport(const char* path, PackageReport& report, std::string& error) {
+    report = PackageReport();
+    File file;
+    if (!file.OpenForReading(PathArgument(path))) {
+        error = std::string("cannot read ") + path;
+        return false;
+    }
+    report.mFileSize = uint64_t(file.GetSize());
+    uint8_t bytes[VEXAL_HEADER_SIZE] = {};
+    uint32_t read = 0, total = 0;
+    while (total < VEXAL_HEADER_SIZE && file.Read(bytes + total, VEXAL_HEADER_SIZE - total, &read) && read > 0)
+        total += read;
+    file.Close();
+    report.mHeaderBytes = total;
+    PackageBuilder::ReadHeader(bytes, total, report.mHeader);
+    const PackageHeader& header = report.mHeader;
+    report.mExpectedSize = PackageBuilder::ExpectedPackageSize(header);
+
+    if (total != VEXAL_HEADER_SIZE) {
+        report.mRejections.push_back("the file holds " + std::to_string(total) + " bytes, less than the " +
+                                     std::to_string(VEXAL_HEADER_SIZE) + " the header request asks for");
+    }
+    if (header.magic != VEXAL_PACKAGE_MAGIC)
+        report.mRejections.push_back("wrong magic " + Hex(header.magic) + ", expected " + Hex(VEXAL_PACKAGE_MAGIC));
+    Digest key = PackageBuilder::KeyDigest();
+    uint32_t expectedKey[4] = {key.a, key.b, key.c, key.d};
+    report.mKeyRight = header.key[0] == key.a && header.key[1] == key.b && header.key[2] == key.c &&
+                       header.key[3] == key.d;
+    if (header.version == 2 && !report.mKeyRight)
+        report.mRejections.push_back("wrong key " + DigestWordsText(header.key) + ", expected " +
+                                     DigestWordsText(expectedKey));
+    for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
+        const ModuleEntry& entry = header.modules[i];
+        if (!PackageBuilder::IsSafeFileName(entry.fileName))
+            report.mRejections.push_back("entry " + std::to_string(i) + " has an unsafe file name \"" +
+                                         NarrowText(entry.fileName, VEXAL_HEADER_TEXT_UNITS) + "\"");
+    }
+    if (report.mFileSize != report.mExpectedSize)
+        report.mRejections.push_back("the file holds " + std::to_string(report.mFileSize) +
+                                     " bytes, the header adds up to " + std::to_string(report.mExpectedSize));
+
+    bool anyFile = false;
+    for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
+        const ModuleEntry& entry = header.modules[i];
+        if (!EntryHasFile(entry)) continue;
+        anyFile = true;
+        if (entry.fileName[VEXAL_HEADER_TEXT_UNITS - 1] != 0)
+            report.mProblems.push_back("entry " + std::to_string(i) + " has a file name without a terminator");
+        if (uint64_t(entry.offset) + entry.size > report.mFileSize)
+            report.mProblems.push_back("entry " + std::to_string(i) + "'s block (offset " +
+                                       std::to_string(entry.offset) + ", size " + std::to_string(entry.size) +
+                                       ") reaches past the end of the file");
+    }
+    if (!anyFile) report.mProblems.push_back("no entry names a file, so there is no game module to load");
+    if (!CacheNameIsPlain(header.cacheName))
+        report.mWarnings.push_back("the cache name \"" + NarrowText(header.cacheName) +
+                                   "\" is not a plain folder name: the game's data file is never size-checked");
+    return true;
+}
