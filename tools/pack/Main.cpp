@@ -6,6 +6,7 @@
 #include "Source/Common/StringEncoding.h"
 #include "Source/Platform/Log.h"
 #include "tools/pack/Commands.h"
+#include "tools/pack/CommandsPackage.h"
 
 namespace {
 
@@ -13,6 +14,15 @@ const Command kCommands[] = {
     {"digest", "FILE...", "print each file's digest text and name", RunDigest},
     {"pack", "(--zlib | --lzma) [--level N] IN OUT", "write a packed block of IN to OUT", RunPack},
     {"unpack", "IN OUT", "unpack the block IN (a plain file is copied unchanged) to OUT", RunUnpack},
+    {"build",
+     "--out PKG [--version 1|2] [--name N] [--cache-name N] [--zlib | --lzma] [--level N] [--block-a FILE] "
+     "[--block-b FILE] MODULE...",
+     "build a package; MODULE is FILE, FILE=NAME or @NAME (at most 8, the first the game module);\n"
+     "      --zlib, --lzma and --level apply to the modules named after them",
+     RunBuild},
+    {"inspect", "PKG", "print every header field; exit 1 when the loader would refuse the package", RunInspect},
+    {"verify", "PKG [DIR]", "unpack and check every block; with DIR, say which files the loader would fetch",
+     RunVerify},
 };
 
 int Usage()

@@ -1,0 +1,236 @@
+// vexal-pack build | inspect | verify, run as a program on packages it builds and on packages
+// damaged in every way the loader notices.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Source/Common/PackageBuilder.h"
+#include "support/ScratchFolder.h"
+
+namespace {
+
+struct PackageRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class PackageCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(mScratch.IsValid());
+        ASSERT_TRUE(WriteNativeFile(Path("game.so"), Text(50000, "game")));
+        ASSERT_TRUE(WriteNativeFile(Path("one.dat"), Text(20000, "one")));
+        ASSERT_TRUE(WriteNativeFile(Path("two.dat"), Text(333, "two")));
+        ASSERT_TRUE(WriteNativeFile(Path("extra.bin"), Text(1000, "extra")));
+    }
+
+    static std::string Text(size_t size, const std::string& seed) {
+        std::string text;
+        for (size_t i = 0; text.size() < size; ++i) text += seed + " " + std::to_string(i * 7919 % 1000) + "\n";
+        text.resize(size);
+        return text;
+    }
+
+    std::string Path(const std::string& name) const { return mScratch.Native(name); }
+
+    PackageRun Pack(const std::vector<std::string>& arguments) const {
+        std::string command = std::string("'") + VEXAL_BINARY_DIR + "/bin/vexal-pack'";
+        for (const std::string& argument : arguments) command += " '" + argument + "'";
+        command += " 2>'" + Path("stderr.txt") + "'";
+        PackageRun run{-1, "", ""};
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return run;
+        char chunk[4096];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, got);
+        int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.err = ReadNativeFile(Path("stderr.txt"));
+        return run;
+    }
+
+    // The standard package of these tests: game module, two data files (zlib and LZMA), one entry
+    // without a file, a data block.
+    void BuildStandard(const std::string& name = "p.vpk", const std::string& version = "2") {
+        PackageRun run = Pack({"build", "--out", Path(name), "--version", version, "--name", "Demo", "--cache-name",
+                               "demo", "--block-a", Path("extra.bin"), Path("game.so"), "--lzma", Path("one.dat") + "=data/one.dat",
+                               "@voice", "--zlib", "--level", "1", Path("two.dat")});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+
+    // Rewrites the stored header of a package after changing its record.
+    template <typename Change>
+    void PatchHeader(const std::string& name, Change change) {
+        std::string bytes = ReadNativeFile(Path(name));
+        PackageHeader header;
+        ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(bytes.data()), 1132, header));
+        change(header);
+        uint8_t stored[1132];
+        uint32_t size = PackageBuilder::WriteHeader(header, stored);
+        bytes.replace(0, size, reinterpret_cast<const char*>(stored), size);
+        ASSERT_TRUE(WriteNativeFile(Path(name), bytes));
+    }
+
+    ScratchFolder mScratch;
+};
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(PackageCommands, BuildInspectVerifyRoundTrip) {
+    BuildStandard();
+    PackageRun inspect = Pack({"inspect", Path("p.vpk")});
+    EXPECT_EQ(inspect.status, 0) << inspect.out;
+    EXPECT_TRUE(Has(inspect.out, "magic        0x0f0a0f0a\n"));
+    EXPECT_TRUE(Has(inspect.out, "version      2 (header of 1132 bytes in the file)"));
+    EXPECT_TRUE(Has(inspect.out, "name         \"Demo\""));
+    EXPECT_TRUE(Has(inspect.out, "cache name   \"demo\""));
+    EXPECT_TRUE(Has(inspect.out, "key          5d53e799946e4350d039c2a0da568190 (right)"));
+    EXPECT_TRUE(Has(inspect.out, "entry 0      \"game.so\"  digest "));
+    EXPECT_TRUE(Has(inspect.out, "entry 1      \"data/one.dat\""));
+    EXPECT_TRUE(Has(inspect.out, "entry 2      \"@voice\"  digest 00000000000000000000000000000000"));
+    EXPECT_TRUE(Has(inspect.out, "entry 3      \"two.dat\""));
+    EXPECT_TRUE(Has(inspect.out, "block A      name \"extra.bin\""));
+    EXPECT_TRUE(Has(inspect.out, "verdict      accepted"));
+    EXPECT_TRUE(Has(inspect.out, "offset 1132  size ")) << "the first block follows the header";
+
+    // Verify against a cache folder: one file intact, one damaged, one missing.
+    ASSERT_EQ(mkdir(Path("cache").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(Path("cache/data").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteNativeFile(Path("cache/game.so"), ReadNativeFile(Path("game.so"))));
+    ASSERT_TRUE(WriteNativeFile(Path("cache/data/one.dat"), Text(20000, "One")));
+    PackageRun verify = Pack({"verify", Path("p.vpk"), Path("cache")});
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    EXPECT_TRUE(Has(verify.out, "entry 0 \"game.so\": block intact, 50000 bytes; file present and intact"));
+    EXPECT_TRUE(Has(verify.out, "entry 1 \"data/one.dat\": block intact, 20000 bytes; file differs: would fetch"));
+    EXPECT_TRUE(Has(verify.out, "entry 3 \"two.dat\": block intact, 333 bytes; file missing: would fetch"));
+    EXPECT_FALSE(Has(verify.out, "@voice")) << "an entry without file or block has nothing to check";
+    EXPECT_TRUE(Has(verify.out, "verify: ok"));
+
+    // The unpacked blocks are the module files, byte for byte.
+    std::string package = ReadNativeFile(Path("p.vpk"));
+    PackageHeader header;
+    ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
+    ASSERT_TRUE(WriteNativeFile(Path("block1"), package.substr(header.modules[1].offset, header.modules[1].size)));
+    EXPECT_EQ(package[header.modules[1].offset + 15], 0) << "LZMA";
+    EXPECT_EQ(package[header.modules[3].offset + 15], 1) << "zlib";
+    ASSERT_EQ(Pack({"unpack", Path("block1"), Path("unpacked1")}).status, 0);
+    EXPECT_EQ(ReadNativeFile(Path("unpacked1")), ReadNativeFile(Path("one.dat")));
+}
+
+TEST_F(PackageCommands, VersionOnePackage) {
+    BuildStandard("v1.vpk", "1");
+    PackageRun inspect = Pack({"inspect", Path("v1.vpk")});
+    EXPECT_EQ(inspect.status, 0) << inspect.out;
+    EXPECT_TRUE(Has(inspect.out, "version      1 (header of 1116 bytes in the file)"));
+    EXPECT_TRUE(Has(inspect.out, "not stored in a version 1 header"));
+    EXPECT_TRUE(Has(inspect.out, "offset 1116  size "));
+    EXPECT_EQ(Pack({"verify", Path("v1.vpk")}).status, 0);
+}
+
+TEST_F(PackageCommands, InspectRefusesWhatTheLoaderRefuses) {
+    BuildStandard();
+    std::string good = ReadNativeFile(Path("p.vpk"));
+
+    PatchHeader("p.vpk", [](PackageHeader& h) { h.magic = 0x12345678; });
+    PackageRun magic = Pack({"inspect", Path("p.vpk")});
+    EXPECT_EQ(magic.status, 1);
+    EXPECT_TRUE(Has(magic.out, "rejected:    wrong magic 0x12345678, expected 0xf0a0f0a"));
+
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), good));
+    PatchHeader("p.vpk", [](PackageHeader& h) { h.key[2] ^= 1; });
+    PackageRun key = Pack({"inspect", Path("p.vpk")});
+    EXPECT_EQ(key.status, 1);
+    EXPECT_TRUE(Has(key.out, "(wrong)"));
+    EXPECT_TRUE(Has(key.out, "rejected:    wrong key "));
+
+    // A version-1 header's key is not compared; the version change also moves the stored fields,
+    // so the sizes no longer add up either.
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), good + "x"));
+    PackageRun size = Pack({"inspect", Path("p.vpk")});
+    EXPECT_EQ(size.status, 1);
+    EXPECT_TRUE(Has(size.out, "rejected:    the file holds " + std::to_string(good.size() + 1) +
+                                  " bytes, the header adds up to " + std::to_string(good.size())));
+
+    for (const char16_t* unsafe : {u"../evil.so", u"/tmp/evil.so", u"data/../../evil"}) {
+        ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), good));
+        PatchHeader("p.vpk", [unsafe](PackageHeader& h) {
+            memset(h.modules[1].fileName, 0, sizeof h.modules[1].fileName);
+            for (int i = 0; unsafe[i]; ++i) h.modules[1].fileName[i] = unsafe[i];
+        });
+        PackageRun run = Pack({"inspect", Path("p.vpk")});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(Has(run.out, "rejected:    entry 1 has an unsafe file name")) << run.out;
+    }
+
+    ASSERT_TRUE(WriteNativeFile(Path("short.vpk"), good.substr(0, 1000)));
+    PackageRun shortFile = Pack({"inspect", Path("short.vpk")});
+    EXPECT_EQ(shortFile.status, 1);
+    EXPECT_TRUE(Has(shortFile.out, "the file holds 1000 bytes, less than the 1132"));
+
+    // A cache name that is no plain folder name is only a warning.
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), good));
+    PatchHeader("p.vpk", [](PackageHeader& h) { h.cacheName[0] = u'.'; h.cacheName[1] = u'.'; h.cacheName[2] = 0; });
+    PackageRun cache = Pack({"inspect", Path("p.vpk")});
+    EXPECT_EQ(cache.status, 0) << cache.out;
+    EXPECT_TRUE(Has(cache.out, "warning:     the cache name \"..\""));
+
+    EXPECT_EQ(Pack({"inspect", Path("missing.vpk")}).status, 1);
+    EXPECT_EQ(Pack({"inspect"}).status, 2);
+}
+
+TEST_F(PackageCommands, VerifyFindsDamagedBlocks) {
+    BuildStandard();
+    std::string package = ReadNativeFile(Path("p.vpk"));
+    PackageHeader header;
+    ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
+    std::string damaged = package;
+    damaged[header.modules[0].offset + header.modules[0].size / 2] ^= 0x55;  // inside the zlib stream
+    ASSERT_TRUE(WriteNativeFile(Path("bad.vpk"), damaged));
+    PackageRun run = Pack({"verify", Path("bad.vpk")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Has(run.out, "entry 0 \"game.so\": block does not unpack") ||
+                Has(run.out, "entry 0 \"game.so\": block damaged")) << run.out;
+    EXPECT_TRUE(Has(run.out, "entry 1 \"data/one.dat\": block intact"));
+    EXPECT_TRUE(Has(run.out, "verify: FAILED"));
+
+    // A digest that does not match the block.
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), package));
+    PatchHeader("p.vpk", [](PackageHeader& h) { h.modules[3].digest[0] ^= 1; });
+    PackageRun digest = Pack({"verify", Path("p.vpk")});
+    EXPECT_EQ(digest.status, 1);
+    EXPECT_TRUE(Has(digest.out, "entry 3 \"two.dat\": block damaged: digest ")) << digest.out;
+}
+
+TEST_F(PackageCommands, BuildRefusesBadRequests) {
+    std::string game = Path("game.so");
+    EXPECT_EQ(Pack({"build", game}).status, 2) << "no --out";
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk")}).status, 2) << "no module";
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), "@first", game}).status, 2) << "the game module is a file";
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), game, "--lzma"}).status, 2) << "a method for no module";
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), "--version", "3", game}).status, 2);
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), "--level", "10", game}).status, 2);
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), game + "=" + std::string(32, 'n')}).status, 2);
+    std::vector<std::string> nine = {"build", "--out", Path("x.vpk"), game};
+    for (int i = 0; i < 8; ++i) nine.push_back("@e" + std::to_string(i));
+    EXPECT_EQ(Pack(nine).status, 2);
+    PackageRun unsafe = Pack({"build", "--out", Path("x.vpk"), game + "=../game.so"});
+    EXPECT_EQ(unsafe.status, 1);
+    EXPECT_TRUE(Has(unsafe.err, "climbs out of the cache folder"));
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), Path("nothing.so")}).status, 1);
+    // Eight entries, the most a package holds, and a name of exactly 31 units are fine.
+    nine.pop_back();
+    nine.pop_back();
+    nine.push_back(Path("two.dat") + "=" + std::string(31, 'n'));
+    PackageRun eight = Pack(nine);
+    EXPECT_EQ(eight.status, 0) << eight.err;
+    EXPECT_EQ(Pack({"inspect", Path("x.vpk")}).status, 0);
+}
+
+} // namespace
