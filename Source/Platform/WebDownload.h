@@ -38,9 +38,9 @@ void AddWebHeader(WebHandle* handle, const WideChar* header);
 //  - progress (optional): set to 0.0 at once; the worker stores fractions below 1.0 while data
 //    arrives (atomic exchange), exactly 1.0 when the body is complete in target, and 0.0 after
 //    an attempt the server answered with a 4xx/5xx status (the download then retries).
-//  - target (optional; without one the body is discarded): receives the body at its cursor;
-//    an empty buffer is the usual target. Only the worker touches it until progress reads
-//    exactly 1.0 or the worker has been destroyed.
+//  - target (optional; without one the body is discarded): emptied at once, then receives the
+//    body (the cursor ends after it). Only the worker touches it until progress reads exactly
+//    1.0 or the worker has been destroyed.
 //  - rangeStart / rangeEnd: bytes rangeStart up to rangeEnd - 1 are wanted (rangeEnd -1: to the
 //    end of the resource). A ranged download keeps at most rangeEnd - rangeStart + 1 bytes, so
 //    an answer longer than the range shows as one byte too many rather than filling memory.

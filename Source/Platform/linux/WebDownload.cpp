@@ -1,0 +1,365 @@
+// Background downloads: attempts with resumption, received data, progress, redirects.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "Source/Common/StringEncoding.h"
+#include "Source/Platform/Log.h"
+#include "Source/Platform/linux/WebInternal.h"
+
+namespace {
+
+// libcurl aborts a transfer whose progress callback returns non-zero.
+constexpr int kAbortTransfer = 42;
+// Milliseconds between two attempts of a download.
+constexpr uint32_t kRetryPause = 1000;
+// A transfer slower than this many bytes per second for this many seconds fails.
+constexpr long kLowSpeedLimit = 1;
+constexpr long kLowSpeedTime = 10;
+// Received-data storage: the first chunk of an answer of unknown length, after which chunks
+// double; and the most one chunk may reserve because the server announced a length.
+constexpr uint64_t kFirstChunkBytes = 64 * 1024;
+constexpr uint64_t kLargestChunkBytes = 512u * 1024 * 1024;
+// A buffer's size is 32-bit: a download never keeps more than this.
+constexpr uint64_t kLargestBody = 0xFFFFFFFFu;
+// The progress value stays below this until the body is complete.
+constexpr float kProgressBeforeEnd = 0.9999f;
+
+bool IsErrorStatus(long status) { return status >= 400 && status <= 599; }
+bool IsRedirectStatus(long status) { return status >= 301 && status <= 303; }
+
+// Size for a new chunk that must take at least `pending` bytes now.
+uint64_t NextChunkSize(const WebDownload* request, uint64_t stored, uint64_t pending) {
+    uint64_t size = 0;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(request->mEasy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && uint64_t(length) > stored) {
+        size = uint64_t(length) - stored;
+    } else {
+        int32_t count = request->mChunks.GetCount();
+        size = count > 0 ? uint64_t(request->mChunks[count - 1]->mStorage.GetSize()) * 2 : kFirstChunkBytes;
+        if (size < kFirstChunkBytes) size = kFirstChunkBytes;
+    }
+    if (size > kLargestChunkBytes) size = kLargestChunkBytes;
+    uint64_t room = request->mAttemptLimit - stored;
+    if (size > room) size = room;
+    if (size < pending) size = pending;
+    return size;
+}
+
+// Copies bytes into the attempt's chunks, reusing the storage of earlier attempts first.
+bool StoreBytes(WebDownload* request, const char* data, uint64_t count) {
+    uint64_t stored = request->mAttemptBytes;
+    while (count > 0) {
+        WebChunk* chunk = request->mChunkIndex < request->mChunks.GetCount()
+                              ? request->mChunks[request->mChunkIndex] : _null;
+        if (chunk == _null) {
+            chunk = new (std::nothrow) WebChunk();
+            if (chunk == _null) return false;
+            if (!chunk->mStorage.Allocate(uint32_t(NextChunkSize(request, stored, count))) ||
+                !request->mChunks.Append(chunk)) {
+                delete chunk;
+                return false;
+            }
+        }
+        uint64_t room = chunk->mStorage.GetSize() - chunk->mUsed;
+        if (room == 0) {
+            ++request->mChunkIndex;
+            continue;
+        }
+        uint64_t piece = count < room ? count : room;
+        memcpy(chunk->mStorage.GetData() + chunk->mUsed, data, size_t(piece));
+        chunk->mUsed += uint32_t(piece);
+        data += piece;
+        count -= piece;
+        stored += piece;
+    }
+    return true;
+}
+
+void ResetChunks(WebDownload* request) {
+    for (WebChunk* chunk : request->mChunks) chunk->mUsed = 0;
+    request->mChunkIndex = 0;
+}
+
+// libcurl write callback.
+size_t ReceiveData(char* data, size_t size, size_t count, void* userData) {
+    WebDownload* request = static_cast<WebDownload*>(userData);
+    uint64_t bytes = uint64_t(size) * count;
+    uint64_t room = request->mAttemptLimit - request->mAttemptBytes;
+    uint64_t keep = bytes < room ? bytes : room;
+    if (request->mTarget != _null && keep > 0 && !StoreBytes(request, data, keep)) {
+        request->mOutOfMemory = true;
+        return 0;
+    }
+    request->mAttemptBytes += keep;
+    if (keep < bytes) {
+        // More than the range can hold: the attempt ends here as if the answer had ended.
+        request->mLimitReached = true;
+        return size_t(keep);
+    }
+    return size_t(bytes);
+}
+
+// libcurl progress callback.
+int ReportProgress(void* userData, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t,
+                   curl_off_t) {
+    WebDownload* request = static_cast<WebDownload*>(userData);
+    PublishSpeed(request->mState, request->mEasy);
+    if (downloadTotal != 0 && request->mProgress != _null) {
+        double before = double(request->mReceivedBefore);
+        float fraction = float((before + double(downloadNow)) / (double(downloadTotal) + before));
+        if (!(fraction < kProgressBeforeEnd)) fraction = kProgressBeforeEnd;
+        request->mProgress->exchange(fraction);
+    }
+    if (request->mWorker != _null && IsStopRequested(request->mWorker)) {
+        LogTrace(u"[WS] Web download aborted at thread 0x%p", GetWorkerThreadId(request->mWorker));
+        return kAbortTransfer;
+    }
+    return 0;
+}
+
+bool IsWebScheme(const char* url) {
+    return strncasecmp(url, "http://", 7) == 0 || strncasecmp(url, "https://", 8) == 0;
+}
+
+// Empties what this download has put into its target.
+void DiscardReceived(WebDownload* request) {
+    ResetChunks(request);
+    if (request->mTarget != _null) {
+        request->mTarget->Clear();
+    }
+    request->mReceivedBefore = 0;
+}
+
+uint8_t RunDownload(WorkerThread* worker, void* userData, int32_t) {
+    WebDownload* request = static_cast<WebDownload*>(userData);
+    request->mWorker = worker;
+    while (!IsStopRequested(worker)) {
+        if (PerformDownload(request)) break;
+        WorkerSleep(worker, kRetryPause);
+    }
+    delete request;
+    return 0;
+}
+
+} // namespace
+
+WebDownload::~WebDownload() {
+    for (WebChunk* chunk : mChunks) delete chunk;
+    if (mOwnsHandle) DestroyWebHandle(mHandle);
+}
+
+CURLcode AttemptResult(const WebDownload* request, CURLcode result) {
+    if (result == CURLE_WRITE_ERROR && request->mLimitReached && !request->mOutOfMemory) return CURLE_OK;
+    return result;
+}
+
+void FinishAttempt(WebDownload* request, long status) {
+    Buffer* target = request->mTarget;
+    if (target != _null && !IsErrorStatus(status)) {
+        // Asked to resume the whole resource, the server sent all of it again: it replaces
+        // what the earlier attempts kept instead of following it.
+        if (request->mRangeStart == 0 && request->mRangeEnd == -1 && request->mFrom > 0 && status == 200) {
+            target->Clear();
+        }
+        uint64_t sum = 0;
+        int32_t used = 0;
+        for (WebChunk* chunk : request->mChunks) {
+            sum += chunk->mUsed;
+            if (chunk->mUsed > 0) ++used;
+        }
+        uint32_t size = target->GetSize();
+        WebChunk* first = request->mChunks.GetCount() > 0 ? request->mChunks[0] : _null;
+        if (size == 0 && used == 1 && first->mUsed > 0 && first->mUsed == first->mStorage.GetSize()) {
+            // The whole answer sits in one exactly filled chunk: the target takes its storage.
+            String name = target->GetName();
+            target->Swap(first->mStorage);
+            target->SetName(name);
+            target->SetCursorOffset(target->GetSize());
+            first->mStorage.Clear();
+            first->mUsed = 0;
+        } else if (sum > 0 && size + sum <= kLargestBody && target->Resize(uint32_t(size + sum))) {
+            uint8_t* write = target->GetData() + size;
+            for (WebChunk* chunk : request->mChunks) {
+                if (chunk->mUsed == 0) continue;
+                memcpy(write, chunk->mStorage.GetData(), chunk->mUsed);
+                write += chunk->mUsed;
+            }
+            target->SetCursorOffset(target->GetSize());
+        }
+        request->mReceivedBefore = target->GetSize();
+    }
+    ResetChunks(request);
+}
+
+bool FollowRedirect(WebDownload* request, WebHandle* handle, bool handleMadeByAttempt) {
+    CURL* easy = EasyOf(handle);
+    char* location = _null;
+    if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == _null ||
+        location[0] == 0) {
+        return false;
+    }
+    WebHandleState* state = GetHandleState(handle);
+    if (state == _null) {
+        state = new (std::nothrow) WebHandleState();
+        if (state == _null) return false;
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, state);
+    }
+    static thread_local WideChar target[kWebUrlBytes];
+    Utf8ToUtf16(target, kWebUrlBytes, location);
+    if (!IsWebScheme(location)) {
+        LogTrace(u"[WS] Web redirect refused : %ls -> %ls", request->mUrl.Data(), target);
+        return false;
+    }
+    RedirectEntry* entry = state->mRedirects.GetHead();
+    while (entry != _null && entry->mSource != request->mUrl) entry = entry->mNext;
+    if (entry != _null) {
+        if (entry->mTargets.GetCount() >= kMaxRedirectTargets) {
+            LogTrace(u"[WS] Web redirect refused : %ls -> %ls", request->mUrl.Data(), target);
+            return false;
+        }
+        if (!entry->mTargets.Append(String(target))) return false;
+    } else {
+        entry = new (std::nothrow) RedirectEntry();
+        if (entry == _null) return false;
+        entry->mSource = request->mUrl;
+        if (!entry->mTargets.Append(String(target))) {
+            delete entry;
+            return false;
+        }
+        state->mRedirects.Append(entry);
+    }
+    DiscardReceived(request);
+    request->mHandle = handle;
+    if (handleMadeByAttempt) request->mOwnsHandle = true;
+    return true;
+}
+
+bool PerformDownload(WebDownload* request) {
+    WebHandle* handle = request->mHandle;
+    bool created = false;
+    if (handle == _null) {
+        handle = CreateWebHandle(false);
+        if (handle == _null) return false;
+        created = true;
+    }
+    CURL* easy = EasyOf(handle);
+    WebHandleState* state = GetHandleState(handle);
+
+    const String* url = &request->mUrl;
+    if (state != _null) {
+        ApplyHeaders(state, easy);
+        const String* mapped = FindRedirect(state, request->mUrl);
+        if (mapped != _null) url = mapped;
+    }
+    static thread_local char text[kWebUrlBytes];
+    Utf16ToUtf8(text, kWebUrlBytes, url->Data());
+    curl_easy_setopt(easy, CURLOPT_URL, text);
+    // Options of an earlier download on a reused handle must not leak into this one.
+    if (!request->mCookie.IsEmpty()) {
+        Utf16ToUtf8(text, kWebUrlBytes, request->mCookie.Data());
+        curl_easy_setopt(easy, CURLOPT_COOKIE, text);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_COOKIE, static_cast<char*>(_null));
+    }
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, request);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ReceiveData);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    if (request->mProgress != _null || request->mWorker != _null) {
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, request);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(_null));
+    }
+
+    uint32_t from = request->mRangeStart + request->mReceivedBefore;
+    curl_easy_setopt(easy, CURLOPT_RANGE, static_cast<char*>(_null));
+    curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
+    if (from != 0 && request->mRangeEnd == -1) {
+        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(from));
+    } else if (request->mRangeEnd != -1 && uint32_t(request->mRangeEnd) > from) {
+        char range[32];
+        snprintf(range, sizeof(range), "%u-%d", from, request->mRangeEnd - 1);
+        curl_easy_setopt(easy, CURLOPT_RANGE, range);
+    }
+
+    // What this attempt may keep: a ranged download holds at most the range's length plus one
+    // byte (the one byte shows the caller that the server sent more than asked).
+    request->mEasy = easy;
+    request->mState = state;
+    request->mFrom = from;
+    request->mAttemptBytes = 0;
+    request->mLimitReached = false;
+    request->mOutOfMemory = false;
+    ResetChunks(request);
+    uint64_t keep = kLargestBody;
+    if (request->mRangeEnd != -1) {
+        uint32_t end = uint32_t(request->mRangeEnd);
+        keep = uint64_t(end > request->mRangeStart ? end - request->mRangeStart : 0) + 1;
+    }
+    request->mAttemptLimit = keep > request->mReceivedBefore ? keep - request->mReceivedBefore : 0;
+
+    if (state != _null && state->mMulti != _null) {
+        curl_multi_remove_handle(state->mMulti, easy);
+        curl_multi_add_handle(state->mMulti, easy);
+        state->mAttached = request;
+        state->mAttachedDone = false;
+        return true;
+    }
+
+    CURLcode result = AttemptResult(request, curl_easy_perform(easy));
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    PublishSpeed(state, easy);
+
+    if (IsRedirectStatus(status) && FollowRedirect(request, handle, created)) {
+        return PerformDownload(request);
+    }
+    FinishAttempt(request, status);
+    if (result == CURLE_OK && request->mProgress != _null) {
+        request->mProgress->exchange(IsErrorStatus(status) ? 0.0f : 1.0f);
+    }
+    if (created) {
+        String local = GetLocalEndpoint(handle);
+        String peer = GetPeerEndpoint(handle);
+        LogTrace(u"[WS] Web download finish : %ls <-> %ls (%d)", local.Data(), peer.Data(), int32_t(status));
+        DestroyWebHandle(handle);
+    }
+    return result == CURLE_OK && !IsErrorStatus(status);
+}
+
+WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, Buffer* target,
+                            uint32_t rangeStart, int32_t rangeEnd, WebHandle* handle,
+                            const WideChar* cookie) {
+    if (progress != _null) progress->exchange(0.0f);
+    WebDownload* request = new (std::nothrow) WebDownload();
+    if (request == _null) return _null;
+    request->mUrl = url != _null ? url : u"";
+    request->mTarget = target;
+    request->mCookie = cookie != _null ? cookie : u"";
+    request->mProgress = progress;
+    request->mRangeStart = rangeStart;
+    request->mRangeEnd = rangeEnd < 0 ? -1 : rangeEnd;
+    request->mHandle = handle;
+    // The body alone goes into the target: leftovers of an earlier use would corrupt it.
+    if (target != _null) target->Clear();
+
+    WebHandleState* state = GetHandleState(handle);
+    if (state != _null && state->mMulti != _null) {
+        if (state->mAttached != _null) {
+            curl_multi_remove_handle(state->mMulti, EasyOf(handle));
+            delete state->mAttached;
+            state->mAttached = _null;
+        }
+        PerformDownload(request);
+        return _null;
+    }
+    WorkerThread* worker = CreateWorker(RunDownload, request);
+    if (worker == _null) delete request;
+    return worker;
+}

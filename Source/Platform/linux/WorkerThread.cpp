@@ -1,0 +1,161 @@
+// Worker threads over std::thread: a task queue run in passes, a stop request that wakes sleeps.
+#include "Source/Platform/WorkerThread.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "Common/Queue.h"
+
+namespace {
+
+constexpr int32_t kStopRequest = -1;
+
+} // namespace
+
+class WorkerThread {
+public:
+    std::thread mThread;
+    std::atomic<void*> mThreadId{_null};
+    // Milliseconds between passes; kStopRequest asks the thread to end.
+    std::atomic<int32_t> mInterval{kWorkerInterval};
+    std::atomic<uint32_t> mIdle{0};
+
+    // Guards the queue. The flag is always on; it stays for callers that inspect it.
+    std::mutex mLock;
+    bool mUseLock = true;
+    Queue<WorkerTask> mQueue;
+
+    // The started (auto-reset) and stopped (manual-reset) events, and the wake-up of sleeps.
+    std::mutex mEventLock;
+    std::condition_variable mEventSignal;
+    bool mStarted = false;
+    bool mStopped = false;
+
+    void SignalStarted() {
+        std::lock_guard<std::mutex> guard(mEventLock);
+        mStarted = true;
+        mEventSignal.notify_all();
+    }
+    void SignalStopped() {
+        std::lock_guard<std::mutex> guard(mEventLock);
+        mStopped = true;
+        mEventSignal.notify_all();
+    }
+    bool StopRequested() const { return mInterval.load() == kStopRequest; }
+
+    // Waits up to the given time; returns false when a stop request cut the wait short.
+    bool Sleep(uint32_t milliseconds) {
+        std::unique_lock<std::mutex> guard(mEventLock);
+        return !mEventSignal.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                      [this] { return StopRequested(); });
+    }
+
+    void Run();
+};
+
+void WorkerThread::Run() {
+    mThreadId.store(reinterpret_cast<void*>(static_cast<uintptr_t>(syscall(SYS_gettid))));
+    SignalStarted();
+    for (;;) {
+        int32_t count;
+        {
+            std::lock_guard<std::mutex> guard(mLock);
+            count = mQueue.GetCount();
+        }
+        mIdle.store(count == 0 ? 1u : 0u);
+        for (int32_t i = 0; i < count; ++i) {
+            WorkerTask task;
+            {
+                std::lock_guard<std::mutex> guard(mLock);
+                if (mQueue.GetCount() == 0) break;
+                task = mQueue.Pop();
+            }
+            uint8_t again = task.mFunction(this, task.mUserData, task.mArgument);
+            if (again != 0) {
+                std::lock_guard<std::mutex> guard(mLock);
+                mQueue.Push(task);
+            }
+            if (StopRequested()) {
+                SignalStopped();
+                return;
+            }
+        }
+        if (StopRequested()) break;
+        bool empty;
+        {
+            std::lock_guard<std::mutex> guard(mLock);
+            empty = mQueue.GetCount() == 0;
+        }
+        int32_t interval = mInterval.load();
+        if (interval == kStopRequest) break;
+        Sleep(uint32_t(empty ? interval * 10 : interval));
+    }
+    SignalStopped();
+}
+
+WorkerThread* CreateWorker(WorkerFunction function, void* userData) {
+    WorkerThread* worker = new (std::nothrow) WorkerThread();
+    if (worker == _null) return _null;
+    if (function != _null && !worker->mQueue.Push(WorkerTask{function, userData, 0})) {
+        delete worker;
+        return _null;
+    }
+    // std::thread reports a failure to start by throwing; the engine's code never lets one
+    // escape, so the attempt is contained here and turned into the documented result.
+    try {
+        worker->mThread = std::thread([worker] { worker->Run(); });
+    } catch (...) {
+        delete worker;
+        return _null;
+    }
+    return worker;
+}
+
+void PostTask(WorkerThread* worker, WorkerFunction function, void* userData) {
+    if (worker == _null || function == _null || worker->StopRequested()) return;
+    std::lock_guard<std::mutex> guard(worker->mLock);
+    worker->mQueue.Push(WorkerTask{function, userData, 0});
+}
+
+void DestroyWorker(WorkerThread* worker) {
+    if (worker == _null) return;
+    if (worker->mThread.joinable()) {
+        {
+            // Under the event lock so that a sleep about to begin cannot miss the wake-up.
+            std::lock_guard<std::mutex> guard(worker->mEventLock);
+            worker->mInterval.store(kStopRequest);
+            worker->mEventSignal.notify_all();
+        }
+        {
+            std::unique_lock<std::mutex> guard(worker->mEventLock);
+            worker->mEventSignal.wait(guard, [worker] { return worker->mStopped; });
+        }
+        worker->mThread.join();
+        std::lock_guard<std::mutex> guard(worker->mLock);
+        worker->mQueue.Clear();
+    }
+    delete worker;
+}
+
+bool IsStopRequested(const WorkerThread* worker) {
+    return worker != _null && worker->StopRequested();
+}
+
+bool WorkerSleep(WorkerThread* worker, uint32_t milliseconds) {
+    if (worker == _null) return true;
+    return worker->Sleep(milliseconds);
+}
+
+bool IsWorkerIdle(const WorkerThread* worker) {
+    return worker != _null && worker->mIdle.load() != 0;
+}
+
+void* GetWorkerThreadId(const WorkerThread* worker) {
+    return worker != _null ? worker->mThreadId.load() : _null;
+}
