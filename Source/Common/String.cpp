@@ -1,7 +1,11 @@
 // The engine's UTF-16 string: exact-size storage from the engine heap, the shared empty literal.
 #include "Source/Common/String.h"
 
+#include <cstring>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "Source/Common/Memory.h"
 
 namespace {
@@ -17,9 +21,29 @@ int32_t BoundedLength(const WideChar* text, int32_t limit) {
     int32_t length = 0;
     if (limit < 0) {
         while (text[length] != 0) ++length;
-    } else {
-        while (length < limit && text[length] != 0) ++length;
+        return length;
     }
+#if defined(__SSE2__)
+    // Eight units at a time while they all lie inside the limit.
+    const __m128i zero = _mm_setzero_si128();
+    while (limit - length >= 8) {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + length));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)) != 0) break;
+        length += 8;
+    }
+#else
+    // Four units at a time while they all lie inside the limit: a word holds a zero unit when
+    // the subtraction borrows into a unit's top bit that was clear.
+    const uint64_t kOnes = 0x0001000100010001ull;
+    const uint64_t kTops = 0x8000800080008000ull;
+    while (limit - length >= 4) {
+        uint64_t word;
+        std::memcpy(&word, text + length, sizeof(word));
+        if (((word - kOnes) & ~word & kTops) != 0) break;
+        length += 4;
+    }
+#endif
+    while (length < limit && text[length] != 0) ++length;
     return length;
 }
 

@@ -2,6 +2,8 @@
 // point through the C library and widened.
 #include "Source/Common/StringFormatter.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include "Source/Common/StringEncoding.h"
@@ -59,11 +61,20 @@ void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative
     WideChar digits[24];
     int32_t count = 0;
     // Precision 0 with the value 0 gives no digits at all.
+    // Constant divisors: a division by a variable base costs several times more per digit.
     if (!(magnitude == 0 && spec.precision == 0)) {
-        do {
-            digits[count++] = WideChar(digitsOf[magnitude % base]);
-            magnitude /= base;
-        } while (magnitude != 0);
+        if (base == 10) {
+            do {
+                digits[count++] = WideChar(u'0' + magnitude % 10);
+                magnitude /= 10;
+            } while (magnitude != 0);
+        } else {
+            unsigned shift = base == 16 ? 4 : 3;
+            do {
+                digits[count++] = WideChar(digitsOf[magnitude & (base - 1)]);
+                magnitude >>= shift;
+            } while (magnitude != 0);
+        }
     }
     WideChar prefix[2];
     int32_t prefixLength = 0;
@@ -96,6 +107,30 @@ void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative
 
 void PutWideText(Output& out, const Spec& spec, const WideChar* text) {
     if (text == _null) text = u"(null)";
+    if (spec.width == 0 && spec.precision < 0) {
+        WideChar* to = out.buffer + out.position;
+        WideChar* const end = out.buffer + out.limit;
+        while (end - to >= 4) {
+            WideChar a = text[0];
+            if (a == 0) goto done;
+            to[0] = a;
+            WideChar b = text[1];
+            if (b == 0) { to += 1; goto done; }
+            to[1] = b;
+            WideChar c = text[2];
+            if (c == 0) { to += 2; goto done; }
+            to[2] = c;
+            WideChar d = text[3];
+            if (d == 0) { to += 3; goto done; }
+            to[3] = d;
+            to += 4;
+            text += 4;
+        }
+        while (to < end && *text != 0) *to++ = *text++;
+    done:
+        out.position = int32_t(to - out.buffer);
+        return;
+    }
     int32_t length = 0;
     // Never reads past the precision: the text need not be terminated within it.
     while ((spec.precision < 0 || length < spec.precision) && text[length] != 0) ++length;
@@ -125,7 +160,9 @@ void PutNarrowText(Output& out, const Spec& spec, const char* text) {
     PadAfter(out, spec, length);
 }
 
-void PutFloat(Output& out, const Spec& spec, char conversion, va_list& arguments) {
+// Through the C library: every flag and length, any field size.
+template <typename Value>
+void PutFloatByLibrary(Output& out, const Spec& spec, char conversion, Value value) {
     char format[48];
     int32_t f = 0;
     format[f++] = '%';
@@ -136,30 +173,64 @@ void PutFloat(Output& out, const Spec& spec, char conversion, va_list& arguments
     if (spec.zero) format[f++] = '0';
     f += std::snprintf(format + f, sizeof(format) - size_t(f), "%d", spec.width);
     if (spec.precision >= 0) f += std::snprintf(format + f, sizeof(format) - size_t(f), ".%d", spec.precision);
-    if (spec.length == Spec::kLongDouble) format[f++] = 'L';
+    if (sizeof(Value) > sizeof(double)) format[f++] = 'L';
     format[f++] = conversion;
     format[f] = 0;
 
     char local[512];
     char* text = local;
-    int length;
-    if (spec.length == Spec::kLongDouble) {
-        long double value = va_arg(arguments, long double);
-        length = std::snprintf(local, sizeof(local), format, value);
-        if (length >= int(sizeof(local)) && (text = static_cast<char*>(std::malloc(size_t(length) + 1))) != _null)
+    int length = std::snprintf(local, sizeof(local), format, value);
+    if (length >= int(sizeof(local))) {
+        text = static_cast<char*>(std::malloc(size_t(length) + 1));
+        if (text != _null) {
             std::snprintf(text, size_t(length) + 1, format, value);
-    } else {
-        double value = va_arg(arguments, double);
-        length = std::snprintf(local, sizeof(local), format, value);
-        if (length >= int(sizeof(local)) && (text = static_cast<char*>(std::malloc(size_t(length) + 1))) != _null)
-            std::snprintf(text, size_t(length) + 1, format, value);
-    }
-    if (text == _null) {  // no memory for a huge field: what fitted locally
-        text = local;
-        length = int(sizeof(local)) - 1;
+        } else {  // no memory for a huge field: what fitted locally
+            text = local;
+            length = int(sizeof(local)) - 1;
+        }
     }
     for (int i = 0; i < length && !out.Full(); ++i) out.Put(WideChar(static_cast<unsigned char>(text[i])));
     if (text != local) std::free(text);
+}
+
+// The common cases through std::to_chars, which gives printf's digits exactly (as the "C" locale
+// prints them) several times faster; signs and padding are added here. False when the text does
+// not fit the local buffer.
+bool PutFloatQuickly(Output& out, const Spec& spec, char conversion, double value) {
+    std::chars_format style = std::chars_format::fixed;
+    if (conversion == 'e' || conversion == 'E') style = std::chars_format::scientific;
+    else if (conversion == 'g' || conversion == 'G') style = std::chars_format::general;
+    char text[360];
+    char* digits = text + 1;  // room for a sign in front
+    std::to_chars_result result =
+        std::to_chars(digits, text + sizeof(text), value, style, spec.precision < 0 ? 6 : spec.precision);
+    if (result.ec != std::errc()) return false;
+    char* end = result.ptr;
+    if (*digits != '-' && (spec.plus || spec.space)) *--digits = spec.plus ? '+' : ' ';
+    bool upper = conversion == 'F' || conversion == 'E' || conversion == 'G';
+    bool finite = std::isfinite(value);
+    int32_t length = int32_t(end - digits);
+    int32_t padding = spec.width > length ? spec.width - length : 0;
+    int32_t signLength = (*digits == '-' || *digits == '+' || *digits == ' ') ? 1 : 0;
+    if (!spec.left && !(spec.zero && finite)) out.Repeat(u' ', padding);
+    for (int32_t i = 0; i < signLength; ++i) out.Put(WideChar(digits[i]));
+    if (!spec.left && spec.zero && finite) out.Repeat(u'0', padding);
+    for (const char* c = digits + signLength; c < end; ++c) {
+        char unit = upper && *c >= 'a' && *c <= 'z' ? char(*c - 'a' + 'A') : *c;
+        out.Put(WideChar(unit));
+    }
+    if (spec.left) out.Repeat(u' ', padding);
+    return true;
+}
+
+void PutFloat(Output& out, const Spec& spec, char conversion, va_list& arguments) {
+    if (spec.length == Spec::kLongDouble) {
+        PutFloatByLibrary(out, spec, conversion, va_arg(arguments, long double));
+        return;
+    }
+    double value = va_arg(arguments, double);
+    bool quick = !spec.alternate && conversion != 'a' && conversion != 'A' && spec.precision <= 60;
+    if (!quick || !PutFloatQuickly(out, spec, conversion, value)) PutFloatByLibrary(out, spec, conversion, value);
 }
 
 int32_t ReadNumber(const WideChar*& p) {
@@ -171,14 +242,38 @@ int32_t ReadNumber(const WideChar*& p) {
     return int32_t(value);
 }
 
+// Copies format text up to the next "%" or the end; returns where it stopped.
+const WideChar* CopyLiteral(Output& out, const WideChar* p) {
+    WideChar* to = out.buffer + out.position;
+    WideChar* const end = out.buffer + out.limit;
+    while (end - to >= 4) {
+        WideChar a = p[0];
+        if (a == 0 || a == u'%') goto done;
+        to[0] = a;
+        WideChar b = p[1];
+        if (b == 0 || b == u'%') { to += 1; p += 1; goto done; }
+        to[1] = b;
+        WideChar c = p[2];
+        if (c == 0 || c == u'%') { to += 2; p += 2; goto done; }
+        to[2] = c;
+        WideChar d = p[3];
+        if (d == 0 || d == u'%') { to += 3; p += 3; goto done; }
+        to[3] = d;
+        to += 4;
+        p += 4;
+    }
+    while (to < end && *p != 0 && *p != u'%') *to++ = *p++;
+done:
+    out.position = int32_t(to - out.buffer);
+    return p;
+}
+
 // Formats into out; returns when the format ends or the output is full.
 void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
     const WideChar* p = format;
     while (*p != 0 && !out.Full()) {
         if (*p != u'%') {
-            const WideChar* run = p;
-            while (*p != 0 && *p != u'%') ++p;
-            out.PutUnits(run, int32_t(p - run));
+            p = CopyLiteral(out, p);
             continue;
         }
         const WideChar* start = p++;
@@ -357,14 +452,29 @@ WideChar* FormatInto(WideChar* buffer, int32_t size, const WideChar* format, ...
     return buffer;
 }
 
-String FormatV(const WideChar* format, va_list arguments) {
-    if (!VEXAL_CHECK(format != _null, u"format != _null", kModule)) return String();
+// Most texts are short: they are formatted in a small buffer first, and only a text that fills it
+// is formatted again in the full-size one.
+static String FormatLong(const WideChar* format, va_list arguments) {
     WideChar buffer[kFormatLimit];
     Output out{buffer, kFormatLimit - 1, 0};
     va_list copy;
     va_copy(copy, arguments);
     FormatCore(out, format, copy);
     va_end(copy);
+    buffer[out.position] = 0;
+    return String(buffer, out.position);
+}
+
+String FormatV(const WideChar* format, va_list arguments) {
+    if (!VEXAL_CHECK(format != _null, u"format != _null", kModule)) return String();
+    const int32_t kShortUnits = 256;
+    WideChar buffer[kShortUnits];
+    Output out{buffer, kShortUnits - 1, 0};
+    va_list copy;
+    va_copy(copy, arguments);
+    FormatCore(out, format, copy);
+    va_end(copy);
+    if (out.Full()) return FormatLong(format, arguments);
     buffer[out.position] = 0;
     return String(buffer, out.position);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -45,6 +46,30 @@ TEST(Formatter, IntegersWithFlagsWidthAndPrecision) {
     EXPECT_EQ(F(u"%I64d %I64X", 1LL << 40, 0xFFULL), u"1099511627776 FF");
 }
 
+TEST(Formatter, IntegersMatchTheCLibraryAcrossFlagsWidthsAndPrecisions) {
+    const long long values[] = {0, 1, -1, 7, 8, 10, 255, -255, 65535, 2147483647LL, -2147483648LL, 4294967295LL,
+                                LLONG_MAX, LLONG_MIN};
+    const char* flags[] = {"", "-", "+", " ", "0", "#", "#0", "-#", "+0", " 0"};
+    const char* widths[] = {"", "1", "5", "12", "25"};
+    const char* precisions[] = {"", ".0", ".1", ".3", ".8", ".20"};
+    const char* conversions[] = {"d", "i", "u", "x", "X", "o", "lld", "llu", "llx", "llo", "hd", "hu", "hhx"};
+    for (long long value : values)
+        for (const char* flag : flags)
+            for (const char* width : widths)
+                for (const char* precision : precisions)
+                    for (const char* conversion : conversions) {
+                        char format[32];
+                        std::snprintf(format, sizeof(format), "%%%s%s%s%s", flag, width, precision, conversion);
+                        char expected[512];
+                        bool wide = conversion[0] == 'l';
+                        if (wide) std::snprintf(expected, sizeof(expected), format, value);
+                        else std::snprintf(expected, sizeof(expected), format, int(value));
+                        std::u16string wideFormat = Widen(format);
+                        std::u16string ours = wide ? F(wideFormat.c_str(), value) : F(wideFormat.c_str(), int(value));
+                        ASSERT_EQ(ours, Widen(expected)) << format << " of " << value;
+                    }
+}
+
 TEST(Formatter, PointersAreUpperCaseHexOfPointerWidth) {
     EXPECT_EQ(F(u"%p", reinterpret_cast<void*>(0x1234ABCD)), u"000000001234ABCD");
     EXPECT_EQ(F(u"%p", static_cast<void*>(_null)), u"0000000000000000");
@@ -69,6 +94,31 @@ TEST(Formatter, FloatsFollowTheCLibrary) {
     EXPECT_EQ(FloatToText(1.5f), String(u"1.500"));
     EXPECT_EQ(FloatToText(12.3456f), String(u"12.346"));
     EXPECT_EQ(FloatToText(-0.5f), String(u"-0.500"));
+}
+
+TEST(Formatter, FloatsMatchTheCLibraryAcrossFlagsWidthsAndPrecisions) {
+    const double values[] = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 1.0 / 3.0, 99.995, 123456789.0, 1e22, 1e300,
+                             -1e-300, 4.9e-324, 2.2250738585072014e-308, 0.1, 3.14159265358979, -7.0,
+                             1e15 + 0.3, 5e-5, HUGE_VAL, -HUGE_VAL, NAN, -NAN};
+    const char* flags[] = {"", "-", "+", " ", "0", "+0", "- ", "-+"};
+    const char* widths[] = {"", "1", "8", "12", "30"};
+    const char* precisions[] = {"", ".0", ".1", ".2", ".3", ".6", ".10", ".17", ".40"};
+    const char conversions[] = {'f', 'F', 'e', 'E', 'g', 'G'};
+    int checked = 0;
+    for (double value : values)
+        for (const char* flag : flags)
+            for (const char* width : widths)
+                for (const char* precision : precisions)
+                    for (char conversion : conversions) {
+                        char format[32];
+                        std::snprintf(format, sizeof(format), "%%%s%s%s%c", flag, width, precision, conversion);
+                        char expected[512];
+                        std::snprintf(expected, sizeof(expected), format, value);
+                        std::u16string wideFormat = Widen(format);
+                        ASSERT_EQ(F(wideFormat.c_str(), value), Widen(expected)) << format << " of " << value;
+                        ++checked;
+                    }
+    EXPECT_GT(checked, 10000);
 }
 
 TEST(Formatter, FloatWiderThanAnyLocalBufferIsComplete) {
