@@ -1,0 +1,465 @@
+// The native call protocol: call frames, typed parameter readers with the pooled text buffers,
+// return operations, pending script errors and script functions stored by native code.
+#include "Source/Script/LuaScriptManager.h"
+
+#include <lua.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "Source/Common/StringEncoding.h"
+#include "Source/Common/StringFormatter.h"
+#include "Source/Script/ScriptBinding.h"
+
+namespace Vexal {
+
+namespace {
+
+// lua_tonumber truncated toward zero to a signed 64-bit integer, never leaving its range.
+int64_t NumberToInt64(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775807.0) return INT64_MAX;
+    if (value <= -9223372036854775808.0) return INT64_MIN;
+    return int64_t(value);
+}
+
+// The low 63 bits, plus 2^63 when the top bit is set.
+double UnsignedToNumber(uint64_t value) {
+    double number = double(value & 0x7FFFFFFFFFFFFFFFull);
+    if (value >> 63) number += 9223372036854775808.0;
+    return number;
+}
+
+void CopyText(WideChar* buffer, const WideChar* text) {
+    std::memcpy(buffer, text, (size_t(String::Length(text)) + 1) * sizeof(WideChar));
+}
+
+const WideChar kEmptyText[] = u"";
+
+} // namespace
+
+void* LuaScriptManager::BeginCall(lua_CFunction function) {
+    lua_State* L = mCallThread ? mCallThread : mLuaState;
+    CallFrame frame = {_null, L, lua_gettop(L)};
+    mCallStack.Push(frame);
+    if (function) return reinterpret_cast<void*>(function);
+    return lua_touserdata(L, lua_upvalueindex(1));
+}
+
+ScriptObject* LuaScriptManager::GetSelf(void*, bool peekOnly) {
+    if (mCallStack.GetCount() == 0) return peekOnly ? ObjectAt(mLuaState, 1) : _null;
+    CallFrame& frame = mCallStack.Top();
+    ScriptObject* self = frame.mArgs >= 1 ? ObjectAt(frame.mState, 1) : _null;
+    if (!peekOnly) frame.mSelf = self;
+    return self;
+}
+
+int LuaScriptManager::ParamIndex(int32_t index, lua_State** L) {
+    if (mCallStack.GetCount() == 0 || index < 0) return 0;
+    CallFrame& frame = mCallStack.Top();
+    int luaIndex = index + 1 + (frame.mSelf ? 1 : 0);
+    if (luaIndex > frame.mArgs) return 0;
+    *L = frame.mState;
+    return luaIndex;
+}
+
+int32_t LuaScriptManager::GetParamCount() {
+    if (mCallStack.GetCount() == 0) return 0;
+    CallFrame& frame = mCallStack.Top();
+    return frame.mArgs - (frame.mSelf ? 1 : 0);
+}
+
+bool LuaScriptManager::GetParamBool(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? lua_toboolean(L, i) != 0 : false;
+}
+
+WideChar LuaScriptManager::GetParamWChar(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? WideChar(lua_tointeger(L, i)) : 0;
+}
+
+int8_t LuaScriptManager::GetParamInt8(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? int8_t(lua_tointeger(L, i)) : 0;
+}
+
+int16_t LuaScriptManager::GetParamInt16(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? int16_t(lua_tointeger(L, i)) : 0;
+}
+
+int32_t LuaScriptManager::GetParamInt32(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? int32_t(lua_tointeger(L, i)) : 0;
+}
+
+int64_t LuaScriptManager::GetParamInt64(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? NumberToInt64(lua_tonumber(L, i)) : 0;
+}
+
+uint8_t LuaScriptManager::GetParamUInt8(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? uint8_t(lua_tointeger(L, i)) : 0;
+}
+
+uint16_t LuaScriptManager::GetParamUInt16(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? uint16_t(lua_tointeger(L, i)) : 0;
+}
+
+uint32_t LuaScriptManager::GetParamUInt32(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? uint32_t(NumberToInt64(lua_tonumber(L, i))) : 0;
+}
+
+uint64_t LuaScriptManager::GetParamUInt64(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    if (!i) return 0;
+    double number = lua_tonumber(L, i);
+    // Values of 2^63 and above keep their magnitude instead of saturating.
+    if (number >= 9223372036854775808.0 && number < 18446744073709551616.0) return uint64_t(number);
+    return uint64_t(NumberToInt64(number));
+}
+
+float LuaScriptManager::GetParamFloat(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? float(lua_tonumber(L, i)) : 0.0f;
+}
+
+double LuaScriptManager::GetParamDouble(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? double(lua_tonumber(L, i)) : 0.0;
+}
+
+WideChar* LuaScriptManager::TakePoolBuffer() {
+    if (mFreeBuffers.GetCount() > 0) return mFreeBuffers.Pop();
+    return static_cast<WideChar*>(std::malloc(size_t(kPoolUnits) * sizeof(WideChar)));
+}
+
+WideChar* LuaScriptManager::TextOf(lua_State* L, int index, WideChar* buffer, bool allowHeap) {
+    if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
+    int top = lua_gettop(L);
+    int type = lua_type(L, index);
+    const char* text = _null;
+    size_t size = 0;
+    if (type == LUA_TSTRING || type == LUA_TNUMBER) {
+        // A copy, so that a number parameter stays a number for later readers.
+        lua_pushvalue(L, index);
+        text = lua_tolstring(L, -1, &size);
+    } else if (type == LUA_TTABLE && luaL_getmetafield(L, index, "__tostring")) {
+        if (lua_isfunction(L, -1)) {
+            // Protected: readers never fail, whatever the script's conversion does.
+            int32_t depth = mCallStack.GetCount();
+            lua_State* callThread = mCallThread;
+            lua_pushvalue(L, index);
+            int status = lua_pcall(L, 1, 1, 0);
+            UnwindCalls(depth);
+            mCallThread = callThread;
+            if (status == 0 && lua_type(L, -1) == LUA_TSTRING) text = lua_tolstring(L, -1, &size);
+        }
+    }
+    WideChar* result = buffer;
+    if (text) {
+        if (size > 0x7FFFFFFF) size = 0x7FFFFFFF;
+        bool truncated = false;
+        Utf8ToUtf16(buffer, kPoolUnits, text, int32_t(size), _null, &truncated);
+        if (truncated && allowHeap) {
+            if (WideChar* heap = Utf8ToUtf16(_null, 0, text, int32_t(size))) result = heap;
+        }
+    } else {
+        switch (type) {
+        case LUA_TNIL: CopyText(buffer, u"nil"); break;
+        case LUA_TBOOLEAN: CopyText(buffer, lua_toboolean(L, index) ? u"true" : u"false"); break;
+        case LUA_TTABLE: FormatInto(buffer, kPoolUnits, u"table: 0x%p", lua_topointer(L, index)); break;
+        case LUA_TFUNCTION: FormatInto(buffer, kPoolUnits, u"function: 0x%p", lua_topointer(L, index)); break;
+        default: buffer[0] = 0; break;
+        }
+    }
+    lua_settop(L, top);
+    return result;
+}
+
+void LuaScriptManager::GetParamString(const WideChar** out, int32_t index) {
+    if (out == _null) return;
+    *out = kEmptyText;
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    if (!i) return;
+    WideChar* buffer = TakePoolBuffer();
+    if (buffer == _null) return;
+    WideChar* text = TextOf(L, i, buffer, true);
+    TempString temp = {text, mCallStack.GetCount(), text == buffer ? kPooledText : kHeapText};
+    if (text != buffer && !mFreeBuffers.Push(buffer)) std::free(buffer);
+    if (!mTempStrings.Append(temp)) {
+        if (temp.mKind == kPooledText && mFreeBuffers.Push(text)) return;
+        std::free(text);
+        return;
+    }
+    *out = text;
+}
+
+ScriptObject* LuaScriptManager::GetParamObject(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? ObjectAt(L, i) : _null;
+}
+
+void LuaScriptManager::GetParamVariable(int32_t index, Variable* out) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    if (i && out) ToVariable(L, i, out);
+}
+
+void LuaScriptManager::ReleaseTempStrings(int32_t depth) {
+    while (mTempStrings.GetCount() > 0) {
+        int32_t last = mTempStrings.GetCount() - 1;
+        TempString& temp = mTempStrings[last];
+        if (temp.mDepth < depth) break;
+        if (temp.mKind != kPooledText || !mFreeBuffers.Push(temp.mText)) std::free(temp.mText);
+        mTempStrings.RemoveAt(last);
+    }
+}
+
+void LuaScriptManager::UnwindCalls(int32_t depth) {
+    if (mCallStack.GetCount() <= depth) return;
+    while (mCallStack.GetCount() > depth) mCallStack.Pop();
+    ReleaseTempStrings(depth + 1);
+}
+
+void LuaScriptManager::SetPendingError(const WideChar* message) {
+    mPendingError = message ? message : u"";
+}
+
+void LuaScriptManager::RaisePendingError(lua_State* L) {
+    // Nothing that owns memory may stay in this frame: lua_error does not return.
+    char* text = Utf16ToUtf8(_null, 0, mPendingError.Data());
+    mPendingError.Clear();
+    luaL_where(L, 1);
+    lua_pushstring(L, text ? text : "");
+    std::free(text);
+    lua_concat(L, 2);
+    lua_error(L);
+    __builtin_unreachable();
+}
+
+bool LuaScriptManager::EndCall(CallFrame* frame) {
+    int32_t depth = mCallStack.GetCount();
+    ReleaseTempStrings(depth);
+    if (depth == 0) return false;
+    *frame = mCallStack.Top();
+    mCallStack.Pop();
+    if (!mPendingError.IsEmpty()) RaisePendingError(frame->mState);
+    return true;
+}
+
+int32_t LuaScriptManager::ReturnNothing() {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    if (frame.mSelf) {
+        lua_pushvalue(frame.mState, 1);
+        return 1;
+    }
+    if (mPendingResult) {
+        mPendingResult = 0;
+        if (frame.mState != mLuaState) lua_xmove(mLuaState, frame.mState, 1);
+        return 1;
+    }
+    return 0;
+}
+
+int32_t LuaScriptManager::ReturnVariable(const Variable& value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    PushVariable(frame.mState, value, frame.mSelf);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnBool(bool value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushboolean(frame.mState, value ? 1 : 0);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnWChar(WideChar value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, uint16_t(value));
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnInt8(int8_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, value);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnInt16(int16_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, value);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnInt32(int32_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, value);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnInt64(int64_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushnumber(frame.mState, double(value));
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnUInt8(uint8_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, value);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnUInt16(uint16_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, value);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnUInt32(uint32_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushnumber(frame.mState, double(value));
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnUInt64(uint64_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushnumber(frame.mState, UnsignedToNumber(value));
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnFloat(float value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushnumber(frame.mState, double(value));
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnDouble(double value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushnumber(frame.mState, value);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnString(const WideChar* text) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_State* L = frame.mState;
+    if (text == _null) text = kEmptyText;
+    if (mReturnBuffer == _null) mReturnBuffer = static_cast<char*>(std::malloc(1024));
+    int32_t size = 0;
+    if (mReturnBuffer) {
+        bool truncated = false;
+        Utf16ToUtf8(mReturnBuffer, 1024, text, -1, &size, &truncated);
+        if (!truncated) {
+            lua_pushlstring(L, mReturnBuffer, size_t(size));
+            return 1;
+        }
+    }
+    char* heap = Utf16ToUtf8(_null, 0, text, -1, &size);
+    lua_pushlstring(L, heap ? heap : "", heap ? size_t(size) : 0);
+    std::free(heap);
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnObject(ScriptObject* obj) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    PushObject(frame.mState, obj, true);
+    return 1;
+}
+
+int32_t LuaScriptManager::SetObjectCallback(ScriptObject* obj, int32_t key, int32_t paramIndex) {
+    if (obj == _null || obj->mBinding == _null || obj->mBinding->mSlot == _null) return 0;
+    lua_State* L;
+    int i = ParamIndex(paramIndex, &L);
+    if (!i || !lua_isfunction(L, i)) return 0;
+    PushObject(L, obj, false);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return 0;
+    }
+    lua_pushlightuserdata(L, KeyPointer(key));
+    lua_pushvalue(L, i);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+    return key;
+}
+
+int32_t LuaScriptManager::RefParamFunction(int32_t paramIndex) {
+    lua_State* L;
+    int i = ParamIndex(paramIndex, &L);
+    if (!i || !lua_isfunction(L, i)) return 0;
+    lua_pushvalue(L, i);
+    return luaL_ref(L, LUA_REGISTRYINDEX);
+}
+
+void LuaScriptManager::ClearObjectCallback(ScriptObject* obj, int32_t* key) {
+    if (obj == _null || key == _null) return;
+    if (obj->mBinding && obj->mBinding->mSlot) {
+        lua_State* L = obj->mBinding->mState;
+        PushObject(L, obj, false);
+        if (lua_istable(L, -1)) {
+            lua_pushlightuserdata(L, KeyPointer(*key));
+            lua_pushnil(L);
+            lua_rawset(L, -3);
+        }
+        lua_pop(L, 1);
+    }
+    *key = 0;
+}
+
+void LuaScriptManager::UnrefFunction(int32_t* reference) {
+    if (reference == _null || *reference == 0) return;
+    luaL_unref(mLuaState, LUA_REGISTRYINDEX, *reference);
+    *reference = 0;
+}
+
+int32_t LuaScriptManager::MoveRefToObject(ScriptObject* obj, int32_t key, int32_t reference) {
+    if (obj == _null || obj->mBinding == _null || obj->mBinding->mSlot == _null) return 0;
+    lua_State* L = obj->mBinding->mState;
+    PushObject(L, obj, false);
+    if (lua_istable(L, -1)) {
+        lua_pushlightuserdata(L, KeyPointer(key));
+        if (reference > 0) lua_rawgeti(L, LUA_REGISTRYINDEX, reference);
+        else lua_pushnil(L);
+        lua_rawset(L, -3);
+    }
+    lua_pop(L, 1);
+    luaL_unref(L, LUA_REGISTRYINDEX, reference);
+    return key;
+}
+
+} // namespace Vexal

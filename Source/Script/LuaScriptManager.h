@@ -1,0 +1,233 @@
+// The script manager over LuaJIT (internal: other modules use IScriptManager).
+#pragma once
+
+#include "Common/Array.h"
+#include "Common/HashTable.h"
+#include "Common/Queue.h"
+#include "Common/Stack.h"
+#include "Source/Common/String.h"
+#include "Source/Script/IScriptManager.h"
+#include "Source/Script/ScriptProfile.h"
+
+namespace Vexal {
+
+// Assertion reports of the script runtime name this module.
+extern const WideChar kScriptModule[];
+
+// The light userdata under which an integer key (callback key or reference) is stored on an
+// object table. Only the 32 bits of the key are used, so negative keys stay valid addresses.
+inline void* KeyPointer(int32_t key) { return reinterpret_cast<void*>(uintptr_t(uint32_t(key))); }
+
+// One Lua state known to the manager. The first five words are the state and its three tables
+// and the owns-state flag; the rest are the means behind the object model on this engine.
+struct ScriptState {
+    lua_State* mState;
+    int32_t mObjectsRef;     // native address -> object table, weak values
+    int32_t mAnchorRef;      // native address -> object table of fresh objects, strong
+    int32_t mClassBaseRef;   // metatable of every class table
+    int32_t mOwnsState;      // 1 when the manager opened the state and closes it
+    int32_t mSlotMetaRef;    // metatable of native slots: the release hook
+    int32_t mClassLinksRef;  // class table -> class extension table
+    int32_t mTracebackRef;   // the traceback handler of protected calls
+};
+
+// A native call in progress.
+struct CallFrame {
+    ScriptObject* mSelf;     // the bound self, or null
+    lua_State* mState;       // the Lua thread that made the call
+    int32_t mArgs;           // number of Lua arguments, self included
+};
+
+// A text handed out by GetParamString, released when the call that took it returns.
+struct TempString {
+    WideChar* mText;
+    int32_t mDepth;          // call depth at which it was handed out
+    int16_t mKind;           // kPooledText or kHeapText
+};
+
+class LuaScriptManager : public IScriptManager {
+public:
+    static constexpr int16_t kPooledText = 1024;
+    static constexpr int16_t kHeapText = 0;
+    static constexpr int32_t kPoolUnits = 1024;
+
+    LuaScriptManager();
+    ~LuaScriptManager() override;
+
+    void SetErrorCallback(ScriptErrorCallback callback) override;
+    int32_t CreateState(lua_State* existing) override;
+    bool SwitchState(uint32_t index) override;
+    int32_t GetEngineKind() override;
+    lua_State* GetLuaState() override;
+    void Initialize() override;
+    void Finalize() override;
+    lua_State* GetScriptContext() override;
+    int32_t CompileString(const WideChar* text) override;
+    int32_t CompileBuffer(const char* text, int32_t length) override;
+    int32_t CompileFile(const WideChar* path) override;
+    Variable* RunString(Variable* out, const WideChar* text, const WideChar* chunkName, int32_t resultMode) override;
+    Variable* RunBuffer(Variable* out, const ScriptBuffer* buffer, int32_t resultMode) override;
+    Variable* RunFile(Variable* out, const WideChar* path, int32_t resultMode) override;
+    void SetField(ScriptObject* obj, const char* name, const Variable& value) override;
+    void SetField(ScriptObject* obj, const WideChar* name, const Variable& value) override;
+    Variable* GetField(Variable* out, ScriptObject* obj, const char* name) override;
+    Variable* GetField(Variable* out, ScriptObject* obj, const WideChar* name) override;
+    void BeginClass(const char* className, lua_CFunction constructor) override;
+    void EndClass() override;
+    void AddMethod(const char* name, void* target, lua_CFunction dispatcher, bool onClassTable) override;
+    void AddProperty(const char* name, void* getterTarget, lua_CFunction getter, void* setterTarget,
+                     lua_CFunction setter) override;
+    void AddReadOnlyProperty(const char* name, void* getterTarget, lua_CFunction getter) override;
+    void AddConstant(const char* name, const Variable& value, int32_t ignored, bool onClassTable) override;
+    void CreateInstance(const char* globalName, const char* className) override;
+    ScriptObject* BindObject(const char* className, ScriptObject* obj, bool ownFieldTable) override;
+    void UnbindObject(ScriptObject* obj) override;
+    ScriptObject* AttachChild(ScriptObject* parent, ScriptObject* child) override;
+    ScriptObject* HoldObject(ScriptObject* obj) override;
+    void DetachChild(ScriptObject* parent, ScriptObject* child) override;
+    void ReleaseObject(ScriptObject* obj) override;
+    ScriptObject* LockObject(ScriptObject* obj) override;
+    void UnlockObject(ScriptObject* obj) override;
+    ScriptObject* GetSelf(void* ignored, bool peekOnly) override;
+    void* BeginCall(lua_CFunction function) override;
+    int32_t ReservedQuery(intptr_t argument) override;
+    int32_t CreateFunctionRef(void* target, lua_CFunction dispatcher) override;
+    int32_t SetObjectCallback(ScriptObject* obj, int32_t key, int32_t paramIndex) override;
+    int32_t RefParamFunction(int32_t paramIndex) override;
+    void ClearObjectCallback(ScriptObject* obj, int32_t* key) override;
+    void UnrefFunction(int32_t* reference) override;
+    int32_t MoveRefToObject(ScriptObject* obj, int32_t key, int32_t reference) override;
+    int32_t GetParamCount() override;
+    bool GetParamBool(int32_t index) override;
+    WideChar GetParamWChar(int32_t index) override;
+    int8_t GetParamInt8(int32_t index) override;
+    int16_t GetParamInt16(int32_t index) override;
+    int32_t GetParamInt32(int32_t index) override;
+    int64_t GetParamInt64(int32_t index) override;
+    uint8_t GetParamUInt8(int32_t index) override;
+    uint16_t GetParamUInt16(int32_t index) override;
+    uint32_t GetParamUInt32(int32_t index) override;
+    uint64_t GetParamUInt64(int32_t index) override;
+    float GetParamFloat(int32_t index) override;
+    double GetParamDouble(int32_t index) override;
+    void GetParamString(const WideChar** out, int32_t index) override;
+    ScriptObject* GetParamObject(int32_t index) override;
+    void GetParamVariable(int32_t index, Variable* out) override;
+    int32_t ReturnVariable(const Variable& value) override;
+    int32_t ReturnNothing() override;
+    int32_t ReturnBool(bool value) override;
+    int32_t ReturnWChar(WideChar value) override;
+    int32_t ReturnInt8(int8_t value) override;
+    int32_t ReturnInt16(int16_t value) override;
+    int32_t ReturnInt32(int32_t value) override;
+    int32_t ReturnInt64(int64_t value) override;
+    int32_t ReturnUInt8(uint8_t value) override;
+    int32_t ReturnUInt16(uint16_t value) override;
+    int32_t ReturnUInt32(uint32_t value) override;
+    int32_t ReturnUInt64(uint64_t value) override;
+    int32_t ReturnFloat(float value) override;
+    int32_t ReturnDouble(double value) override;
+    int32_t ReturnString(const WideChar* text) override;
+    int32_t ReturnObject(ScriptObject* obj) override;
+    void SetPendingError(const WideChar* message) override;
+    void CallFunction(ScriptObject* obj, int32_t key, const Array<Variable*>& arguments, Variable* result) override;
+    void CallFunction(ScriptObject* obj, int32_t key, const Variable& argument, Variable* result) override;
+    void CallFunction(ScriptObject* obj, int32_t key, Variable* result) override;
+    void EnableProfiler(bool on) override;
+    void DumpProfile() override;
+    void SetCostThreshold(int32_t milliseconds) override;
+    int32_t GetCostThreshold() override;
+    bool IsProfilerEnabled() override;
+    void ProfileNativeEnter(const void* target) override;
+    void ProfileNativeLeave() override;
+    void TrackAllocations(int32_t minimum) override;
+    int32_t NotifyError(int32_t value) override;
+    void GetLastError(const WideChar** out) override;
+    int32_t CollectGarbage() override;
+    void SaveConfig(ScriptConfigNode* tree, const WideChar* name, const WideChar* path) override;
+
+    // The one instance (null before GetScriptManager and after destruction).
+    static LuaScriptManager* sInstance;
+
+    // Value conversions (the Lua stack of L): pushes exactly one value for value; owner's table
+    // supplies function references missing from the registry. Converts the value at index into
+    // out, out's type choosing the target.
+    void PushVariable(lua_State* L, const Variable& value, ScriptObject* owner);
+    void ToVariable(lua_State* L, int index, Variable* out);
+    // Pushes obj's table (nil for null); clearFresh drops the anchor of a fresh object.
+    void PushObject(lua_State* L, ScriptObject* obj, bool clearFresh);
+    // The bound object of the table at index, or null.
+    static ScriptObject* ObjectAt(lua_State* L, int index);
+
+    // Thread of the method being dispatched; set around each dispatcher by the call trampoline.
+    lua_State* mCallThread;
+
+private:
+    // Runs the function below nargs arguments with the traceback handler; leaves one value
+    // (first result or error) and returns the lua_pcall status.
+    int ProtectedCall(int nargs);
+    // After a failed compile or call: mLastError from the error value on top (popped), the
+    // error callback told. ReportError writes it to the log.
+    void CaptureError();
+    void ReportError();
+    Variable* RunChunk(Variable* out, const char* bytes, size_t size, const char* chunkName,
+                       int32_t resultMode, bool failAsPendingError);
+    void CallStored(ScriptObject* obj, int32_t key, const Variable* const* arguments, int32_t count,
+                    Variable* result);
+    bool ReadScriptFile(const WideChar* path, Buffer& buffer);
+    void PushClosure(void* target, lua_CFunction dispatcher);
+    void Unbind(ScriptObject* obj);
+    void ClearFresh(lua_State* L, ScriptObject* obj);
+
+    // Call protocol.
+    int ParamIndex(int32_t index, lua_State** L);
+    bool EndCall(CallFrame* frame);
+    void ReleaseTempStrings(int32_t depth);
+    [[noreturn]] void RaisePendingError(lua_State* L);
+    WideChar* TakePoolBuffer();
+    // The text rule: the value at index as UTF-16 in buffer (kPoolUnits units), or a heap copy
+    // (returned instead of buffer) when it does not fit; null when buffer is null and needed.
+    WideChar* TextOf(lua_State* L, int index, WideChar* buffer, bool allowHeap);
+    void UnwindCalls(int32_t depth);
+
+    // Conversions.
+    void ToVariableAt(lua_State* L, int index, Variable* out, int32_t depth);
+    void PushVariableAt(lua_State* L, const Variable& value, ScriptObject* owner, int32_t depth);
+    void TableToVariable(lua_State* L, int index, Variable* out, int32_t depth);
+
+    // Profiler (kept with the profiler's code).
+    void RegisterNativeProfile(const void* target, const char* className, const char* memberName,
+                               const WideChar* accessor);
+    void CloseProfiledCall();
+    // Configuration blobs (kept with the configuration loader's code).
+    void LoadConfigBlob(const uint8_t* data, uint32_t size);
+    void FreeConfigs();
+
+    ScriptErrorCallback mErrorCallback;
+    Array<ScriptConfigNode*> mConfigs;
+    Array<ScriptState> mStates;
+    lua_State* mLuaState;
+    uint8_t mProfiling;
+    int32_t mCostThreshold;
+    HashTable<ScriptProfileRecord*> mProfRecords;
+    Stack<ScriptProfileRecord*> mProfStack;
+    int32_t mAllocMinimum;
+    HashTable<ScriptAllocRecord*> mAllocRecords;
+    Stack<CallFrame> mCallStack;
+    Array<TempString> mTempStrings;
+    Queue<WideChar*> mFreeBuffers;
+    char* mReturnBuffer;
+    const char* mClassName;
+    int32_t mObjectsRef;
+    int32_t mAnchorRef;
+    int32_t mClassBaseRef;
+    uint8_t mPendingResult;
+    String mLastError;
+    String mPendingError;
+    // The current state's native-slot metatable, class links and traceback handler.
+    int32_t mSlotMetaRef;
+    int32_t mClassLinksRef;
+    int32_t mTracebackRef;
+};
+
+} // namespace Vexal

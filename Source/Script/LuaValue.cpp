@@ -1,0 +1,279 @@
+// The two value conversions: engine Variable to Lua value and Lua value to Variable.
+#include "Source/Script/LuaScriptManager.h"
+
+#include <lua.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
+#include "Source/Common/StringEncoding.h"
+#include "Source/Script/ScriptBinding.h"
+
+namespace Vexal {
+
+namespace {
+
+// Script tables can refer to themselves or nest without end; deeper levels stay empty.
+constexpr int32_t kMaxNesting = 100;
+
+int64_t NumberToInt64(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775807.0) return INT64_MAX;
+    if (value <= -9223372036854775808.0) return INT64_MIN;
+    return int64_t(value);
+}
+
+double UnsignedToNumber(uint64_t value) {
+    double number = double(value & 0x7FFFFFFFFFFFFFFFull);
+    if (value >> 63) number += 9223372036854775808.0;
+    return number;
+}
+
+void PushWide(lua_State* L, const WideChar* text, int32_t limit) {
+    if (text == _null) {
+        lua_pushlstring(L, "", 0);
+        return;
+    }
+    char narrow[1024];
+    int32_t size = 0;
+    bool truncated = false;
+    Utf16ToUtf8(narrow, 1024, text, -1, &size, &truncated);
+    if (!truncated || limit > 0) {
+        lua_pushlstring(L, narrow, size_t(size));
+        return;
+    }
+    char* heap = Utf16ToUtf8(_null, 0, text, -1, &size);
+    lua_pushlstring(L, heap ? heap : "", heap ? size_t(size) : 0);
+    std::free(heap);
+}
+
+// Keeps the name and takes the new type (and its count child and template).
+void Retype(Variable* out, uint32_t type) {
+    String name(out->GetName());
+    out->Reinitialize(name.Data(), type);
+}
+
+bool IsStringMetatable(lua_State* L, int index) {
+    if (!lua_getmetatable(L, index)) return false;
+    lua_pushlstring(L, "", 0);
+    bool same = lua_getmetatable(L, -1) && lua_rawequal(L, -1, -3);
+    lua_settop(L, lua_gettop(L) - (same ? 3 : 2));
+    return same;
+}
+
+} // namespace
+
+void LuaScriptManager::PushVariable(lua_State* L, const Variable& value, ScriptObject* owner) {
+    PushVariableAt(L, value, owner, 0);
+}
+
+void LuaScriptManager::PushVariableAt(lua_State* L, const Variable& value, ScriptObject* owner, int32_t depth) {
+    if (!lua_checkstack(L, 4) || depth > kMaxNesting) {
+        lua_pushnil(L);
+        return;
+    }
+    Variable& v = const_cast<Variable&>(value);
+    uint32_t type = v.GetType();
+    if (type & Variable::kArray) {
+        int32_t count = v.GetChildCount();
+        lua_createtable(L, count, 0);
+        for (int32_t i = 0; i < count; ++i) {
+            PushVariableAt(L, v.GetChild(i), owner, depth + 1);
+            lua_rawseti(L, -2, i + 1);
+        }
+        return;
+    }
+    switch (type) {
+    case Variable::kBool: lua_pushboolean(L, v.GetInteger() != 0); break;
+    case Variable::kWChar: case Variable::kUInt16: lua_pushinteger(L, uint16_t(v.GetInteger())); break;
+    case Variable::kInt8: lua_pushinteger(L, int8_t(v.GetInteger())); break;
+    case Variable::kInt16: lua_pushinteger(L, int16_t(v.GetInteger())); break;
+    case Variable::kInt32: lua_pushinteger(L, int32_t(v.GetInteger())); break;
+    case Variable::kInt64: lua_pushnumber(L, double(v.GetInteger())); break;
+    case Variable::kUInt8: lua_pushinteger(L, uint8_t(v.GetInteger())); break;
+    case Variable::kUInt32: lua_pushnumber(L, double(uint32_t(v.GetInteger()))); break;
+    case Variable::kUInt64: lua_pushnumber(L, UnsignedToNumber(v.GetUnsigned())); break;
+    case Variable::kFloat: case Variable::kDouble: lua_pushnumber(L, v.GetNumber()); break;
+    case Variable::kBytes:
+        lua_pushlstring(L, v.GetBytes() ? reinterpret_cast<const char*>(v.GetBytes()) : "", v.GetByteCount());
+        break;
+    case Variable::kWideString: PushWide(L, v.GetString(), 0); break;
+    case Variable::kObject: PushObject(L, v.GetObject(), true); break;
+    case Variable::kFunction: {
+        int32_t reference = v.GetFunctionRef();
+        if (reference > 0) lua_rawgeti(L, LUA_REGISTRYINDEX, reference);
+        else lua_pushnil(L);
+        if (lua_isnil(L, -1) && owner && owner->mBinding && owner->mBinding->mSlot) {
+            lua_pop(L, 1);
+            PushObject(L, owner, false);
+            if (lua_istable(L, -1)) {
+                lua_pushlightuserdata(L, KeyPointer(reference));
+                lua_rawget(L, -2);
+                lua_remove(L, -2);
+            }
+        }
+        break;
+    }
+    case Variable::kStructure: {
+        int32_t count = v.GetChildCount();
+        lua_createtable(L, 0, count);
+        for (int32_t i = 0; i < count; ++i) {
+            Variable& child = v.GetChild(i);
+            if (child.HasKeyNumber()) lua_pushnumber(L, child.GetKeyNumber());
+            else PushWide(L, child.GetName().Data(), 1023);
+            PushVariableAt(L, child, owner, depth + 1);
+            // A NaN key cannot be stored; such a member is left out.
+            if (lua_isnumber(L, -2) && std::isnan(lua_tonumber(L, -2))) lua_pop(L, 2);
+            else lua_rawset(L, -3);
+        }
+        break;
+    }
+    default: lua_pushnil(L); break;
+    }
+}
+
+void LuaScriptManager::ToVariable(lua_State* L, int index, Variable* out) {
+    if (out == _null || out->IsNull()) return;
+    if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
+    ToVariableAt(L, index, out, 0);
+}
+
+void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int32_t depth) {
+    uint32_t target = out->GetType();
+    switch (target) {
+    case Variable::kNone: break;
+    case 1: return;
+    case Variable::kBool: out->SetBool(lua_toboolean(L, index) != 0); return;
+    case Variable::kWChar: case Variable::kInt16: case Variable::kUInt16:
+        out->SetInteger(uint16_t(lua_tointeger(L, index)));
+        return;
+    case Variable::kInt8: case Variable::kUInt8: out->SetInteger(uint8_t(lua_tointeger(L, index))); return;
+    case Variable::kInt32: out->SetInteger(int32_t(lua_tointeger(L, index))); return;
+    case Variable::kInt64: out->SetInteger(NumberToInt64(lua_tonumber(L, index))); return;
+    case Variable::kUInt32:
+        // A uint32 target becomes an int64 holding the low 32 bits.
+        Retype(out, Variable::kInt64);
+        out->SetInteger(int64_t(uint32_t(NumberToInt64(lua_tonumber(L, index)))));
+        return;
+    case Variable::kUInt64: {
+        double number = lua_tonumber(L, index);
+        if (number >= 9223372036854775808.0 && number < 18446744073709551616.0) out->SetUnsigned(uint64_t(number));
+        else out->SetInteger(NumberToInt64(number));
+        return;
+    }
+    case Variable::kFloat: case Variable::kDouble: out->SetNumber(lua_tonumber(L, index)); return;
+    case Variable::kBytes: {
+        size_t size = 0;
+        const char* bytes = _null;
+        int type = lua_type(L, index);
+        if (type == LUA_TSTRING || type == LUA_TNUMBER) {
+            lua_pushvalue(L, index);
+            bytes = lua_tolstring(L, -1, &size);
+        }
+        out->SetBytes(bytes, bytes ? uint32_t(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : size) : 0);
+        if (bytes) lua_pop(L, 1);
+        return;
+    }
+    case Variable::kWideString: {
+        WideChar* buffer = TakePoolBuffer();
+        if (buffer == _null) return;
+        WideChar* text = TextOf(L, index, buffer, true);
+        out->SetString(text);
+        if (text != buffer) std::free(text);
+        if (!mFreeBuffers.Push(buffer)) std::free(buffer);
+        return;
+    }
+    case Variable::kObject: out->SetObject(ObjectAt(L, index)); return;
+    default: return;
+    }
+
+    // Untyped target: decided by the Lua value.
+    switch (lua_type(L, index)) {
+    case LUA_TBOOLEAN:
+        Retype(out, Variable::kBool);
+        out->SetBool(lua_toboolean(L, index) != 0);
+        break;
+    case LUA_TLIGHTUSERDATA:
+        Retype(out, Variable::kObject);
+        out->SetObject(static_cast<ScriptObject*>(lua_touserdata(L, index)));
+        break;
+    case LUA_TNUMBER:
+        Retype(out, Variable::kDouble);
+        out->SetNumber(lua_tonumber(L, index));
+        break;
+    case LUA_TSTRING: {
+        size_t size = 0;
+        const char* text = lua_tolstring(L, index, &size);
+        Retype(out, Variable::kWideString);
+        WideChar* wide = Utf8ToUtf16(_null, 0, text, int32_t(size > 0x7FFFFFFF ? 0x7FFFFFFF : size));
+        out->SetString(wide);
+        std::free(wide);
+        break;
+    }
+    case LUA_TTABLE:
+        if (ScriptObject* obj = ObjectAt(L, index)) {
+            Retype(out, Variable::kObject);
+            out->SetObject(obj);
+        } else if (depth < kMaxNesting && lua_checkstack(L, 6)) {
+            TableToVariable(L, index, out, depth);
+        }
+        break;
+    case LUA_TFUNCTION:
+        Retype(out, Variable::kFunction);
+        lua_pushvalue(L, index);
+        out->SetFunctionRef(luaL_ref(L, LUA_REGISTRYINDEX));
+        break;
+    case LUA_TUSERDATA:
+        if (IsStringMetatable(L, index)) {
+            Retype(out, Variable::kBytes);
+            out->SetBytes(lua_touserdata(L, index), uint32_t(lua_objlen(L, index)));
+        }
+        break;
+    default: break;
+    }
+}
+
+void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, int32_t depth) {
+    size_t length = lua_objlen(L, index);
+    // An array when every entry is one of 1..n.
+    size_t entries = 0;
+    lua_pushnil(L);
+    while (lua_next(L, index) != 0) {
+        lua_pop(L, 1);
+        if (++entries > length) {
+            lua_pop(L, 1);
+            break;
+        }
+    }
+    if (length >= 1 && entries <= length && length <= 0x7FFFFFFF) {
+        Retype(out, Variable::kArray);
+        out->AddElements(int32_t(length));
+        for (int32_t i = 0; i < out->GetChildCount(); ++i) {
+            lua_rawgeti(L, index, i + 1);
+            ToVariableAt(L, lua_gettop(L), &out->GetChild(i), depth + 1);
+            lua_pop(L, 1);
+        }
+        return;
+    }
+    Retype(out, Variable::kStructure);
+    WideChar* name = TakePoolBuffer();
+    if (name == _null) return;
+    lua_pushnil(L);
+    while (lua_next(L, index) != 0) {
+        int valueIndex = lua_gettop(L);
+        int keyIndex = valueIndex - 1;
+        // The key's text comes from a copy, so the traversal keeps its own key.
+        TextOf(L, keyIndex, name, false);
+        Variable* child = new (std::nothrow) Variable(name, Variable::kNone);
+        if (child) {
+            ToVariableAt(L, valueIndex, child, depth + 1);
+            if (lua_type(L, keyIndex) == LUA_TNUMBER) child->SetKeyNumber(lua_tonumber(L, keyIndex));
+            out->AddChild(child);
+        }
+        lua_settop(L, keyIndex);
+    }
+    if (!mFreeBuffers.Push(name)) std::free(name);
+}
+
+} // namespace Vexal

@@ -1,0 +1,29 @@
+// Records of the call-cost profiler and the allocation tracker kept by the script manager.
+#pragma once
+
+#include "Common/Types.h"
+#include "Source/Common/String.h"
+
+namespace Vexal {
+
+// One per measured function, keyed by its identity (a Lua function object's address or a
+// native function's target).
+struct ScriptProfileRecord {
+    String mName;        // empty when the debug information gives none
+    const void* mKey;    // identity
+    uint8_t mCFunc;      // 1 for a bound native function, 0 for a script function
+    String mSource;      // chunk name as the debug information reports it; empty for natives
+    int32_t mLine;       // line where a script function is defined; -1 for natives
+    uint32_t mCalls;     // completed calls since the last dump
+    int64_t mStart;      // performance counter at the last entry
+    int64_t mTotal;      // accumulated performance-counter ticks since the last dump
+};
+
+// Allocation totals of one script location ("%ls:%d:%ls": chunk, line, function).
+struct ScriptAllocRecord {
+    int32_t mTotal;      // sum of size changes in bytes
+    uint32_t mCount;     // number of allocation events
+    String mLocation;
+};
+
+} // namespace Vexal
