@@ -45,6 +45,18 @@ TEST(Resource, EveryTableOfTheProgramIsSearched)
     EXPECT_EQ(Contents(buffer), "second table\n");
 }
 
+TEST(Resource, TheCoreLibrarysAssetsComeWithIt)
+{
+    // The core library's table is kept by every program that links the library.
+    const std::string movie = ReadNativeFile(std::string(VEXAL_TEST_DATA_DIR) + "/../../screens/assets/loading.swf");
+    if (movie.empty())
+        GTEST_SKIP() << "no loading movie among the product's assets";
+    Buffer buffer;
+    ASSERT_TRUE(LoadEmbeddedResource(u"Loading.Swf", buffer));
+    EXPECT_EQ(Contents(buffer), movie);
+    EXPECT_TRUE(LoadEmbeddedResource(u"BG.PNG", buffer));
+}
+
 TEST(Resource, FailuresLeaveTheBufferAlone)
 {
     Buffer buffer;
