@@ -1,0 +1,146 @@
+// The library as a host sees it: the eight exports of Vexal3DLoader-Flash.so, the per-thread
+// loader, and the window timer and client size on a real X window.
+#include <dlfcn.h>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include "LoaderHarness.h"
+#include "Source/Platform/Window.h"
+// Xlib last: its macros (None, Bool, Status) clash with the test framework's names.
+#include <X11/Xlib.h>
+
+namespace {
+
+struct LoaderLibrary {
+    void* handle = nullptr;
+    VexalCreateFunction create = nullptr;
+    VexalDeleteFunction destroy = nullptr;
+    VexalSetupFunction setup = nullptr;
+    VexalStartFunction start = nullptr;
+    VexalUpdateFunction update = nullptr;
+    VexalRenderFunction render = nullptr;
+    VexalMessageFunction message = nullptr;
+    VexalProgressFunction progress = nullptr;
+
+    bool Open()
+    {
+        handle = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr)
+            return false;
+        create = reinterpret_cast<VexalCreateFunction>(dlsym(handle, "_VexalCreate"));
+        destroy = reinterpret_cast<VexalDeleteFunction>(dlsym(handle, "_VexalDelete"));
+        setup = reinterpret_cast<VexalSetupFunction>(dlsym(handle, "_VexalSetup"));
+        start = reinterpret_cast<VexalStartFunction>(dlsym(handle, "_VexalStart"));
+        update = reinterpret_cast<VexalUpdateFunction>(dlsym(handle, "_VexalUpdate"));
+        render = reinterpret_cast<VexalRenderFunction>(dlsym(handle, "_VexalRender"));
+        message = reinterpret_cast<VexalMessageFunction>(dlsym(handle, "_VexalMessage"));
+        progress = reinterpret_cast<VexalProgressFunction>(dlsym(handle, "_VexalProgress"));
+        return create && destroy && setup && start && update && render && message && progress;
+    }
+    ~LoaderLibrary()
+    {
+        if (handle != nullptr)
+            dlclose(handle);
+    }
+};
+
+} // namespace
+
+TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
+{
+    LoaderLibrary library;
+    ASSERT_TRUE(library.Open()) << dlerror();
+    EXPECT_EQ(library.progress(), 0.0f);
+    EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYDOWN, 1, 2), 1);
+    EXPECT_EQ(library.update(nullptr, 16), 1);
+    library.setup(nullptr, nullptr);
+    library.start();
+    library.render();
+    EXPECT_EQ(library.destroy(0), 1);
+}
+
+TEST_F(LoaderTest, TheLoaderBelongsToTheThreadThatCreatedIt)
+{
+    LoaderLibrary library;
+    ASSERT_TRUE(library.Open()) << dlerror();
+    ServeGamePackage();
+    EXPECT_EQ(library.create(0, nullptr, nullptr, nullptr, 0), 1);
+    library.setup(u"voaurl", WideText(Url("/pkg")));
+    library.setup(nullptr, u"ignored");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (library.progress() < 0.4f && std::chrono::steady_clock::now() < end) {
+        EXPECT_EQ(library.update(nullptr, 16), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The module reports 0.5 from its first update: 0.4 + 0.6 x 0.5, then the hand-off.
+    for (int i = 0; i < 3; ++i)
+        library.update(nullptr, 16);
+    EXPECT_FLOAT_EQ(library.progress(), 0.7f);
+    EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYDOWN, 65, 0), 1);
+    EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYUP, 65, 0), 0);
+
+    float otherProgress = -1.0f;
+    int otherMessage = -1;
+    std::thread other([&] {
+        otherProgress = library.progress();
+        otherMessage = library.message(nullptr, VEXAL_WM_KEYUP, 65, 0);
+    });
+    other.join();
+    EXPECT_EQ(otherProgress, 0.0f);
+    EXPECT_EQ(otherMessage, 1);
+
+    EXPECT_EQ(library.destroy(0), 1);
+    EXPECT_EQ(library.progress(), 0.0f);
+    EXPECT_EQ(JournalCount("delete"), 1);
+}
+
+TEST(WindowServices, NullWindowHasNoSizeAndNoTimer)
+{
+    int32_t width = -1, height = -1;
+    EXPECT_FALSE(GetClientSize(0, &width, &height));
+    EXPECT_EQ(width, 0);
+    EXPECT_EQ(height, 0);
+    EXPECT_FALSE(StartWindowTimer(0, 0, 1));
+    EXPECT_FALSE(StopWindowTimer(0, 0));
+}
+
+TEST(WindowServices, TimerSendsClientMessagesToTheWindowUntilStopped)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        GTEST_SKIP() << "no X display";
+    Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 200, 0, 0, 0);
+    XSync(display, False);
+    const Atom timerAtom = XInternAtom(display, VEXAL_TIMER_ATOM_NAME, False);
+
+    int32_t width = 0, height = 0;
+    EXPECT_TRUE(GetClientSize(NativeWindow(window), &width, &height));
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 200);
+
+    ASSERT_TRUE(StartWindowTimer(NativeWindow(window), 7, 1));
+    int ticks = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (ticks < 5 && std::chrono::steady_clock::now() < end) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == ClientMessage && event.xclient.message_type == timerAtom &&
+                event.xclient.data.l[0] == 7)
+                ++ticks;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(ticks, 5);
+    EXPECT_TRUE(StopWindowTimer(NativeWindow(window), 7));
+    EXPECT_FALSE(StopWindowTimer(NativeWindow(window), 7));
+
+    // A window destroyed under a running timer must not bring the process down.
+    ASSERT_TRUE(StartWindowTimer(NativeWindow(window), 0, 10));
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(GetClientSize(NativeWindow(window), &width, &height));
+    EXPECT_TRUE(StopWindowTimer(NativeWindow(window), 0));
+    XCloseDisplay(display);
+}

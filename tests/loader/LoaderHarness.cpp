@@ -1,0 +1,193 @@
+// Test harness for the loader core.
+#include "LoaderHarness.h"
+
+#include <unistd.h>
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+#include "Source/Common/StringEncoding.h"
+#include "Source/Platform/Log.h"
+
+namespace {
+
+// The game's data file lives under the profile folder: point it at a private folder before any
+// thread starts (libcurl reads the environment on its workers).
+class ProfileEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vexal-loader-home-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) {
+            mHome = pattern;
+            setenv("HOME", pattern, 1);
+        }
+    }
+    void TearDown() override
+    {
+        if (!mHome.empty())
+            std::system(("rm -rf '" + mHome + "'").c_str());
+    }
+    std::string mHome;
+};
+
+[[maybe_unused]] ::testing::Environment* const gProfile =
+    ::testing::AddGlobalTestEnvironment(new ProfileEnvironment);
+
+} // namespace
+
+void TestLoader::Set(const std::string& name, const std::string& value)
+{
+    Setup(WideText(name), WideText(value));
+}
+
+TraceCapture* TraceCapture::sCurrent = nullptr;
+
+TraceCapture::TraceCapture()
+{
+    sCurrent = this;
+    Reinstall();
+}
+
+TraceCapture::~TraceCapture()
+{
+    sCurrent = nullptr;
+    SetLogSinks(nullptr, nullptr, nullptr, nullptr);
+}
+
+void TraceCapture::Reinstall()
+{
+    if (sCurrent != nullptr)
+        SetLogSinks(&TraceCapture::Sink, sCurrent, &TraceCapture::Sink, sCurrent);
+}
+
+void TraceCapture::Sink(const WideChar* text, void* context, uint8_t endLine)
+{
+    // The time stamp arrives as a piece of its own without a line end.
+    if (endLine == 0)
+        return;
+    TraceCapture* capture = static_cast<TraceCapture*>(context);
+    std::lock_guard<std::mutex> lock(capture->mLock);
+    capture->mLines.push_back(NarrowText(text));
+}
+
+std::vector<std::string> TraceCapture::Lines() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mLines;
+}
+
+int TraceCapture::Count(const std::string& text) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    int count = 0;
+    for (const std::string& line : mLines)
+        count += line.find(text) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+void TraceCapture::Clear()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mLines.clear();
+}
+
+std::string RecordingModuleBytes(const std::string& variant)
+{
+    return ReadNativeFile(std::string(VEXAL_TEST_MODULE_DIR) + "/" + variant + ".so");
+}
+
+std::string MakePackage(const std::vector<TestModule>& modules, uint32_t version,
+                        PackageHeader* header, const std::function<void(PackageBuilder&)>& adjust)
+{
+    PackageBuilder builder;
+    builder.SetVersion(version);
+    builder.SetName(u"Test game");
+    builder.SetCacheName(u"testgame");
+    for (const TestModule& module : modules) {
+        const String name = WideText(module.name);
+        bool added;
+        if (module.entryOnly)
+            added = builder.AddEntry(name);
+        else if (module.plain)
+            added = builder.AddPlainModule(name, module.content.data(), uint32_t(module.content.size()));
+        else
+            added = builder.AddModule(name, module.content.data(), uint32_t(module.content.size()),
+                                      module.method, -1);
+        EXPECT_TRUE(added) << module.name;
+    }
+    Buffer output;
+    EXPECT_TRUE(builder.Finish(output));
+    if (adjust) {
+        adjust(builder);
+        PackageBuilder::WriteHeader(builder.Header(), output.GetData());
+    }
+    if (header != nullptr)
+        *header = builder.Header();
+    return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
+}
+
+void LoaderTest::SetUp()
+{
+    ASSERT_TRUE(mFolder.IsValid());
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+    mPreviousDirectory = previous;
+    ASSERT_EQ(chdir(mFolder.Native().c_str()), 0);
+    ASSERT_TRUE(mServer.Start());
+}
+
+void LoaderTest::TearDown()
+{
+    mServer.Stop();
+    if (!mPreviousDirectory.empty()) {
+        EXPECT_EQ(chdir(mPreviousDirectory.c_str()), 0);
+    }
+}
+
+bool LoaderTest::Pump(TestLoader& loader, const std::function<bool()>& done, int timeoutMs,
+                      uint32_t elapsedMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        loader.Update(elapsedMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<std::string> LoaderTest::Journal() const
+{
+    std::vector<std::string> lines;
+    std::istringstream text(ReadNativeFile(mFolder.Native("module-journal.txt")));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+int LoaderTest::JournalCount(const std::string& prefix) const
+{
+    int count = 0;
+    for (const std::string& line : Journal())
+        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+std::string LoaderTest::ServeGamePackage(const std::vector<TestModule>& extra, uint32_t version)
+{
+    std::vector<TestModule> modules{{"game.so", RecordingModuleBytes()}};
+    modules.insert(modules.end(), extra.begin(), extra.end());
+    std::string package = MakePackage(modules, version);
+    mServer.Route("/pkg", HttpPlan::Body(package));
+    return package;
+}
+
+std::vector<std::string> LoaderTest::Targets(const std::string& path) const
+{
+    std::vector<std::string> targets;
+    for (const HttpRequest& request : mServer.Requests(path))
+        targets.push_back(request.mTarget);
+    return targets;
+}

@@ -1,0 +1,351 @@
+// Whole runs: header fetch and its fall-backs, the module pipeline and its cache, loading.
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include "LoaderHarness.h"
+#include "Source/Common/Digest.h"
+#include "Source/Platform/File.h"
+#include "loader/PackageFormat.h"
+
+namespace {
+
+// Names whose deletion the tests refuse, as a file held by another process would be refused.
+std::set<std::string> gUndeletable;
+
+} // namespace
+
+// Calls to unlink from the engine resolve here first.
+extern "C" int unlink(const char* path)
+{
+    const char* name = std::strrchr(path, '/');
+    name = name != nullptr ? name + 1 : path;
+    if (gUndeletable.count(name) != 0) {
+        errno = EACCES;
+        return -1;
+    }
+    static auto real = reinterpret_cast<int (*)(const char*)>(dlsym(RTLD_NEXT, "unlink"));
+    return real(path);
+}
+
+namespace {
+
+bool IsBlockRequest(const HttpRequest& request)
+{
+    const std::string range = request.Header("Range");
+    return !range.empty() && range != "bytes=0-1131";
+}
+
+int BlockRequests(const HttpTestServer& server, const std::string& path)
+{
+    int count = 0;
+    for (const HttpRequest& request : server.Requests(path))
+        count += IsBlockRequest(request) ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+TEST_F(LoaderTest, DirectVoaUrlRunsToTheHandOff)
+{
+    const std::string package = ServeGamePackage({{"data/level.bin", std::string(50000, 'L'), kPackLzma}});
+    TestLoader loader;
+    loader.Set("voaparam", "a|b||");
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateHandedOver; }));
+
+    EXPECT_EQ(ReadNativeFile(Here("game.so")), RecordingModuleBytes());
+    EXPECT_EQ(ReadNativeFile(Here("data/level.bin")), std::string(50000, 'L'));
+    EXPECT_EQ(NarrowText(loader.mModuleFileName), "game.so");
+    EXPECT_EQ(loader.mReleaseCalls, 1);
+    EXPECT_EQ(loader.mPackageHandle, nullptr);
+    // Module progress 0.5 shows as 0.4 + 0.6 x 0.5; the counts are the module's.
+    EXPECT_FLOAT_EQ(loader.mProgress, 0.7f);
+    EXPECT_EQ(loader.mResCount, 7);
+    EXPECT_EQ(loader.mFinishCount, 3);
+    EXPECT_EQ(loader.mSpeed, 42.0f);
+
+    const std::vector<std::string> journal = Journal();
+    ASSERT_GE(journal.size(), 3u);
+    EXPECT_EQ(journal[0], "create window=0 magic=0f0a0f0a cache=testgame reserved=0");
+    EXPECT_EQ(journal[1], "url " + Url("/pkg"));
+    EXPECT_EQ(journal[2], "config a|b");
+    EXPECT_EQ(JournalCount("version"), 0); // looked up, never called
+    EXPECT_EQ(JournalCount("external"), 0);
+
+    // The header range, then one range per block.
+    const std::vector<HttpRequest> requests = mServer.Requests("/pkg");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=0-1131");
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 2);
+    EXPECT_TRUE(mTrace.Contains("[Loader] Download VOB(0) from url: " + Url("/pkg")));
+    EXPECT_TRUE(mTrace.Contains("[Loader] Download VOB(1) from url: " + Url("/pkg")));
+}
+
+TEST_F(LoaderTest, AVersionOneHeaderIsReadWithoutItsKey)
+{
+    PackageHeader header;
+    const std::string package =
+        MakePackage({{"game.so", RecordingModuleBytes()}, {"x.dat", "xyz", kPackZlib}}, 1, &header);
+    mServer.Route("/pkg", HttpPlan::Body(package));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(loader.mHeader.version, 1u);
+    EXPECT_EQ(package.size(), size_t(PackageBuilder::ExpectedPackageSize(loader.mHeader)));
+    EXPECT_EQ(ReadNativeFile(Here("x.dat")), "xyz");
+    EXPECT_FALSE(mTrace.Contains("not correct"));
+}
+
+TEST_F(LoaderTest, BadHeadersFallBackToTheNextAddress)
+{
+    const std::string good = ServeGamePackage();
+    std::string badMagic = good;
+    badMagic[0] = 0x0B;
+    std::string badKey = good;
+    badKey[140] ^= 0x55;
+    std::string unsafe = MakePackage({{"../escape.so", "evil"}});
+    std::string absolute = MakePackage({{"ok.so", "fine"}, {"/tmp/abs.so", "evil"}});
+    std::string padded = good + "tail"; // the server reports 4 bytes more than the header adds up
+    mServer.Route("/magic", HttpPlan::Body(badMagic));
+    mServer.Route("/key", HttpPlan::Body(badKey));
+    mServer.Route("/short", HttpPlan::Body(good.substr(0, 1000)));
+    mServer.Route("/whole", HttpPlan::Body(good).IgnoreRanges());
+    mServer.Route("/unsafe", HttpPlan::Body(unsafe));
+    mServer.Route("/absolute", HttpPlan::Body(absolute));
+    mServer.Route("/padded", HttpPlan::Body(padded));
+
+    TestLoader loader;
+    loader.Set("voatimeout", "60000"); // only the checks may move on
+    loader.Set("voaurl", Url("/magic") + "|" + Url("/key") + "|" + Url("/short") + "|" + Url("/whole") +
+                             "|" + Url("/unsafe") + "|" + Url("/absolute") + "|" + Url("/padded") +
+                             "|" + Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(loader.mUrlIndex, 7u);
+
+    EXPECT_EQ(mTrace.Count("[Loader] The magic code in header is not correct: 0xf0a0f0b"), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] The key in header is not correct: "), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] Voa header size not correct, try backup url: " + Url("/whole")), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] Voa header size not correct, try backup url: " + Url("/unsafe")), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] Unsafe VOB file name in header: ../escape.so"), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] Unsafe VOB file name in header: /tmp/abs.so"), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] The voa size returned is not correct: " +
+                           std::to_string(padded.size()) + ", " + std::to_string(good.size()) +
+                           " expected"),
+              1);
+    EXPECT_EQ(mTrace.Count("[Loader] Voa not correct, try backup url: "), 5);
+    EXPECT_EQ(mTrace.Count("[Loader] Voa not correct, try backup url: " + Url("/pkg")), 1);
+    // Nothing of the rejected packages reached the disk.
+    EXPECT_FALSE(FileExists(u"ok.so"));
+    EXPECT_EQ(ReadNativeFile("/tmp/abs.so"), "");
+}
+
+TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack)
+{
+    const std::string good = ServeGamePackage();
+    mServer.Route("/silent", HttpPlan::Body(good).Silent());
+    TestLoader loader;
+    loader.Set("voatimeout", "150");
+    loader.Set("voaurl", Url("/silent") + "|" + Url("/silent") + "|" + Url("/pkg"));
+    const uint32_t started = loader.mLastAttemptTime;
+    EXPECT_FLOAT_EQ((loader.Update(0), loader.mProgress), 0.01f);
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mUrlIndex == 1; }, 5000, 0));
+    // The update that switched shows the second address.
+    EXPECT_FLOAT_EQ(loader.mProgress, 0.02f);
+    EXPECT_GE(loader.mLastAttemptTime - started, 150u);
+    EXPECT_EQ(mTrace.Count("[Loader] Download voa header failed, try backup url: " + Url("/silent")), 1);
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(mTrace.Count("[Loader] Download voa header failed, try backup url: " + Url("/pkg")), 1);
+}
+
+TEST_F(LoaderTest, IntactCacheDownloadsNothingAndLoadsInTheHeaderUpdate)
+{
+    ServeGamePackage({{"data.bin", std::string(3000, 'd')}});
+    {
+        TestLoader first;
+        first.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(first, [&] { return first.mState == LoaderStateModuleCreated; }));
+    }
+    mServer.ClearLog();
+    TestLoader second;
+    second.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(second, [&] { return second.mState != LoaderStateHeader; }));
+    EXPECT_EQ(second.mState, LoaderStateModuleCreated);
+    EXPECT_EQ(second.mFinishSize, 0);
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 0);
+    EXPECT_EQ(JournalCount("create"), 2);
+    EXPECT_EQ(JournalCount("delete"), 1);
+}
+
+TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine)
+{
+    PackageHeader header;
+    const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}}, 2, &header);
+    std::string damaged = package;
+    damaged[header.modules[0].offset + header.modules[0].size / 2] ^= 0x01;
+    std::atomic<int> blockRequests{0};
+    mServer.Handle("/pkg", [&](const HttpRequest& request, int) {
+        if (IsBlockRequest(request) && ++blockRequests <= 2)
+            return HttpPlan::Body(blockRequests == 1 ? damaged : std::string(package.size(), 'x'));
+        return HttpPlan::Body(package);
+    });
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    // A damaged stream fails to unpack or gives the wrong digest; a plain wrong block gives the
+    // wrong digest. Either way the same block is asked for again.
+    EXPECT_EQ(mTrace.Count("[Loader] Decompress VOB(0) failed") +
+                  mTrace.Count("[Loader] VOB(0) checksum not correct: "),
+              2);
+    EXPECT_EQ(mTrace.Count("[Loader] Download VOB(0) from url: "), 3);
+    EXPECT_EQ(ReadNativeFile(Here("game.so")), RecordingModuleBytes());
+}
+
+TEST_F(LoaderTest, ChecksumLineNamesBothDigests)
+{
+    PackageHeader header;
+    const std::string package = MakePackage({{"game.so", RecordingModuleBytes(), kPackZlib, true}}, 2, &header);
+    std::string damaged = package;
+    damaged[header.modules[0].offset] ^= 0x01;
+    std::atomic<int> blockRequests{0};
+    mServer.Handle("/pkg", [&](const HttpRequest& request, int) {
+        return HttpPlan::Body(IsBlockRequest(request) && ++blockRequests == 1 ? damaged : package);
+    });
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    std::string bytes = RecordingModuleBytes();
+    bytes[0] ^= 0x01;
+    const std::string actual = NarrowText(DigestToText(ComputeDigest(bytes.data(), bytes.size())));
+    const std::string expected = NarrowText(DigestToText(DigestFromWords(header.modules[0].digest)));
+    EXPECT_EQ(mTrace.Count("[Loader] VOB(0) checksum not correct: " + actual + ", " + expected + " expected"), 1);
+}
+
+TEST_F(LoaderTest, EntriesWithoutFilesAndZeroDigestsAreNeverFetched)
+{
+    PackageHeader header;
+    const std::string package = MakePackage(
+        {{"@skin", "", kPackZlib, false, true}, {"game.so", RecordingModuleBytes()}, {"nodigest.bin", "n"}},
+        2, &header, [](PackageBuilder& builder) {
+            std::memset(builder.Header().modules[2].digest, 0, 16);
+            builder.Header().modules[0].size = 100; // an "@" entry's size still counts
+        });
+    (void)header;
+    mServer.Route("/pkg", HttpPlan::Body(package + std::string(100, '@')));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(NarrowText(loader.mModuleFileName), "game.so"); // the first entry with a file
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 1);
+    EXPECT_FALSE(FileExists(u"nodigest.bin"));
+    EXPECT_EQ(uint32_t(loader.mResSize), 100 + loader.mHeader.modules[1].size + loader.mHeader.modules[2].size);
+}
+
+TEST_F(LoaderTest, ZeroDigestEntryKeepsAnExistingFile)
+{
+    const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}, {"keep.bin", "k"}}, 2,
+                                            nullptr, [](PackageBuilder& builder) {
+                                                std::memset(builder.Header().modules[1].digest, 0, 16);
+                                            });
+    mServer.Route("/pkg", HttpPlan::Body(package));
+    ASSERT_TRUE(WriteNativeFile(Here("keep.bin"), "user data"));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(ReadNativeFile(Here("keep.bin")), "user data");
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 1);
+}
+
+TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemoved)
+{
+    ServeGamePackage({{"level.dat", "new level"}});
+    ASSERT_TRUE(WriteNativeFile(Here("game.so"), "old module held by another process"));
+    ASSERT_TRUE(WriteNativeFile(Here("level.dat"), "old level"));
+    gUndeletable = {"game.so", "level.dat"};
+    const std::string pid = std::to_string(getpid());
+    {
+        TestLoader loader;
+        loader.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+        EXPECT_EQ(NarrowText(loader.mModuleFileName), "game-" + pid + ".so");
+        EXPECT_EQ(NarrowText(loader.mModuleCopyPath), Here("game-" + pid + ".so"));
+        EXPECT_EQ(NarrowText(ModuleFileName(loader.mHeader.modules[1])), "level-" + pid + ".dat");
+        EXPECT_EQ(ReadNativeFile(Here("game-" + pid + ".so")), RecordingModuleBytes());
+        EXPECT_EQ(ReadNativeFile(Here("level-" + pid + ".dat")), "new level");
+    }
+    gUndeletable.clear();
+    EXPECT_FALSE(FileExists(WideText(Here("game-" + pid + ".so"))));
+    EXPECT_TRUE(FileExists(WideText(Here("level-" + pid + ".dat"))));
+    EXPECT_EQ(ReadNativeFile(Here("game.so")), "old module held by another process");
+}
+
+TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks)
+{
+    ServeGamePackage();
+    ASSERT_TRUE(WriteNativeFile(Here("vexal3d.vob"), RecordingModuleBytes("recording_minimal")));
+    TestLoader loader(2);
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(NarrowText(loader.mModuleFileName), "vexal3d.vob");
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 0);
+    EXPECT_FALSE(FileExists(u"game.so"));
+    // Without _VobSpeed the speed keeps its last value once the download handle is gone.
+    loader.mSpeed = 3.5f;
+    loader.Update(16);
+    EXPECT_EQ(loader.mSpeed, 3.5f);
+}
+
+TEST_F(LoaderTest, ModuleWithoutARequiredEntryPointIsNotLoaded)
+{
+    mServer.Route("/pkg", HttpPlan::Body(MakePackage({{"game.so", RecordingModuleBytes("recording_no_message")}})));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return mTrace.Contains("[Loader] Load VOB failed: "); }));
+    EXPECT_TRUE(mTrace.Contains("[Loader] Load VOB failed: " + Here("game.so")));
+    EXPECT_EQ(loader.mState, LoaderStateModules);
+    EXPECT_EQ(loader.mModule.mLibrary, nullptr);
+    for (int i = 0; i < 20; ++i)
+        loader.Update(16);
+    EXPECT_EQ(loader.mState, LoaderStateModules);
+    EXPECT_EQ(mTrace.Count("[Loader] Load VOB failed: "), 1);
+    EXPECT_EQ(JournalCount("create"), 0);
+}
+
+TEST_F(LoaderTest, FailedCreateStaysInStateFourAndStillDeletesTheModule)
+{
+    ServeGamePackage();
+    {
+        TestLoader loader;
+        loader.Set("voaparam", "create|0");
+        loader.Set("errurl", Url("/err"));
+        loader.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(loader, [&] { return JournalCount("create") == 1; }));
+        EXPECT_TRUE(mTrace.Contains("[Loader] Create VOB failed: " + Url("/pkg") + ", create|0"));
+        for (int i = 0; i < 10; ++i)
+            loader.Update(16);
+        EXPECT_EQ(loader.mState, LoaderStateModules);
+        EXPECT_EQ(JournalCount("update"), 0);
+        EXPECT_EQ(JournalCount("vobconfig"), 0);
+        // The module's speed is read even so: the package handle is gone.
+        EXPECT_EQ(loader.mSpeed, 42.0f);
+    }
+    EXPECT_EQ(JournalCount("delete"), 1);
+}
+
+TEST_F(LoaderTest, DeletingTheLoaderStopsARunningBlockDownload)
+{
+    const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}});
+    mServer.Handle("/pkg", [&](const HttpRequest& request, int) {
+        return IsBlockRequest(request) ? HttpPlan::Body(package).StallAfter(10) : HttpPlan::Body(package);
+    });
+    auto loader = std::make_unique<TestLoader>();
+    loader->Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(*loader, [&] { return BlockRequests(mServer, "/pkg") == 1; }));
+    EXPECT_NE(loader->mDownload, nullptr);
+    loader.reset();
+    EXPECT_FALSE(FileExists(u"game.so"));
+    EXPECT_EQ(JournalCount("create"), 0);
+}
