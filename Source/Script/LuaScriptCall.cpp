@@ -261,9 +261,10 @@ bool LuaScriptManager::EndCall(CallFrame* frame) {
     int32_t depth = mCallStack.GetCount();
     ReleaseTempStrings(depth);
     if (depth == 0) return false;
-    *frame = mCallStack.Top();
+    CallFrame top = mCallStack.Top();
     mCallStack.Pop();
-    if (!mPendingError.IsEmpty()) RaisePendingError(frame->mState);
+    if (frame) *frame = top;
+    if (!mPendingError.IsEmpty()) RaisePendingError(top.mState);
     return true;
 }
 
@@ -374,23 +375,24 @@ int32_t LuaScriptManager::ReturnDouble(double value) {
 }
 
 int32_t LuaScriptManager::ReturnString(const WideChar* text) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_State* L = frame.mState;
+    if (mCallStack.GetCount() == 0) return EndCall(_null) ? 1 : 0;
+    // The text may be one handed out by GetParamString, which ending the call releases: it
+    // is pushed first.
+    lua_State* L = mCallStack.Top().mState;
     if (text == _null) text = kEmptyText;
     if (mReturnBuffer == _null) mReturnBuffer = static_cast<char*>(std::malloc(1024));
     int32_t size = 0;
-    if (mReturnBuffer) {
-        bool truncated = false;
-        Utf16ToUtf8(mReturnBuffer, 1024, text, -1, &size, &truncated);
-        if (!truncated) {
-            lua_pushlstring(L, mReturnBuffer, size_t(size));
-            return 1;
-        }
+    bool truncated = true;
+    if (mReturnBuffer) Utf16ToUtf8(mReturnBuffer, 1024, text, -1, &size, &truncated);
+    if (!truncated) {
+        lua_pushlstring(L, mReturnBuffer, size_t(size));
+    } else {
+        char* heap = Utf16ToUtf8(_null, 0, text, -1, &size);
+        lua_pushlstring(L, heap ? heap : "", heap ? size_t(size) : 0);
+        std::free(heap);
     }
-    char* heap = Utf16ToUtf8(_null, 0, text, -1, &size);
-    lua_pushlstring(L, heap ? heap : "", heap ? size_t(size) : 0);
-    std::free(heap);
+    CallFrame frame;
+    EndCall(&frame);
     return 1;
 }
 

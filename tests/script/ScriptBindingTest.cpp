@@ -1,0 +1,180 @@
+// Classes and objects seen by scripts: lookup order, properties, class fields, text conversion
+// and the lifetime of bound objects.
+#include <lua.hpp>
+
+#include "ScriptTestClasses.h"
+#include "Source/Common/StringFormatter.h"
+
+namespace ScriptTest {
+namespace {
+
+class ScriptBindingTest : public ScriptFixture {};
+
+TEST_F(ScriptBindingTest, MethodsPropertiesAndConstantsResolveInOrder) {
+    Thing* thing = new Thing();
+    Publish("t", thing);
+    Run(u"assert(t.K == 7 and Thing.C == 16 and t.C == nil and Thing.K == nil)\n"
+        u"assert(t:rInt32(5) == 5 and Thing.twice(4) == 8)\n"
+        u"assert(t.name == 'thing' and t.missing == nil)\n"
+        u"t.value = 12 assert(t.value == 12 and rawget(t, 'value') == nil)\n"
+        u"t.color = 0xFFFFFFFF assert(t.color == 4294967295)\n"
+        // The object's own entry comes before the class metatable.
+        u"t.rInt32 = 'shadowed' assert(t.rInt32 == 'shadowed')\n"
+        u"t.rInt32 = nil assert(t:rInt32(3) == 3)\n"
+        // A write without a setter becomes a plain field of the object table.
+        u"t.name = 'renamed' assert(rawget(t, 'name') == 'renamed' and t.name == 'renamed')\n"
+        u"assert(t:chain():chain() == t)");
+    EXPECT_EQ(thing->mValue, 14);
+    EXPECT_EQ(thing->mColor, 0xFFFFFFFFu);
+}
+
+TEST_F(ScriptBindingTest, ScriptDefinedClassMethodsReachEveryObject) {
+    Thing* first = new Thing();
+    Thing* second = new Thing();
+    Publish("a", first);
+    Publish("b", second);
+    Run(u"function Thing:triple(x) return 3 * x + self:rInt32(0) end\n"
+        u"Thing.flag = 'on'\n"
+        u"assert(a:triple(2) == 6 and b:triple(3) == 9)\n"
+        u"assert(Thing.triple ~= nil and rawget(Thing, 'triple') == nil and Thing.flag == 'on')\n"
+        u"assert(a.flag == 'on' and Thing.new ~= nil)\n"
+        u"local c = Thing.new() assert(c:triple(1) == 3)");
+}
+
+TEST_F(ScriptBindingTest, GetmetatableGivesTheClassTableAndCannotReplaceIt) {
+    Publish("t", new Thing());
+    Run(u"assert(getmetatable(t) == Thing)\n"
+        u"assert(not pcall(setmetatable, t, {}))\n"
+        u"assert(getmetatable(Bag.new()) == Bag)");
+}
+
+TEST_F(ScriptBindingTest, TostringGivesTheNativeAddressOrTheClassMethod) {
+    Thing* thing = new Thing();
+    Publish("t", thing);
+    WideChar expected[64];
+    FormatInto(expected, 64, u"table: 0x%p", static_cast<void*>(thing));
+    EXPECT_EQ(RunText(u"return tostring(t)"), ToU16(expected));
+    Run(u"function Thing:tostring() return 'thing #' .. self:rInt32(1) end");
+    EXPECT_EQ(RunText(u"return tostring(t)"), u"thing #1");
+}
+
+TEST_F(ScriptBindingTest, OwnFieldTableAndCatchAllAccessor) {
+    Thing* bag = new Thing("Bag", true);
+    Publish("b", bag);
+    Run(u"assert(b.anything == 'dyn:anything' and b[5] == 'dyn:5' and b:m() == 1)\n"
+        // Taken by the catch-all setter: nothing is stored.
+        u"b.set_x = 1 assert(b.set_x == 'dyn:set_x')\n"
+        // Refused by the setter: stored in the per-object field table, read through the link.
+        u"b.keep = 2 assert(rawget(b, 'keep') == nil and b.keep == 2)\n"
+        // The field table comes before the class metatable, the object table before both.
+        u"b.m = 3 assert(b.m == 3) rawset(b, 'm', 4) assert(b.m == 4)");
+    EXPECT_EQ(bag->mLastKey, u"m");
+}
+
+TEST_F(ScriptBindingTest, AMethodWithoutTargetOrSelf) {
+    Publish("t", new Thing());
+    Run(u"local ok, message = pcall(t.broken, t)\n"
+        u"assert(not ok and message:find('Internal Error : function empty', 1, true), message)\n"
+        u"ok, message = pcall(emptyTarget)\n"
+        u"assert(not ok and message:find('Internal Error : function empty', 1, true))\n"
+        // Called with '.' instead of ':' a method has no self: no value, no effect.
+        u"assert(select('#', t.rInt32(5)) == 0)");
+}
+
+TEST_F(ScriptBindingTest, FreshObjectsStayAnchoredUntilHandedOut) {
+    Thing* thing = new Thing();
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sDeleted, 0);
+    Publish("t", thing);
+    Run(u"t = nil");
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sDeleted, 1);
+
+    Run(u"made = Thing.new() made = nil");
+    EXPECT_EQ(Thing::sLive, 1);
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 0);
+}
+
+TEST_F(ScriptBindingTest, LockedObjectsSurviveUntilUnlocked) {
+    Thing* thing = new Thing();
+    Publish("t", thing);
+    mManager->LockObject(mManager->LockObject(thing));
+    Run(u"t = nil");
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 1);
+    mManager->UnlockObject(thing);
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 1);
+    mManager->UnlockObject(thing);
+    mManager->UnlockObject(thing);   // never below 0
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 0);
+}
+
+TEST_F(ScriptBindingTest, HoldsAreReleasedOldestFirst) {
+    Thing* thing = new Thing();
+    Publish("t", thing);
+    EXPECT_EQ(mManager->HoldObject(thing), thing);
+    mManager->HoldObject(thing);
+    Run(u"t = nil");
+    mManager->ReleaseObject(thing);
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 1);
+    mManager->ReleaseObject(thing);
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 0);
+}
+
+TEST_F(ScriptBindingTest, AttachedChildrenLiveWithTheirParent) {
+    Thing* parent = new Thing();
+    Thing* child = new Thing();
+    Publish("p", parent);
+    EXPECT_EQ(mManager->AttachChild(parent, child), child);
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 2);
+    mManager->DetachChild(parent, child);
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 1);
+    Run(u"p = nil");
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 0);
+}
+
+TEST_F(ScriptBindingTest, UnboundObjectsReadAsNull) {
+    Thing* thing = new Thing();
+    Publish("t", thing);
+    Run(u"t:store(function() end)");
+    delete thing;
+    EXPECT_EQ(Thing::sLive, 0);
+    Run(u"assert(t:rInt32(5) == nil and t.value == nil)\n"
+        u"assert(tostring(t) == 'table: 0x0000000000000000')\n"
+        u"other = Thing.new() assert(other:object(t) == nil)");
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sDeleted, 1);
+    // Operations on an object without binding do nothing.
+    Thing* plain = new Thing("NoSuchClass");
+    EXPECT_EQ(plain->mBinding, nullptr);
+    EXPECT_EQ(mManager->HoldObject(plain), plain);
+    mManager->ReleaseObject(plain);
+    EXPECT_EQ(mManager->MoveRefToObject(plain, 1, 0), 0);
+    delete plain;
+}
+
+TEST_F(ScriptBindingTest, ClosingTheManagerDeletesScriptOwnedObjectsOnly) {
+    Thing* fresh = new Thing();
+    Thing* locked = new Thing();
+    Publish("l", locked);
+    mManager->LockObject(locked);
+    Run(u"kept = Thing.new()");
+    EXPECT_EQ(Thing::sLive, 3);
+    delete mManager;
+    EXPECT_EQ(Thing::sLive, 2);
+    delete fresh;
+    delete locked;
+    mManager = Vexal::GetScriptManager();
+    RegisterTestClasses(mManager);
+}
+
+} // namespace
+} // namespace ScriptTest
