@@ -4,6 +4,8 @@
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include "LoaderHarness.h"
@@ -348,4 +350,69 @@ TEST_F(LoaderTest, DeletingTheLoaderStopsARunningBlockDownload)
     loader.reset();
     EXPECT_FALSE(FileExists(u"game.so"));
     EXPECT_EQ(JournalCount("create"), 0);
+}
+
+TEST_F(LoaderTest, HeaderWithoutModuleSizesShowsTheEndOfTheBlockPhase)
+{
+    mServer.Route("/pkg", HttpPlan::Body(MakePackage({{"@only", "", kPackZlib, false, true}})));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModules; }));
+    // No module file at all: nothing to load, and no division by the size 0.
+    EXPECT_TRUE(mTrace.Contains("[Loader] Load VOB failed: "));
+    loader.Update(16);
+    EXPECT_EQ(loader.mResSize, 0);
+    EXPECT_FLOAT_EQ(loader.mProgress, 0.4f);
+    EXPECT_EQ(loader.mResCount, 1);
+}
+
+TEST_F(LoaderTest, OversizedDataFileIsDeletedOnlyUnderASafeCacheName)
+{
+    const std::string home = std::getenv("HOME");
+    const std::string folder = home + "/vexal/testgame";
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    const std::string data = folder + "/testgame.vod";
+    auto sized = [](const std::string& path, off_t size) {
+        FILE* file = std::fopen(path.c_str(), "wb");
+        const bool made = file != nullptr && ftruncate(fileno(file), size) == 0;
+        if (file != nullptr)
+            std::fclose(file);
+        return made;
+    };
+
+    // Exactly 2 GiB stays.
+    ASSERT_TRUE(sized(data, off_t(2147483648LL)));
+    ServeGamePackage();
+    {
+        TestLoader loader;
+        loader.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    }
+    EXPECT_TRUE(FileExists(WideText(data)));
+    EXPECT_FALSE(mTrace.Contains("VOD too large"));
+
+    // One byte more is deleted before the module is created.
+    ASSERT_TRUE(sized(data, off_t(2147483649LL)));
+    {
+        TestLoader loader;
+        loader.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    }
+    EXPECT_FALSE(FileExists(WideText(data)));
+    EXPECT_EQ(mTrace.Count("[Loader] VOD too large, delete it : " + data), 1);
+
+    // A cache name that would leave the folder skips the check: "../.." names home/vexal/...
+    mTrace.Clear();
+    const std::string outside = home + "/...vod";
+    ASSERT_TRUE(sized(outside, off_t(2147483649LL)));
+    mServer.Route("/dots", HttpPlan::Body(MakePackage({{"game.so", RecordingModuleBytes()}}, 2, nullptr,
+                                                      [](PackageBuilder& builder) { builder.SetCacheName(u".."); })));
+    {
+        TestLoader loader;
+        loader.Set("voaurl", Url("/dots"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    }
+    EXPECT_TRUE(FileExists(WideText(outside)));
+    EXPECT_FALSE(mTrace.Contains("VOD too large"));
+    std::remove(outside.c_str());
 }
