@@ -147,10 +147,13 @@ int CallTrampoline(lua_State* L) {
     lua_CFunction dispatcher = reinterpret_cast<lua_CFunction>(lua_touserdata(L, lua_upvalueindex(2)));
     LuaScriptManager* manager = LuaScriptManager::sInstance;
     if (dispatcher == _null || manager == _null) return 0;
-    lua_State* previous = manager->mCallThread;
+    lua_State* previousThread = manager->mCallThread;
+    void* previousTarget = manager->mCallTarget;
     manager->mCallThread = L;
+    manager->mCallTarget = lua_touserdata(L, lua_upvalueindex(1));
     int results = dispatcher(L);
-    manager->mCallThread = previous;
+    manager->mCallThread = previousThread;
+    manager->mCallTarget = previousTarget;
     return results;
 }
 
@@ -158,11 +161,26 @@ NativeSlot* SlotOfTable(lua_State* L, int index) {
     NativeSlot* slot = _null;
     if (lua_type(L, index) == LUA_TTABLE && lua_getmetatable(L, index)) {
         lua_rawgeti(L, -1, kSlotIndex);
-        if (lua_type(L, -1) == LUA_TUSERDATA && lua_objlen(L, -1) == sizeof(NativeSlot))
-            slot = static_cast<NativeSlot*>(lua_touserdata(L, -1));
+        // Light userdata have no length, so only a full userdata of the slot's size passes.
+        void* data = lua_touserdata(L, -1);
+        if (data && lua_objlen(L, -1) == sizeof(NativeSlot)) slot = static_cast<NativeSlot*>(data);
         lua_pop(L, 2);
     }
     return slot;
+}
+
+// The key under which the class metatable keeps its direct reader.
+const char kDirectReaderKey = 0;
+
+// __index of objects without a per-object field table: their link is the class metatable,
+// held as upvalue, so the lookup needs no walk.
+int DirectReader(lua_State* L) {
+    lua_settop(L, 2);
+    lua_pushvalue(L, 2);
+    lua_rawget(L, lua_upvalueindex(1));
+    if (!lua_isnil(L, -1)) return 1;
+    lua_pop(L, 1);
+    return CallAccessor(L, lua_upvalueindex(1), false) ? 1 : 0;
 }
 
 int AbsoluteIndex(lua_State* L, int index) {
@@ -292,6 +310,10 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     lua_setfield(L, -2, "__newindex");
     lua_pushcfunction(L, ObjectText);
     lua_setfield(L, -2, "__tostring");
+    lua_pushlightuserdata(L, const_cast<char*>(&kDirectReaderKey));
+    lua_pushvalue(L, -2);
+    lua_pushcclosure(L, DirectReader, 1);
+    lua_rawset(L, -3);
 
     lua_rawgeti(L, LUA_REGISTRYINDEX, mClassBaseRef);
     lua_setmetatable(L, -3);
@@ -455,6 +477,10 @@ ScriptObject* LuaScriptManager::BindObject(const char* className, ScriptObject* 
     } else {
         lua_pushvalue(L, classIndex);
         lua_rawseti(L, -2, kLinkIndex);
+        lua_pushlightuserdata(L, const_cast<char*>(&kDirectReaderKey));
+        lua_rawget(L, classIndex);
+        if (lua_isfunction(L, -1)) lua_setfield(L, -2, "__index");
+        else lua_pop(L, 1);
     }
     NativeSlot* slot = static_cast<NativeSlot*>(lua_newuserdata(L, sizeof(NativeSlot)));
     slot->mTag = kNativeSlotTag;

@@ -44,7 +44,8 @@ void* LuaScriptManager::BeginCall(lua_CFunction function) {
     CallFrame frame = {_null, L, lua_gettop(L)};
     mCallStack.Push(frame);
     if (function) return reinterpret_cast<void*>(function);
-    return lua_touserdata(L, lua_upvalueindex(1));
+    // The trampoline already read the running closure's target.
+    return mCallThread ? mCallTarget : lua_touserdata(L, lua_upvalueindex(1));
 }
 
 ScriptObject* LuaScriptManager::GetSelf(void*, bool peekOnly) {
@@ -157,7 +158,22 @@ WideChar* LuaScriptManager::TextOf(lua_State* L, int index, WideChar* buffer, bo
     int type = lua_type(L, index);
     const char* text = _null;
     size_t size = 0;
-    if (type == LUA_TSTRING || type == LUA_TNUMBER) {
+    if (type == LUA_TSTRING) {
+        text = lua_tolstring(L, index, &size);
+        // Plain ASCII widens unit by unit, as the engine's converter would.
+        if (size < size_t(kPoolUnits)) {
+            const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+            size_t i = 0;
+            while (i < size && bytes[i] != 0 && bytes[i] < 0x80) {
+                buffer[i] = WideChar(bytes[i]);
+                ++i;
+            }
+            if (i == size) {
+                buffer[size] = 0;
+                return buffer;
+            }
+        }
+    } else if (type == LUA_TNUMBER) {
         // A copy, so that a number parameter stays a number for later readers.
         lua_pushvalue(L, index);
         text = lua_tolstring(L, -1, &size);
@@ -166,10 +182,12 @@ WideChar* LuaScriptManager::TextOf(lua_State* L, int index, WideChar* buffer, bo
             // Protected: readers never fail, whatever the script's conversion does.
             int32_t depth = mCallStack.GetCount();
             lua_State* callThread = mCallThread;
+            void* callTarget = mCallTarget;
             lua_pushvalue(L, index);
             int status = lua_pcall(L, 1, 1, 0);
             UnwindCalls(depth);
             mCallThread = callThread;
+            mCallTarget = callTarget;
             if (status == 0 && lua_type(L, -1) == LUA_TSTRING) text = lua_tolstring(L, -1, &size);
         }
     }

@@ -81,7 +81,7 @@ IScriptManager* GetScriptManager() {
 IScriptManager* FindScriptManager() { return LuaScriptManager::sInstance; }
 
 LuaScriptManager::LuaScriptManager()
-    : mCallThread(_null), mErrorCallback(_null), mLuaState(_null), mProfiling(0), mCostThreshold(-1),
+    : mCallThread(_null), mCallTarget(_null), mErrorCallback(_null), mLuaState(_null), mProfiling(0), mCostThreshold(-1),
       mProfRecords(397), mAllocMinimum(-1), mAllocRecords(397), mReturnBuffer(_null), mClassName(_null),
       mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mSlotMetaRef(0),
       mClassLinksRef(0), mTracebackRef(0) {
@@ -216,6 +216,7 @@ int LuaScriptManager::ProtectedCall(int nargs) {
     int base = lua_gettop(L) - nargs;
     int32_t depth = mCallStack.GetCount();
     lua_State* callThread = mCallThread;
+    void* callTarget = mCallTarget;
     bool marked = mProfiling != 0;
     if (marked) mProfStack.Push(_null);
 
@@ -231,6 +232,7 @@ int LuaScriptManager::ProtectedCall(int nargs) {
     // An error raised inside native calls skipped their return operations.
     UnwindCalls(depth);
     mCallThread = callThread;
+    mCallTarget = callTarget;
     if (status != 0) lua_gc(L, LUA_GCCOLLECT, 0);
     return status;
 }

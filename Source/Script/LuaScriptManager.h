@@ -159,8 +159,10 @@ public:
     // The bound object of the table at index, or null.
     static ScriptObject* ObjectAt(lua_State* L, int index);
 
-    // Thread of the method being dispatched; set around each dispatcher by the call trampoline.
+    // Thread and target of the method being dispatched; set around each dispatcher by the call
+    // trampoline.
     lua_State* mCallThread;
+    void* mCallTarget;
 
 private:
     // Runs the function below nargs arguments with the traceback handler; leaves one value

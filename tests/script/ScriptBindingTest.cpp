@@ -69,6 +69,13 @@ TEST_F(ScriptBindingTest, OwnFieldTableAndCatchAllAccessor) {
         // The field table comes before the class metatable, the object table before both.
         u"b.m = 3 assert(b.m == 3) rawset(b, 'm', 4) assert(b.m == 4)");
     EXPECT_EQ(bag->mLastKey, u"m");
+
+    // Without a field table the same accessor sees the keys, and refused writes land in the
+    // object table itself.
+    Publish("plainBag", new Thing("Bag", false));
+    Run(u"assert(plainBag.other == 'dyn:other' and plainBag:m() == 1)\n"
+        u"plainBag.keep = 5 assert(rawget(plainBag, 'keep') == 5)\n"
+        u"plainBag.set_z = 6 assert(rawget(plainBag, 'set_z') == nil)");
 }
 
 TEST_F(ScriptBindingTest, AMethodWithoutTargetOrSelf) {
