@@ -255,8 +255,12 @@ bool PackageBuilder::ReadHeader(const uint8_t* data, uint32_t size, PackageHeade
     }
     for (DataBlockEntry* block : {&header.blockA, &header.blockB}) {
         reader.Text(block->name);
-        reader.U64(block->number);
-        reader.U64(block->size);
+        // The 64-bit fields of the packed record are not 8-byte aligned: read through locals.
+        uint64_t number = block->number, blockSize = block->size;
+        reader.U64(number);
+        reader.U64(blockSize);
+        block->number = number;
+        block->size = blockSize;
         reader.U32(block->value1);
         reader.U32(block->value2);
         reader.Words(block->digest);

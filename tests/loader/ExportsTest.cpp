@@ -37,19 +37,24 @@ struct LoaderLibrary {
         progress = reinterpret_cast<VexalProgressFunction>(dlsym(handle, "_VexalProgress"));
         return create && destroy && setup && start && update && render && message && progress;
     }
-    ~LoaderLibrary()
-    {
-        if (handle != nullptr)
-            dlclose(handle);
-    }
 };
+
+// Loaded once and kept, as hosts do: the library keeps its log files open for the life of the
+// process.
+LoaderLibrary& Library()
+{
+    static LoaderLibrary library;
+    if (library.handle == nullptr)
+        library.Open();
+    return library;
+}
 
 } // namespace
 
 TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
 {
-    LoaderLibrary library;
-    ASSERT_TRUE(library.Open()) << dlerror();
+    LoaderLibrary& library = Library();
+    ASSERT_NE(library.progress, nullptr) << dlerror();
     EXPECT_EQ(library.progress(), 0.0f);
     EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYDOWN, 1, 2), 1);
     EXPECT_EQ(library.update(nullptr, 16), 1);
@@ -61,8 +66,8 @@ TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
 
 TEST_F(LoaderTest, TheLoaderBelongsToTheThreadThatCreatedIt)
 {
-    LoaderLibrary library;
-    ASSERT_TRUE(library.Open()) << dlerror();
+    LoaderLibrary& library = Library();
+    ASSERT_NE(library.progress, nullptr) << dlerror();
     ServeGamePackage();
     EXPECT_EQ(library.create(0, nullptr, nullptr, nullptr, 0), 1);
     library.setup(u"voaurl", WideText(Url("/pkg")));
