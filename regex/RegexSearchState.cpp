@@ -18,6 +18,13 @@ RegexSearchState::RegexSearchState()
     mCaptures.SetLimit(kCaptureLimit);
 }
 
+void RegexSearchState::SetStackLimit(int32_t entries) {
+    if (entries > kStackLimit || entries < 0) entries = kStackLimit;
+    mStack.SetLimit(entries);
+    mJournal.SetLimit(entries);
+    mCaptures.SetLimit(entries);
+}
+
 void RegexSearchState::ResetAttempt(int32_t highestGroup) {
     mStack.Clear();
     mCaptures.Clear();

@@ -48,6 +48,9 @@ public:
 
     // The position where the next FindNext begins.
     int32_t GetNextStart() const { return mNextStart; }
+    // Lowers (or restores) the most entries the stacks of this search may hold (at most
+    // kStackLimit); a match attempt that needs more ends the search without a match.
+    void SetStackLimit(int32_t entries);
 
     // ---- working data of a match attempt ----
     CBufferRefT<WideChar> mText;

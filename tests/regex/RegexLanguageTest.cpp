@@ -1,6 +1,9 @@
 // The pattern language, case by case: what each construct matches and what it reports.
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "RegexTestSupport.h"
 
 using RegexTest::Find;
@@ -247,4 +250,22 @@ TEST(RegexLanguage, EmptyAndRecompiledPatterns) {
     EXPECT_FALSE(regex.Match(_null, 5).IsMatched());
     EXPECT_TRUE(regex.Compile(u"a*"));
     EXPECT_EQ(RegexTest::Spans(regex.Match(_null, 5)), "0,0");     // a null text is empty
+}
+
+TEST(RegexLanguage, OnePatternSearchedFromSeveralThreads) {
+    RegexPattern regex(u"\"(\\d+)\":\\[(.+?)\\]");
+    std::u16string text;
+    for (int key = 0; key < 200; ++key) text += u"\"" + std::u16string(1, char16_t(u'0' + key % 10)) + u"\":[a,b],";
+    std::vector<int> counts(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                RegexSearchState state = regex.BeginSearch(text.data(), int32_t(text.size()));
+                while (regex.FindNext(state).IsMatched()) ++counts[size_t(t)];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int count : counts) EXPECT_EQ(count, 200 * 20);
 }

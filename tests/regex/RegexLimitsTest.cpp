@@ -123,3 +123,16 @@ TEST(RegexLimits, EngineBufferGrowth) {
     CBufferRefT<WideChar> none(_null, 5);
     EXPECT_EQ(none.GetCount(), 0);
 }
+
+TEST(RegexLimits, StackExhaustionEndsTheSearchWithoutAMatch) {
+    std::u16string text = Repeat(u"ab", 5000);
+    for (const char16_t* pattern : {u"(?:a|b)*c?", u"(a|b)*", u"(?:(a)|b)+?$", u"(?>(?:a|b)*)x|a"}) {
+        RegexPattern regex(pattern);
+        RegexSearchState state = regex.BeginSearch(text.data(), int32_t(text.size()));
+        state.SetStackLimit(1000);
+        EXPECT_FALSE(regex.FindNext(state).IsMatched());
+        EXPECT_FALSE(regex.FindNext(state).IsMatched());   // the search has ended
+        RegexSearchState roomy = regex.BeginSearch(text.data(), int32_t(text.size()));
+        EXPECT_TRUE(regex.FindNext(roomy).IsMatched());
+    }
+}
