@@ -416,3 +416,16 @@ TEST_F(LoaderTest, OversizedDataFileIsDeletedOnlyUnderASafeCacheName)
     EXPECT_FALSE(mTrace.Contains("VOD too large"));
     std::remove(outside.c_str());
 }
+
+TEST_F(LoaderTest, HeaderTimeOutIsMeasuredAcrossTheTimerWrap)
+{
+    mServer.Route("/silent", HttpPlan::Body("x").Silent());
+    TestLoader loader;
+    loader.Set("voaurl", Url("/silent") + "|" + Url("/silent"));
+    // A time-out whose end lies past the 32-bit wrap of the millisecond timer has not run out.
+    loader.mHeaderTimeout = 0xFFFFFF00u;
+    for (int i = 0; i < 20; ++i)
+        loader.Update(16);
+    EXPECT_EQ(loader.mUrlIndex, 0u);
+    EXPECT_FALSE(mTrace.Contains("Download voa header failed"));
+}
