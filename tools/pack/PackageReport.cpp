@@ -95,8 +95,6 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
         const ModuleEntry& entry = header.modules[i];
         if (!EntryHasFile(entry)) continue;
         anyFile = true;
-        if (entry.fileName[VEXAL_HEADER_TEXT_UNITS - 1] != 0)
-            report.mProblems.push_back("entry " + std::to_string(i) + " has a file name without a terminator");
         if (uint64_t(entry.offset) + entry.size > report.mFileSize)
             report.mProblems.push_back("entry " + std::to_string(i) + "'s block (offset " +
                                        std::to_string(entry.offset) + ", size " + std::to_string(entry.size) +

@@ -1,0 +1,155 @@
+// A private nginx for end-to-end runs.
+#include "support/NginxServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// A port the system just handed out; free unless someone takes it in the meantime (Start
+// retries with another one when nginx cannot bind it).
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+bool Accepting(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+std::string NginxProgram() {
+    const char* chosen = getenv("VEXAL_NGINX");
+    if (chosen != nullptr && *chosen != 0) return chosen;
+    if (access("/usr/sbin/nginx", X_OK) == 0) return "/usr/sbin/nginx";
+    return "nginx";
+}
+
+NginxServer::~NginxServer() { Stop(); }
+
+std::string NginxServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(mPort) + path;
+}
+
+bool NginxServer::Start(const std::string& root, const std::string& workFolder, std::string& error) {
+    Stop();
+    mWork = workFolder;
+    for (const char* sub : {"", "/logs", "/temp"}) mkdir((mWork + sub).c_str(), 0755);
+
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        mPort = FreePort();
+        if (mPort == 0) {
+            error = "no free port";
+            return false;
+        }
+        std::string conf = mWork + "/nginx.conf";
+        std::ofstream file(conf);
+        // Run as root, workers would otherwise drop to "nobody" and could not read a private folder.
+        if (geteuid() == 0) file << "user root;\n";
+        file << "daemon off;\n"
+                "worker_processes 1;\n"
+                "pid " << mWork << "/nginx.pid;\n"
+                "error_log " << ErrorLogPath() << " warn;\n"
+                "events { worker_connections 256; }\n"
+                "http {\n"
+                "  default_type application/octet-stream;\n"
+                "  access_log " << AccessLogPath() << ";\n"
+                "  client_body_temp_path " << mWork << "/temp/body;\n"
+                "  proxy_temp_path " << mWork << "/temp/proxy;\n"
+                "  fastcgi_temp_path " << mWork << "/temp/fastcgi;\n"
+                "  uwsgi_temp_path " << mWork << "/temp/uwsgi;\n"
+                "  scgi_temp_path " << mWork << "/temp/scgi;\n"
+                "  server {\n"
+                "    listen 127.0.0.1:" << mPort << ";\n"
+                "    root " << root << ";\n"
+                "    location /tick { access_log " << TickLogPath() << "; return 204; }\n"
+                "  }\n"
+                "}\n";
+        file.close();
+
+        std::string program = NginxProgram();
+        pid_t pid = fork();
+        if (pid < 0) {
+            error = "cannot start nginx";
+            return false;
+        }
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            execlp(program.c_str(), program.c_str(), "-p", mWork.c_str(), "-c", conf.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        mPid = pid;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(mPid, &status, WNOHANG) == mPid) {
+                mPid = -1;
+                error = WIFEXITED(status) && WEXITSTATUS(status) == 127
+                            ? "cannot run " + program
+                            : "nginx stopped: " + ReadWhole(ErrorLogPath());
+                break;
+            }
+            if (Accepting(mPort)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        Stop();
+        if (error.find("cannot run") == 0) return false;
+    }
+    if (error.empty()) error = "nginx did not come up";
+    return false;
+}
+
+void NginxServer::Stop() {
+    if (mPid <= 0) return;
+    kill(mPid, SIGTERM);
+    for (int i = 0; i < 500; ++i) {
+        int status = 0;
+        if (waitpid(mPid, &status, WNOHANG) == mPid) {
+            mPid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(mPid, SIGKILL);
+    waitpid(mPid, nullptr, 0);
+    mPid = -1;
+}
