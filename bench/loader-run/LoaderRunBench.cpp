@@ -1,0 +1,337 @@
+// A cold and a warm loading run of a package of eight modules (256 MiB unpacked, zlib and LZMA
+// mixed) served by nginx on 127.0.0.1, each beside the same work done by standard tools: curl
+// fetching the same byte ranges, then vexal-pack unpacking and digesting each block (cold), or
+// vexal-pack digesting the files already in place (warm). Also the run's peak memory against
+// its budget: the largest block plus twice the largest unpacked module plus 64 MiB.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Source/Common/PackageBuilder.h"
+#include "support/BenchTable.h"
+#include "support/NginxServer.h"
+
+namespace {
+
+const std::string kTools = VEXAL_TOOL_DIR;
+constexpr uint64_t kMiB = 1024 * 1024;
+constexpr uint64_t kTotalUnpacked = 256 * kMiB;
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct ChildResult {
+    bool mOk = false;
+    double mSeconds = 0.0;      // until the marker line appeared (or the end without a marker)
+    long mPeakKiB = 0;          // the child's peak resident size
+    std::string mOutput;
+};
+
+// Runs a program with its standard output read line by line; the time taken is measured until a
+// line beginning with marker appears (the whole run when marker is empty).
+ChildResult RunChild(const std::vector<std::string>& argv, const std::string& marker = "",
+                     const std::vector<std::string>& environment = {}) {
+    ChildResult result;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return result;
+    double start = Now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        int devnull = open("/dev/null", O_WRONLY);
+        if (devnull >= 0) dup2(devnull, 2);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        for (const std::string& assignment : environment) putenv(const_cast<char*>(assignment.c_str()));
+        std::vector<char*> args;
+        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    if (pid < 0) {
+        close(pipeFds[0]);
+        return result;
+    }
+    double markerTime = -1.0;
+    std::string pending;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) {
+        pending.append(chunk, size_t(got));
+        size_t newline;
+        while ((newline = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, newline);
+            pending.erase(0, newline + 1);
+            if (!marker.empty() && markerTime < 0 && line.rfind(marker, 0) == 0) markerTime = Now();
+            result.mOutput += line + "\n";
+        }
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    double end = Now();
+    result.mPeakKiB = usage.ru_maxrss;
+    result.mOk = WIFEXITED(status) && WEXITSTATUS(status) == 0 && (marker.empty() || markerTime >= 0);
+    result.mSeconds = (marker.empty() ? end : markerTime) - start;
+    return result;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+// Game-like data: runs of structured text between runs of noise (compresses about 2:1).
+std::string MakeContent(uint64_t size, uint32_t seed) {
+    std::string out;
+    out.reserve(size);
+    uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    char line[64];
+    while (out.size() < size) {
+        bool text = (out.size() / 65536) % 2 == 0;
+        for (int i = 0; i < 512 && out.size() < size; ++i) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            if (text) {
+                int n = snprintf(line, sizeof line, "vertex %u %u %u\n", unsigned(x % 1000), unsigned((x >> 20) % 1000),
+                                 unsigned((x >> 40) % 1000));
+                out.append(line, size_t(n));
+            } else {
+                out.append(reinterpret_cast<const char*>(&x), 8);
+            }
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+void RemoveTree(const std::string& path) {
+    std::string command = "rm -rf '" + path + "'";
+    if (system(command.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", path.c_str());
+}
+
+// Everything the benchmarks share: the package on disk, its header, the server.
+struct Setup {
+    bool mReady = false;
+    std::string mError;
+    std::string mRoot;
+    std::string mPackageUrl;
+    PackageHeader mHeader = {};
+    std::vector<std::string> mNames;
+    uint64_t mLargestBlock = 0;
+    uint64_t mLargestModule = 0;
+    NginxServer mServer;
+
+    ~Setup() {
+        mServer.Stop();
+        if (!mRoot.empty()) RemoveTree(mRoot);
+    }
+
+    bool Prepare() {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexal-bench-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) return Fail("no temporary folder");
+        mRoot = pattern;
+        for (const char* folder : {"/www", "/source", "/nginx"}) mkdir((mRoot + folder).c_str(), 0755);
+
+        // The demo module and seven data modules, 256 MiB unpacked in all; LZMA at a fast level
+        // so that building the package stays short, zlib at its default.
+        std::string demo = kTools + "/vexal-demo-module.so";
+        struct stat info;
+        if (stat(demo.c_str(), &info) != 0) return Fail("the demo module is not built");
+        const uint64_t sizes[7] = {8 * kMiB, 16 * kMiB, 24 * kMiB, 32 * kMiB, 40 * kMiB, 56 * kMiB,
+                                   kTotalUnpacked - 176 * kMiB - uint64_t(info.st_size)};
+        std::vector<std::string> build = {kTools + "/vexal-pack", "build", "--out", mRoot + "/www/game.vpk",
+                                          "--cache-name", "bench", "--zlib", demo + "=game.so"};
+        mNames.push_back("game.so");
+        mLargestModule = uint64_t(info.st_size);
+        for (int i = 0; i < 7; ++i) {
+            std::string name = "data" + std::to_string(i) + ".bin";
+            if (!WriteFile(mRoot + "/source/" + name, MakeContent(sizes[i], uint32_t(i + 1))))
+                return Fail("cannot write the module files");
+            build.push_back(i % 2 ? "--zlib" : "--lzma");
+            build.push_back("--level");
+            build.push_back(i % 2 ? "6" : "1");
+            build.push_back(mRoot + "/source/" + name);
+            mNames.push_back(name);
+            if (sizes[i] > mLargestModule) mLargestModule = sizes[i];
+        }
+        ChildResult built = RunChild(build);
+        if (!built.mOk) return Fail("vexal-pack build failed");
+        FILE* package = fopen((mRoot + "/www/game.vpk").c_str(), "rb");
+        uint8_t bytes[VEXAL_HEADER_SIZE];
+        size_t read = package ? fread(bytes, 1, sizeof bytes, package) : 0;
+        if (package) fclose(package);
+        if (read != sizeof bytes || !PackageBuilder::ReadHeader(bytes, uint32_t(read), mHeader))
+            return Fail("cannot read the package header");
+        for (const ModuleEntry& entry : mHeader.modules)
+            if (entry.size > mLargestBlock) mLargestBlock = entry.size;
+        std::string error;
+        if (!mServer.Start(mRoot + "/www", mRoot + "/nginx", error)) return Fail("nginx: " + error);
+        mPackageUrl = mServer.Url("/game.vpk");
+        mReady = true;
+        return true;
+    }
+
+    bool Fail(const std::string& reason) {
+        mError = reason;
+        return false;
+    }
+
+    // A loading run into cache; the time until the game module took over.
+    ChildResult LoaderRun(const std::string& cache) {
+        return RunChild({kTools + "/vexal-host", "--headless", "--until-ready", "--fps", "1000", "--seconds", "600",
+                         "--cwd", cache, "voaurl=" + mPackageUrl},
+                        "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + mRoot});
+    }
+};
+
+Setup& Shared() {
+    static Setup setup;
+    static bool prepared = false;
+    if (!prepared) {
+        prepared = true;
+        if (!setup.Prepare()) fprintf(stderr, "loader-run: %s\n", setup.mError.c_str());
+    }
+    return setup;
+}
+
+long gColdPeakKiB = 0;
+
+void BM_LoaderColdRun(benchmark::State& state) {
+    Setup& setup = Shared();
+    if (!setup.mReady) {
+        state.SkipWithError(setup.mError.c_str());
+        return;
+    }
+    std::string cache = setup.mRoot + "/cache";
+    for (auto _ : state) {
+        RemoveTree(cache);
+        ChildResult run = setup.LoaderRun(cache);
+        if (!run.mOk) {
+            state.SkipWithError("the loading run did not reach the hand-off");
+            return;
+        }
+        gColdPeakKiB = std::max(gColdPeakKiB, run.mPeakKiB);
+        state.SetIterationTime(run.mSeconds);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * kTotalUnpacked));
+}
+
+void BM_CurlUnpackDigest(benchmark::State& state) {
+    Setup& setup = Shared();
+    if (!setup.mReady) {
+        state.SkipWithError(setup.mError.c_str());
+        return;
+    }
+    std::string folder = setup.mRoot + "/peer";
+    for (auto _ : state) {
+        RemoveTree(folder);
+        mkdir(folder.c_str(), 0755);
+        double seconds = 0.0;
+        bool ok = true;
+        ChildResult header = RunChild({"curl", "-sf", "-r", "0-1131", "-o", folder + "/header", setup.mPackageUrl});
+        ok = ok && header.mOk;
+        seconds += header.mSeconds;
+        for (size_t i = 0; i < setup.mNames.size() && ok; ++i) {
+            const ModuleEntry& entry = setup.mHeader.modules[i];
+            std::string block = folder + "/block" + std::to_string(i);
+            std::string file = folder + "/" + setup.mNames[i];
+            std::string range = std::to_string(entry.offset) + "-" + std::to_string(uint64_t(entry.offset) + entry.size - 1);
+            ChildResult fetch = RunChild({"curl", "-sf", "-r", range, "-o", block, setup.mPackageUrl});
+            ChildResult unpack = RunChild({kTools + "/vexal-pack", "unpack", block, file});
+            ChildResult digest = RunChild({kTools + "/vexal-pack", "digest", file});
+            ok = fetch.mOk && unpack.mOk && digest.mOk;
+            seconds += fetch.mSeconds + unpack.mSeconds + digest.mSeconds;
+            unlink(block.c_str());
+        }
+        if (!ok) {
+            state.SkipWithError("curl or vexal-pack failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * kTotalUnpacked));
+}
+
+void BM_LoaderWarmRun(benchmark::State& state) {
+    Setup& setup = Shared();
+    if (!setup.mReady) {
+        state.SkipWithError(setup.mError.c_str());
+        return;
+    }
+    std::string cache = setup.mRoot + "/cache";
+    // The cold run leaves the cache complete; make sure of it once.
+    if (!setup.LoaderRun(cache).mOk) {
+        state.SkipWithError("the loading run did not reach the hand-off");
+        return;
+    }
+    for (auto _ : state) {
+        ChildResult run = setup.LoaderRun(cache);
+        if (!run.mOk) {
+            state.SkipWithError("the loading run did not reach the hand-off");
+            return;
+        }
+        state.SetIterationTime(run.mSeconds);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * kTotalUnpacked));
+}
+
+void BM_DigestFiles(benchmark::State& state) {
+    Setup& setup = Shared();
+    if (!setup.mReady) {
+        state.SkipWithError(setup.mError.c_str());
+        return;
+    }
+    std::vector<std::string> command = {kTools + "/vexal-pack", "digest"};
+    for (const std::string& name : setup.mNames) command.push_back(setup.mRoot + "/cache/" + name);
+    for (auto _ : state) {
+        ChildResult run = RunChild(command);
+        if (!run.mOk) {
+            state.SkipWithError("vexal-pack digest failed");
+            return;
+        }
+        state.SetIterationTime(run.mSeconds);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * kTotalUnpacked));
+}
+
+void BM_ColdRunPeakMemory(benchmark::State& state) {
+    Setup& setup = Shared();
+    for (auto _ : state) benchmark::DoNotOptimize(gColdPeakKiB);
+    if (!setup.mReady || gColdPeakKiB == 0) return;
+    double budget = double(setup.mLargestBlock + 2 * setup.mLargestModule + 64 * kMiB) / double(kMiB);
+    VexalBench::AddFigure("Cold run peak memory vs budget (block + 2 modules + 64)", double(gColdPeakKiB) / 1024.0,
+                          budget, "MiB", VexalBench::LowerIsBetter, 1.0);
+}
+
+} // namespace
+
+BENCHMARK(BM_LoaderColdRun)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CurlUnpackDigest)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoaderWarmRun)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DigestFiles)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColdRunPeakMemory)->Iterations(1);
+
+VEXAL_BENCH_ROW("Cold run 256 MiB in 8 modules from nginx vs curl+unpack+digest", "BM_LoaderColdRun",
+                "BM_CurlUnpackDigest", "time", VexalBench::LowerIsBetter, 1.2, "ms", 1e-6);
+VEXAL_BENCH_ROW("Warm run 256 MiB in 8 modules vs vexal-pack digest", "BM_LoaderWarmRun", "BM_DigestFiles", "time",
+                VexalBench::LowerIsBetter, 1.1, "ms", 1e-6);
+
+VEXAL_BENCH_MAIN();
