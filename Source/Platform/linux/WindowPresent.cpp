@@ -1,7 +1,7 @@
 // Presenting pictures in X11 windows: XShmPutImage over a shared-memory image where the display
 // offers MIT-SHM, XPutImage otherwise. One display connection of its own, opened on first need and
 // used only by the thread that draws the loading screen.
-#include "Source/Platform/WindowPresent.h"
+#include "Source/Platform/Window.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -128,20 +128,6 @@ GC GcFor(Display* display, Window window) {
 
 }  // namespace
 
-bool GetWindowClientSize(PresentWindow window, int32_t* width, int32_t* height) {
-    if (width) *width = 0;
-    if (height) *height = 0;
-    Display* display = PresentDisplay();
-    if (!display || window == 0) return false;
-    XWindowAttributes attributes;
-    int errors = gErrorCount;
-    Status status = XGetWindowAttributes(display, Window(window), &attributes);
-    if (!status || errors != gErrorCount) return false;
-    if (width) *width = attributes.width;
-    if (height) *height = attributes.height;
-    return true;
-}
-
 WindowImage* CreateWindowImage(int32_t width, int32_t height) {
     Display* display = PresentDisplay();
     if (!display || width <= 0 || height <= 0 || width > 32767 || height > 32767 || !VisualMatches(display))
@@ -180,7 +166,7 @@ uint8_t* WindowImagePixels(WindowImage* image, int32_t* stride) {
     return reinterpret_cast<uint8_t*>(image->image->data);
 }
 
-bool PresentWindowImage(PresentWindow window, WindowImage* image) {
+bool PresentWindowImage(NativeWindow window, WindowImage* image) {
     Display* display = PresentDisplay();
     if (!display || window == 0 || !image) return false;
     int errors = gErrorCount;
