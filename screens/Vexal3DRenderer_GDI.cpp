@@ -87,15 +87,18 @@ GraphicsCanvas* Vexal3DRenderer_GDI::FrameFor(int32_t width, int32_t height) {
 }
 
 void Vexal3DRenderer_GDI::Render() {
-    if (!mOwner || mGraphics) return;
-    NativeWindow window = NativeWindow(mOwner->GetHostWindow());
+    if (DrawFrame()) PresentFrame();
+}
+
+bool Vexal3DRenderer_GDI::DrawFrame() {
+    if (!mOwner || mGraphics) return false;
     int32_t width = 0, height = 0;
-    GetClientSize(window, &width, &height);
+    GetClientSize(NativeWindow(mOwner->GetHostWindow()), &width, &height);
     // An empty client area has nothing to show; running the script then would also let it fit
     // its layout to a zero-sized window for good (the default script's bars never grow back).
-    if (width <= 0 || height <= 0) return;
+    if (width <= 0 || height <= 0) return false;
     GraphicsCanvas* canvas = FrameFor(width, height);
-    if (!canvas) return;
+    if (!canvas) return false;
     mGraphics = canvas;
     // A fresh bitmap is opaque black; the background colour goes over it.
     CanvasClear(canvas, kOpaqueBlack);
@@ -104,11 +107,14 @@ void Vexal3DRenderer_GDI::Render() {
         if (Vexal::IScriptManager* manager = Vexal::FindScriptManager())
             manager->CallFunction(this, mRenderCallback, static_cast<Variable*>(_null));
     }
-    if (mWindowImage) {
-        CanvasPixels(canvas, _null);  // every drawing call has reached the pixels
-        PresentWindowImage(window, mWindowImage);
-    }
+    CanvasPixels(canvas, _null);  // every drawing call has reached the pixels
     mGraphics = _null;
+    return true;
+}
+
+bool Vexal3DRenderer_GDI::PresentFrame() {
+    if (!mOwner || !mWindowImage) return false;
+    return PresentWindowImage(NativeWindow(mOwner->GetHostWindow()), mWindowImage);
 }
 
 void Vexal3DRenderer_GDI::Animate(uint32_t elapsedMs) {

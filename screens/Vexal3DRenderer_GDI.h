@@ -44,6 +44,10 @@ public:
     // render function (a script error ends only the function) and presents what was drawn.
     // Nothing happens while the client area is empty (no window, no display, minimised).
     void Render();
+    // The two halves of a pass: drawing the frame off-screen (false when nothing was drawn) and
+    // copying the last frame drawn to the window (false when it could not be shown).
+    bool DrawFrame();
+    bool PresentFrame();
     // Advances each animated image by at most one frame.
     void Animate(uint32_t elapsedMs);
 
