@@ -8,7 +8,12 @@
 
 bool ReadScreenAsset(const WideChar* name, Buffer& buffer) {
     if (!name || !name[0]) return false;
-    if (!LoadEmbeddedResource(name, buffer) && !ReadFileToBuffer(buffer, name)) return false;
+    if (LoadEmbeddedResource(name, buffer)) {
+        // The name travels with the bytes (a script's chunk name in its error messages).
+        buffer.SetName(name);
+    } else if (!ReadFileToBuffer(buffer, name)) {
+        return false;
+    }
     UnpackBuffer(buffer);
     return true;
 }
