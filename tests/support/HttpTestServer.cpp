@@ -424,3 +424,43 @@ void HttpTestServer::HoldOpen(int socket) {
         }
     }
 }
+
+bool UnreachableAddress::Start() {
+    if (mListener >= 0) return true;
+    mListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (mListener < 0 || bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(mListener, 0) != 0 ||
+        getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        Stop();
+        return false;
+    }
+    mPort = ntohs(address.sin_port);
+    // Fill the accept queue; connections beyond it get no answer to their SYN.
+    for (int i = 0; i < 2; ++i) {
+        int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (filler < 0) break;
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        mFillers.push_back(filler);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+}
+
+void UnreachableAddress::Stop() {
+    for (int filler : mFillers) close(filler);
+    mFillers.clear();
+    if (mListener >= 0) close(mListener);
+    mListener = -1;
+}
+
+std::string UnreachableAddress::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(mPort) + path;
+}
+
+std::u16string UnreachableAddress::WideUrl(const std::string& path) const {
+    return HttpTestServer::Wide(Url(path));
+}

@@ -159,3 +159,26 @@ private:
     uint16_t mPort = 0;
     std::thread mAcceptThread;
 };
+
+// An address whose connections never complete: a listener with a full accept queue that never
+// accepts, so the kernel ignores new connection attempts and a client waits for its connect
+// time-out. Stands for an unreachable mirror.
+class UnreachableAddress {
+public:
+    UnreachableAddress() = default;
+    ~UnreachableAddress() { Stop(); }
+    UnreachableAddress(const UnreachableAddress&) = delete;
+    UnreachableAddress& operator=(const UnreachableAddress&) = delete;
+
+    // False when the listener cannot be set up.
+    bool Start();
+    void Stop();
+    uint16_t Port() const { return mPort; }
+    std::string Url(const std::string& path) const;
+    std::u16string WideUrl(const std::string& path) const;
+
+private:
+    int mListener = -1;
+    std::vector<int> mFillers;
+    uint16_t mPort = 0;
+};

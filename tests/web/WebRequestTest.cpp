@@ -73,6 +73,20 @@ TEST_F(RequestTest, ProbeOfSilentServerEndsAfterLowSpeedLimit) {
     EXPECT_EQ(Narrow(type), "t");
 }
 
+// An unreachable mirror holds the (synchronous) probe for the 5-second connection time-out.
+TEST_F(RequestTest, ProbeOfUnreachableAddressEndsAfterConnectTimeout) {
+    UnreachableAddress mirror;
+    ASSERT_TRUE(mirror.Start());
+    String type = u"t";
+    int32_t length = 9;
+    auto start = std::chrono::steady_clock::now();
+    ProbeUrl(mirror.WideUrl("/game.voa").c_str(), type, length);
+    long long elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 4500);
+    EXPECT_LT(elapsed, 60000);
+    EXPECT_EQ(length, 9);
+}
+
 // Pings go out bare through the multi set while a download runs on another connection; the
 // poll reports the end once all are answered, and their handles are freed.
 TEST_F(RequestTest, PingsRunThroughTheMultiSet) {
