@@ -26,9 +26,13 @@ public:
     // when the memory cannot be had.
     bool Resize(uint32_t size);
     // Clear, then a private copy of the bytes (copy true) or the bytes themselves, borrowed
-    // (copy false; never freed by the buffer). Cursor at the start.
+    // (copy false; never freed by the buffer). Cursor at the start. The bytes may lie inside this
+    // buffer's own data. False (buffer unchanged) when the copy's memory cannot be had or bytes
+    // is none with a non-zero size.
     bool Set(const void* bytes, uint32_t size, bool copy);
-    // Appends count bytes (new data of size + count); the cursor keeps its offset.
+    // Appends count bytes (new data of size + count, owned); the cursor keeps its offset. False
+    // (buffer unchanged) when the memory cannot be had, bytes is none with a non-zero count, or
+    // the size would pass 4 GiB.
     bool Append(const void* bytes, uint32_t count);
 
     uint8_t* GetData() const { return mData; }

@@ -83,6 +83,7 @@ private:
 // ASCII-folded hash: h = 0x7FED7FED, s = 0xEEEEEEEE; per unit c (a-z as A-Z):
 // h = c ^ (h + s); s = c + h + s + (s << 5) + 3. "abc" and "ABC" give 0x05DC025A.
 uint32_t HashNoCase(const WideChar* text);
-// ASCII case folding of one unit, and a case-insensitive compare of two texts (0 when equal).
+// ASCII case folding of one unit (a-z to A-Z, everything else as it is), and a case-insensitive
+// compare of two texts: 0 when equal, else the difference of the first differing folded units.
 WideChar FoldCase(WideChar unit);
 int32_t CompareNoCase(const WideChar* a, const WideChar* b);

@@ -73,26 +73,6 @@ TEST(Buffer, SetAndAppendFromTheBufferItself) {
     EXPECT_EQ(buffer.GetSize(), 6u);
 }
 
-TEST(Buffer, MovesAndSwapsWholeContents) {
-    Buffer a;
-    a.SetName(u"a");
-    ASSERT_TRUE(a.Set("xyz", 3, true));
-    a.SetCursorOffset(2);
-    Buffer b(std::move(a));
-    EXPECT_EQ(a.GetData(), _null);
-    EXPECT_EQ(b.GetSize(), 3u);
-    EXPECT_EQ(b.GetCursorOffset(), 2u);
-    EXPECT_TRUE(b.GetName() == u"a");
-    Buffer c;
-    c.SetName(u"c");
-    c.Swap(b);
-    EXPECT_TRUE(c.GetName() == u"a");
-    EXPECT_TRUE(b.GetName() == u"c");
-    EXPECT_EQ(b.GetData(), _null);
-    b = std::move(c);
-    EXPECT_EQ(b.GetSize(), 3u);
-}
-
 TEST(Memory, HeapRefusesEmptyAndHugeRequestsSilently) {
     CaptureLog log;
     EXPECT_EQ(HeapAllocate(0), _null);

@@ -5,7 +5,6 @@
 #include "CaptureLog.h"
 #include "Common/Array.h"
 #include "Common/HashTable.h"
-#include "Common/Link.h"
 #include "Common/Queue.h"
 #include "Common/Stack.h"
 
@@ -91,36 +90,6 @@ TEST(Stack, PushTopPopAndEmptyTop) {
     stack.Pop();
     EXPECT_EQ(stack.GetCount(), 0);
     EXPECT_TRUE(log.ErrorContains(u"Assertion Failed : mLength > 0\r\nCommon/Stack:"));
-}
-
-namespace {
-struct Node {
-    int mValue;
-    Node* mPrev = _null;
-    Node* mNext = _null;
-};
-}  // namespace
-
-TEST(Link, InsertsAfterPositionsAndRemoves) {
-    Node a{1}, b{2}, c{3}, d{4};
-    Link<Node> list;
-    list.Append(&a);
-    list.Append(&c);
-    list.InsertAfter(&b, &a);
-    list.InsertAfter(&d, _null);  // at the head
-    std::u16string order;
-    for (Node* n = list.GetHead(); n; n = n->mNext) order += char16_t(u'0' + n->mValue);
-    EXPECT_EQ(order, u"4123");
-    EXPECT_EQ(list.GetTail(), &c);
-    list.Remove(&c);
-    list.Remove(&d);
-    EXPECT_EQ(list.GetHead(), &a);
-    EXPECT_EQ(list.GetTail(), &b);
-    EXPECT_EQ(list.GetCount(), 2);
-    CaptureLog log;
-    list.InsertAfter(_null, &a);
-    EXPECT_TRUE(log.ErrorContains(u"Assertion Failed : node != _null\r\nCommon/Link:"));
-    EXPECT_EQ(list.GetCount(), 2);
 }
 
 TEST(HashTable, KeysDifferingInCaseShareAChainAndFindIsExact) {

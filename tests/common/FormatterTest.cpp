@@ -28,21 +28,11 @@ std::u16string Widen(const char* text) {
 
 }  // namespace
 
-TEST(Formatter, IntegersWithFlagsWidthAndPrecision) {
+TEST(Formatter, TheSystemsIntegerForms) {
     EXPECT_EQ(F(u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d ", 2016, 6, 18, 18, 11, 3), u"2016/06/18-18:11:03 ");
-    EXPECT_EQ(F(u"%02d|%5d|%-5d|%+d|% d", 5, 42, 42, 7, 7), u"05|   42|42   |+7| 7");
-    EXPECT_EQ(F(u"%d %i %d", 0, -12, INT_MIN), u"0 -12 -2147483648");
-    EXPECT_EQ(F(u"%u %u", 0u, 4294967295u), u"0 4294967295");
-    EXPECT_EQ(F(u"%x %X %.8x %.2X", 0xABCu, 0xABCu, 0xABCu, 0xAu), u"abc ABC 00000abc 0A");
-    EXPECT_EQ(F(u"%x", -1), u"ffffffff");
-    EXPECT_EQ(F(u"%#x %#X %#o %o %#x", 255u, 255u, 8u, 8u, 0u), u"0xff 0XFF 010 10 0");
-    EXPECT_EQ(F(u"[%.0d] [%.3d] [%-8.3d] [%08.3d] [%08d]", 0, 7, -5, 5, -5),
-              u"[] [007] [-005    ] [     005] [-0000005]");
-    EXPECT_EQ(F(u"[%*d] [%-*d] [%.*d]", 6, 42, 4, 1, 3, 9), u"[    42] [1   ] [009]");
-    EXPECT_EQ(F(u"[%*d]", -4, 1), u"[1   ]");
-    EXPECT_EQ(F(u"%ld %lu", LONG_MIN, ULONG_MAX), u"-9223372036854775808 18446744073709551615");
-    EXPECT_EQ(F(u"%lld %llx %zu", -1LL, 0x123456789abcULL, size_t(77)), u"-1 123456789abc 77");
-    EXPECT_EQ(F(u"%hd %hu %hhd", 65537, 65537u, 257), u"1 1 1");
+    EXPECT_EQ(F(u"%02d|%x|%.8x|%.2X", 5, 0xABCu, 0xABCu, 0xAu), u"05|abc|00000abc|0A");
+    EXPECT_EQ(F(u"[%*d] [%-*d] [%.*d] [%*d]", 6, 42, 4, 1, 3, 9, -4, 1), u"[    42] [1   ] [009] [1   ]");
+    EXPECT_EQ(F(u"%ld %lu %zu", LONG_MIN, ULONG_MAX, size_t(77)), u"-9223372036854775808 18446744073709551615 77");
     EXPECT_EQ(F(u"%I64d %I64X", 1LL << 40, 0xFFULL), u"1099511627776 FF");
 }
 
@@ -75,23 +65,9 @@ TEST(Formatter, PointersAreUpperCaseHexOfPointerWidth) {
     EXPECT_EQ(F(u"%p", static_cast<void*>(_null)), u"0000000000000000");
 }
 
-TEST(Formatter, FloatsFollowTheCLibrary) {
-    EXPECT_EQ(F(u"%5.3f", 1.5), u"1.500");
-    EXPECT_EQ(F(u"%3.2f", 3.14159), u"3.14");
-    EXPECT_EQ(F(u"%.1f %f", 99.95, 0.25), u"100.0 0.250000");
-    EXPECT_EQ(F(u"[%10.2f] [%-8.1f] [%+.0f]", -3.14159, 2.5, 2.0), u"[     -3.14] [2.5     ] [+2]");
-    const double values[] = {1e300, -0.0, 123456.789, 1e-7};
-    const char* formats[] = {"%e", "%E", "%g", "%G", "%.3e", "%a"};
-    const WideChar* wideFormats[] = {u"%e", u"%E", u"%g", u"%G", u"%.3e", u"%a"};
-    for (double value : values) {
-        for (int i = 0; i < 6; ++i) {
-            char expected[512];
-            std::snprintf(expected, sizeof(expected), formats[i], value);
-            EXPECT_EQ(F(wideFormats[i], value), Widen(expected)) << formats[i] << " " << value;
-        }
-    }
-    EXPECT_EQ(F(u"%Lf", 1.25L), u"1.250000");
-    EXPECT_EQ(FloatToText(1.5f), String(u"1.500"));
+TEST(Formatter, TheSystemsFloatForms) {
+    EXPECT_EQ(F(u"%5.3f|%3.2f|%.1f|%a", 1.5, 3.14159, 99.95, 1.0), u"1.500|3.14|100.0|0x1p+0");
+    EXPECT_EQ(F(u"%Lf %#.0f", 1.25L, 2.0), u"1.250000 2.");
     EXPECT_EQ(FloatToText(12.3456f), String(u"12.346"));
     EXPECT_EQ(FloatToText(-0.5f), String(u"-0.500"));
 }

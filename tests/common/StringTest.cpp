@@ -39,20 +39,6 @@ TEST(String, AllocatesExactlyAndCutsAtAnEmbeddedNul) {
     EXPECT_EQ(Text(s), u"abc");
 }
 
-TEST(String, CopiesAndMovesKeepTheirOwnStorage) {
-    String a(u"text");
-    String b(a);
-    EXPECT_NE(a.Data(), b.Data());
-    String c(std::move(a));
-    EXPECT_TRUE(a.IsEmpty());
-    EXPECT_EQ(Text(c), u"text");
-    b = b;
-    EXPECT_EQ(Text(b), u"text");
-    c = u"other";
-    b = std::move(c);
-    EXPECT_EQ(Text(b), u"other");
-}
-
 TEST(String, BorrowedTextIsNeverWrittenOrFreed) {
     const WideChar owned[] = u"a-b-c";
     String s;
@@ -162,15 +148,6 @@ TEST(String, FindsAndComparesWithAsciiFolding) {
     EXPECT_FALSE(s.StartsWith(u""));
     EXPECT_TRUE(s.StartsWith(u"Hello World"));
     EXPECT_FALSE(s.StartsWith(u"Hello World!"));
-}
-
-TEST(String, MidClipsToTheText) {
-    String s(u"abcdef");
-    EXPECT_EQ(Text(s.Mid(2)), u"cdef");
-    EXPECT_EQ(Text(s.Mid(2, 2)), u"cd");
-    EXPECT_EQ(Text(s.Mid(4, 100)), u"ef");
-    EXPECT_TRUE(s.Mid(6).IsEmpty());
-    EXPECT_TRUE(s.Mid(-1, 2).IsEmpty());
 }
 
 TEST(String, HashNoCaseFoldsOnlyAscii) {
