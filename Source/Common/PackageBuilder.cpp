@@ -1,6 +1,7 @@
 // Package files: stored header form, package key, block layout.
 #include "Source/Common/PackageBuilder.h"
 
+#include <cstring>
 #include <initializer_list>
 
 #include "Source/Common/Memory.h"
@@ -23,9 +24,12 @@ const uint8_t kKeyTable[128] = {
 
 constexpr uint32_t kTextBytes = VEXAL_HEADER_TEXT_UNITS * 2;
 
-void CopyText(char16_t* field, const WideChar* text) {
+// The header's fields lie packed at any address: they are read and written through memcpy, never
+// through a typed pointer or reference, which would assume their natural alignment.
+void CopyText(void* field, const WideChar* text) {
     FillBytes(field, 0, kTextBytes);
-    for (int32_t i = 0; text != _null && i < VEXAL_HEADER_TEXT_UNITS - 1 && text[i] != 0; ++i) field[i] = text[i];
+    for (int32_t i = 0; text != _null && i < VEXAL_HEADER_TEXT_UNITS - 1 && text[i] != 0; ++i)
+        std::memcpy(static_cast<uint8_t*>(field) + 2 * i, &text[i], 2);
 }
 
 // Sequential little-endian writing and reading of the stored header.
@@ -39,14 +43,20 @@ public:
         U32(uint32_t(value));
         U32(uint32_t(value >> 32));
     }
-    void Text(const char16_t* text) {
+    void Text(const void* field) {
         for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
-            *mOut++ = uint8_t(text[i]);
-            *mOut++ = uint8_t(text[i] >> 8);
+            char16_t unit;
+            std::memcpy(&unit, static_cast<const uint8_t*>(field) + 2 * i, 2);
+            *mOut++ = uint8_t(unit);
+            *mOut++ = uint8_t(unit >> 8);
         }
     }
-    void Words(const uint32_t* words) {
-        for (int i = 0; i < 4; ++i) U32(words[i]);
+    void Words(const void* field) {
+        for (int i = 0; i < 4; ++i) {
+            uint32_t word;
+            std::memcpy(&word, static_cast<const uint8_t*>(field) + 4 * i, 4);
+            U32(word);
+        }
     }
     uint8_t* mOut;
 };
@@ -55,29 +65,35 @@ class HeaderReader {
 public:
     HeaderReader(const uint8_t* data, uint32_t size) : mData(data), mLeft(size) {}
     // Each field is read only when all its bytes are left; otherwise it stays as it was.
-    void U32(uint32_t& value) {
+    void U32(void* field) {
         if (mLeft < 4) { mLeft = 0; return; }
-        value = uint32_t(mData[0]) | (uint32_t(mData[1]) << 8) | (uint32_t(mData[2]) << 16) | (uint32_t(mData[3]) << 24);
+        const uint32_t value = Little32(mData);
+        std::memcpy(field, &value, 4);
         Skip(4);
     }
-    void U64(uint64_t& value) {
+    void U64(void* field) {
         if (mLeft < 8) { mLeft = 0; return; }
-        uint32_t low = 0, high = 0;
-        U32(low);
-        U32(high);
-        value = uint64_t(low) | (uint64_t(high) << 32);
+        const uint64_t value = uint64_t(Little32(mData)) | (uint64_t(Little32(mData + 4)) << 32);
+        std::memcpy(field, &value, 8);
+        Skip(8);
     }
-    void Text(char16_t* text) {
+    void Text(void* field) {
         if (mLeft < kTextBytes) { mLeft = 0; return; }
-        for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) text[i] = char16_t(mData[2 * i] | (mData[2 * i + 1] << 8));
+        for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
+            const char16_t unit = char16_t(mData[2 * i] | (mData[2 * i + 1] << 8));
+            std::memcpy(static_cast<uint8_t*>(field) + 2 * i, &unit, 2);
+        }
         Skip(kTextBytes);
     }
-    void Words(uint32_t* words) {
+    void Words(void* field) {
         if (mLeft < 16) { mLeft = 0; return; }
-        for (int i = 0; i < 4; ++i) U32(words[i]);
+        for (int i = 0; i < 4; ++i) U32(static_cast<uint8_t*>(field) + 4 * i);
     }
 
 private:
+    static uint32_t Little32(const uint8_t* bytes) {
+        return uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8) | (uint32_t(bytes[2]) << 16) | (uint32_t(bytes[3]) << 24);
+    }
     void Skip(uint32_t count) {
         mData += count;
         mLeft -= count;
@@ -241,28 +257,24 @@ bool PackageBuilder::ReadHeader(const uint8_t* data, uint32_t size, PackageHeade
     FillBytes(&header, 0, sizeof(header));
     if (data == _null || size < 8) return false;
     HeaderReader reader(data, size);
-    reader.U32(header.magic);
-    reader.U32(header.version);
+    reader.U32(&header.magic);
+    reader.U32(&header.version);
     reader.Text(header.name);
     reader.Text(header.cacheName);
-    reader.U32(header.extra);
+    reader.U32(&header.extra);
     if (header.version == 2) reader.Words(header.key);
     for (ModuleEntry& entry : header.modules) {
         reader.Text(entry.fileName);
         reader.Words(entry.digest);
-        reader.U32(entry.offset);
-        reader.U32(entry.size);
+        reader.U32(&entry.offset);
+        reader.U32(&entry.size);
     }
     for (DataBlockEntry* block : {&header.blockA, &header.blockB}) {
         reader.Text(block->name);
-        // The 64-bit fields of the packed record are not 8-byte aligned: read through locals.
-        uint64_t number = block->number, blockSize = block->size;
-        reader.U64(number);
-        reader.U64(blockSize);
-        block->number = number;
-        block->size = blockSize;
-        reader.U32(block->value1);
-        reader.U32(block->value2);
+        reader.U64(&block->number);
+        reader.U64(&block->size);
+        reader.U32(&block->value1);
+        reader.U32(&block->value2);
         reader.Words(block->digest);
     }
     reader.Text(header.tailName);

@@ -16,6 +16,14 @@ namespace {
 
 // Script tables can refer to themselves or nest without end; deeper levels stay empty.
 constexpr int32_t kMaxNesting = 100;
+// Tables that share a part or hold themselves more than once grow exponentially when written out
+// as a tree ({t, t} nested 100 deep would be 2^100 values). One conversion makes at most this
+// many values; a table met after that, or one whose array part does not fit what is left,
+// stays empty, and a structure stops taking entries.
+constexpr int64_t kMaxValues = 1 << 18;
+// The values left to the conversion under way; conversions nest only through scripts run on the
+// same thread (a __tostring of a key that calls a native), which keep their own count.
+int64_t gValuesLeft = 0;
 
 int64_t NumberToInt64(double value) {
     if (std::isnan(value)) return 0;
@@ -136,7 +144,10 @@ void LuaScriptManager::PushVariableAt(lua_State* L, const Variable& value, Scrip
 void LuaScriptManager::ToVariable(lua_State* L, int index, Variable* out) {
     if (out == _null || out->IsNull()) return;
     if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
+    const int64_t outerValuesLeft = gValuesLeft;
+    gValuesLeft = kMaxValues;
     ToVariableAt(L, index, out, 0);
+    gValuesLeft = outerValuesLeft;
 }
 
 void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int32_t depth) {
@@ -215,7 +226,7 @@ void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int3
         if (ScriptObject* obj = ObjectAt(L, index)) {
             Retype(out, Variable::kObject);
             out->SetObject(obj);
-        } else if (depth < kMaxNesting && lua_checkstack(L, 6)) {
+        } else if (depth < kMaxNesting && gValuesLeft > 0 && lua_checkstack(L, 6)) {
             TableToVariable(L, index, out, depth);
         }
         break;
@@ -247,6 +258,11 @@ void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, i
         }
     }
     if (length >= 1 && entries <= length && length <= 0x7FFFFFFF) {
+        if (int64_t(length) > gValuesLeft) {
+            gValuesLeft = 0;
+            return;
+        }
+        gValuesLeft -= int64_t(length);
         Retype(out, Variable::kArray);
         out->AddElements(int32_t(length));
         for (int32_t i = 0; i < out->GetChildCount(); ++i) {
@@ -263,6 +279,11 @@ void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, i
     while (lua_next(L, index) != 0) {
         int valueIndex = lua_gettop(L);
         int keyIndex = valueIndex - 1;
+        if (gValuesLeft <= 0) {
+            lua_settop(L, keyIndex - 1);
+            break;
+        }
+        --gValuesLeft;
         // The key's text comes from a copy, so the traversal keeps its own key.
         TextOf(L, keyIndex, name, false);
         Variable* child = new (std::nothrow) Variable(name, Variable::kNone);

@@ -1,0 +1,63 @@
+// Writes the binary seeds of the fuzz corpus: package headers as the package builder stores them
+// (version 2 with the key, version 1 followed by block bytes, an unsafe module name, a cut
+// header) and packed blocks (zlib, LZMA, claimed sizes of 0 and 0xFFFFFFFF).
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "Source/Common/Buffer.h"
+#include "Source/Common/Decompress.h"
+#include "Source/Common/PackageBuilder.h"
+
+namespace {
+
+bool Write(const std::string& path, const uint8_t* bytes, size_t size) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes), std::streamsize(size));
+    return bool(file);
+}
+
+const char kContent[] = "game module bytes, repeated: game module bytes, repeated: game module bytes";
+
+bool Header(const std::string& folder, const char* name, uint32_t version, const WideChar* moduleName, size_t cut) {
+    PackageBuilder builder;
+    builder.SetVersion(version);
+    builder.SetName(u"Seed Game");
+    builder.SetCacheName(u"SeedGame");
+    if (!builder.AddModule(moduleName, kContent, sizeof(kContent), kPackZlib, 6)) return false;
+    builder.AddModule(u"data/level1.pak", kContent, 20, kPackLzma, 1);
+    builder.AddEntry(u"@config");
+    builder.SetDataBlock(0, u"blockA", kContent, 10);
+    Buffer package;
+    if (!builder.Finish(package) || package.GetSize() < VEXAL_HEADER_SIZE) return false;
+    return Write(folder + "/package_header/" + name, package.GetData(), cut);
+}
+
+bool Block(const std::string& folder, const char* name, PackMethod method, uint32_t claimed) {
+    Buffer block;
+    if (!PackBuffer(method, 6, kContent, sizeof(kContent), block)) return false;
+    if (claimed != 1)
+        for (int i = 0; i < 4; ++i) block.GetData()[kPackedSizeOffset + i] = uint8_t(claimed >> (8 * i));
+    return Write(folder + "/unpack_buffer/" + name, block.GetData(), block.GetSize());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vexal-fuzz-seeds <corpus folder>\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    const bool ok = Header(folder, "version2.bin", 2, u"vexal3d.vob", VEXAL_HEADER_SIZE) &&
+                    Header(folder, "version1.bin", 1, u"vexal3d.vob", VEXAL_HEADER_SIZE) &&
+                    Header(folder, "unsafe-name.bin", 2, u"../outside.vob", VEXAL_HEADER_SIZE) &&
+                    Header(folder, "cut.bin", 2, u"vexal3d.vob", 300) &&
+                    Block(folder, "zlib.bin", kPackZlib, 1) && Block(folder, "lzma.bin", kPackLzma, 1) &&
+                    Block(folder, "claims-zero.bin", kPackZlib, 0) &&
+                    Block(folder, "claims-4gib.bin", kPackLzma, 0xFFFFFFFFu) &&
+                    Block(folder, "claims-less.bin", kPackLzma, 16) &&
+                    Write(folder + "/unpack_buffer/plain.bin", reinterpret_cast<const uint8_t*>(kContent), sizeof(kContent));
+    if (!ok) std::fprintf(stderr, "vexal-fuzz-seeds: could not write the seeds\n");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,44 @@
+// Script tables that share parts or hold themselves, converted to Variables: the conversion ends
+// with a bounded tree instead of writing out every path through the shared parts.
+#include <cstdint>
+
+#include "ScriptTestClasses.h"
+
+namespace ScriptTest {
+namespace {
+
+int64_t CountValues(Variable& value) {
+    int64_t count = 1;
+    for (int32_t i = 0; i < value.GetChildCount(); ++i) count += CountValues(value.GetChild(i));
+    return count;
+}
+
+class SharedTableConversionTest : public ScriptFixture {};
+
+TEST_F(SharedTableConversionTest, ATableHoldingItselfTwiceEndsBounded) {
+    mManager->RunString(&mOut, u"local t = {} t.a = t t.b = t return t", u"shared", 1);
+    ASSERT_EQ(mOut.GetType(), Variable::kStructure);
+    ASSERT_EQ(mOut.GetChildCount(), 2);
+    EXPECT_LE(CountValues(mOut), int64_t(1) << 19);
+}
+
+TEST_F(SharedTableConversionTest, SharedLevelsEndBoundedAndKeepTheirFirstValues) {
+    // 2^40 paths when written out; the values reached first are kept.
+    mManager->RunString(&mOut,
+                        u"local t = {7} for i = 1, 40 do t = {t, t} end return t", u"levels", 1);
+    ASSERT_EQ(mOut.GetType(), Variable::kArray);
+    EXPECT_LE(CountValues(mOut), int64_t(1) << 19);
+    Variable* deepest = &mOut;
+    while (deepest->GetChildCount() > 0) deepest = &deepest->GetChild(0);
+    EXPECT_EQ(deepest->GetNumber(), 7.0);
+}
+
+TEST_F(SharedTableConversionTest, ALargeFlatListStillConvertsWhole) {
+    mManager->RunString(&mOut, u"local t = {} for i = 1, 100000 do t[i] = i end return t", u"flat", 1);
+    ASSERT_EQ(mOut.GetType(), Variable::kArray);
+    ASSERT_EQ(mOut.GetChildCount(), 100000);
+    EXPECT_EQ(mOut.GetChild(99999).GetNumber(), 100000.0);
+}
+
+} // namespace
+} // namespace ScriptTest
