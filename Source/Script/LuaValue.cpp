@@ -19,7 +19,8 @@ constexpr int32_t kMaxNesting = 100;
 // Tables that share a part or hold themselves more than once grow exponentially when written out
 // as a tree ({t, t} nested 100 deep would be 2^100 values). One conversion makes at most this
 // many values; a table met after that, or one whose array part does not fit what is left,
-// stays empty, and a structure stops taking entries.
+// stays empty (the entries of the tables already open are still named, so the count is bounded
+// by the size of the tables, not by the paths through them).
 constexpr int64_t kMaxValues = 1 << 18;
 // The values left to the conversion under way; conversions nest only through scripts run on the
 // same thread (a __tostring of a key that calls a native), which keep their own count.
@@ -279,10 +280,6 @@ void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, i
     while (lua_next(L, index) != 0) {
         int valueIndex = lua_gettop(L);
         int keyIndex = valueIndex - 1;
-        if (gValuesLeft <= 0) {
-            lua_settop(L, keyIndex - 1);
-            break;
-        }
         --gValuesLeft;
         // The key's text comes from a copy, so the traversal keeps its own key.
         TextOf(L, keyIndex, name, false);

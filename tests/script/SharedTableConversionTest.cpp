@@ -20,6 +20,9 @@ TEST_F(SharedTableConversionTest, ATableHoldingItselfTwiceEndsBounded) {
     ASSERT_EQ(mOut.GetType(), Variable::kStructure);
     ASSERT_EQ(mOut.GetChildCount(), 2);
     EXPECT_LE(CountValues(mOut), int64_t(1) << 19);
+    // The first path took what there was to take; the second key is still there, empty.
+    EXPECT_EQ(mOut.GetChild(0).GetType(), Variable::kStructure);
+    EXPECT_EQ(mOut.GetChild(1).GetType(), Variable::kNone);
 }
 
 TEST_F(SharedTableConversionTest, SharedLevelsEndBoundedAndKeepTheirFirstValues) {
