@@ -140,4 +140,22 @@ TEST_F(HostRun, WindowShowsTheDemoSceneInScreenshots) {
     cairo_surface_destroy(image);
 }
 
+TEST_F(HostRun, ScreenshotsTiedToTheProgressHoldTheEndOfTheRun) {
+    if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    std::string half = mFolder + "/half.png", after = mFolder + "/after.png";
+    RunResult run = Host("--size 160x100 --until-ready --seconds 20 --screenshot '" + half + "@70%' --screenshot '" +
+                             after + "@ready+1.2'",
+                         "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
+    ASSERT_EQ(run.mStatus, 0) << run.mOutput;
+    EXPECT_EQ(access(half.c_str(), R_OK), 0) << run.mOutput;
+    EXPECT_EQ(access(after.c_str(), R_OK), 0) << run.mOutput;
+    // The half-way picture comes before the progress reaches 1, the other one after it.
+    size_t halfAt = run.mOutput.find("screenshot " + half), readyAt = run.mOutput.find("ready after ");
+    size_t afterAt = run.mOutput.find("screenshot " + after);
+    ASSERT_NE(readyAt, std::string::npos);
+    EXPECT_LT(halfAt, readyAt);
+    EXPECT_GT(afterAt, readyAt);
+    EXPECT_NE(afterAt, std::string::npos);
+}
+
 } // namespace

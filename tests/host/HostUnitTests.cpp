@@ -46,11 +46,35 @@ TEST(HostOptions, DefaultsAndEveryOption) {
     // The last "@" separates the time, so a file name may hold one.
     EXPECT_EQ(all.mScreenshots[1].mPath, "b@c.png");
     EXPECT_DOUBLE_EQ(all.mScreenshots[1].mSeconds, 2.5);
+    EXPECT_EQ(all.mScreenshots[1].mTrigger, HostScreenshot::Trigger::Seconds);
     // Parameters keep their order; a value may be empty or hold "=".
     ASSERT_EQ(all.mParameters.size(), 3u);
     EXPECT_EQ(all.mParameters[0], std::make_pair(std::string("voaurl"), std::string("http://h/p?a=b")));
     EXPECT_EQ(all.mParameters[1], std::make_pair(std::string("delay"), std::string()));
     EXPECT_EQ(all.mParameters[2], std::make_pair(std::string("Name"), std::string("v=w")));
+}
+
+TEST(HostOptions, ScreenshotsTiedToTheProgress) {
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--screenshot", "a.png@30%", "--screenshot=b.png@ready+1.5", "--screenshot", "c@ready+0",
+                       "--screenshot", "d.png@100%"},
+                      options, error))
+        << error;
+    ASSERT_EQ(options.mScreenshots.size(), 4u);
+    EXPECT_EQ(options.mScreenshots[0].mTrigger, HostScreenshot::Trigger::Progress);
+    EXPECT_DOUBLE_EQ(options.mScreenshots[0].mProgress, 0.3);
+    EXPECT_EQ(options.mScreenshots[1].mPath, "b.png");
+    EXPECT_EQ(options.mScreenshots[1].mTrigger, HostScreenshot::Trigger::AfterReady);
+    EXPECT_DOUBLE_EQ(options.mScreenshots[1].mSeconds, 1.5);
+    EXPECT_EQ(options.mScreenshots[2].mTrigger, HostScreenshot::Trigger::AfterReady);
+    EXPECT_DOUBLE_EQ(options.mScreenshots[2].mSeconds, 0.0);
+    EXPECT_DOUBLE_EQ(options.mScreenshots[3].mProgress, 1.0);
+
+    for (const char* bad : {"a@101%", "a@-5%", "a@%", "a@ready", "a@ready+", "a@ready+x", "a@ready-1", "a@30%%"}) {
+        HostOptions refused;
+        EXPECT_FALSE(Parse({"--screenshot", bad}, refused, error)) << bad;
+    }
 }
 
 TEST(HostOptions, UsageErrors) {

@@ -40,6 +40,27 @@ bool ReadSize(const char* text, int32_t& width, int32_t& height) {
 
 } // namespace
 
+bool ParseScreenshotTime(const std::string& text, HostScreenshot& shot) {
+    double value = 0.0;
+    if (text.rfind("ready+", 0) == 0) {
+        if (!ReadSeconds(text.c_str() + 6, value)) return false;
+        shot.mTrigger = HostScreenshot::Trigger::AfterReady;
+        shot.mSeconds = value;
+        return true;
+    }
+    if (!text.empty() && text.back() == '%') {
+        std::string number = text.substr(0, text.size() - 1);
+        if (!ReadSeconds(number.c_str(), value) || value > 100.0) return false;
+        shot.mTrigger = HostScreenshot::Trigger::Progress;
+        shot.mProgress = value / 100.0;
+        return true;
+    }
+    if (!ReadSeconds(text.c_str(), value)) return false;
+    shot.mTrigger = HostScreenshot::Trigger::Seconds;
+    shot.mSeconds = value;
+    return true;
+}
+
 const char* HostUsageText() {
     return "usage: vexal-host [options] [name=value ...]\n"
            "  --library PATH           loader library (default: Vexal3DLoader-Flash.so beside this program)\n"
@@ -47,10 +68,13 @@ const char* HostUsageText() {
            "  --headless               no window: the loader gets a null window\n"
            "  --fps N                  update and render rate (default 60)\n"
            "  --seconds S              stop after S seconds (default: when the window closes)\n"
-           "  --until-ready            stop half a second after the progress has reached 1\n"
+           "  --until-ready            stop half a second after the progress has reached 1 and\n"
+           "                           every screenshot waiting for the progress is taken\n"
            "  --run-mode N             the loader's run mode (default 0)\n"
            "  --cwd DIR                run in DIR, the module cache (created when missing)\n"
-           "  --screenshot FILE@S      write a PNG of the window after S seconds (repeatable)\n"
+           "  --screenshot FILE@S      write a PNG of the window after S seconds (repeatable);\n"
+           "                           FILE@P% when the progress first reaches P percent,\n"
+           "                           FILE@ready+S S seconds after the progress reached 1\n"
            "  name=value               a launch parameter, passed in order (the value may be empty)\n";
 }
 
@@ -130,8 +154,8 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             std::string text = value;
             size_t at = text.rfind('@');
             HostScreenshot shot;
-            if (at == std::string::npos || at == 0 || !ReadSeconds(text.c_str() + at + 1, shot.mSeconds)) {
-                error = "--screenshot expects FILE@SECONDS, got \"" + text + "\"";
+            if (at == std::string::npos || at == 0 || !ParseScreenshotTime(text.substr(at + 1), shot)) {
+                error = "--screenshot expects FILE@SECONDS, FILE@P% or FILE@ready+SECONDS, got \"" + text + "\"";
                 return false;
             }
             shot.mPath = text.substr(0, at);

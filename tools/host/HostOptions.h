@@ -6,10 +6,18 @@
 #include <utility>
 #include <vector>
 
-// One "--screenshot FILE@SECONDS": a PNG of the window written once the run has lasted that long.
+// One "--screenshot FILE@WHEN": a PNG of the window written once, when WHEN comes.
 struct HostScreenshot {
+    enum class Trigger {
+        Seconds,     // "S": the run has lasted mSeconds
+        Progress,    // "P%": the progress has first reached mProgress (0..1)
+        AfterReady,  // "ready+S": mSeconds after the progress reached 1 (the hand-off, unless a
+                     // launch delay still holds it then)
+    };
     std::string mPath;
+    Trigger mTrigger = Trigger::Seconds;
     double mSeconds = 0.0;
+    double mProgress = 0.0;
     bool mTaken = false;
 };
 
@@ -35,3 +43,7 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
 
 // The usage text printed for --help and after a usage error.
 const char* HostUsageText();
+
+// Reads the WHEN of "--screenshot FILE@WHEN" ("2.5", "30%", "ready+1.5") into shot's trigger
+// and figures. False when the text is none of these forms (shot is then unchanged).
+bool ParseScreenshotTime(const std::string& text, HostScreenshot& shot);

@@ -59,6 +59,25 @@ bool MakeFolders(const std::string& path) {
 constexpr int64_t kSecond = 1000000000;
 constexpr int64_t kReadyLinger = kSecond / 2;
 
+// Whether a screenshot's moment has come: elapsed since the start, the progress now, and the
+// time since the progress reached 1 (below 0 while it has not).
+bool ScreenshotDue(const HostScreenshot& shot, int64_t elapsed, float progress, int64_t sinceReady) {
+    switch (shot.mTrigger) {
+    case HostScreenshot::Trigger::Progress: return double(progress) >= shot.mProgress;
+    case HostScreenshot::Trigger::AfterReady: return sinceReady >= 0 && sinceReady >= int64_t(shot.mSeconds * 1e9);
+    case HostScreenshot::Trigger::Seconds: break;
+    }
+    return elapsed >= int64_t(shot.mSeconds * 1e9);
+}
+
+// A screenshot that waits for the progress (to reach a value, or 1 and then some time) keeps
+// "--until-ready" from stopping the run before it is taken.
+bool ProgressShotPending(const std::vector<HostScreenshot>& shots) {
+    for (const HostScreenshot& shot : shots)
+        if (!shot.mTaken && shot.mTrigger != HostScreenshot::Trigger::Seconds) return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -162,7 +181,7 @@ int main(int argc, char** argv) {
                 nextReport = now + kSecond;
             }
             for (HostScreenshot& shot : options.mScreenshots) {
-                if (shot.mTaken || now - start < int64_t(shot.mSeconds * 1e9)) continue;
+                if (shot.mTaken || !ScreenshotDue(shot, now - start, progress, readyAt < 0 ? -1 : now - readyAt)) continue;
                 shot.mTaken = true;
                 if (options.mHeadless) {
                     fprintf(stderr, "vexal-host: no window to take %s from\n", shot.mPath.c_str());
@@ -173,7 +192,9 @@ int main(int argc, char** argv) {
                 }
             }
             if (options.mSeconds >= 0.0 && now - start >= int64_t(options.mSeconds * 1e9)) break;
-            if (options.mUntilReady && readyAt >= 0 && now - readyAt >= kReadyLinger) break;
+            if (options.mUntilReady && readyAt >= 0 && now - readyAt >= kReadyLinger &&
+                !ProgressShotPending(options.mScreenshots))
+                break;
         }
 
         // Sleep until the next frame, waking early for window events.
