@@ -121,7 +121,7 @@ TEST_F(HostRun, WindowShowsTheDemoSceneInScreenshots) {
     if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     std::string shot = mFolder + "/shot.png";
     RunResult run = Host("--size 320x200 --seconds 2.5 --screenshot '" + shot + "@2.2'",
-                         "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
+                         "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "' LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "'");
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("demo: create window yes"), std::string::npos) << run.mOutput;
     cairo_surface_t* image = cairo_image_surface_create_from_png(shot.c_str());

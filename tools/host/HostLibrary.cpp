@@ -20,8 +20,6 @@ bool Bind(void* handle, const char* name, T& slot, std::string& error) {
 
 } // namespace
 
-HostLibrary::~HostLibrary() { Unload(); }
-
 bool HostLibrary::Load(const std::string& path, std::string& error) {
     Unload();
     mHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -8,7 +8,9 @@
 class HostLibrary {
 public:
     HostLibrary() = default;
-    ~HostLibrary();
+    // Leaves a loaded library loaded: libraries it pulled in (text layout, image loaders) keep
+    // caches until the process ends, and unloading them at exit only turns those into noise.
+    ~HostLibrary() = default;
     HostLibrary(const HostLibrary&) = delete;
     HostLibrary& operator=(const HostLibrary&) = delete;
 

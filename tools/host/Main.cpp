@@ -214,6 +214,5 @@ int main(int argc, char** argv) {
     library.mDelete(handle);
     printf("longest update %.1f ms\n", double(longestUpdate) / 1e6);
     window.Close();
-    library.Unload();
     return 0;
 }
