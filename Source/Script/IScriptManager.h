@@ -75,7 +75,8 @@ public:
     // Slot 9. Compiles text; returns a registry reference to the chunk (kept until
     // UnrefFunction), or 0 after capturing and reporting the compile error.
     virtual int32_t CompileString(const WideChar* text) = 0;
-    // Slot 10. Same for length bytes of UTF-8 text (or a precompiled chunk).
+    // Slot 10. Same for length bytes of UTF-8 text. Precompiled chunks are refused (captured
+    // as a compile error): every compile and run path accepts script text only.
     virtual int32_t CompileBuffer(const char* text, int32_t length) = 0;
     // Slot 11. Reads the file (resource provider first), then slot 10; 0 when unreadable or
     // empty (not logged).

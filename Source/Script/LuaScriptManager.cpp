@@ -84,7 +84,8 @@ LuaScriptManager::LuaScriptManager()
     : mCallThread(_null), mCallTarget(_null), mErrorCallback(_null), mLuaState(_null), mProfiling(0), mCostThreshold(-1),
       mProfRecords(397), mAllocMinimum(-1), mAllocRecords(397), mReturnBuffer(_null), mClassName(_null),
       mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mSlotMetaRef(0),
-      mClassLinksRef(0), mTracebackRef(0) {
+      mClassLinksRef(0), mTracebackRef(0), mClockRead(_null), mClockFrequency(0), mHookState(_null),
+      mAllocState(_null) {
     SwitchState(uint32_t(CreateState(_null)));
 }
 
@@ -95,6 +96,8 @@ LuaScriptManager::~LuaScriptManager() {
     std::free(mReturnBuffer);
     mReturnBuffer = _null;
     if (mProfiling) DumpProfile();
+    // Neither the call hook nor the allocation observer may outlive the manager.
+    StopProfiling();
     // Closing a state finalises every native slot: script-owned objects are deleted, and their
     // destructors still find this manager.
     for (ScriptState& state : mStates)
@@ -126,6 +129,7 @@ int32_t LuaScriptManager::CreateState(lua_State* existing) {
         OpenLibrary(L, luaopen_bit, LUA_BITLIBNAME);
         OpenLibrary(L, luaopen_debug, LUA_DBLIBNAME);
         OpenLibrary(L, luaopen_jit, LUA_JITLIBNAME);
+        RestrictBaseLibrary(L);
         lua_getfield(L, LUA_GLOBALSINDEX, "jit");
         if (lua_istable(L, -1)) {
             lua_getfield(L, -1, "off");
@@ -218,17 +222,14 @@ int LuaScriptManager::ProtectedCall(int nargs) {
     lua_State* callThread = mCallThread;
     void* callTarget = mCallTarget;
     bool marked = mProfiling != 0;
-    if (marked) mProfStack.Push(_null);
+    if (marked) mProfStack.Push(ScriptProfileCall{_null, 0});
 
     lua_rawgeti(L, LUA_REGISTRYINDEX, mTracebackRef);
     lua_insert(L, base);
     int status = lua_pcall(L, nargs, 1, base);
     lua_remove(L, base);
 
-    if (marked) {
-        while (mProfStack.GetCount() > 0 && mProfStack.Top() != _null) CloseProfiledCall();
-        if (VEXAL_CHECK(mProfStack.GetCount() > 0, u"finish", kScriptModule)) mProfStack.Pop();
-    }
+    if (marked) CloseProtectedCalls();
     // An error raised inside native calls skipped their return operations.
     UnwindCalls(depth);
     mCallThread = callThread;
@@ -271,7 +272,7 @@ int32_t LuaScriptManager::CompileBuffer(const char* text, int32_t length) {
     if (length > 0) std::memcpy(copy, text, size_t(length));
     copy[length] = 0;
     lua_State* L = mLuaState;
-    int status = luaL_loadbuffer(L, copy, size_t(length), copy);
+    int status = LoadScriptText(L, copy, size_t(length), copy);
     std::free(copy);
     if (status != 0) {
         CaptureError();
@@ -306,7 +307,7 @@ int32_t LuaScriptManager::CompileFile(const WideChar* path) {
 Variable* LuaScriptManager::RunChunk(Variable* out, const char* bytes, size_t size, const char* chunkName,
                                      int32_t resultMode, bool failAsPendingError) {
     lua_State* L = mLuaState;
-    int status = luaL_loadbuffer(L, bytes, size, chunkName);
+    int status = LoadScriptText(L, bytes, size, chunkName);
     if (status == 0) status = ProtectedCall(0);
     if (status != 0) {
         CaptureError();

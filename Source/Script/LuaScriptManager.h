@@ -9,6 +9,8 @@
 #include "Source/Script/IScriptManager.h"
 #include "Source/Script/ScriptProfile.h"
 
+struct lua_Debug;
+
 namespace Vexal {
 
 // Assertion reports of the script runtime name this module.
@@ -164,6 +166,16 @@ public:
     lua_State* mCallThread;
     void* mCallTarget;
 
+    // Profiler time source (tests): read gives ticks, frequency ticks per second. A null read
+    // restores the high-resolution counter.
+    void SetProfileClock(ScriptProfileClock read, uint64_t frequency);
+    // Number of entries on the profile stack (open calls and protected-call markers).
+    int32_t GetProfileStackDepth() const { return mProfStack.GetCount(); }
+
+    // The profiler's hook and allocation observer report here.
+    void ProfileScriptCall(lua_State* L, bool call);
+    void RecordAllocation(lua_State* L, int64_t change);
+
 private:
     // Runs the function below nargs arguments with the traceback handler; leaves one value
     // (first result or error) and returns the lua_pcall status.
@@ -200,7 +212,22 @@ private:
     // Profiler (kept with the profiler's code).
     void RegisterNativeProfile(const void* target, const char* className, const char* memberName,
                                const WideChar* accessor);
-    void CloseProfiledCall();
+    ScriptProfileRecord* AddProfileRecord(const void* key, bool native);
+    ScriptProfileRecord* FindProfileRecord(const void* key, bool native);
+    // Closes the innermost open call, which must be of the given kind.
+    void CloseProfiledCall(bool native);
+    // Closes every call left open above the innermost protected-call marker, each by its own
+    // kind, then removes the marker ("finish" when there is none).
+    void CloseProtectedCalls();
+    void ReportSlowCall(const ScriptProfileRecord* record, double milliseconds);
+    int64_t ProfileNow();
+    double TicksToMilliseconds(int64_t ticks);
+    // Stops profiling and the allocation observer without dumping (destruction).
+    void StopProfiling();
+    // Gives the observed state its own allocator back; records stay.
+    void DetachAllocationObserver();
+    // Refuses precompiled chunks, then compiles text only. Leaves the chunk or the error message.
+    int LoadScriptText(lua_State* L, const char* bytes, size_t size, const char* chunkName);
     // Configuration blobs (kept with the configuration loader's code).
     void LoadConfigBlob(const uint8_t* data, uint32_t size);
     void FreeConfigs();
@@ -212,7 +239,7 @@ private:
     uint8_t mProfiling;
     int32_t mCostThreshold;
     HashTable<ScriptProfileRecord*> mProfRecords;
-    Stack<ScriptProfileRecord*> mProfStack;
+    Stack<ScriptProfileCall> mProfStack;
     int32_t mAllocMinimum;
     HashTable<ScriptAllocRecord*> mAllocRecords;
     Stack<CallFrame> mCallStack;
@@ -230,6 +257,23 @@ private:
     int32_t mSlotMetaRef;
     int32_t mClassLinksRef;
     int32_t mTracebackRef;
+    // Profiler clock, the state carrying the call hook, the state observed for allocations.
+    ScriptProfileClock mClockRead;
+    uint64_t mClockFrequency;
+    lua_State* mHookState;
+    lua_State* mAllocState;
 };
+
+// Script-visible safety of a state opened by the manager: the base library's file readers are
+// removed, and load and loadstring accept text only.
+void RestrictBaseLibrary(lua_State* L);
+// True when LuaJIT would read the bytes as a precompiled chunk (after a UTF-8 byte-order mark
+// and a "#" first line, the byte ESC).
+bool IsPrecompiledChunk(const char* bytes, size_t size);
+// The chunk name a location shows: a file-like name without its "@" or "=", the short form of a
+// chunk given as text; UTF-16 into out (size units).
+void ScriptChunkName(const lua_Debug& ar, WideChar* out, int32_t size);
+// The error text for a refused precompiled chunk.
+extern const char kPrecompiledRefused[];
 
 } // namespace Vexal

@@ -1,22 +1,80 @@
-// The script manager's profiler switches and the points where calls are timed.
+// The call-cost profiler: records per function, the call and return hook, native calls timed
+// by their dispatchers, slow-call lines and the sorted dump.
 //
-// Protected calls already mark the profile stack (see ProtectedCall); dispatchers call
-// ProfileNativeEnter and ProfileNativeLeave around their native work; registration reports
-// every native function while profiling is on. The call-cost tables and the allocation
-// observer are built on these points.
+// Open calls live on mProfStack with their own start; a protected call pushes a null marker
+// and closes whatever a script error left open above it. A return event closes the innermost
+// open call of the returning function, so frames replaced by tail calls (which never return on
+// their own) and calls cut short by a script-level pcall are closed with it.
 #include "Source/Script/LuaScriptManager.h"
 
+#include <lua.hpp>
+
+#include <algorithm>
+
+#include "Source/Common/StringEncoding.h"
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/Clock.h"
 #include "Source/Platform/Log.h"
 
 namespace Vexal {
 
-void LuaScriptManager::EnableProfiler(bool on) { mProfiling = on ? 1 : 0; }
+namespace {
 
-void LuaScriptManager::DumpProfile() {
-    if (!mProfiling) return;
-    for (auto* entry = mProfRecords.GetHead(); entry; entry = entry->mNext) {
-        entry->mValue->mCalls = 0;
-        entry->mValue->mTotal = 0;
+constexpr int32_t kDumpLines = 100;
+const WideChar kKindNative[] = u"C";
+const WideChar kKindScript[] = u"Lua";
+
+// Record keys: the kind and the identity's address in hex, so a script function and a native
+// target can never share a record.
+void MakeKey(WideChar (&key)[20], const void* identity, bool native) {
+    static const char kHex[] = "0123456789abcdef";
+    uintptr_t value = uintptr_t(identity);
+    key[0] = native ? u'C' : u'L';
+    for (int i = 16; i >= 1; --i) {
+        key[i] = WideChar(kHex[value & 15]);
+        value >>= 4;
+    }
+    key[17] = 0;
+}
+
+void HookFunction(lua_State* L, lua_Debug* ar) {
+    LuaScriptManager* manager = LuaScriptManager::sInstance;
+    if (manager == _null) return;
+    if (ar->event == LUA_HOOKCALL) manager->ProfileScriptCall(L, true);
+    else if (ar->event == LUA_HOOKRET) manager->ProfileScriptCall(L, false);
+}
+
+struct SortedCall {
+    double mValue;
+    ScriptProfileRecord* mRecord;
+    uint32_t mCalls;
+};
+
+} // namespace
+
+void LuaScriptManager::SetProfileClock(ScriptProfileClock read, uint64_t frequency) {
+    mClockRead = read;
+    mClockFrequency = read ? frequency : 0;
+}
+
+int64_t LuaScriptManager::ProfileNow() {
+    return int64_t(mClockRead ? mClockRead() : ReadHighResolutionCounter());
+}
+
+double LuaScriptManager::TicksToMilliseconds(int64_t ticks) {
+    if (mClockRead == _null) return CounterToMilliseconds(uint64_t(ticks));
+    return mClockFrequency ? double(ticks) / double(mClockFrequency) * 1000.0 : 0.0;
+}
+
+void LuaScriptManager::EnableProfiler(bool on) {
+    mProfiling = on ? 1 : 0;
+    if (on) {
+        if (mHookState && mHookState != mLuaState) lua_sethook(mHookState, _null, 0, 0);
+        mHookState = mLuaState;
+        if (mHookState) lua_sethook(mHookState, HookFunction, LUA_MASKCALL | LUA_MASKRET, 0);
+    } else if (mHookState) {
+        lua_sethook(mHookState, _null, 0, 0);
+        mHookState = _null;
     }
 }
 
@@ -24,17 +82,226 @@ void LuaScriptManager::SetCostThreshold(int32_t milliseconds) { mCostThreshold =
 int32_t LuaScriptManager::GetCostThreshold() { return mCostThreshold; }
 bool LuaScriptManager::IsProfilerEnabled() { return mProfiling != 0; }
 
-// Native calls are timed only against a record made at registration.
-void LuaScriptManager::ProfileNativeEnter(const void*) {}
-void LuaScriptManager::ProfileNativeLeave() {}
+ScriptProfileRecord* LuaScriptManager::FindProfileRecord(const void* key, bool native) {
+    WideChar text[20];
+    MakeKey(text, key, native);
+    auto* entry = mProfRecords.Find(text);
+    return entry ? entry->mValue : _null;
+}
 
-void LuaScriptManager::TrackAllocations(int32_t minimum) { mAllocMinimum = minimum > 0 ? minimum : -1; }
+ScriptProfileRecord* LuaScriptManager::AddProfileRecord(const void* key, bool native) {
+    WideChar text[20];
+    MakeKey(text, key, native);
+    ScriptProfileRecord* record = new (std::nothrow) ScriptProfileRecord();
+    if (record == _null) return _null;
+    auto* entry = mProfRecords.Insert(text);
+    if (entry == _null) {
+        delete record;
+        return _null;
+    }
+    record->mKey = key;
+    record->mCFunc = native ? 1 : 0;
+    record->mLine = -1;
+    record->mCalls = 0;
+    record->mStart = 0;
+    record->mTotal = 0;
+    entry->mValue = record;
+    return record;
+}
 
-void LuaScriptManager::RegisterNativeProfile(const void*, const char*, const char*, const WideChar*) {}
+void LuaScriptManager::RegisterNativeProfile(const void* target, const char* className, const char* memberName,
+                                             const WideChar* accessor) {
+    // One record per target: a target registered twice keeps its first name.
+    if (FindProfileRecord(target, true)) return;
+    ScriptProfileRecord* record = AddProfileRecord(target, true);
+    if (record == _null) return;
+    WideChar member[1024];
+    Utf8ToUtf16(member, 1024, memberName ? memberName : "");
+    WideChar owner[1024];
+    Utf8ToUtf16(owner, 1024, className ? className : "");
+    if (accessor) record->mName = Format(u"%ls.%ls(%ls)", owner, member, accessor);
+    else if (className) record->mName = Format(u"%ls.%ls", owner, member);
+    else record->mName = member;
+}
 
-// Closes the innermost open call (one left open by a script error).
-void LuaScriptManager::CloseProfiledCall() {
-    if (VEXAL_CHECK(mProfStack.GetCount() > 0, u"mProfStack.Length( ) > 0", kScriptModule)) mProfStack.Pop();
+void LuaScriptManager::ProfileNativeEnter(const void* target) {
+    if (!mProfiling) return;
+    ScriptProfileRecord* record = FindProfileRecord(target, true);
+    if (record == _null) {
+        // Registered while profiling was off: the record is made now, named as the calling
+        // script names the function.
+        record = AddProfileRecord(target, true);
+        if (record == _null) return;
+        lua_State* L = mCallThread ? mCallThread : mLuaState;
+        lua_Debug ar;
+        WideChar name[256];
+        name[0] = 0;
+        if (L && lua_getstack(L, 0, &ar) && lua_getinfo(L, "n", &ar) && ar.name) Utf8ToUtf16(name, 256, ar.name);
+        if (name[0]) record->mName = name;
+        else record->mName = Format(u"%p", target);
+    }
+    int64_t now = ProfileNow();
+    record->mStart = now;
+    mProfStack.Push(ScriptProfileCall{record, now});
+}
+
+void LuaScriptManager::ProfileNativeLeave() {
+    if (!mProfiling) return;
+    // Script calls that a script-level pcall cut short inside this native call are closed
+    // with it.
+    for (int32_t i = mProfStack.GetCount() - 1; i >= 0; --i) {
+        ScriptProfileRecord* record = mProfStack.At(i).mRecord;
+        if (record == _null) break;
+        if (record->mCFunc) {
+            while (mProfStack.GetCount() - 1 > i) CloseProfiledCall(false);
+            break;
+        }
+    }
+    CloseProfiledCall(true);
+}
+
+void LuaScriptManager::ProfileScriptCall(lua_State* L, bool call) {
+    if (!mProfiling) return;
+    lua_Debug ar;
+    if (!lua_getstack(L, 0, &ar) || !lua_getinfo(L, "f", &ar)) return;
+    bool native = lua_iscfunction(L, -1) != 0;
+    const void* function = lua_topointer(L, -1);
+    lua_pop(L, 1);
+    // Native functions are timed by their dispatchers.
+    if (native) return;
+    if (call) {
+        ScriptProfileRecord* record = FindProfileRecord(function, false);
+        if (record == _null) {
+            record = AddProfileRecord(function, false);
+            if (record == _null) return;
+            if (lua_getinfo(L, "nS", &ar)) {
+                WideChar text[1024];
+                text[0] = 0;
+                if (ar.name) Utf8ToUtf16(text, 1024, ar.name);
+                record->mName = text;
+                ScriptChunkName(ar, text, 1024);
+                record->mSource = text;
+                record->mLine = ar.linedefined;
+            }
+        }
+        if (!VEXAL_CHECK(record != _null && record->mCFunc == 0, u"p != _null && p->mCFunc == _false", kScriptModule))
+            return;
+        int64_t now = ProfileNow();
+        record->mStart = now;
+        mProfStack.Push(ScriptProfileCall{record, now});
+        return;
+    }
+    // A return without an open call of its own (it began before profiling or outside this
+    // protected call) is ignored.
+    for (int32_t i = mProfStack.GetCount() - 1; i >= 0; --i) {
+        ScriptProfileRecord* record = mProfStack.At(i).mRecord;
+        if (record == _null) return;
+        if (record->mCFunc == 0 && record->mKey == function) {
+            while (mProfStack.GetCount() - 1 > i) CloseProfiledCall(mProfStack.Top().mRecord->mCFunc != 0);
+            CloseProfiledCall(false);
+            return;
+        }
+    }
+}
+
+void LuaScriptManager::CloseProfiledCall(bool native) {
+    if (!VEXAL_CHECK(mProfStack.GetCount() > 0, u"mProfStack.Length( ) > 0", kScriptModule)) return;
+    ScriptProfileCall open = mProfStack.Top();
+    ScriptProfileRecord* record = open.mRecord;
+    // A marker is never taken for a call: the protected call that pushed it removes it.
+    if (!VEXAL_CHECK(record != _null && record->mCFunc == (native ? 1 : 0), u"p !=_null && p->mCFunc == cfunc",
+                     kScriptModule)) {
+        if (record == _null) return;
+    }
+    mProfStack.Pop();
+    int64_t elapsed = ProfileNow() - open.mStart;
+    record->mCalls += 1;
+    record->mTotal += elapsed;
+    if (mCostThreshold > 0) {
+        double milliseconds = TicksToMilliseconds(elapsed);
+        if (milliseconds > double(mCostThreshold)) ReportSlowCall(record, milliseconds);
+    }
+}
+
+void LuaScriptManager::ReportSlowCall(const ScriptProfileRecord* record, double milliseconds) {
+    const WideChar* kind = record->mCFunc ? kKindNative : kKindScript;
+    LogTrace(u"[LS] Cost too much time, threshold is %ld ms", long(mCostThreshold));
+    LogTrace(u"");
+    if (!record->mSource.IsEmpty()) {
+        LogTrace(u"  [%ls], %ls, (%ls:%d), cost %3.2f ms", kind, record->mName.Data(), record->mSource.Data(),
+                 record->mLine, milliseconds);
+    } else {
+        LogTrace(u"  [%ls], %ls, (%ls), cost %3.2f ms", kind, record->mName.Data(),
+                 record->mCFunc ? u"" : u"Unknown", milliseconds);
+    }
+    LogTrace(u"");
+}
+
+void LuaScriptManager::CloseProtectedCalls() {
+    while (mProfStack.GetCount() > 0 && mProfStack.Top().mRecord != _null)
+        CloseProfiledCall(mProfStack.Top().mRecord->mCFunc != 0);
+    if (VEXAL_CHECK(mProfStack.GetCount() > 0, u"finish", kScriptModule)) mProfStack.Pop();
+}
+
+void LuaScriptManager::DumpProfile() {
+    if (!mProfiling) return;
+    Array<SortedCall> byTotal;
+    Array<SortedCall> byAverage;
+    for (auto* entry = mProfRecords.GetHead(); entry; entry = entry->mNext) {
+        ScriptProfileRecord* record = entry->mValue;
+        if (record->mName.IsEmpty() || record->mCalls == 0) continue;
+        double total = TicksToMilliseconds(record->mTotal);
+        byTotal.Append(SortedCall{total, record, record->mCalls});
+        byAverage.Append(SortedCall{total / double(record->mCalls), record, record->mCalls});
+        record->mCalls = 0;
+        record->mTotal = 0;
+    }
+    auto larger = [](const SortedCall& a, const SortedCall& b) { return a.mValue > b.mValue; };
+    std::stable_sort(byTotal.begin(), byTotal.end(), larger);
+    std::stable_sort(byAverage.begin(), byAverage.end(), larger);
+
+    LogTrace(u"[LS] Dump lua profile Begin");
+    LogTrace(u"");
+    LogTrace(u"[LS] Order by total call cost (ms)");
+    for (int32_t i = 0; i < byTotal.GetCount() && i < kDumpLines; ++i) {
+        const SortedCall& line = byTotal[i];
+        const ScriptProfileRecord* record = line.mRecord;
+        const WideChar* kind = record->mCFunc ? kKindNative : kKindScript;
+        double average = line.mValue / double(line.mCalls);
+        if (!record->mSource.IsEmpty()) {
+            LogTrace(u"  [%ls], %ls, (%ls:%d), called %d time(s), total call cost %3.2f ms, avg %3.2f ms", kind,
+                     record->mName.Data(), record->mSource.Data(), record->mLine, int32_t(line.mCalls), line.mValue,
+                     average);
+        } else {
+            LogTrace(u"  [%ls], %ls, (%ls), called %d time(s), total call cost %3.2f ms, avg %3.2f ms", kind,
+                     record->mName.Data(), record->mCFunc ? u"" : u"Unknown", int32_t(line.mCalls), line.mValue,
+                     average);
+        }
+    }
+    if (byTotal.GetCount() > kDumpLines) LogTrace(u"  %d more ...", byTotal.GetCount() - kDumpLines);
+
+    LogTrace(u"");
+    LogTrace(u"[LS] Order by avg call cost (ms)");
+    for (int32_t i = 0; i < byAverage.GetCount() && i < kDumpLines; ++i) {
+        const SortedCall& line = byAverage[i];
+        const ScriptProfileRecord* record = line.mRecord;
+        const WideChar* kind = record->mCFunc ? kKindNative : kKindScript;
+        if (!record->mSource.IsEmpty()) {
+            LogTrace(u"  [%ls], %ls, (%ls:%d), called %d time(s), avg call cost %3.2f ms", kind, record->mName.Data(),
+                     record->mSource.Data(), record->mLine, int32_t(line.mCalls), line.mValue);
+        } else {
+            LogTrace(u"  [%ls], %ls, (Unknown), called %d time(s), avg call cost %3.2f ms", kind,
+                     record->mName.Data(), int32_t(line.mCalls), line.mValue);
+        }
+    }
+    if (byAverage.GetCount() > kDumpLines) LogTrace(u"  %d more ...", byAverage.GetCount() - kDumpLines);
+    LogTrace(u"");
+    LogTrace(u"[LS] Dump lua profile finished");
+}
+
+void LuaScriptManager::StopProfiling() {
+    if (mProfiling) EnableProfiler(false);
+    DetachAllocationObserver();
 }
 
 } // namespace Vexal

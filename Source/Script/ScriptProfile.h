@@ -19,11 +19,22 @@ struct ScriptProfileRecord {
     int64_t mTotal;      // accumulated performance-counter ticks since the last dump
 };
 
+// One open call on the profile stack. A null record marks the start of a protected call.
+// Each open call keeps its own start, so a recursive function is timed per call.
+struct ScriptProfileCall {
+    ScriptProfileRecord* mRecord;
+    int64_t mStart;
+};
+
 // Allocation totals of one script location ("%ls:%d:%ls": chunk, line, function).
 struct ScriptAllocRecord {
     int32_t mTotal;      // sum of size changes in bytes
     uint32_t mCount;     // number of allocation events
     String mLocation;
 };
+
+// The profiler's time source: a monotonic tick count and its ticks per second. The default is
+// the platform's high-resolution counter; tests give a clock they drive themselves.
+typedef uint64_t (*ScriptProfileClock)();
 
 } // namespace Vexal
