@@ -222,7 +222,7 @@ int LuaScriptManager::ProtectedCall(int nargs) {
     lua_State* callThread = mCallThread;
     void* callTarget = mCallTarget;
     bool marked = mProfiling != 0;
-    if (marked) mProfStack.Push(ScriptProfileCall{_null, 0});
+    if (marked) mProfStack.Push(ScriptProfileCall{_null, 0, _null, -1});
 
     lua_rawgeti(L, LUA_REGISTRYINDEX, mTracebackRef);
     lua_insert(L, base);

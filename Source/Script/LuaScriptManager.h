@@ -173,7 +173,7 @@ public:
     int32_t GetProfileStackDepth() const { return mProfStack.GetCount(); }
 
     // The profiler's hook and allocation observer report here.
-    void ProfileScriptCall(lua_State* L, bool call);
+    void ProfileScriptCall(lua_State* L, lua_Debug* ar);
     void RecordAllocation(lua_State* L, int64_t change);
 
 private:

@@ -40,8 +40,7 @@ void MakeKey(WideChar (&key)[20], const void* identity, bool native) {
 void HookFunction(lua_State* L, lua_Debug* ar) {
     LuaScriptManager* manager = LuaScriptManager::sInstance;
     if (manager == _null) return;
-    if (ar->event == LUA_HOOKCALL) manager->ProfileScriptCall(L, true);
-    else if (ar->event == LUA_HOOKRET) manager->ProfileScriptCall(L, false);
+    if (ar->event == LUA_HOOKCALL || ar->event == LUA_HOOKRET) manager->ProfileScriptCall(L, ar);
 }
 
 struct SortedCall {
@@ -142,7 +141,7 @@ void LuaScriptManager::ProfileNativeEnter(const void* target) {
     }
     int64_t now = ProfileNow();
     record->mStart = now;
-    mProfStack.Push(ScriptProfileCall{record, now});
+    mProfStack.Push(ScriptProfileCall{record, now, _null, -1});
 }
 
 void LuaScriptManager::ProfileNativeLeave() {
@@ -160,35 +159,44 @@ void LuaScriptManager::ProfileNativeLeave() {
     CloseProfiledCall(true);
 }
 
-void LuaScriptManager::ProfileScriptCall(lua_State* L, bool call) {
+void LuaScriptManager::ProfileScriptCall(lua_State* L, lua_Debug* ar) {
     if (!mProfiling) return;
-    lua_Debug ar;
-    if (!lua_getstack(L, 0, &ar) || !lua_getinfo(L, "f", &ar)) return;
+    bool call = ar->event == LUA_HOOKCALL;
+    // The frame slot is only meaningful at entry: the function then sits in its own frame.
+    int32_t frame = ar->i_ci;
+    if (!lua_getinfo(L, "f", ar)) return;
     bool native = lua_iscfunction(L, -1) != 0;
     const void* function = lua_topointer(L, -1);
     lua_pop(L, 1);
     // Native functions are timed by their dispatchers.
     if (native) return;
     if (call) {
+        // A script call still open in this frame slot or above it has ended: replaced by a tail
+        // call, or cut short by an error that a script caught.
+        while (mProfStack.GetCount() > 0) {
+            const ScriptProfileCall& top = mProfStack.Top();
+            if (top.mRecord == _null || top.mRecord->mCFunc || top.mThread != L || top.mFrame < frame) break;
+            CloseProfiledCall(false);
+        }
         ScriptProfileRecord* record = FindProfileRecord(function, false);
         if (record == _null) {
             record = AddProfileRecord(function, false);
             if (record == _null) return;
-            if (lua_getinfo(L, "nS", &ar)) {
+            if (lua_getinfo(L, "nS", ar)) {
                 WideChar text[1024];
                 text[0] = 0;
-                if (ar.name) Utf8ToUtf16(text, 1024, ar.name);
+                if (ar->name) Utf8ToUtf16(text, 1024, ar->name);
                 record->mName = text;
-                ScriptChunkName(ar, text, 1024);
+                ScriptChunkName(*ar, text, 1024);
                 record->mSource = text;
-                record->mLine = ar.linedefined;
+                record->mLine = ar->linedefined;
             }
         }
         if (!VEXAL_CHECK(record != _null && record->mCFunc == 0, u"p != _null && p->mCFunc == _false", kScriptModule))
             return;
         int64_t now = ProfileNow();
         record->mStart = now;
-        mProfStack.Push(ScriptProfileCall{record, now});
+        mProfStack.Push(ScriptProfileCall{record, now, L, frame});
         return;
     }
     // A return without an open call of its own (it began before profiling or outside this

@@ -32,7 +32,8 @@ int TextOnlyLoad(lua_State* L) {
             return 2;
         }
     }
-    int base = lua_gettop(L);
+    lua_settop(L, 4);
+    int base = 4;
     lua_pushvalue(L, lua_upvalueindex(1));
     lua_pushvalue(L, 1);
     lua_pushvalue(L, 2);

@@ -4,6 +4,8 @@
 #include "Common/Types.h"
 #include "Source/Common/String.h"
 
+struct lua_State;
+
 namespace Vexal {
 
 // One per measured function, keyed by its identity (a Lua function object's address or a
@@ -24,6 +26,8 @@ struct ScriptProfileRecord {
 struct ScriptProfileCall {
     ScriptProfileRecord* mRecord;
     int64_t mStart;
+    lua_State* mThread;          // script calls: the Lua thread and the frame slot it runs in
+    int32_t mFrame;              // -1 for native calls
 };
 
 // Allocation totals of one script location ("%ls:%d:%ls": chunk, line, function).
