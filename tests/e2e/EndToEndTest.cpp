@@ -84,7 +84,8 @@ protected:
     }
 
     std::string Host(const std::vector<std::string>& parameters) {
-        std::string command = "env HOME='" + mScratch.Native("home") + "' '[VEXAL-DEBUG]=YES' '" + kBin +
+        std::string command = "env HOME='" + mScratch.Native("home") + "' '[VEXAL-DEBUG]=YES' "
+                              "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_E2E_TSAN "' '" + kBin +
                               "/vexal-host' --headless --until-ready --seconds 60 --cwd '" + mScratch.Native("cache") + "'";
         for (const std::string& parameter : parameters) command += " '" + parameter + "'";
         CommandResult result = RunCommand(command);

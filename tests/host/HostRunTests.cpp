@@ -39,6 +39,10 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
+// The demo module drawing in a window, with what sanitizers must not count against the host.
+const char* const kWindowedDemo = "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "' LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN
+                                  "' TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_DEMO_TSAN "'";
+
 class HostRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,7 +125,7 @@ TEST_F(HostRun, WindowShowsTheDemoSceneInScreenshots) {
     if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     std::string shot = mFolder + "/shot.png";
     RunResult run = Host("--size 320x200 --seconds 2.5 --screenshot '" + shot + "@2.2'",
-                         "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "' LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "'");
+                         kWindowedDemo);
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("demo: create window yes"), std::string::npos) << run.mOutput;
     cairo_surface_t* image = cairo_image_surface_create_from_png(shot.c_str());
@@ -145,7 +149,7 @@ TEST_F(HostRun, ScreenshotsTiedToTheProgressHoldTheEndOfTheRun) {
     std::string half = mFolder + "/half.png", after = mFolder + "/after.png";
     RunResult run = Host("--size 160x100 --until-ready --seconds 20 --screenshot '" + half + "@70%' --screenshot '" +
                              after + "@ready+1.2'",
-                         "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
+                         kWindowedDemo);
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_EQ(access(half.c_str(), R_OK), 0) << run.mOutput;
     EXPECT_EQ(access(after.c_str(), R_OK), 0) << run.mOutput;

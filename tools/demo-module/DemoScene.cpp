@@ -185,12 +185,7 @@ void DemoScene::Draw() {
 }
 
 void DemoScene::Release() {
-    if (mSurface != nullptr) {
-        // The connection closes below: cairo must let go of what it keeps for it first.
-        cairo_device_t* device = cairo_surface_get_device(mSurface);
-        if (device != nullptr) cairo_device_finish(device);
-        cairo_surface_destroy(mSurface);
-    }
+    if (mSurface != nullptr) cairo_surface_destroy(mSurface);
     mSurface = nullptr;
     if (mDisplay != nullptr) XCloseDisplay(mDisplay);
     mDisplay = nullptr;
