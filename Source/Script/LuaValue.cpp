@@ -21,7 +21,7 @@ constexpr int32_t kMaxNesting = 100;
 // many values; a table met after that, or one whose array part does not fit what is left,
 // stays empty (the entries of the tables already open are still named, so the count is bounded
 // by the size of the tables, not by the paths through them).
-constexpr int64_t kMaxValues = 1 << 18;
+constexpr int64_t kMaxValues = 1 << 16;
 // The values left to the conversion under way; conversions nest only through scripts run on the
 // same thread (a __tostring of a key that calls a native), which keep their own count.
 int64_t gValuesLeft = 0;
