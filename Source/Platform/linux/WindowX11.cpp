@@ -140,7 +140,10 @@ private:
 };
 
 std::mutex gTimersMutex;
-std::vector<WindowTimer*> gTimers;
+// Never destroyed: the library's unload work stops the timers that are left, and when a host
+// leaves the library loaded until the process ends that work runs after the static objects of
+// the library are gone. A destroyed vector would be freed a second time there.
+std::vector<WindowTimer*>& gTimers = *new std::vector<WindowTimer*>();
 
 WindowTimer* TakeTimer(NativeWindow window, uint32_t id)
 {
