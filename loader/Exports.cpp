@@ -3,6 +3,7 @@
 #include <new>
 #include "Vexal3DLoader.h"
 #include "Source/Platform/DynamicLibrary.h"
+#include "Source/Platform/Log.h"
 #include "Source/Platform/ThreadSlot.h"
 #include "Source/Platform/Window.h"
 #include "screens/Vexal3DLoader_Flash.h"
@@ -31,6 +32,9 @@ __attribute__((destructor)) void DetachLibrary()
     // A host that unloads the library without deleting its loader must not keep a timer thread
     // running code that is about to disappear.
     StopAllWindowTimers();
+    // The log files belong to this library's code and data: left open they would stay behind
+    // as File objects and open descriptors at every unload.
+    CloseLogFiles();
     FreeThreadSlot(gLoaderSlot);
     gLibraryInstance = _null;
 }

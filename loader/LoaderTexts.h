@@ -53,5 +53,6 @@ inline constexpr const WideChar* kDefaultPattern = u"\"default\":\\d+";
 inline constexpr const WideChar* kListPattern = u"\"%ls\":\\[";
 inline constexpr const WideChar* kListRestPattern = u".+?\\]";
 inline constexpr const WideChar* kHostParam = u"host|%ls:%ls";
+inline constexpr const WideChar* kServerDataTooHard = u"[Loader] Server data not used: searching its %d characters took too long";
 
 } // namespace LoaderText

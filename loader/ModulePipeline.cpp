@@ -79,6 +79,20 @@ bool Vexal3DLoader::NextModule()
         mModuleBuffer.Clear();
         StopDownload();
         mDownloadProgress.store(0.0f);
+        if (entry.size == 0) {
+            // An empty block: a range of no bytes cannot be asked for (the request would fetch
+            // the whole package), and no fetch can change what it holds. It counts as received
+            // at once when its digest is that of no content; otherwise the package cannot be
+            // completed, and this entry is not tried again.
+            const Digest empty = ComputeDigest(_null, 0);
+            if (empty != expected) {
+                LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(empty).Data(),
+                         DigestToText(expected).Data());
+                return true;
+            }
+            mDownloadProgress.store(1.0f);
+            return true;
+        }
         mDownload = StartDownload(&mDownloadProgress, CurrentPackageUrl(), &mModuleBuffer,
                                   entry.offset, int32_t(entry.offset + entry.size), mPackageHandle,
                                   u"");

@@ -9,6 +9,14 @@
 #include "Source/Platform/Log.h"
 #include "loader/LoaderTexts.h"
 
+namespace {
+
+// The work the server-data searches may do: this many steps per unit of text, plus a base.
+constexpr int64_t kServerDataStepsPerUnit = 2;
+constexpr int64_t kServerDataStepsBase = 1 << 16;
+
+} // namespace
+
 void Vexal3DLoader::EnterState(LoaderState state)
 {
     mState = state;
@@ -108,10 +116,18 @@ void Vexal3DLoader::ParseServerData(const WideChar* text)
         return;
     int32_t start = 0, end = 0;
     PatternSearch search;
-    search.Compile(String(LoaderText::kDefaultPattern));
     const int32_t length = String::Length(text);
-    if (search.Search(text, length, &start, &end, 1, false) < 1)
+    // The searches run on the host's thread. A well-formed list costs a few steps per unit;
+    // a text that opens the key's list again and again without closing it would make the lazy
+    // search rescan the rest of the line from every opening. Past the bound the data is refused.
+    const int64_t stepLimit = int64_t(length) * kServerDataStepsPerUnit + kServerDataStepsBase;
+    search.SetStepLimit(stepLimit);
+    search.Compile(String(LoaderText::kDefaultPattern));
+    if (search.Search(text, length, &start, &end, 1, false) < 1) {
+        if (search.WasStopped())
+            LogTrace(LoaderText::kServerDataTooHard, length);
         return;
+    }
     // The match is "default": followed by the digits of the key.
     const String key(text + start + 10, end - start - 10);
     if (key.IsEmpty())
@@ -120,8 +136,11 @@ void Vexal3DLoader::ParseServerData(const WideChar* text)
     String pattern = Format(LoaderText::kListPattern, key.Data());
     pattern.Append(LoaderText::kListRestPattern);
     search.Compile(pattern);
-    if (search.Search(text, length, &start, &end, 1, false) < 1)
+    if (search.Search(text, length, &start, &end, 1, false) < 1) {
+        if (search.WasStopped())
+            LogTrace(LoaderText::kServerDataTooHard, length);
         return;
+    }
     const String match(text + start, end - start);
     const int32_t bracket = match.FindChar(u'[', true);
     const String list = match.Mid(bracket + 1, match.GetLength() - bracket - 2);

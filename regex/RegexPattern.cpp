@@ -108,6 +108,8 @@ RegexMatch RegexPattern::FindNext(RegexSearchState& state) const {
             if (cursor < 0) break;
         }
         state.ResetAttempt(mHighestGroup);
+        state.CountSteps(1);
+        if (state.mAbort) break;
         state.mCursor = cursor;
         state.OpenGroup(0);
         bool matched = !state.mAbort && mRoot->TryMatch(state);

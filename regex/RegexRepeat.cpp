@@ -17,6 +17,7 @@ CGreedyElxT::CGreedyElxT(const ElxInterface* child, int32_t minimum, int32_t max
 // first; then repetitions are added up to the maximum (stopping after one that matched empty).
 bool CGreedyElxT::Run(RegexSearchState& state, int32_t count, bool backtrack) const {
     for (;;) {
+        state.CountSteps(1);
         if (backtrack) {
             if (count == 0 || state.mAbort) return false;
             int32_t start = state.Pop();
@@ -40,6 +41,7 @@ bool CGreedyElxT::Run(RegexSearchState& state, int32_t count, bool backtrack) co
             if (!mChild->TryMatch(state)) break;
             state.Push(start);
             ++count;
+            state.CountSteps(1);
             if (state.mCursor == start && count >= mMinimum) break;
         }
         if (count >= mMinimum) {
@@ -55,7 +57,8 @@ bool CGreedyElxT::TryMatch(RegexSearchState& state) const {
     int32_t start = state.mCursor;
     int32_t count = 0;
     while (count < mMaximum && mChild->TryMatch(state)) ++count;
-    if (count < mMinimum) {
+    state.CountSteps(count);
+    if (state.mAbort || count < mMinimum) {
         state.mCursor = start;
         return false;
     }
@@ -66,6 +69,7 @@ bool CGreedyElxT::TryMatch(RegexSearchState& state) const {
 
 bool CGreedyElxT::Backtrack(RegexSearchState& state) const {
     if (state.mAbort) return false;
+    state.CountSteps(1);
     int32_t count = state.Pop();
     if (mStep == 0) return Run(state, count, true);
     int32_t start = state.Pop();
@@ -114,6 +118,7 @@ CReluctantElxT::CReluctantElxT(const ElxInterface* child, int32_t minimum, int32
 // repetitions are added only up to the minimum.
 bool CReluctantElxT::Run(RegexSearchState& state, int32_t count, bool backtrack) const {
     for (;;) {
+        state.CountSteps(1);
         if (backtrack) {
             if (count == 0 || state.mAbort) return false;
             int32_t start = state.Pop();
@@ -124,8 +129,9 @@ bool CReluctantElxT::Run(RegexSearchState& state, int32_t count, bool backtrack)
             state.Push(start);
         }
         backtrack = false;
-        while (count < mMinimum) {
+        while (count < mMinimum && !state.mAbort) {
             int32_t start = state.mCursor;
+            state.CountSteps(1);
             if (!mChild->TryMatch(state)) {
                 backtrack = true;
                 break;
@@ -156,6 +162,7 @@ bool CReluctantElxT::TryMatch(RegexSearchState& state) const {
 
 bool CReluctantElxT::Backtrack(RegexSearchState& state) const {
     if (state.mAbort) return false;
+    state.CountSteps(1);
     int32_t count = state.Pop();
     if (mStep != 0) {
         int32_t start = state.Pop();

@@ -51,6 +51,21 @@ public:
     // Lowers (or restores) the most entries the stacks of this search may hold (at most
     // kStackLimit); a match attempt that needs more ends the search without a match.
     void SetStackLimit(int32_t entries);
+    // Bounds the work of this search: match attempts and repetition steps are counted, and once
+    // more than `steps` have been made the search ends without a match (0: no bound, the
+    // default). A text that makes a pattern backtrack over it again and again then costs a known
+    // time instead of a time that grows with the square of its length.
+    void SetStepLimit(int64_t steps) { mStepLimit = steps > 0 ? steps : 0; }
+    // True once the step bound ended this search.
+    bool IsStepLimitReached() const { return mStepLimitReached; }
+    // Adds steps of work; past the bound the search is abandoned (the abort flag is set).
+    void CountSteps(int64_t steps) {
+        mSteps += steps;
+        if (mStepLimit > 0 && mSteps > mStepLimit) {
+            mStepLimitReached = true;
+            mAbort = true;
+        }
+    }
 
     // ---- working data of a match attempt ----
     CBufferRefT<WideChar> mText;
@@ -63,6 +78,9 @@ public:
     CBufferT<int32_t> mCaptures;    // records of 4: group, start, end, nesting counter
     CBufferT<int32_t> mGroupIndex;  // per group: its current record, -1 when not matched
     CBufferT<int32_t> mJournal;     // pairs (slot, old value) to undo capture changes
+    int64_t mSteps = 0;             // work done so far (see SetStepLimit)
+    int64_t mStepLimit = 0;
+    bool mStepLimitReached = false;
 
     void Push(int32_t value) {
         if (!mStack.Push(value)) mAbort = true;

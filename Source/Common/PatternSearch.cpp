@@ -28,9 +28,11 @@ int32_t PatternSearch::Search(const String& text, int32_t* starts, int32_t* ends
 
 int32_t PatternSearch::Search(const WideChar* text, int32_t length, int32_t* starts, int32_t* ends,
                               int32_t capacity, bool findAll) const {
+    mStopped = false;
     // Without room for a match nothing is searched: the arrays are never written past capacity.
     if (!mPattern || !starts || !ends || capacity <= 0) return 0;
     RegexSearchState state = mPattern->BeginSearch(text, length, -1);
+    state.SetStepLimit(mStepLimit);
     int32_t count = 0;
     while (count < capacity) {
         RegexMatch match = mPattern->FindNext(state);
@@ -40,5 +42,6 @@ int32_t PatternSearch::Search(const WideChar* text, int32_t length, int32_t* sta
         ++count;
         if (!findAll) break;
     }
+    mStopped = state.IsStepLimitReached();
     return count;
 }

@@ -33,6 +33,13 @@ public:
     // True while a compiled pattern is held.
     bool IsCompiled() const { return mPattern != _null; }
 
+    // Bounds the work of each later search (match attempts and repetition steps, see
+    // RegexSearchState::SetStepLimit); 0, the default, leaves searches unbounded. A search that
+    // reaches the bound finds nothing more and WasStopped tells so.
+    void SetStepLimit(int64_t steps) { mStepLimit = steps > 0 ? steps : 0; }
+    // True when the last Search ended at the step bound rather than at the end of the text.
+    bool WasStopped() const { return mStopped; }
+
     // Searches the whole text from its start and stores each match's start (index of its first
     // unit) and end (index after its last unit) in the next slots of starts and ends (both
     // caller-owned, room for capacity entries). With findAll false it stops after the first
@@ -48,4 +55,7 @@ public:
 private:
     RegexPattern* mPattern;
     uint32_t mOptions;
+    int64_t mStepLimit = 0;
+    // Set by the (logically read-only) searches; a PatternSearch serves one thread at a time.
+    mutable bool mStopped = false;
 };

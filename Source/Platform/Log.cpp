@@ -31,7 +31,8 @@ struct Channel {
 // lock by every thread that logs.
 Channel gTrace = {_null, _null};
 Channel gError = {_null, _null};
-// The files opened for the channels by OpenLogFiles; they stay open until the process ends.
+// The files opened for the channels by OpenLogFiles; open until the next OpenLogFiles or
+// CloseLogFiles.
 File* gTraceFile = _null;
 File* gErrorFile = _null;
 
@@ -58,14 +59,19 @@ void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
     if (kEndLine) WriteDebugOutput(u"\r\n");
 }
 
-// Closes the file a channel had from an earlier OpenLogFiles and creates the new one; the
-// channel goes to the new file, or to the debugger output when the old file was its sink.
+// Closes the file a channel had from an earlier OpenLogFiles; a channel writing to it goes to
+// the debugger output.
+void CloseChannelFile(Channel& channel, File*& file) {
+    if (file == _null) return;
+    if (channel.mContext == file) channel = {_null, _null};
+    delete file;
+    file = _null;
+}
+
+// Closes the channel's earlier file and creates the new one; the channel goes to the new file,
+// or to the debugger output when the old file was its sink.
 void ReopenChannel(Channel& channel, File*& file, const WideChar* path) {
-    if (file != _null) {
-        if (channel.mContext == file) channel = {_null, _null};
-        delete file;
-        file = _null;
-    }
+    CloseChannelFile(channel, file);
     File* created = new (std::nothrow) File();
     if (created == _null) return;
     if (!created->CreateForWriting(path)) {
@@ -156,6 +162,11 @@ void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar
                separator);
     ReopenChannel(gTrace, gTraceFile, tracePath);
     ReopenChannel(gError, gErrorFile, errorPath);
+}
+
+void CloseLogFiles() {
+    CloseChannelFile(gTrace, gTraceFile);
+    CloseChannelFile(gError, gErrorFile);
 }
 
 void SetupLogChannels() {

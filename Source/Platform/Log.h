@@ -34,6 +34,11 @@ void ConsoleLogSink(const WideChar* text, void* context, uint8_t endLine);
 // host executable's base name. A channel whose file cannot be created keeps its previous sink.
 void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar* name);
 
+// Closes the files opened by OpenLogFiles; a channel that wrote to one goes back to the
+// debugger output. Called when the library leaves the process, so that neither the File
+// objects nor their descriptors outlive the code that owns them. No other thread may log then.
+void CloseLogFiles();
+
 // The routing done once per loader object: debugger attached -> debugger output; environment
 // "[VEXAL-DEBUG]" exactly "YES" -> console; otherwise the log files with the suffix "loader".
 void SetupLogChannels();

@@ -59,9 +59,10 @@ WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, B
 
 // Asks url for its content type and length without downloading the body (synchronous, on a
 // handle of its own; the transfer ends as soon as the length is known, and fails after 10 s
-// below 1 byte per second, or after 5 s without a connection). Only on a 2xx answer: the content
-// type (when the server sent one) goes into contentType and the length into contentLength (-1
-// when the server gave none). Other answers and failures leave both outputs untouched.
+// below 1 byte per second, or after 2 s in all, connection included). Only on a 2xx answer: the
+// content type (when the server sent one) goes into contentType and the length into
+// contentLength (-1 when the server gave none). Other answers, failures and probes cut off by
+// the time limit leave both outputs untouched.
 void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength);
 
 // Queues a bare GET of url (no user agent, no extra headers, no time-outs; answer ignored) on the

@@ -112,6 +112,11 @@ HttpPlan HttpPlan::Trickle(size_t bytes, int delayMs) const {
     p.mTrickleDelayMs = delayMs;
     return p;
 }
+HttpPlan HttpPlan::TrickleHead(size_t bytes, int delayMs) const {
+    HttpPlan p = Trickle(bytes, delayMs);
+    p.mTrickleHead = true;
+    return p;
+}
 HttpPlan HttpPlan::WithHeader(std::string name, std::string value) const {
     HttpPlan p = *this;
     p.mHeaders.emplace_back(std::move(name), std::move(value));
@@ -372,7 +377,18 @@ bool HttpTestServer::Answer(int socket, const HttpRequest& request, const HttpPl
     for (const auto& header : plan.mHeaders) head += header.first + ": " + header.second + "\r\n";
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     head += "\r\n";
-    if (!SendAll(socket, head.data(), head.size())) return false;
+    if (plan.mTrickleHead && plan.mTrickleBytes > 0) {
+        for (size_t sent = 0; sent < head.size(); sent += plan.mTrickleBytes) {
+            size_t piece = head.size() - sent < plan.mTrickleBytes ? head.size() - sent : plan.mTrickleBytes;
+            if (!SendAll(socket, head.data() + sent, piece)) return false;
+            for (int waited = 0; waited < plan.mTrickleDelayMs && !mStopping.load(); waited += 5) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            if (mStopping.load()) return false;
+        }
+    } else if (!SendAll(socket, head.data(), head.size())) {
+        return false;
+    }
     if (request.mMethod == "HEAD") return keepAlive;
 
     size_t cut = length;

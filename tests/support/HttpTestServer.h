@@ -62,6 +62,8 @@ struct HttpPlan {
     // Send the body in pieces of this many bytes, one every mTrickleDelayMs milliseconds.
     size_t mTrickleBytes = 0;
     int mTrickleDelayMs = 0;
+    // Trickle the status line and headers as well (a slow-loris answer).
+    bool mTrickleHead = false;
     // Read the request and never answer (the connection stays open).
     bool mSilent = false;
     // Answer with "Connection: close" and close afterwards.
@@ -77,6 +79,8 @@ struct HttpPlan {
     HttpPlan DropAfter(size_t bytes) const;
     HttpPlan StallAfter(size_t bytes) const;
     HttpPlan Trickle(size_t bytes, int delayMs) const;
+    // Trickles the head and the body alike.
+    HttpPlan TrickleHead(size_t bytes, int delayMs) const;
     HttpPlan Silent() const;
     HttpPlan CloseAfter() const;
     HttpPlan WithHeader(std::string name, std::string value) const;

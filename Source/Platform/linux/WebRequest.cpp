@@ -9,6 +9,9 @@ namespace {
 constexpr int kAbortTransfer = 42;
 constexpr long kLowSpeedLimit = 1;
 constexpr long kLowSpeedTime = 10;
+// The probe runs on the caller's thread (the host's, for the loader): a server that answers its
+// headers a byte at a time must not hold that thread longer than this, connection included.
+constexpr long kProbeTimeLimitMs = 2000;
 // Longest content type kept, in units with the terminator.
 constexpr int32_t kContentTypeUnits = 1024;
 
@@ -69,11 +72,14 @@ void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength) 
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_perform(easy);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kProbeTimeLimitMs);
+    const CURLcode result = curl_easy_perform(easy);
 
+    // A probe cut off by the time limit may have a status line without the headers after it:
+    // it counts as no answer, not as an answer without a length.
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 200 && status <= 299) {
+    if (result != CURLE_OPERATION_TIMEDOUT && status >= 200 && status <= 299) {
         char* type = _null;
         if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != _null) {
             WideChar wide[kContentTypeUnits];

@@ -1,0 +1,109 @@
+// Faults of the disk: a cache folder that fills up in the middle of a run, and one that cannot be
+// written at all. The folder is a small tmpfs, or a read-only bind mount, in a private mount
+// namespace of the host's own (unshare); where no namespace can be had, a file size limit on the
+// host process stands in for the full disk and plain permissions for the read-only folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "FaultHarness.h"
+
+namespace {
+
+// "unshare -m" as root, "unshare -rm" (a user namespace of our own) otherwise; "" when neither
+// can mount here.
+std::string MountNamespacePrefix(const std::string& scratch)
+{
+    const std::string probe = scratch + "/mount-probe";
+    mkdir(probe.c_str(), 0755);
+    for (const char* prefix : {"unshare -m ", "unshare -rm "}) {
+        const std::string command = std::string(prefix) + "sh -c 'mount -t tmpfs -o size=64k tmpfs \"" + probe +
+                                    "\"' >/dev/null 2>&1";
+        if (std::system(command.c_str()) == 0)
+            return prefix;
+    }
+    return "";
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+} // namespace
+
+TEST_F(FaultRun, FullCacheFolderFailsTheWriteAndKeepsWhatWasThere)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/big.bin", NoiseBytes(1 << 20, 5)}});
+    Serve(package);
+    const std::string game = package.mFiles.at("game.so");
+    const std::string prefix = MountNamespacePrefix(mScratch.Native("out"));
+    // Room for the game module and the files already there, not for the big block.
+    const size_t room = game.size() + 256 * 1024;
+    std::string wrapped;
+    std::string after = Cache();
+    if (!prefix.empty()) {
+        std::printf("[fault] full cache folder: a tmpfs of %zu KiB in a private mount namespace\n", room / 1024);
+        // The folder's files move onto the tmpfs for the run and are copied out afterwards.
+        ASSERT_EQ(mkdir(Out("before").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(Out("after").c_str(), 0755), 0);
+        after = Out("after");
+        wrapped = prefix + "sh -c " +
+                  Quoted("cp -a '" + Cache() + "/.' '" + Out("before") + "' && mount -t tmpfs -o size=" +
+                         std::to_string(room / 1024) + "k tmpfs '" + Cache() + "' && cp -a '" + Out("before") +
+                         "/.' '" + Cache() + "' && " + HostCommand(RunParameters(mServer.Url("/pkg")), 3, false) +
+                         "; status=\\$?; cp -a '" + Cache() + "/.' '" + Out("after") + "'; exit \\$status");
+    } else {
+        std::printf("[fault] full cache folder: a file size limit of %zu bytes on the host\n", room);
+        // SIGXFSZ ignored: a write past the limit fails with EFBIG, as one past a full disk would.
+        wrapped = "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(room) + " -- " +
+                  HostCommand(RunParameters(mServer.Url("/pkg")), 3, false);
+    }
+    HostProcess host;
+    ASSERT_TRUE(host.Start(wrapped, Out("host.txt")));
+    const HostResult result = host.Wait(60);
+    CheckRun(result);
+
+    EXPECT_GE(result.Count("[Loader] Create VOB(1) file failed: data/big.bin"), 1) << result.mOutput.substr(0, 4000);
+    EXPECT_FALSE(result.Contains("ready after"));
+    EXPECT_TRUE(ReadNativeFile(after + "/game.so") == game) << "the module written before the disk filled up";
+    ExpectKeptIntact(after);
+    ExpectKeptIntact();
+}
+
+TEST_F(FaultRun, ReadOnlyCacheFolderFailsTheWriteAndKeepsWhatWasThere)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(100000)}});
+    Serve(package);
+    // The game module is already there and intact; the data file is missing.
+    const std::string game = package.mFiles.at("game.so");
+    ASSERT_TRUE(WriteNativeFile(Cache("game.so"), game));
+    mKeep["game.so"] = game;
+    std::string prefix;
+    if (geteuid() != 0) {
+        std::printf("[fault] read-only cache folder: permissions 0555\n");
+        ASSERT_EQ(chmod(Cache().c_str(), 0555), 0);
+    } else {
+        // Root writes through permissions: the folder is remounted read-only in a namespace.
+        const std::string mount = MountNamespacePrefix(mScratch.Native("out"));
+        if (mount.empty())
+            GTEST_SKIP() << "running as root without mount namespaces: no way to make a folder read-only";
+        std::printf("[fault] read-only cache folder: a read-only bind mount in a private mount namespace\n");
+        prefix = mount + "sh -c " +
+                 Quoted("mount --bind '" + Cache() + "' '" + Cache() + "' && mount -o remount,bind,ro '" + Cache() +
+                        "' && exec \\\"\\$0\\\" \\\"\\$@\\\"");
+    }
+    std::string command = HostCommand(RunParameters(mServer.Url("/pkg")), 3, false);
+    if (!prefix.empty()) {
+        // The host's command line becomes the inner shell's arguments.
+        command = prefix + " " + command;
+    }
+    HostProcess host;
+    ASSERT_TRUE(host.Start(command, Out("host.txt")));
+    const HostResult result = host.Wait(60);
+    chmod(Cache().c_str(), 0755);
+    CheckRun(result);
+
+    EXPECT_GE(result.Count("[Loader] Create VOB(1) file failed: data/level.txt"), 1) << result.mOutput.substr(0, 4000);
+    EXPECT_FALSE(result.Contains("ready after"));
+    EXPECT_EQ(access(Cache("data/level.txt").c_str(), F_OK), -1);
+    ExpectKeptIntact();
+}

@@ -1,0 +1,198 @@
+// Faults of the server and the network during whole runs: a server that dies in the middle of a
+// block, error storms, ranges ignored, blocks cut short, damaged or claiming 4 GiB, answers
+// whose headers arrive a byte at a time.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "FaultHarness.h"
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string RangeFrom(uint32_t first) { return "bytes=" + std::to_string(first) + "-"; }
+
+// Waits until the condition holds; false after timeoutMs.
+template <typename Condition>
+bool WaitFor(Condition condition, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+} // namespace
+
+TEST_F(FaultRun, ServerKilledInTheMiddleOfABlockResumesAfterItsRestart)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/big.bin", NoiseBytes(3 << 20, 1)}});
+    const uint32_t start = package.BlockStart(1), end = package.BlockEnd(1);
+    const uint32_t half = (end - start) / 2;
+    const std::string bytes = package.mBytes;
+    std::atomic<int> blockAnswers{0};
+    mServer.Handle("/pkg", [&blockAnswers, bytes, start, half](const HttpRequest& request, int) {
+        if (StartsWith(request.Header("Range"), RangeFrom(start)) && blockAnswers++ == 0)
+            return HttpPlan::Body(bytes).StallAfter(half);
+        return HttpPlan::Body(bytes);
+    });
+
+    HostProcess host;
+    ASSERT_TRUE(host.Start(HostCommand(RunParameters(mServer.Url("/pkg")), 60, true), Out("host.txt")));
+    ASSERT_TRUE(WaitFor([&] { return !RangeRequests("/pkg", start).empty(); }, 30000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // half the block is on its way
+    const uint16_t port = mServer.Port();
+    mServer.Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // attempts meet a closed port
+    ASSERT_TRUE(mServer.Start(port));
+    const HostResult result = host.Wait(90);
+    CheckRun(result);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    ExpectCacheHolds(package);
+    // The next attempt asked for the rest of the block only.
+    const std::vector<HttpRequest> resumed = RangeRequests("/pkg", start + half);
+    ASSERT_EQ(resumed.size(), 1u);
+    EXPECT_EQ(resumed[0].Header("Range"), RangeFrom(start + half) + std::to_string(end - 1));
+    EXPECT_EQ(RangeRequests("/pkg", start).size(), 1u);
+}
+
+TEST_F(FaultRun, ErrorStormsOnHeaderAndBlockEndInAWholeRun)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(400000), kPackLzma}});
+    const uint32_t start = package.BlockStart(1);
+    const std::string bytes = package.mBytes;
+    std::atomic<int> headerErrors{0}, blockErrors{0};
+    mServer.Handle("/pkg", [&, bytes, start](const HttpRequest& request, int) {
+        const std::string range = request.Header("Range");
+        if (range == "bytes=0-1131" && headerErrors++ < 3)
+            return HttpPlan::Error(503, "<html>busy</html>");
+        if (StartsWith(range, RangeFrom(start)) && blockErrors++ < 3)
+            return HttpPlan::Error(blockErrors == 2 ? 500 : 502, "<html>gateway</html>");
+        return HttpPlan::Body(bytes);
+    });
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 60, true);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    ExpectCacheHolds(package);
+    EXPECT_EQ(headerErrors.load(), 4);
+    EXPECT_EQ(blockErrors.load(), 4);
+    EXPECT_EQ(result.Count("VOB(1) checksum not correct"), 0) << "an error page was taken for the block";
+}
+
+TEST_F(FaultRun, ServerIgnoringRangesIsLeftForTheNextAddress)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(200000)}});
+    mServer.Route("/whole", HttpPlan::Body(package.mBytes).IgnoreRanges());
+    Serve(package, "/ranged");
+    const HostResult result =
+        RunHost(RunParameters(mServer.Url("/whole") + "|" + mServer.Url("/ranged")), 60, true);
+
+    EXPECT_TRUE(result.Contains("[Loader] Voa header size not correct, try backup url: " + mServer.Url("/ranged")))
+        << result.mOutput;
+    EXPECT_TRUE(result.Contains("ready after"));
+    ExpectCacheHolds(package);
+    for (const HttpRequest& request : mServer.Requests("/whole"))
+        EXPECT_EQ(request.Header("Range"), "bytes=0-1131") << "only the header was asked of it";
+}
+
+TEST_F(FaultRun, TruncatedBlockIsFetchedAgain)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(300000)}});
+    const uint32_t start = package.BlockStart(1), end = package.BlockEnd(1);
+    const std::string bytes = package.mBytes;
+    std::atomic<int> blockAnswers{0};
+    mServer.Handle("/pkg", [&blockAnswers, bytes, start, end](const HttpRequest& request, int) {
+        // The first answer is complete as HTTP goes, but holds only a third of the block.
+        if (StartsWith(request.Header("Range"), RangeFrom(start)) && blockAnswers++ == 0)
+            return HttpPlan::Body(bytes.substr(start, (end - start) / 3)).IgnoreRanges();
+        return HttpPlan::Body(bytes);
+    });
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 60, true);
+
+    EXPECT_EQ(result.Count("[Loader] Decompress VOB(1) failed"), 1) << result.mOutput;
+    EXPECT_TRUE(result.Contains("ready after"));
+    ExpectCacheHolds(package);
+    EXPECT_EQ(blockAnswers.load(), 2);
+}
+
+TEST_F(FaultRun, DamagedBlockIsFetchedAgainUntilItsDigestHolds)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.bin", NoiseBytes(200000, 3), kPackZlib, true}});
+    const uint32_t start = package.BlockStart(1), end = package.BlockEnd(1);
+    std::string damaged = package.mBytes;
+    damaged[start + (end - start) / 2] ^= 0x5A;
+    const std::string bytes = package.mBytes;
+    std::atomic<int> blockAnswers{0};
+    mServer.Handle("/pkg", [&blockAnswers, bytes, damaged, start](const HttpRequest& request, int) {
+        if (StartsWith(request.Header("Range"), RangeFrom(start)) && blockAnswers++ < 2)
+            return HttpPlan::Body(damaged);
+        return HttpPlan::Body(bytes);
+    });
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 60, true);
+
+    EXPECT_EQ(result.Count("[Loader] VOB(1) checksum not correct"), 2) << result.mOutput;
+    EXPECT_TRUE(result.Contains("ready after"));
+    ExpectCacheHolds(package);
+}
+
+TEST_F(FaultRun, BlockClaimingFourGibibytesIsRefusedWithoutTheAllocation)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(100000)}});
+    const uint32_t start = package.BlockStart(1);
+    std::string hostile = package.mBytes;
+    for (int i = 0; i < 4; ++i)
+        hostile[start + kPackedSizeOffset + i] = char(0xFF);
+    const std::string bytes = package.mBytes;
+    std::atomic<int> blockAnswers{0};
+    mServer.Handle("/pkg", [&blockAnswers, bytes, hostile, start](const HttpRequest& request, int) {
+        if (StartsWith(request.Header("Range"), RangeFrom(start)) && blockAnswers++ < 2)
+            return HttpPlan::Body(hostile);
+        return HttpPlan::Body(bytes);
+    });
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 60, true);
+
+    EXPECT_EQ(result.Count("[FG] Unpack Error : can't allocate 4294967295 bytes"), 2) << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] Decompress VOB(1) failed"), 2);
+    EXPECT_TRUE(result.Contains("ready after"));
+    ExpectCacheHolds(package);
+}
+
+TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeHoldsTheHostOnlyForTheProbeLimit)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
+    const std::string bytes = package.mBytes;
+    std::atomic<int> probes{0};
+    mServer.Handle("/pkg", [&probes, bytes](const HttpRequest& request, int) {
+        // The probe asks without a range: its answer's head comes at five bytes a second.
+        if (!request.HasHeader("Range")) {
+            ++probes;
+            return HttpPlan::Body(bytes).TrickleHead(1, 200);
+        }
+        return HttpPlan::Body(bytes);
+    });
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 60, true);
+
+    EXPECT_EQ(probes.load(), 1);
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_FALSE(result.Contains("The voa size returned is not correct"));
+    ExpectCacheHolds(package);
+}
+
+TEST_F(FaultRun, SlowLorisHeaderDownloadTimesOutToTheNextAddress)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
+    mServer.Route("/slow", HttpPlan::Body(package.mBytes).TrickleHead(1, 200));
+    Serve(package, "/fast");
+    const HostResult result = RunHost({"voatimeout=2000", "voaparam=progress|1|ready|1|quiet|1",
+                                       "voaurl=" + mServer.Url("/slow") + "|" + mServer.Url("/fast")},
+                                      60, true);
+
+    EXPECT_TRUE(result.Contains("[Loader] Download voa header failed, try backup url: " + mServer.Url("/fast")))
+        << result.mOutput;
+    EXPECT_TRUE(result.Contains("ready after"));
+    ExpectCacheHolds(package);
+}
