@@ -3,6 +3,7 @@
 #include <new>
 #include "Vexal3DLoader.h"
 #include "Source/Platform/DynamicLibrary.h"
+#include "Source/Platform/Graphics.h"
 #include "Source/Platform/Log.h"
 #include "Source/Platform/ThreadSlot.h"
 #include "Source/Platform/Window.h"
@@ -25,6 +26,7 @@ __attribute__((constructor)) void AttachLibrary()
 {
     gLibraryInstance = ModuleBaseOf(reinterpret_cast<const void*>(&AttachLibrary));
     AllocateThreadSlot(gLoaderSlot);
+    KeepGraphicsLibrariesLoaded();
 }
 
 __attribute__((destructor)) void DetachLibrary()

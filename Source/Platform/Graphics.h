@@ -21,6 +21,11 @@ enum GraphicsAlign : int32_t {
     kGraphicsAlignFar = 2,     // right / bottom
 };
 
+// Makes the drawing libraries this library brought into the process stay there for good. Their
+// type registry cannot be set up twice in one process: after an unload with them, the next load
+// of this library would hang in its first font map. Called when the library is attached.
+void KeepGraphicsLibrariesLoaded();
+
 // A canvas drawing into pixels owned by the caller (for example a window's present image). The
 // pixels must stay valid and must not move until DestroyCanvas. Null for a size of 0 or below,
 // missing pixels or a stride too small for the width.

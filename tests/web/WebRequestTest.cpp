@@ -60,15 +60,17 @@ TEST_F(RequestTest, ProbeReportsTypeAndLengthOfSuccessOnly) {
 
 // An address that accepts the connection and never answers: the probe gives up after the
 // low-speed rule (10 s below 1 byte/s), not after the connection time-out of old.
-TEST_F(RequestTest, ProbeOfSilentServerEndsAfterLowSpeedLimit) {
+// The probe holds its caller's thread: a server that never answers ends it at its time limit,
+// long before the low-speed rule would.
+TEST_F(RequestTest, ProbeOfSilentServerEndsAtItsTimeLimit) {
     mServer.Route("/silent", HttpPlan::Body("x").Silent());
     String type = u"t";
     int32_t length = 9;
     auto start = std::chrono::steady_clock::now();
     ProbeUrl(mServer.WideUrl("/silent").c_str(), type, length);
     long long elapsed = ElapsedMs(start);
-    EXPECT_GE(elapsed, 9000);
-    EXPECT_LT(elapsed, 60000);
+    EXPECT_GE(elapsed, 1900);
+    EXPECT_LT(elapsed, 9000);
     EXPECT_EQ(length, 9);
     EXPECT_EQ(Narrow(type), "t");
 }

@@ -6,6 +6,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <pango/pangocairo.h>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -478,4 +480,14 @@ void CanvasDrawImage(GraphicsCanvas* canvas, GraphicsImage* image, int32_t x, in
     cairo_fill(cr);
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_pattern_destroy(pattern);
+}
+
+void KeepGraphicsLibrariesLoaded()
+{
+    // Already loaded as our dependencies: RTLD_NOLOAD only takes a reference, RTLD_NODELETE
+    // keeps them mapped when our own reference goes.
+    static const char* const kLibraries[] = {"libpango-1.0.so.0", "libpangocairo-1.0.so.0", "libpangoft2-1.0.so.0",
+                                             "libgdk_pixbuf-2.0.so.0"};
+    for (const char* library : kLibraries)
+        dlopen(library, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }

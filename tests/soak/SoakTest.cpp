@@ -1,0 +1,292 @@
+// Many loading runs in one process, as a host that starts the game again and again would make
+// them: create, run to the hand-off, delete, with the cache emptied before every other run.
+// Nothing may pile up: memory, descriptors, threads, log files.
+//
+// The number of runs is VEXAL_SOAK_RUNS, 200 unless told otherwise.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "Source/Common/PackageBuilder.h"
+#include "Vexal3DLoader.h"
+#include "support/HttpTestServer.h"
+#include "support/ScratchFolder.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXAL_SOAK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXAL_SOAK_ASAN 1
+#endif
+#endif
+
+namespace {
+
+struct LoaderExports {
+    void* mHandle = nullptr;
+    VexalCreateFunction mCreate = nullptr;
+    VexalDeleteFunction mDelete = nullptr;
+    VexalSetupFunction mSetup = nullptr;
+    VexalUpdateFunction mUpdate = nullptr;
+    VexalRenderFunction mRender = nullptr;
+    VexalProgressFunction mProgress = nullptr;
+
+    bool Open()
+    {
+        mHandle = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (mHandle == nullptr)
+            return false;
+        mCreate = reinterpret_cast<VexalCreateFunction>(dlsym(mHandle, "_VexalCreate"));
+        mDelete = reinterpret_cast<VexalDeleteFunction>(dlsym(mHandle, "_VexalDelete"));
+        mSetup = reinterpret_cast<VexalSetupFunction>(dlsym(mHandle, "_VexalSetup"));
+        mUpdate = reinterpret_cast<VexalUpdateFunction>(dlsym(mHandle, "_VexalUpdate"));
+        mRender = reinterpret_cast<VexalRenderFunction>(dlsym(mHandle, "_VexalRender"));
+        mProgress = reinterpret_cast<VexalProgressFunction>(dlsym(mHandle, "_VexalProgress"));
+        return mCreate && mDelete && mSetup && mUpdate && mRender && mProgress;
+    }
+    void Close()
+    {
+        if (mHandle != nullptr)
+            dlclose(mHandle);
+        *this = LoaderExports();
+    }
+};
+
+int CountEntries(const char* folder)
+{
+    int count = 0;
+    if (DIR* directory = opendir(folder)) {
+        while (dirent* entry = readdir(directory))
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        closedir(directory);
+    }
+    return count;
+}
+
+int OpenDescriptors() { return CountEntries("/proc/self/fd"); }
+int Threads() { return CountEntries("/proc/self/task"); }
+
+// The test server shares the process: its connection threads and sockets go a moment after the
+// loader's handles close them. The count once it has settled (at most a second).
+int Settled(int (*count)(), int base)
+{
+    int value = count();
+    for (int waited = 0; value > base && waited < 1000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        value = count();
+    }
+    return value;
+}
+
+long ResidentKiB()
+{
+    long pages = 0, resident = 0;
+    if (FILE* file = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(file, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(file);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long FileSize(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? long(info.st_size) : -1;
+}
+
+// Whether a descriptor of this process is open on a file whose path contains text.
+bool HoldsFileNamed(const std::string& text)
+{
+    bool found = false;
+    if (DIR* directory = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(directory)) {
+            char target[4096];
+            const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+            ssize_t length = readlink(link.c_str(), target, sizeof(target) - 1);
+            if (length > 0 && std::string(target, size_t(length)).find(text) != std::string::npos)
+                found = true;
+        }
+        closedir(directory);
+    }
+    return found;
+}
+
+class Soak : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mScratch.IsValid());
+        ASSERT_EQ(mkdir(mScratch.Native("cache").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(mScratch.Native("home").c_str(), 0755), 0);
+        // Before any thread starts: the profile folder, and the log in files (not on the console).
+        setenv("HOME", mScratch.Native("home").c_str(), 1);
+        unsetenv("[VEXAL-DEBUG]");
+        char previous[4096];
+        ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+        mPrevious = previous;
+        ASSERT_EQ(chdir(mScratch.Native("cache").c_str()), 0);
+
+        // A small package: the recording game module and two data files.
+        PackageBuilder builder;
+        builder.SetName(u"Soak");
+        builder.SetCacheName(u"soak");
+        const std::string game = ReadNativeFile(VEXAL_RECORDING_MODULE);
+        ASSERT_FALSE(game.empty());
+        const std::string text(100000, 't');
+        const std::string table(30000, 'x');
+        ASSERT_TRUE(builder.AddModule(u"game.so", game.data(), uint32_t(game.size()), kPackZlib, -1));
+        ASSERT_TRUE(builder.AddModule(u"data/text.bin", text.data(), uint32_t(text.size()), kPackLzma, -1));
+        ASSERT_TRUE(builder.AddPlainModule(u"table.bin", table.data(), uint32_t(table.size())));
+        Buffer package;
+        ASSERT_TRUE(builder.Finish(package));
+        mServer.Route("/pkg", HttpPlan::Body(std::string(reinterpret_cast<const char*>(package.GetData()),
+                                                         package.GetSize())));
+        mServer.Route("/tick", HttpPlan::Body("", "text/plain"));
+        ASSERT_TRUE(mServer.Start());
+    }
+
+    void TearDown() override
+    {
+        mServer.Stop();
+        if (!mPrevious.empty())
+            (void)chdir(mPrevious.c_str());
+    }
+
+    // One run: create, parameters, updates until the hand-off (and a few after it), delete.
+    // Returns false when the hand-off did not come within 20 s.
+    bool LoadOnce(LoaderExports& loader)
+    {
+        const std::u16string packageUrl = mServer.WideUrl("/pkg");
+        const std::u16string tickUrl = mServer.WideUrl("/tick?game=soak");
+        loader.mCreate(0, nullptr, nullptr, nullptr, 0);
+        loader.mSetup(u"voaparam", u"progress|1|ready|1|quiet|1");
+        loader.mSetup(u"tickinterval", u"50");
+        loader.mSetup(u"tickurl", tickUrl.c_str());
+        loader.mSetup(u"voaurl", packageUrl.c_str());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        bool handedOver = false;
+        int after = 0;
+        while (after < 5 && std::chrono::steady_clock::now() < deadline) {
+            loader.mUpdate(nullptr, 16);
+            loader.mRender();
+            if (loader.mProgress() >= 1.0f)
+                handedOver = true;
+            if (handedOver)
+                ++after;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        loader.mDelete(0);
+        return handedOver;
+    }
+
+    void EmptyCache()
+    {
+        for (const char* name : {"game.so", "data/text.bin", "table.bin"})
+            unlink(mScratch.Native(std::string("cache/") + name).c_str());
+    }
+
+    std::string TraceLog() const { return mScratch.Native("cache/test_soak-loader-[Trace].log"); }
+
+    ScratchFolder mScratch;
+    HttpTestServer mServer;
+    std::string mPrevious;
+};
+
+} // namespace
+
+TEST_F(Soak, RunsAlternatingColdAndWarmCachesLeaveNothingBehind)
+{
+    const char* requested = std::getenv("VEXAL_SOAK_RUNS");
+    const int runs = requested != nullptr && std::atoi(requested) > 0 ? std::atoi(requested) : 200;
+    const int warmUp = runs >= 40 ? 20 : 10;   // libraries' first-use caches settle in these
+
+    LoaderExports loader;
+    ASSERT_TRUE(loader.Open()) << dlerror();
+    const auto started = std::chrono::steady_clock::now();
+    int descriptorsBase = 0, threadsBase = 0;
+    long residentBase = 0, residentPeak = 0;
+    long logCold = -1, logWarm = -1, logLargest = 0;
+    for (int run = 0; run < runs; ++run) {
+        const bool cold = run % 2 == 0;
+        if (cold)
+            EmptyCache();
+        ASSERT_TRUE(LoadOnce(loader)) << "run " << run << " did not reach the hand-off";
+        ASSERT_EQ(ReadNativeFile(mScratch.Native("cache/data/text.bin")), std::string(100000, 't')) << run;
+
+        // Each run's log starts afresh: the file stays the size of one run.
+        const long log = FileSize(TraceLog());
+        ASSERT_GT(log, 0) << run;
+        long& first = cold ? logCold : logWarm;
+        if (first < 0)
+            first = log;
+        logLargest = std::max(logLargest, log);
+        EXPECT_LE(log, first * 3 / 2 + 2048) << "run " << run << ": the trace log grew beyond its run";
+
+        // The test server keeps every connection's thread and every request until it stops:
+        // restarted every ten runs so that only the loader's own memory is measured.
+        if ((run + 1) % 10 == 0) {
+            mServer.ClearLog();
+            ASSERT_TRUE(mServer.Restart());
+        }
+        if (run + 1 == warmUp) {
+            descriptorsBase = Settled(OpenDescriptors, 0);
+            threadsBase = Settled(Threads, 0);
+            residentBase = ResidentKiB();
+        }
+        if (run + 1 > warmUp) {
+            EXPECT_LE(Settled(OpenDescriptors, descriptorsBase), descriptorsBase) << "run " << run;
+            EXPECT_LE(Settled(Threads, threadsBase), threadsBase) << "run " << run;
+            residentPeak = std::max(residentPeak, ResidentKiB());
+            if ((run + 1) % 50 == 0)
+                std::printf("[soak] run %d: RSS %ld KiB\n", run + 1, ResidentKiB());
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const long residentEnd = ResidentKiB();
+    std::printf("[soak] %d runs in %.1f s; RSS after warm-up %ld KiB, at the end %ld KiB, peak %ld KiB; "
+                "descriptors %d -> %d; threads %d -> %d; trace log cold %ld, warm %ld, largest %ld bytes\n",
+                runs, seconds, residentBase, residentEnd, residentPeak, descriptorsBase, OpenDescriptors(),
+                threadsBase, Threads(), logCold, logWarm, logLargest);
+    RecordProperty("runs", runs);
+    RecordProperty("seconds", std::to_string(seconds));
+    RecordProperty("rss_start_kib", std::to_string(residentBase));
+    RecordProperty("rss_end_kib", std::to_string(residentEnd));
+#ifndef VEXAL_SOAK_ASAN
+    // Flat within a few MiB (allocator pools); under AddressSanitizer the quarantine grows by
+    // design and LeakSanitizer judges at exit instead.
+    if (runs > warmUp) {
+        EXPECT_LE(residentEnd - residentBase, 8 * 1024L) << "memory grew over the runs";
+    }
+#endif
+    loader.Close();
+}
+
+TEST_F(Soak, UnloadingTheLibraryClosesItsLogFiles)
+{
+    const int descriptors = OpenDescriptors();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        LoaderExports loader;
+        ASSERT_TRUE(loader.Open()) << dlerror();
+        loader.mCreate(0, nullptr, nullptr, nullptr, 0);
+        loader.mDelete(0);
+        ASSERT_TRUE(HoldsFileNamed("-loader-[Trace].log"));
+        loader.Close();
+        if (void* still = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_NOLOAD)) {
+            dlclose(still);
+            GTEST_SKIP() << "the library stays mapped after dlclose here; its files stay with it";
+        }
+        EXPECT_FALSE(HoldsFileNamed("-loader-[Trace].log")) << "cycle " << cycle;
+        EXPECT_FALSE(HoldsFileNamed("-loader-[Error].log")) << "cycle " << cycle;
+    }
+    EXPECT_LE(OpenDescriptors(), descriptors);
+}
