@@ -262,6 +262,10 @@ private:
     uint64_t mClockFrequency;
     lua_State* mHookState;
     lua_State* mAllocState;
+    // The record found last for each kind: loops call the same function again and again, and
+    // records live as long as the manager.
+    const void* mLastProfileKey[2];
+    ScriptProfileRecord* mLastProfileRecord[2];
 };
 
 // Script-visible safety of a state opened by the manager: the base library's file readers are

@@ -82,10 +82,15 @@ int32_t LuaScriptManager::GetCostThreshold() { return mCostThreshold; }
 bool LuaScriptManager::IsProfilerEnabled() { return mProfiling != 0; }
 
 ScriptProfileRecord* LuaScriptManager::FindProfileRecord(const void* key, bool native) {
+    int kind = native ? 1 : 0;
+    if (mLastProfileRecord[kind] && mLastProfileKey[kind] == key) return mLastProfileRecord[kind];
     WideChar text[20];
     MakeKey(text, key, native);
     auto* entry = mProfRecords.Find(text);
-    return entry ? entry->mValue : _null;
+    if (entry == _null) return _null;
+    mLastProfileKey[kind] = key;
+    mLastProfileRecord[kind] = entry->mValue;
+    return entry->mValue;
 }
 
 ScriptProfileRecord* LuaScriptManager::AddProfileRecord(const void* key, bool native) {
