@@ -136,8 +136,11 @@ void String::Clear() {
 void String::Assign(const WideChar* text, int32_t count) {
     // A count past the terminator copies only up to it: the length is the scanned one anyway,
     // and nothing beyond the caller's text is read.
-    int32_t length = BoundedLength(text, count);
-    if (length == 0) {
+    AssignUnits(text, BoundedLength(text, count));
+}
+
+void String::AssignUnits(const WideChar* text, int32_t length) {
+    if (text == _null || length <= 0) {
         Clear();
         return;
     }

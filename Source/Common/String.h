@@ -22,6 +22,9 @@ public:
     // Copies count units (or up to the terminator for -1). Reuses the buffer when it can hold
     // count + 1 units; an empty text frees the buffer and points at the shared empty literal.
     void Assign(const WideChar* text, int32_t count = -1);
+    // Assign for count units that the caller knows hold no NUL unit (a formatter's output), so
+    // that no scan for a terminator is needed; the result is the one Assign gives.
+    void AssignUnits(const WideChar* units, int32_t count);
     // Points at caller-owned text without copying (capacity 0, nothing freed later). The caller
     // keeps the text alive and unchanged while the string refers to it.
     void Borrow(const WideChar* text);

@@ -19,6 +19,7 @@ struct Output {
     WideChar* buffer;
     int32_t limit;
     int32_t position;
+    bool mayHoldNul = false;  // a conversion may have written a NUL unit
 
     bool Full() const { return position >= limit; }
     void Put(WideChar unit) {
@@ -148,6 +149,7 @@ void PutNarrowText(Output& out, const Spec& spec, const char* text) {
     int32_t bytes = 0;
     while ((spec.precision < 0 || bytes < spec.precision) && text[bytes] != 0) ++bytes;
     int32_t length = spec.width > 0 ? Utf8ToUtf16Count(text, bytes) : 0;
+    out.mayHoldNul = true;  // an overlong sequence decodes to 0
     PadBefore(out, spec, length);
     if (!out.Full()) {
         int32_t room = out.limit - out.position;
@@ -276,6 +278,19 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
             p = CopyLiteral(out, p);
             continue;
         }
+        // The two conversions of nearly every engine text, without flags, take a short way.
+        if (p[1] == u'l' && p[2] == u's') {
+            PutWideText(out, Spec(), va_arg(arguments, const WideChar*));
+            p += 3;
+            continue;
+        }
+        if (p[1] == u'd') {
+            int value = va_arg(arguments, int);
+            uint64_t magnitude = value < 0 ? uint64_t(0) - uint64_t(int64_t(value)) : uint64_t(value);
+            PutInteger(out, Spec(), magnitude, value < 0, 10, false, true);
+            p += 2;
+            continue;
+        }
         const WideChar* start = p++;
         Spec spec;
         for (;; ++p) {
@@ -381,6 +396,7 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'c':
         case u'C': {
             WideChar unit = WideChar(va_arg(arguments, int));
+            if (unit == 0) out.mayHoldNul = true;
             PadBefore(out, spec, 1);
             out.Put(unit);
             PadAfter(out, spec, 1);
@@ -476,7 +492,10 @@ String FormatV(const WideChar* format, va_list arguments) {
     va_end(copy);
     if (out.Full()) return FormatLong(format, arguments);
     buffer[out.position] = 0;
-    return String(buffer, out.position);
+    String text;
+    if (out.mayHoldNul) text.Assign(buffer, out.position);
+    else text.AssignUnits(buffer, out.position);
+    return text;
 }
 
 String Format(const WideChar* format, ...) {

@@ -161,6 +161,10 @@ TEST(Formatter, FormatCutsAt8191Units) {
     String text = Format(u"%ls", longText.c_str());
     EXPECT_EQ(text.GetLength(), 8191);
     EXPECT_EQ(Format(u"%d-%ls", 5, u"five"), String(u"5-five"));
+    // A NUL unit written by a conversion cuts the string like any assignment.
+    String cut = Format(u"a%cb", 0);
+    EXPECT_EQ(cut.GetLength(), 1);
+    EXPECT_EQ(Format(u"x%sy", "\xc0\x80z").GetLength(), 1);
 }
 
 TEST(Formatter, MissingBufferOrFormatIsReported) {
