@@ -35,7 +35,7 @@ struct Output {
     }
 };
 
-struct Spec {
+struct FieldLayout {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -47,14 +47,14 @@ struct Spec {
 };
 
 // Pads a piece of already converted text (length units) to the width.
-void PadBefore(Output& out, const Spec& spec, int32_t length) {
-    if (!spec.left && spec.width > length) out.Repeat(u' ', spec.width - length);
+void PadBefore(Output& out, const FieldLayout& layout, int32_t length) {
+    if (!layout.left && layout.width > length) out.Repeat(u' ', layout.width - length);
 }
-void PadAfter(Output& out, const Spec& spec, int32_t length) {
-    if (spec.left && spec.width > length) out.Repeat(u' ', spec.width - length);
+void PadAfter(Output& out, const FieldLayout& layout, int32_t length) {
+    if (layout.left && layout.width > length) out.Repeat(u' ', layout.width - length);
 }
 
-void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative, unsigned base, bool upper,
+void PutInteger(Output& out, const FieldLayout& layout, uint64_t magnitude, bool negative, unsigned base, bool upper,
                 bool isSigned) {
     static const char kLower[] = "0123456789abcdef";
     static const char kUpper[] = "0123456789ABCDEF";
@@ -63,7 +63,7 @@ void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative
     int32_t count = 0;
     // Precision 0 with the value 0 gives no digits at all.
     // Constant divisors: a division by a variable base costs several times more per digit.
-    if (!(magnitude == 0 && spec.precision == 0)) {
+    if (!(magnitude == 0 && layout.precision == 0)) {
         if (base == 10) {
             do {
                 digits[count++] = WideChar(u'0' + magnitude % 10);
@@ -81,11 +81,11 @@ void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative
     int32_t prefixLength = 0;
     if (isSigned) {
         if (negative) prefix[prefixLength++] = u'-';
-        else if (spec.plus) prefix[prefixLength++] = u'+';
-        else if (spec.space) prefix[prefixLength++] = u' ';
+        else if (layout.plus) prefix[prefixLength++] = u'+';
+        else if (layout.space) prefix[prefixLength++] = u' ';
     }
-    int32_t zeros = spec.precision > count ? spec.precision - count : 0;
-    if (spec.alternate && count > 0) {
+    int32_t zeros = layout.precision > count ? layout.precision - count : 0;
+    if (layout.alternate && count > 0) {
         if (base == 16 && !(count == 1 && digits[0] == u'0')) {
             prefix[prefixLength++] = u'0';
             prefix[prefixLength++] = upper ? u'X' : u'x';
@@ -93,22 +93,22 @@ void PutInteger(Output& out, const Spec& spec, uint64_t magnitude, bool negative
             zeros = 1;
         }
     }
-    if (base == 8 && spec.alternate && count == 0) zeros = 1;
+    if (base == 8 && layout.alternate && count == 0) zeros = 1;
     int32_t length = prefixLength + zeros + count;
-    if (spec.zero && !spec.left && spec.precision < 0 && spec.width > length) {
-        zeros += spec.width - length;
-        length = spec.width;
+    if (layout.zero && !layout.left && layout.precision < 0 && layout.width > length) {
+        zeros += layout.width - length;
+        length = layout.width;
     }
-    PadBefore(out, spec, length);
+    PadBefore(out, layout, length);
     out.PutUnits(prefix, prefixLength);
     out.Repeat(u'0', zeros);
     while (count > 0) out.Put(digits[--count]);
-    PadAfter(out, spec, length);
+    PadAfter(out, layout, length);
 }
 
-void PutWideText(Output& out, const Spec& spec, const WideChar* text) {
+void PutWideText(Output& out, const FieldLayout& layout, const WideChar* text) {
     if (text == _null) text = u"(null)";
-    if (spec.width == 0 && spec.precision < 0) {
+    if (layout.width == 0 && layout.precision < 0) {
         WideChar* to = out.buffer + out.position;
         WideChar* const end = out.buffer + out.limit;
         while (end - to >= 4) {
@@ -134,23 +134,23 @@ void PutWideText(Output& out, const Spec& spec, const WideChar* text) {
     }
     int32_t length = 0;
     // Never reads past the precision: the text need not be terminated within it.
-    while ((spec.precision < 0 || length < spec.precision) && text[length] != 0) ++length;
-    PadBefore(out, spec, length);
+    while ((layout.precision < 0 || length < layout.precision) && text[length] != 0) ++length;
+    PadBefore(out, layout, length);
     out.PutUnits(text, length);
-    PadAfter(out, spec, length);
+    PadAfter(out, layout, length);
 }
 
 // UTF-8 bytes decoded as the engine's decoder does; the precision bounds the bytes read.
-void PutNarrowText(Output& out, const Spec& spec, const char* text) {
+void PutNarrowText(Output& out, const FieldLayout& layout, const char* text) {
     if (text == _null) {
-        PutWideText(out, spec, _null);
+        PutWideText(out, layout, _null);
         return;
     }
     int32_t bytes = 0;
-    while ((spec.precision < 0 || bytes < spec.precision) && text[bytes] != 0) ++bytes;
-    int32_t length = spec.width > 0 ? Utf8ToUtf16Count(text, bytes) : 0;
+    while ((layout.precision < 0 || bytes < layout.precision) && text[bytes] != 0) ++bytes;
+    int32_t length = layout.width > 0 ? Utf8ToUtf16Count(text, bytes) : 0;
     out.mayHoldNul = true;  // an overlong sequence decodes to 0
-    PadBefore(out, spec, length);
+    PadBefore(out, layout, length);
     if (!out.Full()) {
         int32_t room = out.limit - out.position;
         int32_t written = 0;
@@ -159,22 +159,22 @@ void PutNarrowText(Output& out, const Spec& spec, const char* text) {
         Utf8ToUtf16(out.buffer + out.position, room + 1, text, bytes, &written);
         out.position += written;
     }
-    PadAfter(out, spec, length);
+    PadAfter(out, layout, length);
 }
 
 // Through the C library: every flag and length, any field size.
 template <typename Value>
-void PutFloatByLibrary(Output& out, const Spec& spec, char conversion, Value value) {
+void PutFloatByLibrary(Output& out, const FieldLayout& layout, char conversion, Value value) {
     char format[48];
     int32_t f = 0;
     format[f++] = '%';
-    if (spec.left) format[f++] = '-';
-    if (spec.plus) format[f++] = '+';
-    if (spec.space) format[f++] = ' ';
-    if (spec.alternate) format[f++] = '#';
-    if (spec.zero) format[f++] = '0';
-    f += std::snprintf(format + f, sizeof(format) - size_t(f), "%d", spec.width);
-    if (spec.precision >= 0) f += std::snprintf(format + f, sizeof(format) - size_t(f), ".%d", spec.precision);
+    if (layout.left) format[f++] = '-';
+    if (layout.plus) format[f++] = '+';
+    if (layout.space) format[f++] = ' ';
+    if (layout.alternate) format[f++] = '#';
+    if (layout.zero) format[f++] = '0';
+    f += std::snprintf(format + f, sizeof(format) - size_t(f), "%d", layout.width);
+    if (layout.precision >= 0) f += std::snprintf(format + f, sizeof(format) - size_t(f), ".%d", layout.precision);
     if (sizeof(Value) > sizeof(double)) format[f++] = 'L';
     format[f++] = conversion;
     format[f] = 0;
@@ -198,41 +198,41 @@ void PutFloatByLibrary(Output& out, const Spec& spec, char conversion, Value val
 // The common cases through std::to_chars, which gives printf's digits exactly (as the "C" locale
 // prints them) several times faster; signs and padding are added here. False when the text does
 // not fit the local buffer.
-bool PutFloatQuickly(Output& out, const Spec& spec, char conversion, double value) {
+bool PutFloatQuickly(Output& out, const FieldLayout& layout, char conversion, double value) {
     std::chars_format style = std::chars_format::fixed;
     if (conversion == 'e' || conversion == 'E') style = std::chars_format::scientific;
     else if (conversion == 'g' || conversion == 'G') style = std::chars_format::general;
     char text[360];
     char* digits = text + 1;  // room for a sign in front
     std::to_chars_result result =
-        std::to_chars(digits, text + sizeof(text), value, style, spec.precision < 0 ? 6 : spec.precision);
+        std::to_chars(digits, text + sizeof(text), value, style, layout.precision < 0 ? 6 : layout.precision);
     if (result.ec != std::errc()) return false;
     char* end = result.ptr;
-    if (*digits != '-' && (spec.plus || spec.space)) *--digits = spec.plus ? '+' : ' ';
+    if (*digits != '-' && (layout.plus || layout.space)) *--digits = layout.plus ? '+' : ' ';
     bool upper = conversion == 'F' || conversion == 'E' || conversion == 'G';
     bool finite = std::isfinite(value);
     int32_t length = int32_t(end - digits);
-    int32_t padding = spec.width > length ? spec.width - length : 0;
+    int32_t padding = layout.width > length ? layout.width - length : 0;
     int32_t signLength = (*digits == '-' || *digits == '+' || *digits == ' ') ? 1 : 0;
-    if (!spec.left && !(spec.zero && finite)) out.Repeat(u' ', padding);
+    if (!layout.left && !(layout.zero && finite)) out.Repeat(u' ', padding);
     for (int32_t i = 0; i < signLength; ++i) out.Put(WideChar(digits[i]));
-    if (!spec.left && spec.zero && finite) out.Repeat(u'0', padding);
+    if (!layout.left && layout.zero && finite) out.Repeat(u'0', padding);
     for (const char* c = digits + signLength; c < end; ++c) {
         char unit = upper && *c >= 'a' && *c <= 'z' ? char(*c - 'a' + 'A') : *c;
         out.Put(WideChar(unit));
     }
-    if (spec.left) out.Repeat(u' ', padding);
+    if (layout.left) out.Repeat(u' ', padding);
     return true;
 }
 
-void PutFloat(Output& out, const Spec& spec, char conversion, va_list& arguments) {
-    if (spec.length == Spec::kLongDouble) {
-        PutFloatByLibrary(out, spec, conversion, va_arg(arguments, long double));
+void PutFloat(Output& out, const FieldLayout& layout, char conversion, va_list& arguments) {
+    if (layout.length == FieldLayout::kLongDouble) {
+        PutFloatByLibrary(out, layout, conversion, va_arg(arguments, long double));
         return;
     }
     double value = va_arg(arguments, double);
-    bool quick = !spec.alternate && conversion != 'a' && conversion != 'A' && spec.precision <= 60;
-    if (!quick || !PutFloatQuickly(out, spec, conversion, value)) PutFloatByLibrary(out, spec, conversion, value);
+    bool quick = !layout.alternate && conversion != 'a' && conversion != 'A' && layout.precision <= 60;
+    if (!quick || !PutFloatQuickly(out, layout, conversion, value)) PutFloatByLibrary(out, layout, conversion, value);
 }
 
 int32_t ReadNumber(const WideChar*& p) {
@@ -280,68 +280,68 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         }
         // The two conversions of nearly every engine text, without flags, take a short way.
         if (p[1] == u'l' && p[2] == u's') {
-            PutWideText(out, Spec(), va_arg(arguments, const WideChar*));
+            PutWideText(out, FieldLayout(), va_arg(arguments, const WideChar*));
             p += 3;
             continue;
         }
         if (p[1] == u'd') {
             int value = va_arg(arguments, int);
             uint64_t magnitude = value < 0 ? uint64_t(0) - uint64_t(int64_t(value)) : uint64_t(value);
-            PutInteger(out, Spec(), magnitude, value < 0, 10, false, true);
+            PutInteger(out, FieldLayout(), magnitude, value < 0, 10, false, true);
             p += 2;
             continue;
         }
         const WideChar* start = p++;
-        Spec spec;
+        FieldLayout layout;
         for (;; ++p) {
-            if (*p == u'-') spec.left = true;
-            else if (*p == u'+') spec.plus = true;
-            else if (*p == u' ') spec.space = true;
-            else if (*p == u'#') spec.alternate = true;
-            else if (*p == u'0') spec.zero = true;
+            if (*p == u'-') layout.left = true;
+            else if (*p == u'+') layout.plus = true;
+            else if (*p == u' ') layout.space = true;
+            else if (*p == u'#') layout.alternate = true;
+            else if (*p == u'0') layout.zero = true;
             else break;
         }
         if (*p == u'*') {
             ++p;
             int width = va_arg(arguments, int);
             if (width < 0) {
-                spec.left = true;
+                layout.left = true;
                 width = width == INT32_MIN ? 0x7FFFFFF : -width;
             }
-            spec.width = width > 0x7FFFFFF ? 0x7FFFFFF : width;
+            layout.width = width > 0x7FFFFFF ? 0x7FFFFFF : width;
         } else {
-            spec.width = ReadNumber(p);
+            layout.width = ReadNumber(p);
         }
         if (*p == u'.') {
             ++p;
             if (*p == u'*') {
                 ++p;
                 int precision = va_arg(arguments, int);
-                spec.precision = precision < 0 ? -1 : (precision > 0x7FFFFFF ? 0x7FFFFFF : precision);
+                layout.precision = precision < 0 ? -1 : (precision > 0x7FFFFFF ? 0x7FFFFFF : precision);
             } else {
-                spec.precision = ReadNumber(p);
+                layout.precision = ReadNumber(p);
             }
         }
         switch (*p) {
         case u'h':
             ++p;
-            spec.length = Spec::kShort;
-            if (*p == u'h') { ++p; spec.length = Spec::kChar; }
+            layout.length = FieldLayout::kShort;
+            if (*p == u'h') { ++p; layout.length = FieldLayout::kChar; }
             break;
         case u'l':
             ++p;
-            spec.length = Spec::kLong;
-            if (*p == u'l') { ++p; spec.length = Spec::kLongLong; }
+            layout.length = FieldLayout::kLong;
+            if (*p == u'l') { ++p; layout.length = FieldLayout::kLongLong; }
             break;
-        case u'L': ++p; spec.length = Spec::kLongDouble; break;
-        case u'z': ++p; spec.length = Spec::kSize; break;
-        case u'j': ++p; spec.length = Spec::kMax; break;
-        case u't': ++p; spec.length = Spec::kPointerDiff; break;
-        case u'w': ++p; spec.length = Spec::kWide; break;
+        case u'L': ++p; layout.length = FieldLayout::kLongDouble; break;
+        case u'z': ++p; layout.length = FieldLayout::kSize; break;
+        case u'j': ++p; layout.length = FieldLayout::kMax; break;
+        case u't': ++p; layout.length = FieldLayout::kPointerDiff; break;
+        case u'w': ++p; layout.length = FieldLayout::kWide; break;
         case u'I':
-            if (p[1] == u'6' && p[2] == u'4') { p += 3; spec.length = Spec::kLongLong; }
-            else if (p[1] == u'3' && p[2] == u'2') { p += 3; spec.length = Spec::kNone; }
-            else { ++p; spec.length = Spec::kSize; }
+            if (p[1] == u'6' && p[2] == u'4') { p += 3; layout.length = FieldLayout::kLongLong; }
+            else if (p[1] == u'3' && p[2] == u'2') { p += 3; layout.length = FieldLayout::kNone; }
+            else { ++p; layout.length = FieldLayout::kSize; }
             break;
         default: break;
         }
@@ -351,18 +351,18 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'd':
         case u'i': {
             int64_t value;
-            switch (spec.length) {
-            case Spec::kChar: value = static_cast<signed char>(va_arg(arguments, int)); break;
-            case Spec::kShort: value = static_cast<short>(va_arg(arguments, int)); break;
-            case Spec::kLong: value = va_arg(arguments, long); break;
-            case Spec::kLongLong: value = va_arg(arguments, long long); break;
-            case Spec::kSize: value = static_cast<int64_t>(va_arg(arguments, size_t)); break;
-            case Spec::kMax: value = va_arg(arguments, intmax_t); break;
-            case Spec::kPointerDiff: value = va_arg(arguments, ptrdiff_t); break;
+            switch (layout.length) {
+            case FieldLayout::kChar: value = static_cast<signed char>(va_arg(arguments, int)); break;
+            case FieldLayout::kShort: value = static_cast<short>(va_arg(arguments, int)); break;
+            case FieldLayout::kLong: value = va_arg(arguments, long); break;
+            case FieldLayout::kLongLong: value = va_arg(arguments, long long); break;
+            case FieldLayout::kSize: value = static_cast<int64_t>(va_arg(arguments, size_t)); break;
+            case FieldLayout::kMax: value = va_arg(arguments, intmax_t); break;
+            case FieldLayout::kPointerDiff: value = va_arg(arguments, ptrdiff_t); break;
             default: value = va_arg(arguments, int); break;
             }
             uint64_t magnitude = value < 0 ? uint64_t(0) - uint64_t(value) : uint64_t(value);
-            PutInteger(out, spec, magnitude, value < 0, 10, false, true);
+            PutInteger(out, layout, magnitude, value < 0, 10, false, true);
             break;
         }
         case u'u':
@@ -370,24 +370,24 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'X':
         case u'o': {
             uint64_t value;
-            switch (spec.length) {
-            case Spec::kChar: value = static_cast<unsigned char>(va_arg(arguments, unsigned)); break;
-            case Spec::kShort: value = static_cast<unsigned short>(va_arg(arguments, unsigned)); break;
-            case Spec::kLong: value = va_arg(arguments, unsigned long); break;
-            case Spec::kLongLong: value = va_arg(arguments, unsigned long long); break;
-            case Spec::kSize: value = va_arg(arguments, size_t); break;
-            case Spec::kMax: value = va_arg(arguments, uintmax_t); break;
-            case Spec::kPointerDiff: value = static_cast<uint64_t>(va_arg(arguments, ptrdiff_t)); break;
+            switch (layout.length) {
+            case FieldLayout::kChar: value = static_cast<unsigned char>(va_arg(arguments, unsigned)); break;
+            case FieldLayout::kShort: value = static_cast<unsigned short>(va_arg(arguments, unsigned)); break;
+            case FieldLayout::kLong: value = va_arg(arguments, unsigned long); break;
+            case FieldLayout::kLongLong: value = va_arg(arguments, unsigned long long); break;
+            case FieldLayout::kSize: value = va_arg(arguments, size_t); break;
+            case FieldLayout::kMax: value = va_arg(arguments, uintmax_t); break;
+            case FieldLayout::kPointerDiff: value = static_cast<uint64_t>(va_arg(arguments, ptrdiff_t)); break;
             default: value = va_arg(arguments, unsigned); break;
             }
             unsigned base = conversion == u'u' ? 10 : conversion == u'o' ? 8 : 16;
-            PutInteger(out, spec, value, false, base, conversion == u'X', false);
+            PutInteger(out, layout, value, false, base, conversion == u'X', false);
             break;
         }
         case u'p': {
             // Upper-case hex of the pointer's full width, no 0x.
             uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(arguments, void*));
-            Spec pointer = spec;
+            FieldLayout pointer = layout;
             pointer.precision = int32_t(sizeof(void*) * 2);
             pointer.alternate = false;
             PutInteger(out, pointer, value, false, 16, true, false);
@@ -397,19 +397,19 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'C': {
             WideChar unit = WideChar(va_arg(arguments, int));
             if (unit == 0) out.mayHoldNul = true;
-            PadBefore(out, spec, 1);
+            PadBefore(out, layout, 1);
             out.Put(unit);
-            PadAfter(out, spec, 1);
+            PadAfter(out, layout, 1);
             break;
         }
         case u's':
-            if (spec.length == Spec::kLong || spec.length == Spec::kWide)
-                PutWideText(out, spec, va_arg(arguments, const WideChar*));
+            if (layout.length == FieldLayout::kLong || layout.length == FieldLayout::kWide)
+                PutWideText(out, layout, va_arg(arguments, const WideChar*));
             else
-                PutNarrowText(out, spec, va_arg(arguments, const char*));
+                PutNarrowText(out, layout, va_arg(arguments, const char*));
             break;
         case u'S':
-            PutNarrowText(out, spec, va_arg(arguments, const char*));
+            PutNarrowText(out, layout, va_arg(arguments, const char*));
             break;
         case u'f':
         case u'F':
@@ -419,7 +419,7 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'G':
         case u'a':
         case u'A':
-            PutFloat(out, spec, char(conversion), arguments);
+            PutFloat(out, layout, char(conversion), arguments);
             break;
         case u'%':
             out.Put(u'%');
