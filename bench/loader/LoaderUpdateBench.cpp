@@ -1,7 +1,6 @@
 // _VexalUpdate per call in the states where the host's thread must not wait: 3 (header data not
 // yet arriving), 4 (a block downloading), 5 (the demo module loading) and 6 (relaying to it),
 // against an empty exported call of the same library. Budget: 2 microseconds per update.
-#include <dlfcn.h>
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
@@ -13,24 +12,15 @@
 #include "Source/Common/PackageBuilder.h"
 #include "support/BenchTable.h"
 #include "support/HttpTestServer.h"
+#include "support/LoaderLibrary.h"
 #include "support/ScratchFolder.h"
 
 namespace {
 
 constexpr double kBudgetNs = 2000.0;
 
-struct Library {
-    void* handle = nullptr;
-    VexalCreateFunction create = nullptr;
-    VexalDeleteFunction destroy = nullptr;
-    VexalSetupFunction setup = nullptr;
-    VexalStartFunction start = nullptr;
-    VexalUpdateFunction update = nullptr;
-    VexalProgressFunction progress = nullptr;
-};
-
 struct Bench {
-    Library library;
+    LoaderLibrary library;
     HttpTestServer server;
     std::string package;
     std::string game;
@@ -59,16 +49,9 @@ Bench& State()
         static ScratchFolder folder;
         if (chdir(folder.Native().c_str()) != 0)
             std::abort();
-        Library& l = b->library;
-        l.handle = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (l.handle == nullptr)
+        LoaderLibrary& l = b->library;
+        if (!l.Open(VEXAL_LOADER_LIBRARY))
             std::abort();
-        l.create = reinterpret_cast<VexalCreateFunction>(dlsym(l.handle, "_VexalCreate"));
-        l.destroy = reinterpret_cast<VexalDeleteFunction>(dlsym(l.handle, "_VexalDelete"));
-        l.setup = reinterpret_cast<VexalSetupFunction>(dlsym(l.handle, "_VexalSetup"));
-        l.start = reinterpret_cast<VexalStartFunction>(dlsym(l.handle, "_VexalStart"));
-        l.update = reinterpret_cast<VexalUpdateFunction>(dlsym(l.handle, "_VexalUpdate"));
-        l.progress = reinterpret_cast<VexalProgressFunction>(dlsym(l.handle, "_VexalProgress"));
         b->ready = b->server.Start();
         b->game = Package(ReadAll(VEXAL_DEMO_MODULE));
         b->server.Route("/silent", HttpPlan::Body("never").Silent());
@@ -86,7 +69,7 @@ Bench& State()
 
 void Setup(const std::string& name, const std::string& value)
 {
-    State().library.setup(Wide(name).c_str(), Wide(value).c_str());
+    State().library.mSetup(Wide(name).c_str(), Wide(value).c_str());
 }
 
 // Updates until done() or 20 s.
@@ -98,7 +81,7 @@ bool PumpUntil(Done done)
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        b.library.update(nullptr, 1);
+        b.library.mUpdate(nullptr, 1);
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
@@ -112,11 +95,11 @@ bool EnterPhase(int phase)
         return false;
     if (b.phase == phase)
         return true;
-    Library& l = b.library;
+    LoaderLibrary& l = b.library;
     if (phase == 3 || phase == 4 || phase == 5) {
         if (b.phase != 0)
-            l.destroy(0);
-        l.create(0, nullptr, nullptr, nullptr, 0);
+            l.mDelete(0);
+        l.mCreate(0, nullptr, nullptr, nullptr, 0);
     }
     b.phase = phase;
     if (phase == 3) {
@@ -130,18 +113,18 @@ bool EnterPhase(int phase)
             int blocks = 0;
             for (const HttpRequest& request : b.server.Requests("/stall"))
                 blocks += request.Header("Range").rfind("bytes=1132-", 0) == 0 ? 1 : 0;
-            return blocks >= 1 && l.progress() >= 0.1f;
+            return blocks >= 1 && l.mProgress() >= 0.1f;
         });
     }
     if (phase == 5) {
         Setup("delay", "-1");
         Setup("voaurl", b.server.Url("/game"));
-        return PumpUntil([&] { return l.progress() >= 0.4f; });
+        return PumpUntil([&] { return l.mProgress() >= 0.4f; });
     }
     // 6: the demo module is ready after 1.5 s of update time; the delay lets it take over.
     Setup("delay", "0");
     for (int i = 0; i < 2000; ++i)
-        l.update(nullptr, 1);
+        l.mUpdate(nullptr, 1);
     return true;
 }
 
@@ -183,20 +166,20 @@ void MeasureState(benchmark::State& state, int phase, const char* title)
         state.SkipWithError("the loader did not reach the state");
         return;
     }
-    Library& l = State().library;
+    LoaderLibrary& l = State().library;
     for (auto _ : state)
-        benchmark::DoNotOptimize(l.update(nullptr, 1));
-    const double ours = MedianNs([&] { l.update(nullptr, 1); });
-    const double empty = MedianNs([&] { l.start(); });
+        benchmark::DoNotOptimize(l.mUpdate(nullptr, 1));
+    const double ours = MedianNs([&] { l.mUpdate(nullptr, 1); });
+    const double empty = MedianNs([&] { l.mStart(); });
     state.counters["median_ns"] = ours;
     Publish(title, ours, empty);
 }
 
 void BM_EmptyExport(benchmark::State& state)
 {
-    Library& l = State().library;
+    LoaderLibrary& l = State().library;
     for (auto _ : state)
-        l.start();
+        l.mStart();
 }
 
 void BM_UpdateHeaderWait(benchmark::State& state) { MeasureState(state, 3, "_VexalUpdate state 3 (header not arriving)"); }
@@ -217,7 +200,7 @@ int main(int argc, char** argv)
     const int result = VexalBench::Main(argc, argv);
     Bench& b = State();
     if (b.phase != 0)
-        b.library.destroy(0);
+        b.library.mDelete(0);
     b.server.Stop();
     return result;
 }

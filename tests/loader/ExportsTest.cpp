@@ -5,47 +5,20 @@
 #include <cstdio>
 #include <thread>
 #include "LoaderHarness.h"
+#include "support/LoaderLibrary.h"
 #include "Source/Platform/Window.h"
 // Xlib last: its macros (None, Bool, Status) clash with the test framework's names.
 #include <X11/Xlib.h>
 
 namespace {
 
-struct LoaderLibrary {
-    void* handle = nullptr;
-    VexalCreateFunction create = nullptr;
-    VexalDeleteFunction destroy = nullptr;
-    VexalSetupFunction setup = nullptr;
-    VexalStartFunction start = nullptr;
-    VexalUpdateFunction update = nullptr;
-    VexalRenderFunction render = nullptr;
-    VexalMessageFunction message = nullptr;
-    VexalProgressFunction progress = nullptr;
-
-    bool Open()
-    {
-        handle = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr)
-            return false;
-        create = reinterpret_cast<VexalCreateFunction>(dlsym(handle, "_VexalCreate"));
-        destroy = reinterpret_cast<VexalDeleteFunction>(dlsym(handle, "_VexalDelete"));
-        setup = reinterpret_cast<VexalSetupFunction>(dlsym(handle, "_VexalSetup"));
-        start = reinterpret_cast<VexalStartFunction>(dlsym(handle, "_VexalStart"));
-        update = reinterpret_cast<VexalUpdateFunction>(dlsym(handle, "_VexalUpdate"));
-        render = reinterpret_cast<VexalRenderFunction>(dlsym(handle, "_VexalRender"));
-        message = reinterpret_cast<VexalMessageFunction>(dlsym(handle, "_VexalMessage"));
-        progress = reinterpret_cast<VexalProgressFunction>(dlsym(handle, "_VexalProgress"));
-        return create && destroy && setup && start && update && render && message && progress;
-    }
-};
-
 // Loaded once and kept, as hosts do: the library keeps its log files open for the life of the
 // process.
 LoaderLibrary& Library()
 {
     static LoaderLibrary library;
-    if (library.handle == nullptr)
-        library.Open();
+    if (library.mHandle == nullptr)
+        library.Open(VEXAL_LOADER_LIBRARY);
     return library;
 }
 
@@ -54,48 +27,48 @@ LoaderLibrary& Library()
 TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
 {
     LoaderLibrary& library = Library();
-    ASSERT_NE(library.progress, nullptr) << dlerror();
-    EXPECT_EQ(library.progress(), 0.0f);
-    EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYDOWN, 1, 2), 1);
-    EXPECT_EQ(library.update(nullptr, 16), 1);
-    library.setup(nullptr, nullptr);
-    library.start();
-    library.render();
-    EXPECT_EQ(library.destroy(0), 1);
+    ASSERT_NE(library.mProgress, nullptr) << dlerror();
+    EXPECT_EQ(library.mProgress(), 0.0f);
+    EXPECT_EQ(library.mMessage(nullptr, VEXAL_WM_KEYDOWN, 1, 2), 1);
+    EXPECT_EQ(library.mUpdate(nullptr, 16), 1);
+    library.mSetup(nullptr, nullptr);
+    library.mStart();
+    library.mRender();
+    EXPECT_EQ(library.mDelete(0), 1);
 }
 
 TEST_F(LoaderTest, TheLoaderBelongsToTheThreadThatCreatedIt)
 {
     LoaderLibrary& library = Library();
-    ASSERT_NE(library.progress, nullptr) << dlerror();
+    ASSERT_NE(library.mProgress, nullptr) << dlerror();
     ServeGamePackage();
-    EXPECT_EQ(library.create(0, nullptr, nullptr, nullptr, 0), 1);
-    library.setup(u"voaurl", WideText(Url("/pkg")));
-    library.setup(nullptr, u"ignored");
+    EXPECT_EQ(library.mCreate(0, nullptr, nullptr, nullptr, 0), 1);
+    library.mSetup(u"voaurl", WideText(Url("/pkg")));
+    library.mSetup(nullptr, u"ignored");
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (library.progress() < 0.4f && std::chrono::steady_clock::now() < end) {
-        EXPECT_EQ(library.update(nullptr, 16), 1);
+    while (library.mProgress() < 0.4f && std::chrono::steady_clock::now() < end) {
+        EXPECT_EQ(library.mUpdate(nullptr, 16), 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // The module reports 0.5 from its first update: 0.4 + 0.6 x 0.5, then the hand-off.
     for (int i = 0; i < 3; ++i)
-        library.update(nullptr, 16);
-    EXPECT_FLOAT_EQ(library.progress(), 0.7f);
-    EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYDOWN, 65, 0), 1);
-    EXPECT_EQ(library.message(nullptr, VEXAL_WM_KEYUP, 65, 0), 0);
+        library.mUpdate(nullptr, 16);
+    EXPECT_FLOAT_EQ(library.mProgress(), 0.7f);
+    EXPECT_EQ(library.mMessage(nullptr, VEXAL_WM_KEYDOWN, 65, 0), 1);
+    EXPECT_EQ(library.mMessage(nullptr, VEXAL_WM_KEYUP, 65, 0), 0);
 
     float otherProgress = -1.0f;
     int otherMessage = -1;
     std::thread other([&] {
-        otherProgress = library.progress();
-        otherMessage = library.message(nullptr, VEXAL_WM_KEYUP, 65, 0);
+        otherProgress = library.mProgress();
+        otherMessage = library.mMessage(nullptr, VEXAL_WM_KEYUP, 65, 0);
     });
     other.join();
     EXPECT_EQ(otherProgress, 0.0f);
     EXPECT_EQ(otherMessage, 1);
 
-    EXPECT_EQ(library.destroy(0), 1);
-    EXPECT_EQ(library.progress(), 0.0f);
+    EXPECT_EQ(library.mDelete(0), 1);
+    EXPECT_EQ(library.mProgress(), 0.0f);
     EXPECT_EQ(JournalCount("delete"), 1);
 }
 

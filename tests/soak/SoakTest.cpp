@@ -19,6 +19,7 @@
 #include "Source/Common/PackageBuilder.h"
 #include "Vexal3DLoader.h"
 #include "support/HttpTestServer.h"
+#include "support/LoaderLibrary.h"
 #include "support/ScratchFolder.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,36 +31,6 @@
 #endif
 
 namespace {
-
-struct LoaderExports {
-    void* mHandle = nullptr;
-    VexalCreateFunction mCreate = nullptr;
-    VexalDeleteFunction mDelete = nullptr;
-    VexalSetupFunction mSetup = nullptr;
-    VexalUpdateFunction mUpdate = nullptr;
-    VexalRenderFunction mRender = nullptr;
-    VexalProgressFunction mProgress = nullptr;
-
-    bool Open()
-    {
-        mHandle = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (mHandle == nullptr)
-            return false;
-        mCreate = reinterpret_cast<VexalCreateFunction>(dlsym(mHandle, "_VexalCreate"));
-        mDelete = reinterpret_cast<VexalDeleteFunction>(dlsym(mHandle, "_VexalDelete"));
-        mSetup = reinterpret_cast<VexalSetupFunction>(dlsym(mHandle, "_VexalSetup"));
-        mUpdate = reinterpret_cast<VexalUpdateFunction>(dlsym(mHandle, "_VexalUpdate"));
-        mRender = reinterpret_cast<VexalRenderFunction>(dlsym(mHandle, "_VexalRender"));
-        mProgress = reinterpret_cast<VexalProgressFunction>(dlsym(mHandle, "_VexalProgress"));
-        return mCreate && mDelete && mSetup && mUpdate && mRender && mProgress;
-    }
-    void Close()
-    {
-        if (mHandle != nullptr)
-            dlclose(mHandle);
-        *this = LoaderExports();
-    }
-};
 
 int CountEntries(const char* folder)
 {
@@ -164,7 +135,7 @@ protected:
 
     // One run: create, parameters, updates until the hand-off (and a few after it), delete.
     // Returns false when the hand-off did not come within 20 s.
-    bool LoadOnce(LoaderExports& loader)
+    bool LoadOnce(LoaderLibrary& loader)
     {
         const std::u16string packageUrl = mServer.WideUrl("/pkg");
         const std::u16string tickUrl = mServer.WideUrl("/tick?game=soak");
@@ -210,8 +181,8 @@ TEST_F(Soak, RunsAlternatingColdAndWarmCachesLeaveNothingBehind)
     const int runs = requested != nullptr && std::atoi(requested) > 0 ? std::atoi(requested) : 200;
     const int warmUp = runs >= 40 ? 20 : 10;   // libraries' first-use caches settle in these
 
-    LoaderExports loader;
-    ASSERT_TRUE(loader.Open()) << dlerror();
+    LoaderLibrary loader;
+    ASSERT_TRUE(loader.Open(VEXAL_LOADER_LIBRARY)) << dlerror();
     const auto started = std::chrono::steady_clock::now();
     int descriptorsBase = 0, threadsBase = 0;
     long residentBase = 0, residentPeak = 0;
@@ -275,8 +246,8 @@ TEST_F(Soak, UnloadingTheLibraryClosesItsLogFiles)
 {
     const int descriptors = OpenDescriptors();
     for (int cycle = 0; cycle < 3; ++cycle) {
-        LoaderExports loader;
-        ASSERT_TRUE(loader.Open()) << dlerror();
+        LoaderLibrary loader;
+        ASSERT_TRUE(loader.Open(VEXAL_LOADER_LIBRARY)) << dlerror();
         loader.mCreate(0, nullptr, nullptr, nullptr, 0);
         loader.mDelete(0);
         ASSERT_TRUE(HoldsFileNamed("-loader-[Trace].log"));
