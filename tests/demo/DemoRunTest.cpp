@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,26 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace {
 
 const std::string kWork = std::string(VEXAL_BINARY_DIR) + "/demo-check";
-
-struct CommandResult {
-    int mStatus = -1;
-    std::string mOutput;
-};
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) result.mOutput.append(chunk, got);
-    int status = pclose(pipe);
-    result.mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -98,7 +82,7 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     if (access((std::string(VEXAL_BINARY_DIR) + "/bin/Vexal3DLoader-Flash.so").c_str(), R_OK) != 0)
         GTEST_SKIP() << "the loader library is not built";
     // The demo module's cairo caches and lock order at display close are not the host's doing.
-    CommandResult run = RunCommand("env LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "' TSAN_OPTIONS='halt_on_error=1 "
+    CommandRun run = RunCommand("env LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "' TSAN_OPTIONS='halt_on_error=1 "
                                    "suppressions=" VEXAL_DEMO_TSAN "' '" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR
                                    "' --work '" + kWork + "' </dev/null");
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,29 +15,13 @@
 #include <vector>
 
 #include "Source/Common/PackageBuilder.h"
+#include "support/ChildProcess.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
 
 namespace {
 
 const std::string kBin = std::string(VEXAL_BINARY_DIR) + "/bin";
-
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) result.output.append(chunk, got);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -88,9 +71,9 @@ protected:
                               "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_E2E_TSAN "' '" + kBin +
                               "/vexal-host' --headless --until-ready --seconds 60 --cwd '" + mScratch.Native("cache") + "'";
         for (const std::string& parameter : parameters) command += " '" + parameter + "'";
-        CommandResult result = RunCommand(command);
-        EXPECT_EQ(result.status, 0) << result.output;
-        return result.output;
+        CommandRun result = RunCommand(command);
+        EXPECT_EQ(result.mStatus, 0) << result.mOutput;
+        return result.mOutput;
     }
 
     ScratchFolder mScratch;
@@ -119,8 +102,8 @@ TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
     }
     std::string command;
     for (const std::string& word : build) command += "'" + word + "' ";
-    CommandResult built = RunCommand(command);
-    ASSERT_EQ(built.status, 0) << built.output;
+    CommandRun built = RunCommand(command);
+    ASSERT_EQ(built.mStatus, 0) << built.mOutput;
     std::string package = ReadNativeFile(mScratch.Native("www/demo.vpk"));
     PackageHeader header;
     ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));

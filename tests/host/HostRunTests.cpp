@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,25 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace {
-
-struct RunResult {
-    int mStatus = -1;
-    std::string mOutput;
-};
-
-// Runs a shell command line, capturing standard output and error together.
-RunResult RunCommand(const std::string& command) {
-    RunResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char chunk[4096];
-    size_t count;
-    while ((count = fread(chunk, 1, sizeof chunk, pipe)) > 0) result.mOutput.append(chunk, count);
-    int status = pclose(pipe);
-    result.mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
@@ -53,7 +36,7 @@ protected:
     }
     void TearDown() override { RunCommand("rm -rf '" + mFolder + "'"); }
 
-    RunResult Host(const std::string& arguments, const std::string& environment = "") {
+    CommandRun Host(const std::string& arguments, const std::string& environment = "") {
         return RunCommand("env VEXAL_TEST_RECORD='" + mRecord + "' " + environment + " '" VEXAL_HOST_PROGRAM
                           "' --library '" VEXAL_LOADER_DOUBLE "' " + arguments);
     }
@@ -63,7 +46,7 @@ protected:
 };
 
 TEST_F(HostRun, HeadlessRunPassesParametersInOrderAndDeletesAtTheEnd) {
-    RunResult run = Host("--headless --seconds 0.3 --run-mode 7 --cwd '" + mFolder +
+    CommandRun run = Host("--headless --seconds 0.3 --run-mode 7 --cwd '" + mFolder +
                          "/cache' voaurl=http://h/p.vpk?x=1 delay= TickUrl=a=b caf\xC3\xA9=\xE2\x82\xAC");
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     std::vector<std::string> lines = ReadLines(mRecord);
@@ -98,20 +81,20 @@ TEST_F(HostRun, HeadlessRunPassesParametersInOrderAndDeletesAtTheEnd) {
 }
 
 TEST_F(HostRun, BadCommandLinesAndMissingLibraries) {
-    RunResult usage = Host("--size 10");
+    CommandRun usage = Host("--size 10");
     EXPECT_EQ(usage.mStatus, 2);
     EXPECT_NE(usage.mOutput.find("usage: vexal-host"), std::string::npos);
-    RunResult missing = RunCommand("'" VEXAL_HOST_PROGRAM "' --headless --library /nonexistent/loader.so --seconds 0");
+    CommandRun missing = RunCommand("'" VEXAL_HOST_PROGRAM "' --headless --library /nonexistent/loader.so --seconds 0");
     EXPECT_EQ(missing.mStatus, 1);
     EXPECT_NE(missing.mOutput.find("cannot load"), std::string::npos);
     // A library without the exports is refused too.
-    RunResult wrong = RunCommand("'" VEXAL_HOST_PROGRAM "' --headless --library '" VEXAL_DEMO_MODULE "' --seconds 0");
+    CommandRun wrong = RunCommand("'" VEXAL_HOST_PROGRAM "' --headless --library '" VEXAL_DEMO_MODULE "' --seconds 0");
     EXPECT_EQ(wrong.mStatus, 1);
     EXPECT_NE(wrong.mOutput.find("does not export _VexalCreate"), std::string::npos);
 }
 
 TEST_F(HostRun, HeadlessDemoModuleLoadsAndDrawsNothing) {
-    RunResult run = Host("--headless --until-ready --seconds 10", "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
+    CommandRun run = Host("--headless --until-ready --seconds 10", "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("demo: create window none reserved 0"), std::string::npos) << run.mOutput;
     EXPECT_NE(run.mOutput.find("demo: config a=1\ndemo: config b=2\n"), std::string::npos);
@@ -124,7 +107,7 @@ TEST_F(HostRun, HeadlessDemoModuleLoadsAndDrawsNothing) {
 TEST_F(HostRun, WindowShowsTheDemoSceneInScreenshots) {
     if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     std::string shot = mFolder + "/shot.png";
-    RunResult run = Host("--size 320x200 --seconds 2.5 --screenshot '" + shot + "@2.2'",
+    CommandRun run = Host("--size 320x200 --seconds 2.5 --screenshot '" + shot + "@2.2'",
                          kWindowedDemo);
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("demo: create window yes"), std::string::npos) << run.mOutput;
@@ -147,7 +130,7 @@ TEST_F(HostRun, WindowShowsTheDemoSceneInScreenshots) {
 TEST_F(HostRun, ScreenshotsTiedToTheProgressHoldTheEndOfTheRun) {
     if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     std::string half = mFolder + "/half.png", after = mFolder + "/after.png";
-    RunResult run = Host("--size 160x100 --until-ready --seconds 20 --screenshot '" + half + "@70%' --screenshot '" +
+    CommandRun run = Host("--size 160x100 --until-ready --seconds 20 --screenshot '" + half + "@70%' --screenshot '" +
                              after + "@ready+1.2'",
                          kWindowedDemo);
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;

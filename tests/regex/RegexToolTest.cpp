@@ -1,11 +1,11 @@
 // vexal-regex run as people run it: arguments, standard input or a file, output and exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
+
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -24,15 +24,8 @@ std::string Quote(const std::string& text) {
 ToolRun Tool(const std::string& arguments, const std::string& input) {
     std::string command = "printf '%s' " + Quote(input) + " | " VEXAL_BINARY_DIR "/bin/vexal-regex " + arguments +
                           " 2>/dev/null";
-    ToolRun run{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, got);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    CommandRun ran = RunCommand(command, ErrorOutput::Separate);
+    return ToolRun{ran.mStatus, ran.mOutput};
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
 
 namespace {
@@ -23,18 +23,8 @@ Outcome RunPack(const ScratchFolder& scratch, const std::vector<std::string>& ar
     for (const std::string& argument : arguments)
         command += " '" + argument + "'";
     command += " 2>'" + scratch.Native("stderr.txt") + "'";
-    Outcome outcome{-1, "", ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return outcome;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
-        outcome.out.append(chunk, got);
-    int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = ReadNativeFile(scratch.Native("stderr.txt"));
-    return outcome;
+    CommandRun ran = RunCommand(command, ErrorOutput::Separate);
+    return Outcome{ran.mStatus, ran.mOutput, ReadNativeFile(scratch.Native("stderr.txt"))};
 }
 
 class PackTool : public ::testing::Test {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "Source/Common/PackageBuilder.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
 
 namespace {
@@ -44,16 +44,8 @@ protected:
         std::string command = std::string("'") + VEXAL_BINARY_DIR + "/bin/vexal-pack'";
         for (const std::string& argument : arguments) command += " '" + argument + "'";
         command += " 2>'" + Path("stderr.txt") + "'";
-        PackageRun run{-1, "", ""};
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return run;
-        char chunk[4096];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, got);
-        int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadNativeFile(Path("stderr.txt"));
-        return run;
+        CommandRun ran = RunCommand(command, ErrorOutput::Separate);
+        return PackageRun{ran.mStatus, ran.mOutput, ReadNativeFile(Path("stderr.txt"))};
     }
 
     // The standard package of these tests: game module, two data files (zlib and LZMA), one entry

@@ -7,21 +7,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
 
 namespace {
 
 // Runs the tool with the arguments; its standard output and error together.
 std::string RunTool(const std::string& arguments, int* status) {
-    std::string command = std::string("'") + VEXAL_BINARY_DIR + "/bin/vexal-screen' " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    if (pipe == nullptr) return output;
-    char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, got);
-    int result = pclose(pipe);
-    if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return output;
+    CommandRun run = RunCommand(std::string("'") + VEXAL_BINARY_DIR + "/bin/vexal-screen' " + arguments);
+    if (status) *status = run.mStatus;
+    return run.mOutput;
 }
 
 bool HasDisplay() {

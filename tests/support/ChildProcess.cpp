@@ -1,0 +1,21 @@
+#include "support/ChildProcess.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors)
+{
+    CommandRun run;
+    const std::string line = errors == ErrorOutput::Collected ? commandLine + " 2>&1" : commandLine;
+    FILE* pipe = popen(line.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        run.mOutput.append(chunk, got);
+    const int status = pclose(pipe);
+    run.mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
