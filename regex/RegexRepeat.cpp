@@ -87,24 +87,13 @@ bool CGreedyElxT::Backtrack(RegexSearchState& state) const {
 // ---- possessive ----
 
 bool CPossessiveElxT::TryMatch(RegexSearchState& state) const {
-    int32_t stack = state.mStack.GetCount();
-    int32_t journal = state.mJournal.GetCount();
-    int32_t cursor = state.mCursor;
+    const RegexSearchState::AtomicMark mark = state.MarkAtomic();
     if (!CGreedyElxT::TryMatch(state)) return false;
-    state.mStack.Truncate(stack);
-    state.Push(cursor);
-    state.Push(journal);
+    state.CommitAtomic(mark);
     return true;
 }
 
-bool CPossessiveElxT::Backtrack(RegexSearchState& state) const {
-    if (state.mAbort) return false;
-    int32_t journal = state.Pop();
-    int32_t cursor = state.Pop();
-    state.UndoTo(journal);
-    state.mCursor = cursor;
-    return false;
-}
+bool CPossessiveElxT::Backtrack(RegexSearchState& state) const { return state.BacktrackAtomic(); }
 
 // ---- reluctant ----
 

@@ -99,6 +99,31 @@ public:
     void UndoOne();
     void UndoTo(int32_t journalCount);
 
+    // An atomic match (atomic group, possessive repetition): taken before its content runs.
+    struct AtomicMark {
+        int32_t mStack;
+        int32_t mJournal;
+        int32_t mCursor;
+    };
+    AtomicMark MarkAtomic() const { return {mStack.GetCount(), mJournal.GetCount(), mCursor}; }
+    // Once the content matched: drops the content's own backtracking entries, so backtracking
+    // never re-enters it, and saves what BacktrackAtomic needs. Its captures stay until then.
+    void CommitAtomic(const AtomicMark& mark) {
+        mStack.Truncate(mark.mStack);
+        Push(mark.mCursor);
+        Push(mark.mJournal);
+    }
+    // Backtracking a committed atomic match: undoes its captures and puts the cursor back. There is
+    // no other way through, so always false.
+    bool BacktrackAtomic() {
+        if (mAbort) return false;
+        int32_t journal = Pop();
+        int32_t cursor = Pop();
+        UndoTo(journal);
+        mCursor = cursor;
+        return false;
+    }
+
     // Clears the stacks and marks the groups 0 .. highestGroup as not matched.
     void ResetAttempt(int32_t highestGroup);
 

@@ -79,26 +79,13 @@ bool CBracketElxT::Backtrack(RegexSearchState& state) const {
 // ---- atomic group ----
 
 bool CIndependentElxT::TryMatch(RegexSearchState& state) const {
-    int32_t stack = state.mStack.GetCount();
-    int32_t journal = state.mJournal.GetCount();
-    int32_t cursor = state.mCursor;
+    const RegexSearchState::AtomicMark mark = state.MarkAtomic();
     if (!mChild->TryMatch(state)) return false;
-    // The content's own choices are dropped: backtracking never re-enters it. Its captures stay
-    // until this element is backtracked.
-    state.mStack.Truncate(stack);
-    state.Push(cursor);
-    state.Push(journal);
+    state.CommitAtomic(mark);
     return true;
 }
 
-bool CIndependentElxT::Backtrack(RegexSearchState& state) const {
-    if (state.mAbort) return false;
-    int32_t journal = state.Pop();
-    int32_t cursor = state.Pop();
-    state.UndoTo(journal);
-    state.mCursor = cursor;
-    return false;
-}
+bool CIndependentElxT::Backtrack(RegexSearchState& state) const { return state.BacktrackAtomic(); }
 
 // ---- look-around ----
 

@@ -173,6 +173,31 @@ int32_t DecodeLocale(WideChar* output, int32_t outputSize, const char* input, in
     return written;
 }
 
+// What every conversion below shares: with a null output, counts the whole text first and
+// allocates room for it and its terminator (the caller frees it); then converts into output.
+// convert(out, size, cut) writes at most size units with the terminator and returns those
+// written without it; with a null out it only counts. Returns output, _null when the room
+// cannot be allocated.
+template <typename Unit, typename Convert>
+Unit* ConvertInto(Unit* output, int32_t outputSize, int32_t length, int32_t* outLength, bool* truncated,
+                  Convert convert) {
+    bool cut = false;
+    if (output == _null) {
+        int32_t needed = convert(static_cast<Unit*>(_null), 0, &cut);
+        outputSize = needed + 1;
+        output = static_cast<Unit*>(std::malloc(size_t(outputSize) * sizeof(Unit)));
+        if (output == _null) {
+            if (outLength) *outLength = 0;
+            return _null;
+        }
+    }
+    int32_t written = outputSize > 0 ? convert(output, outputSize, &cut) : 0;
+    if (outputSize <= 0 && length > 0) cut = true;
+    if (outLength) *outLength = written;
+    if (truncated) *truncated = cut;
+    return output;
+}
+
 }  // namespace
 
 char* Utf16ToUtf8(char* output, int32_t outputSize, const WideChar* input, int32_t inputCount,
@@ -180,21 +205,10 @@ char* Utf16ToUtf8(char* output, int32_t outputSize, const WideChar* input, int32
     if (truncated) *truncated = false;
     if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
     int32_t length = InputLength(input, inputCount);
-    bool cut = false;
-    if (output == _null) {
-        int32_t needed = EncodeUtf8(_null, INT32_MAX, input, length, &cut);
-        outputSize = needed + 1;
-        output = static_cast<char*>(std::malloc(size_t(outputSize)));
-        if (output == _null) {
-            if (outLength) *outLength = 0;
-            return _null;
-        }
-    }
-    int32_t written = outputSize > 0 ? EncodeUtf8(output, outputSize, input, length, &cut) : 0;
-    if (outputSize <= 0 && length > 0) cut = true;
-    if (outLength) *outLength = written;
-    if (truncated) *truncated = cut;
-    return output;
+    return ConvertInto(output, outputSize, length, outLength, truncated, [&](char* out, int32_t size, bool* cut) {
+        // Counting needs a limit the text cannot reach.
+        return EncodeUtf8(out, out ? size : INT32_MAX, input, length, cut);
+    });
 }
 
 WideChar* Utf8ToUtf16(WideChar* output, int32_t outputSize, const char* input, int32_t inputCount,
@@ -202,21 +216,9 @@ WideChar* Utf8ToUtf16(WideChar* output, int32_t outputSize, const char* input, i
     if (truncated) *truncated = false;
     if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
     int32_t length = InputLength(input, inputCount);
-    bool cut = false;
-    if (output == _null) {
-        int32_t needed = DecodeUtf8(_null, 0, input, length, &cut);
-        outputSize = needed + 1;
-        output = static_cast<WideChar*>(std::malloc(size_t(outputSize) * sizeof(WideChar)));
-        if (output == _null) {
-            if (outLength) *outLength = 0;
-            return _null;
-        }
-    }
-    int32_t written = outputSize > 0 ? DecodeUtf8(output, outputSize, input, length, &cut) : 0;
-    if (outputSize <= 0 && length > 0) cut = true;
-    if (outLength) *outLength = written;
-    if (truncated) *truncated = cut;
-    return output;
+    return ConvertInto(output, outputSize, length, outLength, truncated, [&](WideChar* out, int32_t size, bool* cut) {
+        return DecodeUtf8(out, size, input, length, cut);
+    });
 }
 
 int32_t Utf8ToUtf16Count(const char* input, int32_t inputCount) {
@@ -228,31 +230,15 @@ int32_t Utf8ToUtf16Count(const char* input, int32_t inputCount) {
 char* WideToAnsi(char* output, int32_t outputSize, const WideChar* input, int32_t inputCount, int32_t* outLength) {
     if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
     int32_t length = InputLength(input, inputCount);
-    if (output == _null) {
-        outputSize = EncodeLocale(_null, 0, input, length) + 1;
-        output = static_cast<char*>(std::malloc(size_t(outputSize)));
-        if (output == _null) {
-            if (outLength) *outLength = 0;
-            return _null;
-        }
-    }
-    int32_t written = outputSize > 0 ? EncodeLocale(output, outputSize, input, length) : 0;
-    if (outLength) *outLength = written;
-    return output;
+    return ConvertInto(output, outputSize, length, outLength, _null, [&](char* out, int32_t size, bool*) {
+        return EncodeLocale(out, size, input, length);
+    });
 }
 
 WideChar* AnsiToWide(WideChar* output, int32_t outputSize, const char* input, int32_t inputCount, int32_t* outLength) {
     if (!VEXAL_CHECK(input != _null, u"str != _null", kModule)) return EmptyResult(output, outputSize, outLength);
     int32_t length = InputLength(input, inputCount);
-    if (output == _null) {
-        outputSize = DecodeLocale(_null, 0, input, length) + 1;
-        output = static_cast<WideChar*>(std::malloc(size_t(outputSize) * sizeof(WideChar)));
-        if (output == _null) {
-            if (outLength) *outLength = 0;
-            return _null;
-        }
-    }
-    int32_t written = outputSize > 0 ? DecodeLocale(output, outputSize, input, length) : 0;
-    if (outLength) *outLength = written;
-    return output;
+    return ConvertInto(output, outputSize, length, outLength, _null, [&](WideChar* out, int32_t size, bool*) {
+        return DecodeLocale(out, size, input, length);
+    });
 }
