@@ -1,4 +1,5 @@
 // The loader's reading of package header entries.
+#include <cstring>
 #include "loader/PackageFormat.h"
 
 uint32_t ModuleSizeTotal(const PackageHeader& header)
@@ -35,7 +36,10 @@ bool IsSafeCacheName(const WideChar* name)
     return true;
 }
 
-Digest DigestFromWords(const uint32_t words[4])
+Digest DigestFromWords(const void* words)
 {
-    return Digest{words[0], words[1], words[2], words[3]};
+    // The words sit in a packed header record, so they may be at any address.
+    uint32_t aligned[4];
+    std::memcpy(aligned, words, sizeof aligned);
+    return Digest{aligned[0], aligned[1], aligned[2], aligned[3]};
 }

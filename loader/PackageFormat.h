@@ -21,4 +21,4 @@ bool ModuleHasFile(const ModuleEntry& entry);
 bool IsSafeCacheName(const WideChar* name);
 
 // Digest words as stored in the header (words A, B, C, D).
-Digest DigestFromWords(const uint32_t words[4]);
+Digest DigestFromWords(const void* words);

@@ -65,8 +65,8 @@ public:
     // sizes, in 32-bit arithmetic as the loader computes it.
     static uint32_t ExpectedPackageSize(const PackageHeader& header);
     // True when a module file name can be written safely below the current directory: not
-    // absolute ("/" or "\" first, or a drive letter), no "." or ".." component, no empty
-    // component. Entries without a file (empty, or "@" first) are always safe.
+    // absolute ("/" or "\" first) and no ".." component ("/" and "\" both separate
+    // components). Entries without a file (empty, or "@" first) are always safe.
     static bool IsSafeFileName(const WideChar* fileName);
 
 private:

@@ -67,7 +67,7 @@ TEST(ScreenTool, DrawsTheScriptAtTheGivenProgress) {
     int status = -1;
     std::string shot = folder.Native("shot.png");
     std::string output = RunTool("--size 200x100 --progress 0.25 --screenshot '" + shot +
-                                     "@0.3' --profile --slow 1 --alloc 4096 '" + folder.Native("bar.lua") + "'",
+                                     "@1.5' --profile --slow 1 --alloc 4096 '" + folder.Native("bar.lua") + "'",
                                  &status);
     EXPECT_EQ(status, 0) << output;
     int width = 0;
