@@ -1,4 +1,4 @@
-// The wide formatter with arbitrary texts and arbitrary conversion specifications. The format
+// The wide formatter with arbitrary texts and arbitrary conversion layouts. The format
 // itself is built by the harness: only conversions whose values the harness supplies, with the
 // types they read, so every call is a well-formed one. Texts from the input reach the formatter
 // as literal parts (every "%" doubled) and as the values of "%ls" and "%s". Integer and floating
@@ -18,7 +18,7 @@ namespace {
 
 enum class Kind { Signed, Unsigned, Floating, Character, Pointer, Wide, Narrow };
 
-struct Spec {
+struct FieldLayout {
     Kind kind;
     std::string text;   // the conversion as ASCII, "%" included
     int stars = 0;      // "*" width and/or precision taking int values before the value
@@ -41,22 +41,22 @@ std::u16string Literal(FuzzedDataProvider& input, std::u16string& expected) {
     return literal;
 }
 
-Spec MakeSpec(FuzzedDataProvider& input) {
+FieldLayout MakeLayout(FuzzedDataProvider& input) {
     static const char kFlags[] = "-+ #0";
-    Spec spec;
-    spec.text = "%";
+    FieldLayout layout;
+    layout.text = "%";
     const uint8_t flags = input.ConsumeIntegral<uint8_t>();
     for (int i = 0; i < 5; ++i)
-        if (flags & (1 << i)) spec.text += kFlags[i];
+        if (flags & (1 << i)) layout.text += kFlags[i];
     switch (input.ConsumeIntegralInRange<int>(0, 2)) {
-    case 1: spec.text += std::to_string(input.ConsumeIntegralInRange<int>(0, 300)); break;
-    case 2: spec.text += "*"; spec.starValues[spec.stars++] = input.ConsumeIntegralInRange<int>(-300, 300); break;
+    case 1: layout.text += std::to_string(input.ConsumeIntegralInRange<int>(0, 300)); break;
+    case 2: layout.text += "*"; layout.starValues[layout.stars++] = input.ConsumeIntegralInRange<int>(-300, 300); break;
     default: break;
     }
     switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-    case 1: spec.text += "." + std::to_string(input.ConsumeIntegralInRange<int>(0, 300)); break;
-    case 2: spec.text += ".*"; spec.starValues[spec.stars++] = input.ConsumeIntegralInRange<int>(-20, 300); break;
-    case 3: spec.text += "."; break;
+    case 1: layout.text += "." + std::to_string(input.ConsumeIntegralInRange<int>(0, 300)); break;
+    case 2: layout.text += ".*"; layout.starValues[layout.stars++] = input.ConsumeIntegralInRange<int>(-20, 300); break;
+    case 3: layout.text += "."; break;
     default: break;
     }
     static const char* const kLengths[] = {"", "h", "hh", "l", "ll", "z"};
@@ -66,35 +66,35 @@ Spec MakeSpec(FuzzedDataProvider& input) {
     case 0:
     case 1: {
         const char conversion = kIntegers[input.ConsumeIntegralInRange<int>(0, 5)];
-        spec.kind = (conversion == 'd' || conversion == 'i') ? Kind::Signed : Kind::Unsigned;
-        spec.text += kLengths[input.ConsumeIntegralInRange<int>(0, 5)];
-        spec.text += conversion;
+        layout.kind = (conversion == 'd' || conversion == 'i') ? Kind::Signed : Kind::Unsigned;
+        layout.text += kLengths[input.ConsumeIntegralInRange<int>(0, 5)];
+        layout.text += conversion;
         break;
     }
-    case 2: spec.kind = Kind::Floating; spec.text += kFloats[input.ConsumeIntegralInRange<int>(0, 5)]; break;
-    case 3: spec.kind = Kind::Character; spec.text += "c"; break;
-    case 4: spec.kind = Kind::Pointer; spec.text += "p"; break;
-    case 5: spec.kind = Kind::Wide; spec.text += "ls"; break;
-    default: spec.kind = Kind::Narrow; spec.text += "s"; break;
+    case 2: layout.kind = Kind::Floating; layout.text += kFloats[input.ConsumeIntegralInRange<int>(0, 5)]; break;
+    case 3: layout.kind = Kind::Character; layout.text += "c"; break;
+    case 4: layout.kind = Kind::Pointer; layout.text += "p"; break;
+    case 5: layout.kind = Kind::Wide; layout.text += "ls"; break;
+    default: layout.kind = Kind::Narrow; layout.text += "s"; break;
     }
-    return spec;
+    return layout;
 }
 
 // Calls the formatter with the star values, the conversion's value, then the two text values.
 template <typename T>
-void Call(WideChar* buffer, int32_t size, const std::u16string& format, const Spec& spec, T value,
+void Call(WideChar* buffer, int32_t size, const std::u16string& format, const FieldLayout& layout, T value,
           const WideChar* wide, const char* narrow) {
     const WideChar* f = format.c_str();
     String whole;
-    if (spec.stars == 0) {
+    if (layout.stars == 0) {
         FormatInto(buffer, size, f, value, wide, narrow);
         whole = Format(f, value, wide, narrow);
-    } else if (spec.stars == 1) {
-        FormatInto(buffer, size, f, spec.starValues[0], value, wide, narrow);
-        whole = Format(f, spec.starValues[0], value, wide, narrow);
+    } else if (layout.stars == 1) {
+        FormatInto(buffer, size, f, layout.starValues[0], value, wide, narrow);
+        whole = Format(f, layout.starValues[0], value, wide, narrow);
     } else {
-        FormatInto(buffer, size, f, spec.starValues[0], spec.starValues[1], value, wide, narrow);
-        whole = Format(f, spec.starValues[0], spec.starValues[1], value, wide, narrow);
+        FormatInto(buffer, size, f, layout.starValues[0], layout.starValues[1], value, wide, narrow);
+        whole = Format(f, layout.starValues[0], layout.starValues[1], value, wide, narrow);
     }
     // The long form begins with what the short one holds.
     const int32_t shortLength = String::Length(buffer);
@@ -104,33 +104,33 @@ void Call(WideChar* buffer, int32_t size, const std::u16string& format, const Sp
 
 // What the C library makes of the same conversion, or false when it is not compared.
 template <typename T>
-bool Reference(const Spec& spec, T value, std::string& out) {
+bool Reference(const FieldLayout& layout, T value, std::string& out) {
     std::vector<char> text(4096);
     int length;
-    if (spec.stars == 0) length = std::snprintf(text.data(), text.size(), spec.text.c_str(), value);
-    else if (spec.stars == 1) length = std::snprintf(text.data(), text.size(), spec.text.c_str(), spec.starValues[0], value);
-    else length = std::snprintf(text.data(), text.size(), spec.text.c_str(), spec.starValues[0], spec.starValues[1], value);
+    if (layout.stars == 0) length = std::snprintf(text.data(), text.size(), layout.text.c_str(), value);
+    else if (layout.stars == 1) length = std::snprintf(text.data(), text.size(), layout.text.c_str(), layout.starValues[0], value);
+    else length = std::snprintf(text.data(), text.size(), layout.text.c_str(), layout.starValues[0], layout.starValues[1], value);
     if (length < 0 || size_t(length) >= text.size()) return false;
     out.assign(text.data(), size_t(length));
     return true;
 }
 
 template <typename T>
-void Run(WideChar* buffer, int32_t size, const std::u16string& format, const Spec& spec, T value,
+void Run(WideChar* buffer, int32_t size, const std::u16string& format, const FieldLayout& layout, T value,
          const WideChar* wide, const char* narrow, const std::u16string* before, const std::u16string* after,
          bool compare) {
-    Call(buffer, size, format, spec, value, wide, narrow);
+    Call(buffer, size, format, layout, value, wide, narrow);
     // Terminated within the buffer.
     int32_t end = 0;
     while (end < size && buffer[end] != 0) ++end;
     FUZZ_CHECK(end < size);
     std::string reference;
-    if (!compare || !Reference(spec, value, reference)) return;
+    if (!compare || !Reference(layout, value, reference)) return;
     const std::u16string expected = *before + Widen(reference) + *after;
     const std::u16string written(buffer);
     const size_t kept = expected.size() < size_t(size - 1) ? expected.size() : size_t(size - 1);
     if (written != expected.substr(0, kept)) {
-        std::fprintf(stderr, "format %s differs from the C library (\"%s\")\n", spec.text.c_str(), reference.c_str());
+        std::fprintf(stderr, "format %s differs from the C library (\"%s\")\n", layout.text.c_str(), reference.c_str());
         const std::u16string& wanted = expected;
         size_t at = 0;
         while (at < written.size() && at < wanted.size() && written[at] == wanted[at]) ++at;
@@ -152,12 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096) return -1;
     FuzzedDataProvider input(data, size);
     const int32_t bufferSize = input.ConsumeIntegralInRange<int32_t>(1, 2000);
-    const Spec spec = MakeSpec(input);
+    const FieldLayout layout = MakeLayout(input);
 
     // format = L1 conversion L2 "%ls" L3 "%s" L4
     std::u16string before, after;
     std::u16string format = Literal(input, before);
-    format += Widen(spec.text);
+    format += Widen(layout.text);
     format += Literal(input, after);
 
     std::vector<WideChar> wide;
@@ -187,39 +187,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* n = narrow.c_str();
     const bool compare = true;
     const uint64_t bits = input.ConsumeIntegral<uint64_t>();
-    const size_t lengthAt = spec.text.find_first_of("hlz");
-    const std::string length = lengthAt == std::string::npos ? "" : spec.text.substr(lengthAt, spec.text.size() - 1 - lengthAt);
-    switch (spec.kind) {
+    const size_t lengthAt = layout.text.find_first_of("hlz");
+    const std::string length = lengthAt == std::string::npos ? "" : layout.text.substr(lengthAt, layout.text.size() - 1 - lengthAt);
+    switch (layout.kind) {
     case Kind::Signed:
-        if (length == "l") Run(out, bufferSize, format, spec, long(bits), w, n, &before, &after, compare);
-        else if (length == "ll") Run(out, bufferSize, format, spec, (long long)(bits), w, n, &before, &after, compare);
-        else if (length == "z") Run(out, bufferSize, format, spec, ssize_t(bits), w, n, &before, &after, compare);
-        else Run(out, bufferSize, format, spec, int(bits), w, n, &before, &after, compare);
+        if (length == "l") Run(out, bufferSize, format, layout, long(bits), w, n, &before, &after, compare);
+        else if (length == "ll") Run(out, bufferSize, format, layout, (long long)(bits), w, n, &before, &after, compare);
+        else if (length == "z") Run(out, bufferSize, format, layout, ssize_t(bits), w, n, &before, &after, compare);
+        else Run(out, bufferSize, format, layout, int(bits), w, n, &before, &after, compare);
         break;
     case Kind::Unsigned:
-        if (length == "l") Run(out, bufferSize, format, spec, (unsigned long)(bits), w, n, &before, &after, compare);
-        else if (length == "ll") Run(out, bufferSize, format, spec, (unsigned long long)(bits), w, n, &before, &after, compare);
-        else if (length == "z") Run(out, bufferSize, format, spec, size_t(bits), w, n, &before, &after, compare);
-        else Run(out, bufferSize, format, spec, unsigned(bits), w, n, &before, &after, compare);
+        if (length == "l") Run(out, bufferSize, format, layout, (unsigned long)(bits), w, n, &before, &after, compare);
+        else if (length == "ll") Run(out, bufferSize, format, layout, (unsigned long long)(bits), w, n, &before, &after, compare);
+        else if (length == "z") Run(out, bufferSize, format, layout, size_t(bits), w, n, &before, &after, compare);
+        else Run(out, bufferSize, format, layout, unsigned(bits), w, n, &before, &after, compare);
         break;
     case Kind::Floating: {
         double value;
         std::memcpy(&value, &bits, sizeof(value));
-        Run(out, bufferSize, format, spec, value, w, n, &before, &after, compare);
+        Run(out, bufferSize, format, layout, value, w, n, &before, &after, compare);
         break;
     }
-    case Kind::Character: Run(out, bufferSize, format, spec, int(bits & 0xFFFF), w, n, &before, &after, false); break;
+    case Kind::Character: Run(out, bufferSize, format, layout, int(bits & 0xFFFF), w, n, &before, &after, false); break;
     case Kind::Pointer:
-        Run(out, bufferSize, format, spec, reinterpret_cast<void*>(uintptr_t(bits)), w, n, &before, &after, false);
+        Run(out, bufferSize, format, layout, reinterpret_cast<void*>(uintptr_t(bits)), w, n, &before, &after, false);
         break;
     case Kind::Wide: {
         std::vector<WideChar> value = WideUnits(data, size);
-        Run(out, bufferSize, format, spec, static_cast<const WideChar*>(value.data()), w, n, &before, &after, false);
+        Run(out, bufferSize, format, layout, static_cast<const WideChar*>(value.data()), w, n, &before, &after, false);
         break;
     }
     case Kind::Narrow: {
         const std::string value(reinterpret_cast<const char*>(data), size);
-        Run(out, bufferSize, format, spec, value.c_str(), w, n, &before, &after, false);
+        Run(out, bufferSize, format, layout, value.c_str(), w, n, &before, &after, false);
         break;
     }
     }

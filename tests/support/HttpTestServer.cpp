@@ -45,11 +45,11 @@ const char* Reason(int status) {
 // Parses "bytes=a-b" or "bytes=a-" (one range). False for anything else.
 bool ParseRange(const std::string& value, size_t& first, size_t& last, bool& open) {
     if (value.compare(0, 6, "bytes=") != 0) return false;
-    std::string spec = value.substr(6);
-    size_t dash = spec.find('-');
-    if (dash == std::string::npos || dash == 0 || spec.find(',') != std::string::npos) return false;
+    std::string range = value.substr(6);
+    size_t dash = range.find('-');
+    if (dash == std::string::npos || dash == 0 || range.find(',') != std::string::npos) return false;
     char* end = nullptr;
-    std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     first = size_t(strtoull(a.c_str(), &end, 10));
     if (*end != 0) return false;
     open = b.empty();
