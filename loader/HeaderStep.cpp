@@ -18,10 +18,12 @@ void Vexal3DLoader::HeaderStep()
     // cuts an attempt short nor stretches it.
     const uint32_t now = TimeMilliseconds();
     if (mDownloadProgress.load() == 0.0f && now - mLastAttemptTime > mHeaderTimeout) {
-        mLastAttemptTime = now;
         mUrlIndex = (mUrlIndex + 1) % uint32_t(urlCount);
         LogTrace(LoaderText::kHeaderTimeout, CurrentPackageUrl());
         StopDownload();
+        // The next address's time starts once the stalled transfer has let go (that can take
+        // up to a second), so every address gets its whole time-out.
+        mLastAttemptTime = TimeMilliseconds();
         StartHeaderDownload(CurrentPackageUrl());
     }
 

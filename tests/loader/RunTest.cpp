@@ -151,14 +151,14 @@ TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack)
     mServer.Route("/silent", HttpPlan::Body(good).Silent());
     TestLoader loader;
     // Long enough that the good address never times out, even in a sanitizer build.
-    loader.Set("voatimeout", "800");
+    loader.Set("voatimeout", "1500");
     loader.Set("voaurl", Url("/silent") + "|" + Url("/silent") + "|" + Url("/pkg"));
     const uint32_t started = loader.mLastAttemptTime;
     EXPECT_FLOAT_EQ((loader.Update(0), loader.mProgress), 0.01f);
-    ASSERT_TRUE(Pump(loader, [&] { return loader.mUrlIndex == 1; }, 5000, 0));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mUrlIndex == 1; }, 8000, 0));
     // The update that switched shows the second address.
     EXPECT_FLOAT_EQ(loader.mProgress, 0.02f);
-    EXPECT_GE(loader.mLastAttemptTime - started, 800u);
+    EXPECT_GE(loader.mLastAttemptTime - started, 1500u);
     EXPECT_EQ(mTrace.Count("[Loader] Download voa header failed, try backup url: " + Url("/silent")), 1);
     ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
     EXPECT_EQ(mTrace.Count("[Loader] Download voa header failed, try backup url: " + Url("/pkg")), 1);
