@@ -11,25 +11,11 @@
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Script/ScriptBinding.h"
+#include "Source/Script/ScriptNumbers.h"
 
 namespace Vexal {
 
 namespace {
-
-// lua_tonumber truncated toward zero to a signed 64-bit integer, never leaving its range.
-int64_t NumberToInt64(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 9223372036854775807.0) return INT64_MAX;
-    if (value <= -9223372036854775808.0) return INT64_MIN;
-    return int64_t(value);
-}
-
-// The low 63 bits, plus 2^63 when the top bit is set.
-double UnsignedToNumber(uint64_t value) {
-    double number = double(value & 0x7FFFFFFFFFFFFFFFull);
-    if (value >> 63) number += 9223372036854775808.0;
-    return number;
-}
 
 void CopyText(WideChar* buffer, const WideChar* text) {
     std::memcpy(buffer, text, (size_t(String::Length(text)) + 1) * sizeof(WideChar));

@@ -9,6 +9,7 @@
 
 #include "Source/Common/StringEncoding.h"
 #include "Source/Script/ScriptBinding.h"
+#include "Source/Script/ScriptNumbers.h"
 
 namespace Vexal {
 
@@ -25,19 +26,6 @@ constexpr int64_t kMaxValues = 1 << 16;
 // The values left to the conversion under way; conversions nest only through scripts run on the
 // same thread (a __tostring of a key that calls a native), which keep their own count.
 int64_t gValuesLeft = 0;
-
-int64_t NumberToInt64(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 9223372036854775807.0) return INT64_MAX;
-    if (value <= -9223372036854775808.0) return INT64_MIN;
-    return int64_t(value);
-}
-
-double UnsignedToNumber(uint64_t value) {
-    double number = double(value & 0x7FFFFFFFFFFFFFFFull);
-    if (value >> 63) number += 9223372036854775808.0;
-    return number;
-}
 
 void PushWide(lua_State* L, const WideChar* text, int32_t limit) {
     if (text == _null) {
