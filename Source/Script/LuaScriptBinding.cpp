@@ -5,8 +5,15 @@
 // the class table): [1] is T's link (the class metatable M, or the per-object field table P),
 // [3] the link's own link (M when P is used), [2] the native slot, a userdata whose finaliser
 // is the release hook. The slot is reachable only through T, so it becomes garbage in the same
-// collection as T. Lookups that miss T's own entries walk the links inside __index, then the
-// property accessors stored in M.
+// collection as T.
+//
+// Lookups that miss T's own entries go to T's lookup cache Q (T's metatable's __index, a plain
+// table, so the VM reads it without leaving the interpreter). Q holds the link entries that
+// earlier lookups found; a miss in Q reaches Q's metatable, whose __index resolves the key
+// through the links and then the property accessors, and remembers link entries in Q. Every
+// write to a link table (the field table by the property writer, M by registration and by the
+// class-field writer) forgets the key in the caches that may hold it, so Q never answers
+// differently from the links: method calls cost a table lookup instead of a native call.
 #include "Source/Script/LuaScriptManager.h"
 
 #include <lua.hpp>
@@ -29,6 +36,14 @@ const WideChar kFunctionOnTop[] = u"lua_type( mLuaState, -1 ) == LUA_TFUNCTION";
 
 enum ObjectMetaIndex { kLinkIndex = 1, kSlotIndex = 2, kSecondLinkIndex = 3 };
 
+// Q's metatable: [1] is T, __index the caching reader.
+enum CacheMetaIndex { kCacheOwnerIndex = 1 };
+
+// Keys of the class metatable's own bookkeeping (light userdata of these addresses): the shared
+// caching reader, and the weak-keyed set of the lookup caches of the class's objects.
+const char kCachingReaderKey = 0;
+const char kCacheSetKey = 0;
+
 // Property accessors are stored in M under the address of the interned name. Addresses are
 // 8-aligned, so the setter's key sets bit 0: on 64-bit addresses bit 31 may already be set,
 // which would give getter and setter one key.
@@ -47,11 +62,13 @@ const void* KeyAddress(lua_State* L, int index) {
     return _null;
 }
 
-// Finds the accessor for the key at 2 in the class metatable at classIndex and calls it with
-// the object at 1 (then the key for the catch-all accessor, then the value at 3 for a setter).
-// Leaves the accessor's result on top and returns true, or returns false without an accessor.
-bool CallAccessor(lua_State* L, int classIndex, bool setter) {
-    const void* address = KeyAddress(L, 2);
+// Finds the accessor for the key at keyIndex in the class metatable at classIndex and calls it
+// with the object at objectIndex (then the key for the catch-all accessor, then the value on top
+// for a setter). Leaves the accessor's result on top and returns true, or returns false without
+// an accessor.
+bool CallAccessor(lua_State* L, int objectIndex, int keyIndex, int classIndex, bool setter) {
+    int valueIndex = lua_gettop(L);
+    const void* address = KeyAddress(L, keyIndex);
     lua_pushlightuserdata(L, setter ? SetterKey(address) : GetterKey(address));
     lua_rawget(L, classIndex);
     bool catchAll = false;
@@ -63,33 +80,97 @@ bool CallAccessor(lua_State* L, int classIndex, bool setter) {
         catchAll = true;
     }
     if (!lua_isfunction(L, -1)) return false;
-    lua_pushvalue(L, 1);
-    if (catchAll) lua_pushvalue(L, 2);
-    if (setter) lua_pushvalue(L, 3);
+    lua_pushvalue(L, objectIndex);
+    if (catchAll) lua_pushvalue(L, keyIndex);
+    if (setter) lua_pushvalue(L, valueIndex);
     lua_call(L, 1 + (catchAll ? 1 : 0) + (setter ? 1 : 0), 1);
     return true;
 }
 
-// __index of object tables, called with (T, k) after T's own entry was nil.
+// Resolves the key at keyIndex for the object table at objectIndex after T's own entry was nil:
+// the raw entry of T's link, of the link's link, then the property accessors. Leaves the result
+// on top and returns 1, or returns 0 for nothing. A link entry found for a string key is
+// remembered in the lookup cache at cacheIndex (0: none).
+int ResolveKey(lua_State* L, int objectIndex, int keyIndex, int cacheIndex) {
+    if (!lua_getmetatable(L, objectIndex)) return 0;
+    int meta = lua_gettop(L);
+    lua_rawgeti(L, meta, kLinkIndex);
+    int link = meta + 1;
+    if (!lua_istable(L, link)) return 0;
+    lua_pushvalue(L, keyIndex);
+    lua_rawget(L, link);
+    int classIndex = link;
+    if (lua_isnil(L, -1)) {
+        lua_pop(L, 1);
+        lua_rawgeti(L, meta, kSecondLinkIndex);
+        if (!lua_istable(L, -1)) {
+            lua_pop(L, 1);
+            return CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
+        }
+        classIndex = lua_gettop(L);
+        lua_pushvalue(L, keyIndex);
+        lua_rawget(L, classIndex);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            return CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
+        }
+    }
+    if (cacheIndex != 0 && lua_type(L, keyIndex) == LUA_TSTRING) {
+        lua_pushvalue(L, keyIndex);
+        lua_pushvalue(L, -2);
+        lua_rawset(L, cacheIndex);
+    }
+    return 1;
+}
+
+// M.__index, called with (T, k): the lookup without a cache.
 int PropertyReader(lua_State* L) {
     lua_settop(L, 2);
+    return ResolveKey(L, 1, 2, 0);
+}
+
+// __index of a lookup cache, called with (Q, k) after Q's entry was nil.
+int CachingReader(lua_State* L) {
+    lua_settop(L, 2);
     if (!lua_getmetatable(L, 1)) return 0;            // 3
-    lua_rawgeti(L, 3, kLinkIndex);                     // 4
+    lua_rawgeti(L, 3, kCacheOwnerIndex);               // 4: T
     if (!lua_istable(L, 4)) return 0;
-    lua_pushvalue(L, 2);
-    lua_rawget(L, 4);                                  // 5
-    if (!lua_isnil(L, 5)) return 1;
-    lua_pop(L, 1);
-    lua_rawgeti(L, 3, kSecondLinkIndex);               // 5
-    int classIndex = 4;
-    if (lua_istable(L, 5)) {
-        lua_pushvalue(L, 2);
-        lua_rawget(L, 5);                              // 6
-        if (!lua_isnil(L, 6)) return 1;
-        lua_pop(L, 1);
-        classIndex = 5;
+    return ResolveKey(L, 4, 2, 1);
+}
+
+// Forgets the key at keyIndex (every key when keyIndex is 0) in the lookup caches of the objects
+// of the class metatable at classIndex, after a write to M.
+void ForgetCachedKey(lua_State* L, int classIndex, int keyIndex) {
+    int top = lua_gettop(L);
+    lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
+    lua_rawget(L, classIndex);
+    int caches = top + 1;
+    if (!lua_istable(L, caches)) {
+        lua_settop(L, top);
+        return;
     }
-    return CallAccessor(L, classIndex, false) ? 1 : 0;
+    lua_pushnil(L);
+    while (lua_next(L, caches)) {
+        lua_pop(L, 1);
+        if (lua_istable(L, -1)) {
+            int cache = lua_gettop(L);
+            if (keyIndex != 0) {
+                lua_pushvalue(L, keyIndex);
+                lua_pushnil(L);
+                lua_rawset(L, cache);
+            } else {
+                // Assigning nil to present fields is allowed while traversing.
+                lua_pushnil(L);
+                while (lua_next(L, cache)) {
+                    lua_pop(L, 1);
+                    lua_pushvalue(L, -1);
+                    lua_pushnil(L);
+                    lua_rawset(L, cache);
+                }
+            }
+        }
+    }
+    lua_settop(L, top);
 }
 
 // __newindex of object tables, called with (T, k, v).
@@ -105,12 +186,22 @@ int PropertyWriter(lua_State* L) {
         classIndex = 6;
         fieldIndex = 5;
     }
+    lua_pushvalue(L, 3);
     // A setter that gives a value finishes the write (bound setters give the object itself).
-    if (CallAccessor(L, classIndex, true) && !lua_isnil(L, -1)) return 0;
+    if (CallAccessor(L, 1, 2, classIndex, true) && !lua_isnil(L, -1)) return 0;
     lua_settop(L, 6);
     lua_pushvalue(L, 2);
     lua_pushvalue(L, 3);
     lua_rawset(L, fieldIndex);
+    if (fieldIndex != 1) {
+        // The field table is a link: the cache may hold the class's entry for this key.
+        lua_getfield(L, 4, "__index");
+        if (lua_istable(L, -1)) {
+            lua_pushvalue(L, 2);
+            lua_pushnil(L);
+            lua_rawset(L, -3);
+        }
+    }
     return 0;
 }
 
@@ -140,18 +231,25 @@ int ObjectText(lua_State* L) {
     return 1;
 }
 
-// Every method, accessor, constructor and function reference runs through this closure:
-// upvalue 1 is the target, upvalue 2 the dispatcher. It tells the manager which Lua thread
-// made the call, so a method called from a coroutine reads that coroutine's arguments.
+// What a bound closure calls: the target and its dispatcher, held in one userdata upvalue so
+// that a call reads both at once.
+struct BoundTarget {
+    void* mTarget;
+    lua_CFunction mDispatcher;
+};
+
+// Every method, accessor, constructor and function reference runs through this closure. It
+// tells the manager which Lua thread made the call, so a method called from a coroutine reads
+// that coroutine's arguments.
 int CallTrampoline(lua_State* L) {
-    lua_CFunction dispatcher = reinterpret_cast<lua_CFunction>(lua_touserdata(L, lua_upvalueindex(2)));
+    const BoundTarget* bound = static_cast<const BoundTarget*>(lua_touserdata(L, lua_upvalueindex(1)));
     LuaScriptManager* manager = LuaScriptManager::sInstance;
-    if (dispatcher == _null || manager == _null) return 0;
+    if (bound == _null || bound->mDispatcher == _null || manager == _null) return 0;
     lua_State* previousThread = manager->mCallThread;
     void* previousTarget = manager->mCallTarget;
     manager->mCallThread = L;
-    manager->mCallTarget = lua_touserdata(L, lua_upvalueindex(1));
-    int results = dispatcher(L);
+    manager->mCallTarget = bound->mTarget;
+    int results = bound->mDispatcher(L);
     manager->mCallThread = previousThread;
     manager->mCallTarget = previousTarget;
     return results;
@@ -169,18 +267,52 @@ NativeSlot* SlotOfTable(lua_State* L, int index) {
     return slot;
 }
 
-// The key under which the class metatable keeps its direct reader.
-const char kDirectReaderKey = 0;
+// Gives the object table at objectIndex, whose metatable is at metaIndex, a lookup cache in
+// front of its links, and enters the cache in its class's set so that writes to the class
+// reach it.
+void AddLookupCache(lua_State* L, int classIndex, int objectIndex, int metaIndex) {
+    int top = lua_gettop(L);
+    lua_pushlightuserdata(L, const_cast<char*>(&kCachingReaderKey));
+    lua_rawget(L, classIndex);                         // top + 1: the caching reader
+    if (!lua_isfunction(L, top + 1)) {
+        lua_settop(L, top);
+        return;
+    }
+    lua_newtable(L);                                   // top + 2: Q
+    lua_createtable(L, 1, 1);                          // top + 3: Q's metatable
+    lua_pushvalue(L, objectIndex);
+    lua_rawseti(L, top + 3, kCacheOwnerIndex);
+    lua_pushvalue(L, top + 1);
+    lua_setfield(L, top + 3, "__index");
+    lua_setmetatable(L, top + 2);
 
-// __index of objects without a per-object field table: their link is the class metatable,
-// held as upvalue, so the lookup needs no walk.
-int DirectReader(lua_State* L) {
-    lua_settop(L, 2);
-    lua_pushvalue(L, 2);
-    lua_rawget(L, lua_upvalueindex(1));
-    if (!lua_isnil(L, -1)) return 1;
+    lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
+    lua_rawget(L, classIndex);                         // top + 3: the class's caches
+    if (!lua_istable(L, top + 3)) {
+        lua_pop(L, 1);
+        lua_newtable(L);
+        lua_createtable(L, 0, 1);
+        lua_pushstring(L, "k");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+        lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
+        lua_pushvalue(L, top + 3);
+        lua_rawset(L, classIndex);
+    }
+    lua_pushvalue(L, top + 2);
+    lua_pushboolean(L, 1);
+    lua_rawset(L, top + 3);
+
+    lua_pushvalue(L, top + 2);
+    lua_setfield(L, metaIndex, "__index");
+    lua_settop(L, top);
+}
+
+// After a registration wrote name into the class metatable on top.
+void ForgetClassEntry(lua_State* L, const char* name) {
+    lua_pushstring(L, name ? name : "");
+    ForgetCachedKey(L, lua_gettop(L) - 1, lua_gettop(L));
     lua_pop(L, 1);
-    return CallAccessor(L, lua_upvalueindex(1), false) ? 1 : 0;
 }
 
 int AbsoluteIndex(lua_State* L, int index) {
@@ -226,6 +358,7 @@ int ClassFieldWriter(lua_State* L) {
         lua_pushvalue(L, 2);
         lua_pushvalue(L, 3);
         lua_rawset(L, 5);
+        ForgetCachedKey(L, 5, 2);
     }
     return 0;
 }
@@ -235,6 +368,8 @@ int ClassFieldWriter(lua_State* L) {
 // owner; every other object belonged to the scripts and is deleted.
 int NativeSlotRelease(lua_State* L) {
     NativeSlot* slot = static_cast<NativeSlot*>(lua_touserdata(L, 1));
+    // The table goes with this slot: its address may be reused from now on.
+    if (LuaScriptManager::sInstance) LuaScriptManager::sInstance->ForgetSelf(slot);
     if (slot == _null || slot->mTag != kNativeSlotTag || slot->mObject == _null) return 0;
     ScriptObject* obj = slot->mObject;
     slot->mTag = 0;
@@ -250,6 +385,25 @@ int NativeSlotRelease(lua_State* L) {
 ScriptObject* LuaScriptManager::ObjectAt(lua_State* L, int index) {
     NativeSlot* slot = SlotOfTable(L, AbsoluteIndex(L, index));
     return (slot && slot->mTag == kNativeSlotTag) ? slot->mObject : _null;
+}
+
+ScriptObject* LuaScriptManager::SelfAt(lua_State* L, int index) {
+    if (lua_type(L, index) != LUA_TTABLE) return _null;
+    const void* table = lua_topointer(L, index);
+    if (table != mSelfTable) {
+        NativeSlot* slot = SlotOfTable(L, index);
+        if (slot == _null) return _null;
+        mSelfTable = table;
+        mSelfSlot = slot;
+    }
+    return mSelfSlot->mTag == kNativeSlotTag ? mSelfSlot->mObject : _null;
+}
+
+void LuaScriptManager::ForgetSelf(const NativeSlot* slot) {
+    if (slot == mSelfSlot) {
+        mSelfTable = _null;
+        mSelfSlot = _null;
+    }
 }
 
 void LuaScriptManager::PushObject(lua_State* L, ScriptObject* obj, bool clearFresh) {
@@ -284,9 +438,10 @@ void LuaScriptManager::ClearFresh(lua_State* L, ScriptObject* obj) {
 
 void LuaScriptManager::PushClosure(void* target, lua_CFunction dispatcher) {
     lua_State* L = mLuaState;
-    lua_pushlightuserdata(L, target);
-    lua_pushlightuserdata(L, reinterpret_cast<void*>(dispatcher));
-    lua_pushcclosure(L, CallTrampoline, 2);
+    BoundTarget* bound = static_cast<BoundTarget*>(lua_newuserdata(L, sizeof(BoundTarget)));
+    bound->mTarget = target;
+    bound->mDispatcher = dispatcher;
+    lua_pushcclosure(L, CallTrampoline, 1);
 }
 
 void LuaScriptManager::BeginClass(const char* className, lua_CFunction constructor) {
@@ -303,16 +458,16 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     lua_pushvalue(L, -2);
     lua_rawset(L, LUA_GLOBALSINDEX);
 
-    luaL_newmetatable(L, className);                   // M
+    // A class opened again keeps its M and its objects: their caches start over.
+    if (!luaL_newmetatable(L, className)) ForgetCachedKey(L, lua_gettop(L), 0);   // M
     lua_pushcfunction(L, PropertyReader);
     lua_setfield(L, -2, "__index");
     lua_pushcfunction(L, PropertyWriter);
     lua_setfield(L, -2, "__newindex");
     lua_pushcfunction(L, ObjectText);
     lua_setfield(L, -2, "__tostring");
-    lua_pushlightuserdata(L, const_cast<char*>(&kDirectReaderKey));
-    lua_pushvalue(L, -2);
-    lua_pushcclosure(L, DirectReader, 1);
+    lua_pushlightuserdata(L, const_cast<char*>(&kCachingReaderKey));
+    lua_pushcfunction(L, CachingReader);
     lua_rawset(L, -3);
 
     lua_rawgeti(L, LUA_REGISTRYINDEX, mClassBaseRef);
@@ -357,6 +512,7 @@ void LuaScriptManager::AddMethod(const char* name, void* target, lua_CFunction d
     lua_pushstring(L, name ? name : "");
     PushClosure(target, dispatcher);
     lua_rawset(L, -3);
+    if (!onClassTable && mClassName) ForgetClassEntry(L, name);
     lua_pop(L, 1);
     if (mProfiling) RegisterNativeProfile(target, mClassName, name, _null);
 }
@@ -405,6 +561,7 @@ void LuaScriptManager::AddConstant(const char* name, const Variable& value, int3
     lua_pushstring(L, name ? name : "");
     PushVariable(L, value, _null);
     lua_rawset(L, -3);
+    if (!onClassTable) ForgetClassEntry(L, name);
     lua_pop(L, 1);
 }
 
@@ -477,17 +634,18 @@ ScriptObject* LuaScriptManager::BindObject(const char* className, ScriptObject* 
     } else {
         lua_pushvalue(L, classIndex);
         lua_rawseti(L, -2, kLinkIndex);
-        lua_pushlightuserdata(L, const_cast<char*>(&kDirectReaderKey));
-        lua_rawget(L, classIndex);
-        if (lua_isfunction(L, -1)) lua_setfield(L, -2, "__index");
-        else lua_pop(L, 1);
     }
+    AddLookupCache(L, classIndex, top + 2, top + 3);
     NativeSlot* slot = static_cast<NativeSlot*>(lua_newuserdata(L, sizeof(NativeSlot)));
     slot->mTag = kNativeSlotTag;
     slot->mReserved = 0;
     slot->mObject = obj;
     lua_rawgeti(L, LUA_REGISTRYINDEX, mSlotMetaRef);
     lua_setmetatable(L, -2);
+    // The slot keeps T until its release hook has run, so T's address stays T's as long as
+    // the manager may remember it as a self.
+    lua_pushvalue(L, top + 2);
+    lua_setfenv(L, -2);
     lua_rawseti(L, -2, kSlotIndex);
     lua_setmetatable(L, -2);                                           // T on top
 

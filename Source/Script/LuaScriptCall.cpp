@@ -30,21 +30,23 @@ void* LuaScriptManager::BeginCall(lua_CFunction function) {
     CallFrame frame = {_null, L, lua_gettop(L)};
     mCallStack.Push(frame);
     if (function) return reinterpret_cast<void*>(function);
-    // The trampoline already read the running closure's target.
-    return mCallThread ? mCallTarget : lua_touserdata(L, lua_upvalueindex(1));
+    // The trampoline of the running closure has read its target.
+    return mCallTarget;
 }
 
 ScriptObject* LuaScriptManager::GetSelf(void*, bool peekOnly) {
-    if (mCallStack.GetCount() == 0) return peekOnly ? ObjectAt(mLuaState, 1) : _null;
-    CallFrame& frame = mCallStack.Top();
-    ScriptObject* self = frame.mArgs >= 1 ? ObjectAt(frame.mState, 1) : _null;
+    int32_t depth = mCallStack.GetCount();
+    if (depth == 0) return peekOnly ? ObjectAt(mLuaState, 1) : _null;
+    CallFrame& frame = mCallStack.At(depth - 1);
+    ScriptObject* self = frame.mArgs >= 1 ? SelfAt(frame.mState, 1) : _null;
     if (!peekOnly) frame.mSelf = self;
     return self;
 }
 
 int LuaScriptManager::ParamIndex(int32_t index, lua_State** L) {
-    if (mCallStack.GetCount() == 0 || index < 0) return 0;
-    CallFrame& frame = mCallStack.Top();
+    int32_t depth = mCallStack.GetCount();
+    if (depth == 0 || index < 0) return 0;
+    const CallFrame& frame = mCallStack.At(depth - 1);
     int luaIndex = index + 1 + (frame.mSelf ? 1 : 0);
     if (luaIndex > frame.mArgs) return 0;
     *L = frame.mState;
@@ -138,28 +140,46 @@ WideChar* LuaScriptManager::TakePoolBuffer() {
     return static_cast<WideChar*>(std::malloc(size_t(kPoolUnits) * sizeof(WideChar)));
 }
 
+namespace {
+
+// text (size bytes of UTF-8) as UTF-16 in buffer (kPoolUnits units), or in a heap copy of the
+// whole text when it does not fit and allowHeap is set.
+WideChar* ConvertText(WideChar* buffer, int32_t units, const char* text, size_t size, bool allowHeap) {
+    if (size > 0x7FFFFFFF) size = 0x7FFFFFFF;
+    // Plain ASCII widens unit by unit, as the converter would.
+    if (size < size_t(units)) {
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+        size_t i = 0;
+        while (i < size && bytes[i] != 0 && bytes[i] < 0x80) {
+            buffer[i] = WideChar(bytes[i]);
+            ++i;
+        }
+        if (i == size) {
+            buffer[size] = 0;
+            return buffer;
+        }
+    }
+    bool truncated = false;
+    Utf8ToUtf16(buffer, units, text, int32_t(size), _null, &truncated);
+    if (truncated && allowHeap) {
+        if (WideChar* heap = Utf8ToUtf16(_null, 0, text, int32_t(size))) return heap;
+    }
+    return buffer;
+}
+
+} // namespace
+
 WideChar* LuaScriptManager::TextOf(lua_State* L, int index, WideChar* buffer, bool allowHeap) {
     if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
-    int top = lua_gettop(L);
     int type = lua_type(L, index);
-    const char* text = _null;
     size_t size = 0;
     if (type == LUA_TSTRING) {
-        text = lua_tolstring(L, index, &size);
-        // Plain ASCII widens unit by unit, as the engine's converter would.
-        if (size < size_t(kPoolUnits)) {
-            const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-            size_t i = 0;
-            while (i < size && bytes[i] != 0 && bytes[i] < 0x80) {
-                buffer[i] = WideChar(bytes[i]);
-                ++i;
-            }
-            if (i == size) {
-                buffer[size] = 0;
-                return buffer;
-            }
-        }
-    } else if (type == LUA_TNUMBER) {
+        const char* text = lua_tolstring(L, index, &size);
+        return ConvertText(buffer, kPoolUnits, text, size, allowHeap);
+    }
+    int top = lua_gettop(L);
+    const char* text = _null;
+    if (type == LUA_TNUMBER) {
         // A copy, so that a number parameter stays a number for later readers.
         lua_pushvalue(L, index);
         text = lua_tolstring(L, -1, &size);
@@ -179,12 +199,7 @@ WideChar* LuaScriptManager::TextOf(lua_State* L, int index, WideChar* buffer, bo
     }
     WideChar* result = buffer;
     if (text) {
-        if (size > 0x7FFFFFFF) size = 0x7FFFFFFF;
-        bool truncated = false;
-        Utf8ToUtf16(buffer, kPoolUnits, text, int32_t(size), _null, &truncated);
-        if (truncated && allowHeap) {
-            if (WideChar* heap = Utf8ToUtf16(_null, 0, text, int32_t(size))) result = heap;
-        }
+        result = ConvertText(buffer, kPoolUnits, text, size, allowHeap);
     } else {
         switch (type) {
         case LUA_TNIL: CopyText(buffer, u"nil"); break;
@@ -263,9 +278,9 @@ void LuaScriptManager::RaisePendingError(lua_State* L) {
 
 bool LuaScriptManager::EndCall(CallFrame* frame) {
     int32_t depth = mCallStack.GetCount();
-    ReleaseTempStrings(depth);
+    if (mTempStrings.GetCount() > 0) ReleaseTempStrings(depth);
     if (depth == 0) return false;
-    CallFrame top = mCallStack.Top();
+    CallFrame top = mCallStack.At(depth - 1);
     mCallStack.Pop();
     if (frame) *frame = top;
     if (!mPendingError.IsEmpty()) RaisePendingError(top.mState);

@@ -13,6 +13,8 @@ struct lua_Debug;
 
 namespace Vexal {
 
+struct NativeSlot;
+
 // Assertion reports of the script runtime name this module.
 extern const WideChar kScriptModule[];
 
@@ -160,11 +162,21 @@ public:
     void PushObject(lua_State* L, ScriptObject* obj, bool clearFresh);
     // The bound object of the table at index, or null.
     static ScriptObject* ObjectAt(lua_State* L, int index);
+    // ObjectAt for the self argument of a call: the last table resolved and its native slot
+    // are remembered, so the methods called one after another on one object find it at once.
+    // A slot keeps its table alive until the release hook has run (the table is the slot's
+    // environment) and the hook forgets the pair, so the address cannot name another table
+    // while it is remembered.
+    ScriptObject* SelfAt(lua_State* L, int index);
+    // Forgets the remembered self when it is slot's table.
+    void ForgetSelf(const NativeSlot* slot);
 
     // Thread and target of the method being dispatched; set around each dispatcher by the call
     // trampoline.
     lua_State* mCallThread;
     void* mCallTarget;
+    const void* mSelfTable;
+    NativeSlot* mSelfSlot;
 
     // Profiler time source (tests): read gives ticks, frequency ticks per second. A null read
     // restores the high-resolution counter.

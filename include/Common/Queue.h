@@ -35,7 +35,7 @@ public:
         } else {
             new (&mItems[mBack]) T(element);
         }
-        mBack = (mBack + 1) % (mCapacity + 1);
+        mBack = Next(mBack);
         ++mCount;
         return true;
     }
@@ -47,20 +47,24 @@ public:
         T element(std::move(mItems[mFront]));
         mItems[mFront].~T();
         --mCount;
-        mFront = (mFront + 1) % (mCapacity + 1);
+        mFront = Next(mFront);
         return element;
     }
     // Drops every element; storage kept.
     void Clear() {
         while (mCount > 0) {
             mItems[mFront].~T();
-            mFront = (mFront + 1) % (mCapacity + 1);
+            mFront = Next(mFront);
             --mCount;
         }
         mFront = mBack = 0;
     }
 
 private:
+    // The slot after index, wrapping past the last of the capacity + 1 slots (a compare: the
+    // pool of the script call protocol takes and returns a buffer on every text parameter).
+    int32_t Next(int32_t index) const { return index == mCapacity ? 0 : index + 1; }
+
     bool Grow() {
         int32_t capacity = mCapacity == 0 ? 16 : mCapacity * 2;
         T* items = static_cast<T*>(std::malloc(sizeof(T) * size_t(capacity + 1)));

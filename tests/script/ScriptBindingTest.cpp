@@ -3,6 +3,7 @@
 #include <lua.hpp>
 
 #include "ScriptTestClasses.h"
+#include "Source/Script/LuaScriptManager.h"
 #include "Source/Common/StringFormatter.h"
 
 namespace ScriptTest {
@@ -39,6 +40,85 @@ TEST_F(ScriptBindingTest, ScriptDefinedClassMethodsReachEveryObject) {
         u"assert(Thing.triple ~= nil and rawget(Thing, 'triple') == nil and Thing.flag == 'on')\n"
         u"assert(a.flag == 'on' and Thing.new ~= nil)\n"
         u"local c = Thing.new() assert(c:triple(1) == 3)");
+}
+
+// Method lookups are remembered per object; every write to a class or a field table must reach
+// what was remembered, and accessors must still run on every read.
+TEST_F(ScriptBindingTest, RememberedLookupsFollowEveryWriteToTheLinks) {
+    Thing* thing = new Thing();
+    Publish("t", thing);
+    Publish("u", new Thing());
+    Run(u"assert(t:rInt32(1) == 1 and u:rInt32(2) == 2)\n"
+        u"function Thing:rInt32(x) return -x end\n"
+        u"assert(t:rInt32(1) == -1 and u:rInt32(2) == -2)\n"
+        u"Thing.rInt32 = nil assert(t.rInt32 == nil and u.rInt32 == nil)\n"
+        u"Thing.rInt32 = 5 assert(t.rInt32 == 5)");
+    thing->mValue = 3;
+    Run(u"assert(t.value == 3)");
+    thing->mValue = 4;
+    Run(u"assert(t.value == 4)");
+
+    // Registration on a class opened again: a new method and a constant replace what the
+    // objects found before.
+    Run(u"assert(t:rBool(true) == true and t.K == 7)");
+    mManager->BeginClass("Thing", nullptr);
+    mManager->AddMethod("rBool", nullptr, [](lua_State*) {
+        IScriptManager* m = Vexal::GetScriptManager();
+        m->BeginCall(nullptr);
+        return m->ReturnInt32(77);
+    }, false);
+    Variable eight(u"", Variable::kInt32);
+    eight.SetInteger(8);
+    mManager->AddConstant("K", eight, 0, false);
+    mManager->EndClass();
+    Run(u"assert(t:rBool(true) == 77 and t.K == 8 and u.K == 8)");
+
+    // Field tables are per object: a field of one Bag is never seen through another.
+    Publish("a", new Thing("Bag", true));
+    Publish("b", new Thing("Bag", true));
+    Run(u"assert(a:m() == 1 and b:m() == 1)\n"
+        u"a.m = 2 assert(a.m == 2 and b:m() == 1)\n"
+        u"a.keep = 3 assert(a.keep == 3 and a.keep == 3 and b.keep == 'dyn:keep')");
+}
+
+// A method call remembers its self table; once that object is gone, no other table may be taken
+// for it, even one the allocator places at the same address.
+TEST_F(ScriptBindingTest, ARememberedSelfNeverOutlivesItsTable) {
+    auto* manager = static_cast<Vexal::LuaScriptManager*>(mManager);
+    Publish("gone", new Thing());
+    Run(u"method = gone.rInt32 assert(gone:rInt32(1) == 1)");
+    ASSERT_NE(manager->mSelfTable, nullptr);
+
+    // The table must outlive the release hook that forgets it: the native slot holds it.
+    lua_State* L = mManager->GetLuaState();
+    lua_getglobal(L, "gone");
+    ASSERT_TRUE(lua_getmetatable(L, -1));
+    lua_rawgeti(L, -1, 2);
+    ASSERT_EQ(lua_type(L, -1), LUA_TUSERDATA);
+    lua_getfenv(L, -1);
+    EXPECT_TRUE(lua_rawequal(L, -1, -4));
+    lua_pop(L, 4);
+
+    // Collected step by step, with fresh tables kept alive taking up the freed memory at every
+    // point of the cycle.
+    Run(u"gone = nil\n"
+        u"local keep = {}\n"
+        u"for i = 1, 20000 do\n"
+        u"  collectgarbage('step', 0)\n"
+        u"  local t = {} keep[i] = t\n"
+        u"  assert(select('#', method(t, 1)) == 0, 'taken for the old object')\n"
+        u"end");
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sDeleted, 1);
+    EXPECT_EQ(manager->mSelfTable, nullptr);
+
+    // The same holds across objects made and dropped by scripts in a loop.
+    Run(u"for i = 1, 300 do\n"
+        u"  local made = Thing.new() assert(made:rInt32(i) == i)\n"
+        u"  if i % 50 == 0 then collectgarbage() end\n"
+        u"end");
+    mManager->CollectGarbage();
+    EXPECT_EQ(Thing::sLive, 0);
 }
 
 TEST_F(ScriptBindingTest, GetmetatableGivesTheClassTableAndCannotReplaceIt) {
