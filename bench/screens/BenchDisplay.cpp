@@ -37,7 +37,8 @@ bool EnsureBenchDisplay() {
     for (int n = 170; n < 200; ++n) {
         struct stat lock;
         if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &lock) == 0) continue;
-        std::string name = ":" + std::to_string(n);
+        std::string name = ":";
+        name += std::to_string(n);
         pid_t child = fork();
         if (child == 0) {
             int null = open("/dev/null", O_WRONLY);

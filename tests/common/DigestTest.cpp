@@ -111,7 +111,7 @@ TEST(Digest, FilesAroundTheReadSize)
     };
     for (const Case& c : cases) {
         const std::vector<uint8_t> bytes = Pattern(c.length);
-        const String path = scratch.Wide("f" + std::to_string(c.length));
+        const String path = scratch.Wide(std::string("f").append(std::to_string(c.length)));
         ASSERT_TRUE(WriteBufferToFile(bytes.data(), path, uint32_t(bytes.size())));
         EXPECT_EQ(Text(DigestOfFile(path)), c.text) << c.length;
     }

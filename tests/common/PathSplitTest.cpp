@@ -13,7 +13,11 @@ std::u16string Items(const WideChar* text, const WideChar* delimiters, const Wid
     Array<String> items;
     Split(text, items, delimiters, trimSet);
     std::u16string joined;
-    for (const String& item : items) joined += u"[" + Text(item) + u"]";
+    for (const String& item : items) {
+        joined += u'[';
+        joined += Text(item);
+        joined += u']';
+    }
     return joined;
 }
 

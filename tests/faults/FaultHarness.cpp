@@ -214,7 +214,7 @@ std::string FaultRun::HostCommand(const std::vector<std::string>& parameters, do
                           " --headless --seconds " + std::to_string(seconds) + (untilReady ? " --until-ready" : "") +
                           " --cwd " + Quote(Cache());
     for (const std::string& parameter : parameters)
-        command += " " + Quote(parameter);
+        command.append(" ").append(Quote(parameter));
     return command;
 }
 

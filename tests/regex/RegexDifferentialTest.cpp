@@ -46,7 +46,10 @@ private:
     std::u16string Alternative(int depth, bool fixed) {
         std::u16string text = Sequence(depth, fixed);
         int branches = mRandom.Chance(25) ? 1 + mRandom.Below(2) : 0;
-        for (int i = 0; i < branches; ++i) text += u"|" + Sequence(depth, fixed);
+        for (int i = 0; i < branches; ++i) {
+            text += u'|';
+            text += Sequence(depth, fixed);
+        }
         return text;
     }
 
@@ -232,10 +235,13 @@ TEST(RegexDifferential, AgreesWithPcre2OnGeneratedPatterns) {
             RegexSearchState state = regex.BeginSearch(text.data(), int32_t(text.size()), start);
             std::string actual = RegexTest::Spans(regex.FindNext(state));
             ++compared;
-            if (actual != expected && mismatches.size() < 20)
-                mismatches.push_back("/" + Printable(pattern) + "/ flags " + std::to_string(ours) + " on \"" +
-                                     Printable(text) + "\" from " + std::to_string(start) + ": ours \"" + actual +
-                                     "\", PCRE2 \"" + expected + "\"");
+            if (actual != expected && mismatches.size() < 20) {
+                std::string line = "/";
+                line += Printable(pattern);
+                line += "/ flags " + std::to_string(ours) + " on \"" + Printable(text) + "\" from " +
+                        std::to_string(start) + ": ours \"" + actual + "\", PCRE2 \"" + expected + "\"";
+                mismatches.push_back(line);
+            }
         }
     }
     for (const std::string& mismatch : mismatches) ADD_FAILURE() << mismatch;

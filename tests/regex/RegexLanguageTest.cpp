@@ -255,7 +255,11 @@ TEST(RegexLanguage, EmptyAndRecompiledPatterns) {
 TEST(RegexLanguage, OnePatternSearchedFromSeveralThreads) {
     RegexPattern regex(u"\"(\\d+)\":\\[(.+?)\\]");
     std::u16string text;
-    for (int key = 0; key < 200; ++key) text += u"\"" + std::u16string(1, char16_t(u'0' + key % 10)) + u"\":[a,b],";
+    for (int key = 0; key < 200; ++key) {
+        text += u'"';
+        text += char16_t(u'0' + key % 10);
+        text += u"\":[a,b],";
+    }
     std::vector<int> counts(4, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
