@@ -2,6 +2,8 @@
 // directory, block by block, then load and create the game module.
 #include "loader/Loader.h"
 
+#include <atomic>
+
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
 #include "Source/Common/StringFormatter.h"
@@ -42,10 +44,79 @@ String PathInCurrentDirectory(const String& name)
     return path;
 }
 
+// The check of the module files already on disk: each file's digest is taken in the same order
+// and in the same update as before, but two at a time, the next file's on a helper thread beside
+// the current one's, so a warm start takes about half as long on two cores. A digest that is no
+// longer wanted (the current file was missing or damaged) is stopped within one read.
+class ModuleDigests {
+public:
+    explicit ModuleDigests(const PackageHeader& header) : mHeader(header) {}
+    ModuleDigests(const ModuleDigests&) = delete;
+    ModuleDigests& operator=(const ModuleDigests&) = delete;
+    ~ModuleDigests() { Cancel(); }
+
+    // The digest of the file name of entry index. Unless the helper is already taking it, the
+    // helper starts on the next entry with a file to check while this thread digests this one.
+    Digest Of(uint32_t index, const String& name)
+    {
+        if (mHelper != _null && mIndex == index && mName == name) {
+            DestroyWorker(mHelper);
+            mHelper = _null;
+            return mDone.load(std::memory_order_acquire) ? mDigest : DigestOfFile(name);
+        }
+        Cancel();
+        StartAfter(index);
+        return DigestOfFile(name);
+    }
+
+    // Stops the helper's digest and waits for its thread.
+    void Cancel()
+    {
+        if (mHelper == _null)
+            return;
+        mStop.store(true, std::memory_order_relaxed);
+        DestroyWorker(mHelper);
+        mHelper = _null;
+    }
+
+private:
+    static uint8_t Compute(WorkerThread*, void* data, int32_t)
+    {
+        ModuleDigests* self = static_cast<ModuleDigests*>(data);
+        self->mDigest = DigestOfFile(self->mName, &self->mStop);
+        self->mDone.store(!self->mStop.load(std::memory_order_relaxed), std::memory_order_release);
+        return 0;
+    }
+
+    void StartAfter(uint32_t index)
+    {
+        for (uint32_t next = index + 1; next < VEXAL_MODULE_COUNT; ++next) {
+            const ModuleEntry& entry = mHeader.modules[next];
+            if (!ModuleHasFile(entry) || DigestFromWords(entry.digest).IsZero())
+                continue;
+            mIndex = next;
+            mName = ModuleFileName(entry);
+            mDone.store(false, std::memory_order_relaxed);
+            mStop.store(false, std::memory_order_relaxed);
+            mHelper = CreateWorker(Compute, this);
+            return;
+        }
+    }
+
+    const PackageHeader& mHeader;
+    WorkerThread* mHelper = _null;
+    uint32_t mIndex = 0;
+    String mName;
+    Digest mDigest = {0, 0, 0, 0};
+    std::atomic<bool> mDone{false};
+    std::atomic<bool> mStop{false};
+};
+
 } // namespace
 
 bool Vexal3DLoader::NextModule()
 {
+    ModuleDigests digests(mHeader);
     while (mModuleIndex < VEXAL_MODULE_COUNT) {
         ModuleEntry& entry = mHeader.modules[mModuleIndex];
         if (!ModuleHasFile(entry)) {
@@ -59,11 +130,13 @@ bool Vexal3DLoader::NextModule()
         // it with an existing file would delete that file and fetch a block whose digest can
         // never match, again and again.
         const Digest expected = DigestFromWords(entry.digest);
-        if (expected.IsZero() || DigestOfFile(name) == expected) {
+        if (expected.IsZero() || digests.Of(mModuleIndex, name) == expected) {
             ++mModuleIndex;
             continue;
         }
 
+        // The helper may be reading a later file: it is stopped before this one is replaced.
+        digests.Cancel();
         ClearFileAttributes(name);
         DeleteFile(name);
         if (FileExists(name)) {

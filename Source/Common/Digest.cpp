@@ -189,7 +189,7 @@ Digest ContinueDigest(const Digest& state, const void* data, size_t length, int6
     return result;
 }
 
-Digest DigestOfFile(const WideChar* path)
+Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop)
 {
     const Digest failed = {0, 0, 0, 0};
     File file;
@@ -206,7 +206,7 @@ Digest DigestOfFile(const WideChar* path)
     bool ok = true;
     for (;;) {
         uint32_t got = 0;
-        if (!file.Read(block, kFileBlockSize, &got)) {
+        if ((stop && stop->load(std::memory_order_relaxed)) || !file.Read(block, kFileBlockSize, &got)) {
             ok = false;
             break;
         }

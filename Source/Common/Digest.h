@@ -1,6 +1,8 @@
 // The engine's digest: an MD5 variant over whole inputs or chained pieces, and its text form.
 #pragma once
 
+#include <atomic>
+
 #include "Common/Types.h"
 #include "Source/Common/String.h"
 
@@ -35,8 +37,10 @@ Digest ComputeDigest(const void* data, size_t length);
 Digest ContinueDigest(const Digest& state, const void* data, size_t length, int64_t totalLength = -1);
 
 // The digest of a file's contents, read in blocks of 65536 bytes (the whole file is never held).
-// All four words 0 when the file cannot be opened or a read fails.
-Digest DigestOfFile(const WideChar* path);
+// All four words 0 when the file cannot be opened or a read fails, and when stop is given and
+// becomes true before the end (checked between blocks: a digest nobody waits for any more ends
+// within one block).
+Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop = _null);
 
 // 32 lower-case hexadecimal characters: the words D, C, B, A each printed "%.8x" (RFC 1321's
 // digest with its 16 bytes in reverse order).

@@ -119,6 +119,13 @@ TEST(Digest, FilesAroundTheReadSize)
     EXPECT_EQ(DigestOfFile(scratch.Wide("empty")), ComputeDigest(nullptr, 0));
     EXPECT_TRUE(DigestOfFile(scratch.Wide("missing")).IsZero());
     EXPECT_TRUE(DigestOfFile(scratch.Wide()).IsZero());
+
+    // A stop that is not asked for changes nothing; an asked one gives the failed digest.
+    std::atomic<bool> stop{false};
+    const String path = scratch.Wide("f65537");
+    EXPECT_EQ(Text(DigestOfFile(path, &stop)), "c857bc7dd87e029334c520b4a92bbe8b");
+    stop = true;
+    EXPECT_TRUE(DigestOfFile(path, &stop).IsZero());
 }
 
 } // namespace

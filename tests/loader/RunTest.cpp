@@ -207,6 +207,42 @@ TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine)
     EXPECT_EQ(ReadNativeFile(Here("game.so")), RecordingModuleBytes());
 }
 
+// The files already on disk are checked in one update, two at a time: whatever lies before or
+// after a missing or damaged file, exactly those files are fetched, in the header's order, and
+// every intact file is left alone.
+TEST_F(LoaderTest, MixedCacheFetchesOnlyTheMissingAndDamagedFilesInOrder)
+{
+    std::vector<TestModule> data;
+    for (int i = 1; i <= 5; ++i)
+        data.push_back({"m" + std::to_string(i) + ".bin", std::string(300000 + 1000 * i, char('a' + i))});
+    ServeGamePackage(data);
+    {
+        TestLoader first;
+        first.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(first, [&] { return first.mState == LoaderStateModuleCreated; }));
+    }
+    // Entries 1 and 4 damaged, entry 3 missing; the game module and entries 2 and 5 intact.
+    ASSERT_TRUE(WriteNativeFile(Here("m1.bin"), "damaged"));
+    ASSERT_EQ(::unlink(Here("m3.bin").c_str()), 0);
+    ASSERT_TRUE(WriteNativeFile(Here("m4.bin"), std::string(304000, 'x')));
+    mServer.ClearLog();
+    mTrace.Clear();
+
+    TestLoader second;
+    second.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(second, [&] { return second.mState == LoaderStateModuleCreated; }));
+    std::vector<std::string> downloads;
+    for (const std::string& line : mTrace.Lines()) {
+        const size_t at = line.find("[Loader] Download VOB(");
+        if (at != std::string::npos)
+            downloads.push_back(line.substr(at + 22, 1));
+    }
+    EXPECT_EQ(downloads, (std::vector<std::string>{"1", "3", "4"}));
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 3);
+    for (const TestModule& module : data)
+        EXPECT_EQ(ReadNativeFile(Here(module.name)), module.content) << module.name;
+}
+
 TEST_F(LoaderTest, ChecksumLineNamesBothDigests)
 {
     PackageHeader header;
