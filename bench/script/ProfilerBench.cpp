@@ -2,6 +2,7 @@
 // times from a script, each beside the same calls with both switched off.
 #include <lua.hpp>
 
+#include "BoundDispatch.h"
 #include "support/BenchTable.h"
 #include "Source/Platform/Log.h"
 #include "Source/Script/IScriptManager.h"
@@ -22,25 +23,13 @@ struct TickTarget {
 };
 TickTarget gTick = {&Meter::Tick};
 
-// The dispatcher shape of every bound method: two ints, no result of its own.
+// Two ints.
 int DispatchTick(lua_State*) {
-    IScriptManager* m = Vexal::GetScriptManager();
-    TickTarget* target = static_cast<TickTarget*>(m->BeginCall(nullptr));
-    if (target == nullptr) {
-        m->SetPendingError(u"Internal Error : function empty");
-        return m->ReturnNothing();
-    }
-    Vexal::ScriptObject* self = m->GetSelf(nullptr, false);
-    if (self == nullptr) return m->ReturnNothing();
-    m->ProfileNativeEnter(target);
-    self->mCallState = 2;
-    int32_t step = m->GetParamInt32(1);
-    int32_t value = m->GetParamInt32(0);
-    (static_cast<Meter*>(self)->*target->mMethod)(value, step);
-    int results = m->ReturnNothing();
-    self->mCallState = 0;
-    m->ProfileNativeLeave();
-    return results;
+    return DispatchBound<Meter, TickTarget>([](IScriptManager* m, Meter* self, TickTarget* target) {
+        int32_t step = m->GetParamInt32(1);
+        int32_t value = m->GetParamInt32(0);
+        (self->*target->mMethod)(value, step);
+    });
 }
 
 void QuietSink(const WideChar*, void*, uint8_t) {}

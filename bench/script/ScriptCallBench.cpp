@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "BoundDispatch.h"
 #include "support/BenchTable.h"
 #include "Source/Script/IScriptManager.h"
 
@@ -62,30 +63,18 @@ struct DrawTarget {
 };
 DrawTarget gDraw = {&Canvas::Draw};
 
-// The dispatcher shape of every bound method: five ints and a text, no result of its own.
+// Five ints and a text, read last to first as the generated dispatchers read them.
 int DispatchDraw(lua_State*) {
-    IScriptManager* m = Vexal::GetScriptManager();
-    DrawTarget* target = static_cast<DrawTarget*>(m->BeginCall(nullptr));
-    if (target == nullptr) {
-        m->SetPendingError(u"Internal Error : function empty");
-        return m->ReturnNothing();
-    }
-    Vexal::ScriptObject* self = m->GetSelf(nullptr, false);
-    if (self == nullptr) return m->ReturnNothing();
-    m->ProfileNativeEnter(target);
-    self->mCallState = 2;
-    const WideChar* label = nullptr;
-    m->GetParamString(&label, 5);
-    int32_t colour = m->GetParamInt32(4);
-    int32_t h = m->GetParamInt32(3);
-    int32_t w = m->GetParamInt32(2);
-    int32_t y = m->GetParamInt32(1);
-    int32_t x = m->GetParamInt32(0);
-    (static_cast<Canvas*>(self)->*target->mMethod)(x, y, w, h, colour, label);
-    int results = m->ReturnNothing();
-    self->mCallState = 0;
-    m->ProfileNativeLeave();
-    return results;
+    return DispatchBound<Canvas, DrawTarget>([](IScriptManager* m, Canvas* self, DrawTarget* target) {
+        const WideChar* label = nullptr;
+        m->GetParamString(&label, 5);
+        int32_t colour = m->GetParamInt32(4);
+        int32_t h = m->GetParamInt32(3);
+        int32_t w = m->GetParamInt32(2);
+        int32_t y = m->GetParamInt32(1);
+        int32_t x = m->GetParamInt32(0);
+        (self->*target->mMethod)(x, y, w, h, colour, label);
+    });
 }
 
 int64_t gPlainSum = 0;
