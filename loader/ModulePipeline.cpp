@@ -59,7 +59,7 @@ public:
     // helper starts on the next entry with a file to check while this thread digests this one.
     Digest Of(uint32_t index, const String& name)
     {
-        if (mHelper != _null && mIndex == index && mName == name) {
+        if (mHelper != _null && mIndex == index) {
             DestroyWorker(mHelper);
             mHelper = _null;
             return mDone.load(std::memory_order_acquire) ? mDigest : DigestOfFile(name);

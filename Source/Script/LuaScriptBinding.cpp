@@ -94,33 +94,24 @@ bool CallAccessor(lua_State* L, int objectIndex, int keyIndex, int classIndex, b
 int ResolveKey(lua_State* L, int objectIndex, int keyIndex, int cacheIndex) {
     if (!lua_getmetatable(L, objectIndex)) return 0;
     int meta = lua_gettop(L);
-    lua_rawgeti(L, meta, kLinkIndex);
-    int link = meta + 1;
-    if (!lua_istable(L, link)) return 0;
-    lua_pushvalue(L, keyIndex);
-    lua_rawget(L, link);
-    int classIndex = link;
-    if (lua_isnil(L, -1)) {
-        lua_pop(L, 1);
-        lua_rawgeti(L, meta, kSecondLinkIndex);
-        if (!lua_istable(L, -1)) {
-            lua_pop(L, 1);
-            return CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
-        }
+    int classIndex = 0;  // the last link found: the class metatable, whose accessors come last
+    for (int level : {kLinkIndex, kSecondLinkIndex}) {
+        lua_rawgeti(L, meta, level);
+        if (!lua_istable(L, -1)) break;
         classIndex = lua_gettop(L);
         lua_pushvalue(L, keyIndex);
         lua_rawget(L, classIndex);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            return CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
+        if (!lua_isnil(L, -1)) {
+            if (cacheIndex != 0 && lua_type(L, keyIndex) == LUA_TSTRING) {
+                lua_pushvalue(L, keyIndex);
+                lua_pushvalue(L, -2);
+                lua_rawset(L, cacheIndex);
+            }
+            return 1;
         }
+        lua_pop(L, 1);
     }
-    if (cacheIndex != 0 && lua_type(L, keyIndex) == LUA_TSTRING) {
-        lua_pushvalue(L, keyIndex);
-        lua_pushvalue(L, -2);
-        lua_rawset(L, cacheIndex);
-    }
-    return 1;
+    return classIndex != 0 && CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
 }
 
 // M.__index, called with (T, k): the lookup without a cache.
@@ -138,6 +129,24 @@ int CachingReader(lua_State* L) {
     return ResolveKey(L, 4, 2, 1);
 }
 
+// Removes the key at keyIndex (every key when keyIndex is 0) from the table at index.
+void ForgetKey(lua_State* L, int index, int keyIndex) {
+    if (keyIndex != 0) {
+        lua_pushvalue(L, keyIndex);
+        lua_pushnil(L);
+        lua_rawset(L, index);
+        return;
+    }
+    // Assigning nil to present fields is allowed while traversing.
+    lua_pushnil(L);
+    while (lua_next(L, index)) {
+        lua_pop(L, 1);
+        lua_pushvalue(L, -1);
+        lua_pushnil(L);
+        lua_rawset(L, index);
+    }
+}
+
 // Forgets the key at keyIndex (every key when keyIndex is 0) in the lookup caches of the objects
 // of the class metatable at classIndex, after a write to M.
 void ForgetCachedKey(lua_State* L, int classIndex, int keyIndex) {
@@ -145,29 +154,11 @@ void ForgetCachedKey(lua_State* L, int classIndex, int keyIndex) {
     lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
     lua_rawget(L, classIndex);
     int caches = top + 1;
-    if (!lua_istable(L, caches)) {
-        lua_settop(L, top);
-        return;
-    }
-    lua_pushnil(L);
-    while (lua_next(L, caches)) {
-        lua_pop(L, 1);
-        if (lua_istable(L, -1)) {
-            int cache = lua_gettop(L);
-            if (keyIndex != 0) {
-                lua_pushvalue(L, keyIndex);
-                lua_pushnil(L);
-                lua_rawset(L, cache);
-            } else {
-                // Assigning nil to present fields is allowed while traversing.
-                lua_pushnil(L);
-                while (lua_next(L, cache)) {
-                    lua_pop(L, 1);
-                    lua_pushvalue(L, -1);
-                    lua_pushnil(L);
-                    lua_rawset(L, cache);
-                }
-            }
+    if (lua_istable(L, caches)) {
+        lua_pushnil(L);
+        while (lua_next(L, caches)) {
+            lua_pop(L, 1);
+            if (lua_istable(L, -1)) ForgetKey(L, lua_gettop(L), keyIndex);
         }
     }
     lua_settop(L, top);
@@ -196,11 +187,7 @@ int PropertyWriter(lua_State* L) {
     if (fieldIndex != 1) {
         // The field table is a link: the cache may hold the class's entry for this key.
         lua_getfield(L, 4, "__index");
-        if (lua_istable(L, -1)) {
-            lua_pushvalue(L, 2);
-            lua_pushnil(L);
-            lua_rawset(L, -3);
-        }
+        if (lua_istable(L, -1)) ForgetKey(L, lua_gettop(L), 2);
     }
     return 0;
 }

@@ -59,81 +59,42 @@ int32_t LuaScriptManager::GetParamCount() {
     return frame.mArgs - (frame.mSelf ? 1 : 0);
 }
 
+int64_t LuaScriptManager::ParamInteger(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? int64_t(lua_tointeger(L, i)) : 0;
+}
+
+double LuaScriptManager::ParamNumber(int32_t index) {
+    lua_State* L;
+    int i = ParamIndex(index, &L);
+    return i ? double(lua_tonumber(L, i)) : 0.0;
+}
+
 bool LuaScriptManager::GetParamBool(int32_t index) {
     lua_State* L;
     int i = ParamIndex(index, &L);
     return i ? lua_toboolean(L, i) != 0 : false;
 }
 
-WideChar LuaScriptManager::GetParamWChar(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? WideChar(lua_tointeger(L, i)) : 0;
-}
-
-int8_t LuaScriptManager::GetParamInt8(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? int8_t(lua_tointeger(L, i)) : 0;
-}
-
-int16_t LuaScriptManager::GetParamInt16(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? int16_t(lua_tointeger(L, i)) : 0;
-}
-
-int32_t LuaScriptManager::GetParamInt32(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? int32_t(lua_tointeger(L, i)) : 0;
-}
-
-int64_t LuaScriptManager::GetParamInt64(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? NumberToInt64(lua_tonumber(L, i)) : 0;
-}
-
-uint8_t LuaScriptManager::GetParamUInt8(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? uint8_t(lua_tointeger(L, i)) : 0;
-}
-
-uint16_t LuaScriptManager::GetParamUInt16(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? uint16_t(lua_tointeger(L, i)) : 0;
-}
-
-uint32_t LuaScriptManager::GetParamUInt32(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? uint32_t(NumberToInt64(lua_tonumber(L, i))) : 0;
-}
+WideChar LuaScriptManager::GetParamWChar(int32_t index) { return WideChar(ParamInteger(index)); }
+int8_t LuaScriptManager::GetParamInt8(int32_t index) { return int8_t(ParamInteger(index)); }
+int16_t LuaScriptManager::GetParamInt16(int32_t index) { return int16_t(ParamInteger(index)); }
+int32_t LuaScriptManager::GetParamInt32(int32_t index) { return int32_t(ParamInteger(index)); }
+int64_t LuaScriptManager::GetParamInt64(int32_t index) { return NumberToInt64(ParamNumber(index)); }
+uint8_t LuaScriptManager::GetParamUInt8(int32_t index) { return uint8_t(ParamInteger(index)); }
+uint16_t LuaScriptManager::GetParamUInt16(int32_t index) { return uint16_t(ParamInteger(index)); }
+uint32_t LuaScriptManager::GetParamUInt32(int32_t index) { return uint32_t(NumberToInt64(ParamNumber(index))); }
 
 uint64_t LuaScriptManager::GetParamUInt64(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    if (!i) return 0;
-    double number = lua_tonumber(L, i);
+    double number = ParamNumber(index);
     // Values of 2^63 and above keep their magnitude instead of saturating.
     if (number >= 9223372036854775808.0 && number < 18446744073709551616.0) return uint64_t(number);
     return uint64_t(NumberToInt64(number));
 }
 
-float LuaScriptManager::GetParamFloat(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? float(lua_tonumber(L, i)) : 0.0f;
-}
-
-double LuaScriptManager::GetParamDouble(int32_t index) {
-    lua_State* L;
-    int i = ParamIndex(index, &L);
-    return i ? double(lua_tonumber(L, i)) : 0.0;
-}
+float LuaScriptManager::GetParamFloat(int32_t index) { return float(ParamNumber(index)); }
+double LuaScriptManager::GetParamDouble(int32_t index) { return ParamNumber(index); }
 
 WideChar* LuaScriptManager::TakePoolBuffer() {
     if (mFreeBuffers.GetCount() > 0) return mFreeBuffers.Pop();
@@ -309,6 +270,20 @@ int32_t LuaScriptManager::ReturnVariable(const Variable& value) {
     return 1;
 }
 
+int32_t LuaScriptManager::ReturnInteger(int64_t value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushinteger(frame.mState, lua_Integer(value));
+    return 1;
+}
+
+int32_t LuaScriptManager::ReturnNumber(double value) {
+    CallFrame frame;
+    if (!EndCall(&frame)) return 0;
+    lua_pushnumber(frame.mState, value);
+    return 1;
+}
+
 int32_t LuaScriptManager::ReturnBool(bool value) {
     CallFrame frame;
     if (!EndCall(&frame)) return 0;
@@ -316,82 +291,17 @@ int32_t LuaScriptManager::ReturnBool(bool value) {
     return 1;
 }
 
-int32_t LuaScriptManager::ReturnWChar(WideChar value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushinteger(frame.mState, uint16_t(value));
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnInt8(int8_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushinteger(frame.mState, value);
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnInt16(int16_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushinteger(frame.mState, value);
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnInt32(int32_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushinteger(frame.mState, value);
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnInt64(int64_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushnumber(frame.mState, double(value));
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnUInt8(uint8_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushinteger(frame.mState, value);
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnUInt16(uint16_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushinteger(frame.mState, value);
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnUInt32(uint32_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushnumber(frame.mState, double(value));
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnUInt64(uint64_t value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushnumber(frame.mState, UnsignedToNumber(value));
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnFloat(float value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushnumber(frame.mState, double(value));
-    return 1;
-}
-
-int32_t LuaScriptManager::ReturnDouble(double value) {
-    CallFrame frame;
-    if (!EndCall(&frame)) return 0;
-    lua_pushnumber(frame.mState, value);
-    return 1;
-}
+int32_t LuaScriptManager::ReturnWChar(WideChar value) { return ReturnInteger(uint16_t(value)); }
+int32_t LuaScriptManager::ReturnInt8(int8_t value) { return ReturnInteger(value); }
+int32_t LuaScriptManager::ReturnInt16(int16_t value) { return ReturnInteger(value); }
+int32_t LuaScriptManager::ReturnInt32(int32_t value) { return ReturnInteger(value); }
+int32_t LuaScriptManager::ReturnInt64(int64_t value) { return ReturnNumber(double(value)); }
+int32_t LuaScriptManager::ReturnUInt8(uint8_t value) { return ReturnInteger(value); }
+int32_t LuaScriptManager::ReturnUInt16(uint16_t value) { return ReturnInteger(value); }
+int32_t LuaScriptManager::ReturnUInt32(uint32_t value) { return ReturnNumber(double(value)); }
+int32_t LuaScriptManager::ReturnUInt64(uint64_t value) { return ReturnNumber(UnsignedToNumber(value)); }
+int32_t LuaScriptManager::ReturnFloat(float value) { return ReturnNumber(double(value)); }
+int32_t LuaScriptManager::ReturnDouble(double value) { return ReturnNumber(value); }
 
 int32_t LuaScriptManager::ReturnString(const WideChar* text) {
     if (mCallStack.GetCount() == 0) return EndCall(_null) ? 1 : 0;

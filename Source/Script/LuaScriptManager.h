@@ -207,6 +207,12 @@ private:
 
     // Call protocol.
     int ParamIndex(int32_t index, lua_State** L);
+    // Parameter index as an integer or a number (0 when there is no such parameter).
+    int64_t ParamInteger(int32_t index);
+    double ParamNumber(int32_t index);
+    // End the call and push one integer or number.
+    int32_t ReturnInteger(int64_t value);
+    int32_t ReturnNumber(double value);
     bool EndCall(CallFrame* frame);
     void ReleaseTempStrings(int32_t depth);
     [[noreturn]] void RaisePendingError(lua_State* L);

@@ -14,12 +14,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Source/Common/PackageBuilder.h"
 #include "support/BenchTable.h"
 #include "support/NginxServer.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 
@@ -123,15 +125,16 @@ std::string MakeContent(uint64_t size, uint32_t seed) {
 }
 
 void RemoveTree(const std::string& path) {
-    std::string command = "rm -rf '" + path + "'";
-    if (system(command.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", path.c_str());
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
 }
 
 // Everything the benchmarks share: the package on disk, its header, the server.
 struct Setup {
     bool mReady = false;
     std::string mError;
-    std::string mRoot;
+    ScratchFolder mFolder;
+    std::string mRoot = mFolder.Native();
     std::string mPackageUrl;
     PackageHeader mHeader = {};
     std::vector<std::string> mNames;
@@ -139,16 +142,10 @@ struct Setup {
     uint64_t mLargestModule = 0;
     NginxServer mServer;
 
-    ~Setup() {
-        mServer.Stop();
-        if (!mRoot.empty()) RemoveTree(mRoot);
-    }
+    ~Setup() { mServer.Stop(); }
 
     bool Prepare() {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexal-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) return Fail("no temporary folder");
-        mRoot = pattern;
+        if (!mFolder.IsValid()) return Fail("no temporary folder");
         for (const char* folder : {"/www", "/source", "/nginx"}) mkdir((mRoot + folder).c_str(), 0755);
 
         // The demo module and seven data modules, 256 MiB unpacked in all; LZMA at a fast level
@@ -216,7 +213,6 @@ Setup& Shared() {
 // The machine's load drifts while these long runs last, so ours and the peer's runs alternate,
 // round by round, and each side reports its median round.
 struct Pairing {
-    bool mDone = false;
     bool mOk = false;
     std::string mError;
     double mOurs = 0.0;
@@ -256,32 +252,19 @@ double PeerColdRound(Setup& setup) {
     return seconds;
 }
 
-const Pairing& ColdPairing() {
-    static Pairing pairing;
-    if (pairing.mDone) return pairing;
-    pairing.mDone = true;
+// Measures a pairing: each of the rounds adds one time to each side, or says why it failed.
+template <typename Round>
+Pairing MeasurePairing(int rounds, Round round) {
+    Pairing pairing;
     Setup& setup = Shared();
     if (!setup.mReady) {
         pairing.mError = setup.mError;
         return pairing;
     }
-    std::string cache = setup.mRoot + "/cache";
     std::vector<double> ours, peer;
-    for (int round = 0; round < 3; ++round) {
-        RemoveTree(cache);
-        ChildResult run = setup.LoaderRun(cache);
-        if (!run.mOk) {
-            pairing.mError = "the loading run did not reach the hand-off";
-            return pairing;
-        }
-        gColdPeakKiB = std::max(gColdPeakKiB, run.mPeakKiB);
-        ours.push_back(run.mSeconds);
-        double seconds = PeerColdRound(setup);
-        if (seconds < 0) {
-            pairing.mError = "curl or vexal-pack failed";
-            return pairing;
-        }
-        peer.push_back(seconds);
+    for (int i = 0; i < rounds; ++i) {
+        pairing.mError = round(setup, ours, peer);
+        if (!pairing.mError.empty()) return pairing;
     }
     pairing.mOurs = Median(ours);
     pairing.mPeer = Median(peer);
@@ -289,37 +272,44 @@ const Pairing& ColdPairing() {
     return pairing;
 }
 
+const char kNoHandOff[] = "the loading run did not reach the hand-off";
+
+const Pairing& ColdPairing() {
+    static const Pairing pairing =
+        MeasurePairing(3, [](Setup& setup, std::vector<double>& ours, std::vector<double>& peer) -> std::string {
+            std::string cache = setup.mRoot + "/cache";
+            RemoveTree(cache);
+            ChildResult run = setup.LoaderRun(cache);
+            if (!run.mOk) return kNoHandOff;
+            gColdPeakKiB = std::max(gColdPeakKiB, run.mPeakKiB);
+            ours.push_back(run.mSeconds);
+            double seconds = PeerColdRound(setup);
+            if (seconds < 0) return "curl or vexal-pack failed";
+            peer.push_back(seconds);
+            return "";
+        });
+    return pairing;
+}
+
 const Pairing& WarmPairing() {
-    static Pairing pairing;
-    if (pairing.mDone) return pairing;
-    pairing.mDone = true;
-    Setup& setup = Shared();
-    if (!setup.mReady) {
-        pairing.mError = setup.mError;
-        return pairing;
-    }
-    std::string cache = setup.mRoot + "/cache";
-    std::vector<std::string> digest = {kTools + "/vexal-pack", "digest"};
-    for (const std::string& name : setup.mNames) digest.push_back(cache + "/" + name);
-    // The first run completes the cache (when the cold runs did not) and warms the page cache.
-    if (!setup.LoaderRun(cache).mOk) {
-        pairing.mError = "the loading run did not reach the hand-off";
-        return pairing;
-    }
-    std::vector<double> ours, peer;
-    for (int round = 0; round < 5; ++round) {
-        ChildResult run = setup.LoaderRun(cache);
-        ChildResult check = RunChild(digest);
-        if (!run.mOk || !check.mOk) {
-            pairing.mError = run.mOk ? "vexal-pack digest failed" : "the loading run did not reach the hand-off";
-            return pairing;
-        }
-        ours.push_back(run.mSeconds);
-        peer.push_back(check.mSeconds);
-    }
-    pairing.mOurs = Median(ours);
-    pairing.mPeer = Median(peer);
-    pairing.mOk = true;
+    bool warmedUp = false;
+    static const Pairing pairing = MeasurePairing(
+        5, [&](Setup& setup, std::vector<double>& ours, std::vector<double>& peer) -> std::string {
+            std::string cache = setup.mRoot + "/cache";
+            // The first run completes the cache (when the cold runs did not) and warms the page
+            // cache.
+            if (!warmedUp && !setup.LoaderRun(cache).mOk) return kNoHandOff;
+            warmedUp = true;
+            std::vector<std::string> digest = {kTools + "/vexal-pack", "digest"};
+            for (const std::string& name : setup.mNames) digest.push_back(cache + "/" + name);
+            ChildResult run = setup.LoaderRun(cache);
+            ChildResult check = RunChild(digest);
+            if (!run.mOk) return kNoHandOff;
+            if (!check.mOk) return "vexal-pack digest failed";
+            ours.push_back(run.mSeconds);
+            peer.push_back(check.mSeconds);
+            return "";
+        });
     return pairing;
 }
 

@@ -2,8 +2,10 @@
 // writing to /dev/null and a plain libcurl program appending to one buffer grown by doubling.
 #include <curl/curl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,10 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "NginxServer.h"
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/WebDownload.h"
 #include "support/BenchTable.h"
+#include "support/NginxServer.h"
+#include "support/ScratchFolder.h"
 
 extern char** environ;
 
@@ -26,10 +29,41 @@ namespace {
 constexpr size_t kBodyBytes = size_t(256) << 20;
 constexpr int kIterations = 5;
 
-NginxServer& Server() {
-    static NginxServer server;
-    static bool started = server.Start("package.voa", kBodyBytes);
-    (void)started;
+// nginx serving one body of kBodyBytes (a fixed pattern) from a folder of the benchmark's own.
+class BodyServer {
+public:
+    BodyServer() {
+        std::string www = mFolder.Native("www");
+        mkdir(www.c_str(), 0755);
+        std::ofstream body(www + "/package.voa", std::ios::binary);
+        std::vector<char> block(1 << 20);
+        uint32_t state = 12345;
+        for (char& byte : block) {
+            state = state * 1103515245u + 12345u;
+            byte = char(state >> 16);
+        }
+        for (size_t written = 0; written < kBodyBytes; written += block.size())
+            body.write(block.data(), std::streamsize(std::min(block.size(), kBodyBytes - written)));
+        body.close();
+        std::string error;
+        if (!mFolder.IsValid() || !body || !mNginx.Start(www, mFolder.Native("nginx"), error)) {
+            std::fprintf(stderr, "bench: nginx did not start: %s\n", error.c_str());
+            return;
+        }
+        mUrl = mNginx.Url("/package.voa");
+    }
+    void Stop() { mNginx.Stop(); }
+    // The body's address; empty when nginx did not start.
+    const std::string& Url() const { return mUrl; }
+
+private:
+    ScratchFolder mFolder;
+    NginxServer mNginx;
+    std::string mUrl;
+};
+
+BodyServer& Server() {
+    static BodyServer server;
     return server;
 }
 
@@ -114,7 +148,7 @@ double gOurPeak = 0.0;
 double gDoublingPeak = 0.0;
 
 void BM_WebStartDownload(benchmark::State& state) {
-    NginxServer& server = Server();
+    BodyServer& server = Server();
     if (server.Url().empty()) {
         state.SkipWithError("nginx did not start");
         return;
@@ -143,7 +177,7 @@ void BM_WebStartDownload(benchmark::State& state) {
 }
 
 void BM_CurlDoublingBuffer(benchmark::State& state) {
-    NginxServer& server = Server();
+    BodyServer& server = Server();
     if (server.Url().empty()) {
         state.SkipWithError("nginx did not start");
         return;
@@ -166,7 +200,7 @@ void BM_CurlDoublingBuffer(benchmark::State& state) {
 }
 
 void BM_CurlCommand(benchmark::State& state) {
-    NginxServer& server = Server();
+    BodyServer& server = Server();
     if (server.Url().empty()) {
         state.SkipWithError("nginx did not start");
         return;

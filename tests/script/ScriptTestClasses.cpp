@@ -26,7 +26,9 @@ namespace {
 
 typedef int32_t (*Method)(Thing* self, IScriptManager* m);
 
-int DispatchMethod(lua_State*) {
+// Methods end at once without a self; free functions run with or without one.
+template <bool kNeedsSelf>
+int Dispatch(lua_State*) {
     IScriptManager* m = Vexal::GetScriptManager();
     Method target = reinterpret_cast<Method>(m->BeginCall(nullptr));
     if (target == nullptr) {
@@ -34,29 +36,17 @@ int DispatchMethod(lua_State*) {
         return m->ReturnNothing();
     }
     ScriptObject* self = m->GetSelf(nullptr, false);
-    if (self == nullptr) return m->ReturnNothing();
+    if (kNeedsSelf && self == nullptr) return m->ReturnNothing();
     m->ProfileNativeEnter(reinterpret_cast<void*>(target));
-    self->mCallState = 2;
+    if (kNeedsSelf) self->mCallState = 2;
     int32_t results = target(static_cast<Thing*>(self), m);
-    self->mCallState = 0;
+    if (kNeedsSelf) self->mCallState = 0;
     m->ProfileNativeLeave();
     return results;
 }
 
-// Free functions: the self, when there is one, is optional.
-int DispatchFree(lua_State*) {
-    IScriptManager* m = Vexal::GetScriptManager();
-    Method target = reinterpret_cast<Method>(m->BeginCall(nullptr));
-    if (target == nullptr) {
-        m->SetPendingError(u"Internal Error : function empty");
-        return m->ReturnNothing();
-    }
-    ScriptObject* self = m->GetSelf(nullptr, false);
-    m->ProfileNativeEnter(reinterpret_cast<void*>(target));
-    int32_t results = target(static_cast<Thing*>(self), m);
-    m->ProfileNativeLeave();
-    return results;
-}
+const lua_CFunction DispatchMethod = Dispatch<true>;
+const lua_CFunction DispatchFree = Dispatch<false>;
 
 template <typename Make>
 int Construct(lua_CFunction itself, Make make) {

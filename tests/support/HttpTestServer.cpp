@@ -281,19 +281,19 @@ HttpPlan HttpTestServer::PlanFor(const HttpRequest& request) {
 
 void HttpTestServer::Serve(int socket, int connection) {
     std::string pending;
-    char block[16384];
-    while (!mStopping.load()) {
-        size_t end;
-        bool closed = false;
-        while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+    // Receives into pending until enough(); false when the peer closed first.
+    auto receiveUntil = [&](auto enough) {
+        char block[16384];
+        while (!enough()) {
             ssize_t count = recv(socket, block, sizeof(block), 0);
-            if (count <= 0) {
-                closed = true;
-                break;
-            }
+            if (count <= 0) return false;
             pending.append(block, size_t(count));
         }
-        if (closed) break;
+        return true;
+    };
+    while (!mStopping.load()) {
+        size_t end = std::string::npos;
+        if (!receiveUntil([&] { return (end = pending.find("\r\n\r\n")) != std::string::npos; })) break;
 
         HttpRequest request;
         request.mConnection = connection;
@@ -319,15 +319,7 @@ void HttpTestServer::Serve(int socket, int connection) {
         }
         // A request body is read and ignored.
         size_t bodyLength = size_t(strtoull(request.Header("Content-Length").c_str(), nullptr, 10));
-        while (pending.size() < bodyLength) {
-            ssize_t count = recv(socket, block, sizeof(block), 0);
-            if (count <= 0) {
-                closed = true;
-                break;
-            }
-            pending.append(block, size_t(count));
-        }
-        if (closed) break;
+        if (!receiveUntil([&] { return pending.size() >= bodyLength; })) break;
         pending.erase(0, bodyLength);
 
         {

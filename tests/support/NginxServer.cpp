@@ -92,6 +92,8 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
                 "events { worker_connections 256; }\n"
                 "http {\n"
                 "  default_type application/octet-stream;\n"
+                "  sendfile on;\n"
+                "  tcp_nopush on;\n"
                 "  access_log " << AccessLogPath() << ";\n"
                 "  client_body_temp_path " << mWork << "/temp/body;\n"
                 "  proxy_temp_path " << mWork << "/temp/proxy;\n"

@@ -8,17 +8,8 @@
 
 namespace {
 
-class RedirectTest : public ::testing::Test {
+class RedirectTest : public WebHandleTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mServer.Start());
-        mHandle = CreateWebHandle(false);
-        ASSERT_NE(mHandle, nullptr);
-    }
-    void TearDown() override {
-        DestroyWebHandle(mHandle);
-        mServer.Stop();
-    }
     // Downloads path completely on the given handle; returns the body.
     std::string Download(const std::string& path, WebHandle* handle, uint32_t rangeStart = 0,
                          int32_t rangeEnd = -1, const char16_t* cookie = u"") {
@@ -31,9 +22,6 @@ protected:
         DestroyWorker(worker);
         return BufferText(target);
     }
-
-    HttpTestServer mServer;
-    WebHandle* mHandle = nullptr;
 };
 
 // 302, 301 and 303 are followed at once, and the handle remembers where the address led: the

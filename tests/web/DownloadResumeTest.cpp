@@ -8,17 +8,11 @@
 
 namespace {
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public WebHandleTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mServer.Start());
-        mHandle = CreateWebHandle(false);
-        ASSERT_NE(mHandle, nullptr);
-    }
     void TearDown() override {
         DestroyWorker(mWorker);
-        DestroyWebHandle(mHandle);
-        mServer.Stop();
+        WebHandleTest::TearDown();
     }
     void Start(const std::string& path, uint32_t rangeStart, int32_t rangeEnd, const char16_t* cookie = u"") {
         mUrl = mServer.WideUrl(path);
@@ -31,8 +25,6 @@ protected:
         mWorker = nullptr;
     }
 
-    HttpTestServer mServer;
-    WebHandle* mHandle = nullptr;
     WorkerThread* mWorker = nullptr;
     std::atomic<float> mProgress{-1.0f};
     Buffer mTarget;

@@ -8,7 +8,28 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "Common/Types.h"
+#include "Source/Platform/WebDownload.h"
+#include "support/HttpTestServer.h"
+
+// A test server and one web handle, made before each test and destroyed after it.
+class WebHandleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(mServer.Start());
+        mHandle = CreateWebHandle(false);
+        ASSERT_NE(mHandle, nullptr);
+    }
+    void TearDown() override {
+        DestroyWebHandle(mHandle);
+        mServer.Stop();
+    }
+
+    HttpTestServer mServer;
+    WebHandle* mHandle = nullptr;
+};
 
 // Every line written to the trace and error channels while the tests run, as ASCII.
 class CapturedLog {
