@@ -591,7 +591,8 @@ void RegexParser::CloseGroup() {
     if (token.special && token.ch == u')') Read(false);
 }
 
-ElxInterface* RegexParser::MakeGroup(int32_t number, ElxInterface* content, Pending* named) {
+// named: the group's entry in the named-group list (reserved when the group opened), or -1.
+ElxInterface* RegexParser::MakeGroup(int32_t number, ElxInterface* content, int32_t named) {
     CBracketElxT* left = Make<CBracketElxT>(number, !mRightToLeft);
     CBracketElxT* right = Make<CBracketElxT>(number, mRightToLeft);
     CListElxT* list = Make<CListElxT>(mRightToLeft);
@@ -599,10 +600,10 @@ ElxInterface* RegexParser::MakeGroup(int32_t number, ElxInterface* content, Pend
     list->Add(left);
     list->Add(content);
     list->Add(right);
-    if (named) {
-        named->element = list;
-        if (!mNamedGroups.Push(*named) || !mNamedMarks.Push(left) || !mNamedMarks.Push(right))
-            mOutOfMemory = true;
+    if (named >= 0) {
+        mNamedGroups[named].element = list;
+        mNamedMarks[2 * named] = left;
+        mNamedMarks[2 * named + 1] = right;
     } else {
         CBufferT<ElxInterface*>& groups = mPattern.mGroups;
         if (groups.GetCount() <= number && !groups.Resize(number + 1, _null)) mOutOfMemory = true;
@@ -616,7 +617,7 @@ ElxInterface* RegexParser::ParseGroupBody() {
         int32_t number = ++mGroupCount;
         ElxInterface* content = ParseAlternative();
         CloseGroup();
-        return MakeGroup(number, content, _null);
+        return MakeGroup(number, content, -1);
     }
     WideChar kind = At(mPos + 1);
     WideChar next = At(mPos + 2);
@@ -660,11 +661,18 @@ ElxInterface* RegexParser::ParseGroupBody() {
     if (close) {
         int32_t end = ScanName(mPos + nameOffset, close);
         if (end >= 0) {
-            Pending named = {mPos + nameOffset, end - mPos - nameOffset, 0, _null};
+            // The name is entered as the group opens, so that named groups are numbered in the
+            // order of their opening parentheses, a group before the groups inside it.
+            int32_t named = mNamedGroups.GetCount();
+            if (!mNamedGroups.Push({mPos + nameOffset, end - mPos - nameOffset, 0, _null}) ||
+                !mNamedMarks.Push(_null) || !mNamedMarks.Push(_null)) {
+                mOutOfMemory = true;
+                return &gFallback;
+            }
             mPos = end + 1;
             ElxInterface* content = ParseAlternative();
             CloseGroup();
-            return MakeGroup(-1, content, &named);
+            return MakeGroup(-1, content, named);
         }
     }
     // Recursion: (?R), (?R<name>), (?R'name'), (?number).
@@ -842,8 +850,9 @@ void RegexParser::Resolve(ElxInterface* root) {
         }
         named.value = number;
         if (number > highest) highest = number;
-        mNamedMarks[2 * i]->mNumber = number;
-        mNamedMarks[2 * i + 1]->mNumber = number;
+        // Both marks exist once the group is parsed; a parse cut short leaves them unset.
+        if (mNamedMarks[2 * i]) mNamedMarks[2 * i]->mNumber = number;
+        if (mNamedMarks[2 * i + 1]) mNamedMarks[2 * i + 1]->mNumber = number;
         if (groups.GetCount() <= number && !groups.Resize(number + 1, _null)) {
             mOutOfMemory = true;
             return;

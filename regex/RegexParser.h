@@ -66,7 +66,7 @@ private:
     ElxInterface* ParseCondition();
     ElxInterface* ParseClass();
     ElxInterface* ParsePosix(int32_t colon, int32_t& end);
-    ElxInterface* MakeGroup(int32_t number, ElxInterface* content, Pending* named);
+    ElxInterface* MakeGroup(int32_t number, ElxInterface* content, int32_t named);
     ElxInterface* MakeAnchor(WideChar letter);
     void CloseGroup();
     void Resolve(ElxInterface* root);
@@ -93,8 +93,8 @@ private:
     int32_t mMaxDepth;
     int32_t mGroupCount;
     bool mOutOfMemory;
-    CBufferT<Pending> mNamedGroups;   // element: the group's list; value: its opening mark index
-    CBufferT<CBracketElxT*> mNamedMarks;
+    CBufferT<Pending> mNamedGroups;   // in order of opening; element: the group's list; value: its number
+    CBufferT<CBracketElxT*> mNamedMarks;  // per named group: its opening and closing marks
     CBufferT<Pending> mDelegates;
     CBufferT<Pending> mBackrefs;
     CBufferT<Pending> mConditions;

@@ -7,7 +7,9 @@ namespace {
 // kNoChange a mark that undoes nothing.
 const int32_t kNoChange = -0x7FFFFFFF - 1;
 
-enum { RecordGroup = 0, RecordStart = 1, RecordEnd = 2, RecordNesting = 3, RecordSize = 4 };
+// A record: the record it replaced as the group's capture (-1 none), start, end (-1 while the
+// group is open) and the count of nested re-entries by recursion.
+enum { RecordPrevious = 0, RecordStart = 1, RecordEnd = 2, RecordNesting = 3, RecordSize = 4 };
 
 }  // namespace
 
@@ -39,7 +41,12 @@ bool RegexSearchState::GetGroupSpan(int32_t group, int32_t& start, int32_t& end)
     int32_t record = mGroupIndex[group];
     if (record < 0) return false;
     const int32_t* values = mCaptures.GetData() + record * RecordSize;
-    if (values[RecordEnd] < 0) return false;
+    if (values[RecordEnd] < 0) {
+        // Open again (a repetition of the group under way): what it captured last time counts.
+        record = values[RecordPrevious];
+        if (record < 0) return false;
+        values = mCaptures.GetData() + record * RecordSize;
+    }
     start = values[RecordStart];
     end = values[RecordEnd];
     if (start > end) {
@@ -67,7 +74,7 @@ void RegexSearchState::OpenGroup(int32_t group) {
         ++mCaptures[slot];
         return;
     }
-    const int32_t values[RecordSize] = {group, mCursor, -1, 0};
+    const int32_t values[RecordSize] = {record, mCursor, -1, 0};
     if (!mCaptures.Append(values, RecordSize)) {
         mAbort = true;
         Journal(kNoChange, 0);

@@ -75,7 +75,7 @@ public:
     int32_t mRecursionDepth;
     bool mAbort;            // a stack could not grow: the attempt is being abandoned
     CBufferT<int32_t> mStack;       // backtracking entries saved by the elements
-    CBufferT<int32_t> mCaptures;    // records of 4: group, start, end, nesting counter
+    CBufferT<int32_t> mCaptures;    // records of 4: previous record, start, end, nesting counter
     CBufferT<int32_t> mGroupIndex;  // per group: its current record, -1 when not matched
     CBufferT<int32_t> mJournal;     // pairs (slot, old value) to undo capture changes
     int64_t mSteps = 0;             // work done so far (see SetStepLimit)
@@ -89,6 +89,7 @@ public:
     int32_t Top() const { return mStack.Top(); }
 
     // True when the group has a finished capture; its span (ordered) goes to start and end.
+    // While the group is being matched again, its capture is the one it finished last.
     bool GetGroupSpan(int32_t group, int32_t& start, int32_t& end) const;
     // The capturing marks: record the group's start / end at the cursor (counting nested
     // re-entry by recursion so that the outermost capture survives).

@@ -144,6 +144,11 @@ TEST(RegexLanguage, GroupsAndNames) {
     EXPECT_EQ(Find(u"(?<x>a)(b)(?'y'c)(?P<z>d)", u"abcd"), "0,4 1,2 0,1 2,3 3,4");
     EXPECT_EQ(Find(u"(?<x>a)|(?<X>b)", u"b"), "0,1 0,1");     // names equal without regard to case share a number
     EXPECT_EQ(Find(u"(?<3>a)", u"a"), "0,1 -1,-1 -1,-1 0,1");
+    // A named group around another comes first; names and numbers refer to the same groups.
+    EXPECT_EQ(Find(u"(?<outer>a(?<inner>b))", u"ab"), "0,2 0,2 1,2");
+    EXPECT_EQ(Find(u"(?<outer>a(?<inner>b))\\1\\k<inner>", u"xababb"), "1,6 1,3 2,3");
+    EXPECT_EQ(Find(u"(?<o>x(?<i>y)(?<j>z))-\\3\\k<o>", u"xyz-zxyz"), "0,8 0,3 1,2 2,3");
+    EXPECT_EQ(Find(u"(?<n>x(y))", u"xy"), "0,2 1,2 0,2");
     for (const char16_t* ref : {u"\\k<n>", u"\\k'n'", u"\\g<n>", u"\\g'n'"})
         EXPECT_EQ(Find(std::u16string(u"(?<n>ab)-") + ref, u"ab-ab"), "0,5 0,2");
     EXPECT_EQ(Find(u"(a)(b)\\k2\\g1\\2", u"abbab"), "0,5 0,1 1,2");
@@ -151,6 +156,20 @@ TEST(RegexLanguage, GroupsAndNames) {
     EXPECT_EQ(Find(u"\\k<n>(?<n>a)", u"aa"), "");             // not matched yet
     EXPECT_EQ(Find(u"(a)\\5", u"a"), "");
     EXPECT_EQ(Find(u"(a)\\k", u"ak"), "0,2 0,1");              // \k alone is the letter
+}
+
+TEST(RegexLanguage, ReferenceInsideItsOwnGroupSeesTheLastRepetition) {
+    EXPECT_EQ(Find(u"(a|b\\1)+", u"aba"), "0,3 1,3");
+    EXPECT_EQ(Find(u"(a\\1?)+", u"aaa"), "0,3 1,3");
+    EXPECT_EQ(Find(u"(?<n>a|b\\k<n>)+", u"aba"), "0,3 1,3");
+    EXPECT_EQ(Find(u"(a(?(1)b|c))+", u"acab"), "0,4 2,4");
+    // The first time round there is nothing yet to refer to.
+    EXPECT_EQ(Find(u"(a\\1)", u"aa"), "");
+    EXPECT_EQ(Find(u"(a(?(1)b|c))", u"ab"), "");
+    // A repetition given back hands the group its capture from the one before.
+    EXPECT_EQ(Find(u"(a|b\\1)+ab", u"abaab"), "0,5 1,3");
+    // Leftwards the same holds for the repetition before, to the right.
+    EXPECT_EQ(Find(u"(a|\\1b)+", u"aba", FlagRightToLeft), "0,3 0,2");
 }
 
 TEST(RegexLanguage, LookAroundAndAtomic) {
