@@ -28,21 +28,56 @@ private:
     uint64_t mState;
 };
 
-// Patterns of the common subset: literals, classes, the three quantifier kinds, groups,
-// alternation, anchors, look-around, back-references and atomic groups. Constructs whose
-// meaning differs between the two engines are left out (named-group numbering, {,n}, a ']' or
-// '-' at a class edge, variable-length look-behind, recursion).
+// Patterns of the common subset: literals, classes, the three quantifier kinds, groups (named
+// ones nested in others too), alternation, anchors, look-around, back-references (also inside
+// the group they refer to, within its repetitions) and atomic groups. Constructs whose meaning
+// differs between the two engines are left out ({,n}, a ']' or '-' at a class edge,
+// variable-length look-behind, recursion). Named groups are numbered after the unnamed ones here
+// and in order of opening by PCRE2, so each engine gets its own spelling of a back-reference and
+// the oracle's groups are compared in our order.
 class PatternGenerator {
 public:
     explicit PatternGenerator(Random& random) : mRandom(random) {}
 
-    std::u16string Make() {
-        mGroups = 0;
+    // A new pattern; Spell writes it for either engine.
+    void Make() {
+        mNamed.clear();
         mClosed.clear();
-        return Alternative(3, false);
+        mOpen.clear();
+        mText = Alternative(3, false);
+    }
+
+    std::u16string Spell(bool oracle) const {
+        std::u16string text;
+        for (size_t i = 0; i < mText.size(); ++i) {
+            if (mText[i] != kReference) {
+                text += mText[i];
+                continue;
+            }
+            int group = int(mText[++i]);
+            bool byName = mText[++i] != 0;
+            // A back-reference is never followed by a digit here, so \N ends where it should.
+            if (byName) text += u"\\k<" + Name(group) + u">";
+            else text += u"\\" + Number(oracle ? group + 1 : Ours(group));
+        }
+        return text;
+    }
+
+    // Our number of the group at this index in order of opening (PCRE2's number less one).
+    int Ours(int index) const {
+        int unnamed = 0, before = 0;
+        for (size_t i = 0; i < mNamed.size(); ++i) {
+            if (!mNamed[i]) ++unnamed;
+            if (int(i) < index) before += mNamed[i] == mNamed[size_t(index)] ? 1 : 0;
+        }
+        return mNamed[size_t(index)] ? unnamed + before + 1 : before + 1;
     }
 
 private:
+    // Marks a back-reference in the raw text: the group's index in order of opening, then 1 when
+    // it is written by name.
+    static const char16_t kReference = 1;
+
     std::u16string Alternative(int depth, bool fixed) {
         std::u16string text = Sequence(depth, fixed);
         int branches = mRandom.Chance(25) ? 1 + mRandom.Below(2) : 0;
@@ -61,9 +96,9 @@ private:
     }
 
     std::u16string Quantified(int depth, bool fixed) {
-        bool zeroWidth = false, unit = false;
-        std::u16string atom = Atom(depth, fixed, zeroWidth, unit);
-        if (fixed || zeroWidth || !mRandom.Chance(35)) return atom;
+        bool zeroWidth = false, unit = false, repeated = false;
+        std::u16string atom = Atom(depth, fixed, zeroWidth, unit, repeated);
+        if (fixed || zeroWidth || repeated || !mRandom.Chance(35)) return atom;
         // Bounded counts other than exact ones and possessive suffixes only on one-unit atoms:
         // with groups the two engines part ways by design (a repetition that matched empty
         // ends a repetition here) or PCRE2 10.42 errs (an optional group made atomic).
@@ -77,8 +112,8 @@ private:
         return text;
     }
 
-    std::u16string Atom(int depth, bool fixed, bool& zeroWidth, bool& unit) {
-        int kind = mRandom.Below(depth > 0 ? 20 : 12);
+    std::u16string Atom(int depth, bool fixed, bool& zeroWidth, bool& unit, bool& repeated) {
+        int kind = mRandom.Below(depth > 0 ? 22 : 12);
         unit = kind < 8 || kind == 10 || kind == 11;
         switch (kind) {
             case 0: case 1: case 2: case 3: case 4: {
@@ -101,15 +136,19 @@ private:
                 return kAnchors[mRandom.Below(6)];
             }
             case 9: {
-                if (fixed || mClosed.empty()) return u"b";
-                return u"\\" + Number(mClosed[size_t(mRandom.Below(int(mClosed.size())))]);
+                // A group still open is referred to from inside: in a repetition of it, the
+                // reference sees what the previous one captured.
+                bool inside = !mOpen.empty() && (mClosed.empty() || mRandom.Chance(40));
+                if (fixed || (mClosed.empty() && !inside)) return u"b";
+                const std::vector<int>& from = inside ? mOpen : mClosed;
+                return Reference(from[size_t(mRandom.Below(int(from.size())))]);
             }
             case 10: case 11: return mRandom.Chance(50) ? u"a" : u"c";
             case 12: case 13: case 14: {
-                int number = ++mGroups;
-                std::u16string text = u"(" + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false)) + u")";
-                mClosed.push_back(number);
-                return text;
+                int group = Open();
+                std::u16string text = Opening(group) + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false));
+                Close(group);
+                return text + u")";
             }
             case 15: return u"(?:" + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false)) + u")";
             case 16:
@@ -120,6 +159,19 @@ private:
                 if (fixed) return u"b";
                 zeroWidth = true;
                 return (mRandom.Chance(50) ? u"(?=" : u"(?!") + Alternative(depth - 1, false) + u")";
+            case 20: case 21: {
+                if (fixed) return u"c";
+                // A repeated group with a branch that refers to the group itself, as (a|b\1)+;
+                // branches of a unit or two, so that short texts go through several repetitions.
+                repeated = true;
+                int group = Open();
+                std::u16string text = Opening(group) + Units() + u"|";
+                if (mRandom.Chance(50)) text += Units() + Reference(group);
+                else text += Reference(group) + Units();
+                static const char16_t* const kRepeats[] = {u")+", u")*", u"){2}", u"){1,}", u")+?"};
+                Close(group);
+                return text + kRepeats[mRandom.Below(5)];
+            }
             default: {
                 if (fixed) return u"a";
                 zeroWidth = true;
@@ -136,10 +188,39 @@ private:
         std::string digits = std::to_string(number);
         return std::u16string(digits.begin(), digits.end());
     }
+    static std::u16string Name(int group) { return u"n" + Number(group); }
+
+    // One or two letters or classes.
+    std::u16string Units() {
+        static const char16_t* const kUnits[] = {u"a", u"b", u"c", u"a", u"b", u"[ab]", u"[^a]", u"\\w"};
+        std::u16string text = kUnits[mRandom.Below(8)];
+        if (mRandom.Chance(40)) text += kUnits[mRandom.Below(8)];
+        return text;
+    }
+
+    // A new group, named or not; its index in order of opening.
+    int Open() {
+        int group = int(mNamed.size());
+        mNamed.push_back(mRandom.Chance(35));
+        mOpen.push_back(group);
+        return group;
+    }
+    std::u16string Opening(int group) const { return mNamed[size_t(group)] ? u"(?<" + Name(group) + u">" : u"("; }
+    // Once the group's content is made.
+    void Close(int group) {
+        mOpen.pop_back();
+        mClosed.push_back(group);
+    }
+    std::u16string Reference(int group) {
+        bool byName = mNamed[size_t(group)] && mRandom.Chance(50);
+        return std::u16string{kReference, char16_t(group), char16_t(byName ? 1 : 0)};
+    }
 
     Random& mRandom;
-    int mGroups = 0;
-    std::vector<int> mClosed;
+    std::u16string mText;
+    std::vector<bool> mNamed;  // per group in order of opening
+    std::vector<int> mClosed;  // groups in order of opening
+    std::vector<int> mOpen;
 };
 
 std::u16string RandomText(Random& random) {
@@ -178,7 +259,9 @@ TEST(RegexDifferential, AgreesWithPcre2OnGeneratedPatterns) {
     int compared = 0, skipped = 0, matched = 0;
     std::vector<std::string> mismatches;
     for (int round = 0; round < 4000; ++round) {
-        std::u16string pattern = generator.Make();
+        generator.Make();
+        std::u16string pattern = generator.Spell(false);
+        std::u16string theirPattern = generator.Spell(true);
         int flagChoice = random.Below(6);
         int32_t ours = FlagNone;
         uint32_t theirs = 0;
@@ -192,8 +275,8 @@ TEST(RegexDifferential, AgreesWithPcre2OnGeneratedPatterns) {
         Oracle oracle;
         int error;
         PCRE2_SIZE offset;
-        oracle.code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), theirs, &error,
-                                    &offset, nullptr);
+        oracle.code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(theirPattern.data()), theirPattern.size(), theirs,
+                                    &error, &offset, nullptr);
         if (!oracle.code) {
             ++skipped;
             continue;
@@ -224,12 +307,13 @@ TEST(RegexDifferential, AgreesWithPcre2OnGeneratedPatterns) {
             std::string expected;
             if (rc >= 0) {
                 PCRE2_SIZE* vector = pcre2_get_ovector_pointer(oracle.data);
+                std::vector<std::string> spans(captures + 1);
                 for (uint32_t group = 0; group <= captures; ++group) {
-                    if (group) expected += ' ';
                     bool unset = vector[2 * group] == PCRE2_UNSET;
-                    expected += unset ? "-1,-1"
-                                      : std::to_string(vector[2 * group]) + "," + std::to_string(vector[2 * group + 1]);
+                    spans[group ? size_t(generator.Ours(int(group) - 1)) : 0] =
+                        unset ? "-1,-1" : std::to_string(vector[2 * group]) + "," + std::to_string(vector[2 * group + 1]);
                 }
+                for (uint32_t group = 0; group <= captures; ++group) expected += (group ? " " : "") + spans[group];
                 ++matched;
             }
             RegexSearchState state = regex.BeginSearch(text.data(), int32_t(text.size()), start);
