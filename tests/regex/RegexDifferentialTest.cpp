@@ -57,8 +57,8 @@ public:
             int group = int(mText[++i]);
             bool byName = mText[++i] != 0;
             // A back-reference is never followed by a digit here, so \N ends where it should.
-            if (byName) text += u"\\k<" + Name(group) + u">";
-            else text += u"\\" + Number(oracle ? group + 1 : Ours(group));
+            if (byName) text.append(u"\\k<").append(Name(group)).append(u">");
+            else text.append(u"\\").append(Number(oracle ? group + 1 : Ours(group)));
         }
         return text;
     }
@@ -188,7 +188,7 @@ private:
         std::string digits = std::to_string(number);
         return std::u16string(digits.begin(), digits.end());
     }
-    static std::u16string Name(int group) { return u"n" + Number(group); }
+    static std::u16string Name(int group) { return std::u16string(u"n").append(Number(group)); }
 
     // One or two letters or classes.
     std::u16string Units() {
@@ -205,7 +205,9 @@ private:
         mOpen.push_back(group);
         return group;
     }
-    std::u16string Opening(int group) const { return mNamed[size_t(group)] ? u"(?<" + Name(group) + u">" : u"("; }
+    std::u16string Opening(int group) const {
+        return mNamed[size_t(group)] ? std::u16string(u"(?<").append(Name(group)).append(u">") : u"(";
+    }
     // Once the group's content is made.
     void Close(int group) {
         mOpen.pop_back();
