@@ -221,8 +221,8 @@ private:
     Random& mRandom;
     std::u16string mText;
     std::vector<bool> mNamed;  // per group in order of opening
-    std::vector<int> mClosed;  // groups in order of opening
-    std::vector<int> mOpen;
+    std::vector<int> mClosed;  // groups closed so far
+    std::vector<int> mOpen;    // groups open at this point, outermost first
 };
 
 std::u16string RandomText(Random& random) {
