@@ -184,7 +184,7 @@ std::string ShortSeconds(double ms) {
 
 void FunnelChart(cairo_t* cr, const VersionFigures& figures, double top) {
     Text(cr, 20, top - 16, "Runs reaching each state, and runs lost there", 0x222222, 15, true);
-    TextRight(cr, kWidth - 20, top - 16, "lost here", 0x9A2A2A);
+    TextRight(cr, kWidth - 20, top - 16, Lost(figures) ? "lost here" : "none lost", 0x9A2A2A);
     for (int state = 0; state < kStateCount; ++state) {
         const double y = top + state * kRowHeight;
         const double baseline = y + kBarHeight / 2 + 5;
