@@ -70,6 +70,7 @@ struct Expected {
     std::array<std::vector<int64_t>, 7> mTimes;
     std::array<uint64_t, 10> mLostProgress{};
     uint64_t mLostWithoutProgress = 0;
+    uint64_t mLateTicks = 0;  // state ticks logged after their run's final tick
 };
 
 struct Line {
@@ -89,7 +90,8 @@ std::string CombinedLine(int64_t ms, const std::string& request, int status) {
 
 // Writes runs runs into lines and the figures expected per version into expected (key "" for
 // all). idleMs: the tool's idle time, which decides which lost runs are still loading at the end.
-void GenerateRuns(int runs, std::vector<Line>& lines, std::map<std::string, Expected>& expected, int64_t idleMs) {
+void GenerateRuns(int firstRun, int runs, std::vector<Line>& lines, std::map<std::string, Expected>& expected,
+                  int64_t idleMs) {
     const int64_t origin = int64_t(1796646343) * 1000;
     struct RunInfo {
         std::string mVersion;
@@ -100,7 +102,7 @@ void GenerateRuns(int runs, std::vector<Line>& lines, std::map<std::string, Expe
     };
     std::vector<RunInfo> infos;
     int64_t latest = 0;
-    for (int r = 0; r < runs; ++r) {
+    for (int r = firstRun; r < firstRun + runs; ++r) {
         const std::string version = r % 2 ? "1.1" : "1.0";
         const std::string id = "198.51.100." + std::to_string(r % 250) + "_2026120712" + std::to_string(100000 + r);
         const std::string base = "/tick?game=demo&s=" + id + "&cv=20261201093000";
@@ -153,6 +155,7 @@ void GenerateRuns(int runs, std::vector<Line>& lines, std::map<std::string, Expe
             if (r % 9 == 0) {
                 tick(handOver, 6, final);
                 enter(6, handOver);
+                ++expected[""].mLateTicks;
             } else {
                 enter(6, handOver);
                 tick(handOver + 1000, 6, final);
@@ -251,7 +254,7 @@ TEST(TicksTool, GeneratedRunsGiveTheirKnownFunnel) {
     std::vector<Line> lines;
     std::map<std::string, Expected> expected;
     const int64_t idleMs = 120 * 1000;
-    GenerateRuns(3000, lines, expected, idleMs);
+    GenerateRuns(0, 3000, lines, expected, idleMs);
     ASSERT_TRUE(WriteNativeFile(folder.Native("access.log"), Joined(lines)));
 
     int status = -1;
@@ -266,6 +269,7 @@ TEST(TicksTool, GeneratedRunsGiveTheirKnownFunnel) {
     EXPECT_EQ(report.Lines("otherRequests"), 6000.0);
     EXPECT_EQ(report.Lines("malformed"), 0.0);
     EXPECT_EQ(report.Lines("ticks") + 6000.0, report.Lines("read"));
+    EXPECT_EQ(report.Lines("lateTicks"), double(expected[""].mLateTicks));
 
     // The same log on standard input and as a table: the terminal shows the same counts.
     CommandRun table = RunCommand(Tool() + " < '" + folder.Native("access.log") + "' --idle 120");
@@ -275,6 +279,33 @@ TEST(TicksTool, GeneratedRunsGiveTheirKnownFunnel) {
               std::string::npos)
         << table.mOutput;
     EXPECT_NE(table.mOutput.find("all app versions: 3000 runs"), std::string::npos);
+}
+
+TEST(TicksTool, LogsGivenNewestFirstStillEndTheirRuns) {
+    // Two rotated logs an hour apart, the newer given first: the log's time goes back once. Runs
+    // lost in either log must still end as lost, not wait as "still loading" until the end.
+    ScratchFolder folder;
+    ASSERT_TRUE(folder.IsValid());
+    std::vector<Line> older, newer;
+    std::map<std::string, Expected> olderFigures, newerFigures;
+    GenerateRuns(0, 400, older, olderFigures, 120 * 1000);
+    GenerateRuns(1000, 400, newer, newerFigures, 120 * 1000);
+    ASSERT_TRUE(WriteNativeFile(folder.Native("access.log.1"), Joined(older)));
+    ASSERT_TRUE(WriteNativeFile(folder.Native("access.log"), Joined(newer)));
+
+    CommandRun run = RunCommand(Tool() + " --json --idle 120 '" + folder.Native("access.log") + "' '" +
+                                folder.Native("access.log.1") + "' 2>&1");
+    EXPECT_EQ(run.mStatus, 0);
+    EXPECT_NE(run.mOutput.find("the log's time went back"), std::string::npos) << run.mOutput;
+    const Report report{run.mOutput.substr(run.mOutput.find('{'))};
+    const Expected& a = olderFigures[""];
+    const Expected& b = newerFigures[""];
+    EXPECT_EQ(report.Field("", "runs"), double(a.mRuns + b.mRuns));
+    EXPECT_EQ(report.Field("", "handedOver"), double(a.mReached[6] + b.mReached[6]));
+    EXPECT_EQ(report.Field("", "lost") + report.Field("", "stillLoading"),
+              double(a.mLost + a.mStillLoading + b.mLost + b.mStillLoading));
+    EXPECT_LE(report.Field("", "stillLoading"), double(a.mStillLoading + b.mStillLoading));
+    EXPECT_EQ(report.Lines("lateTicks"), double(a.mLateTicks + b.mLateTicks));
 }
 
 TEST(TicksTool, ReadsTheDemoNginxTickLog) {
@@ -352,7 +383,7 @@ TEST(TicksTool, GzipInputJoinedMembersAndCutStreams) {
     ASSERT_TRUE(folder.IsValid());
     std::vector<Line> lines;
     std::map<std::string, Expected> expected;
-    GenerateRuns(400, lines, expected, 1800 * 1000);
+    GenerateRuns(0, 400, lines, expected, 1800 * 1000);
     const std::string text = Joined(lines);
     const size_t half = text.find('\n', text.size() / 2) + 1;
     // Rotated logs: the older half compressed in two members, the newer half plain.

@@ -112,7 +112,7 @@ void VersionFigures::Merge(const VersionFigures& other) {
 struct TickFunnel::Run {
     std::string mId;
     int64_t mFirst = kNotReached;
-    int64_t mLast = INT64_MIN;
+    int64_t mHeard = INT64_MIN;  // the log's clock at the run's last tick
     std::array<int64_t, kStateCount> mAt;
     int64_t mProgressAt = INT64_MIN;
     float mProgress = -1.0f;
@@ -203,12 +203,12 @@ void TickFunnel::Fold(Run& run, bool openAtEnd) {
 }
 
 void TickFunnel::Expire(int64_t now) {
-    while (mOpen.mFirst && mOpen.mFirst->mLast < now - mIdleMs) {
+    while (mOpen.mFirst && mOpen.mFirst->mHeard < now - mIdleMs) {
         Run* run = mOpen.mFirst;
         Fold(*run, false);
         Remove(run);
     }
-    while (mFinished.mFirst && mFinished.mFirst->mLast < now - kFinishedGraceMs) Remove(mFinished.mFirst);
+    while (mFinished.mFirst && mFinished.mFirst->mHeard < now - kFinishedGraceMs) Remove(mFinished.mFirst);
 }
 
 void TickFunnel::AddLine(std::string_view line) {
@@ -228,11 +228,17 @@ void TickFunnel::AddOverlongLine() {
 
 void TickFunnel::AddTick(const TickLine& tick) {
     ++mCounts.mTicks;
-    if (tick.mTimeMs > mLatestMs) {
-        mLatestMs = tick.mTimeMs;
+    // The log's clock: its latest time, so that requests logged a little out of order do not
+    // move it. Where the time goes back by more than the idle time (logs given newest first),
+    // the clock goes on from where it was, so that runs keep ending and memory stays bounded.
+    int64_t clock = tick.mTimeMs + mClockShiftMs;
+    if (clock > mLatestMs) {
+        mLatestMs = clock;
         Expire(mLatestMs);
-    } else if (tick.mTimeMs < mLatestMs - mIdleMs) {
+    } else if (clock < mLatestMs - mIdleMs) {
         mTimeWentBack = true;
+        mClockShiftMs += mLatestMs - clock;
+        clock = mLatestMs;
     }
     Run* run;
     auto found = mRuns.find(tick.mRunId);
@@ -253,7 +259,7 @@ void TickFunnel::AddTick(const TickLine& tick) {
     mPeakOpen = std::max(mPeakOpen, mRuns.size());
 
     run->mFirst = std::min(run->mFirst, tick.mTimeMs);
-    run->mLast = std::max(run->mLast, tick.mTimeMs);
+    run->mHeard = std::max(run->mHeard, clock);
     run->mAt[tick.mState] = std::min(run->mAt[tick.mState], tick.mTimeMs);
     if (tick.mProgress >= 0.0f && tick.mTimeMs >= run->mProgressAt) {
         run->mProgress = tick.mProgress;

@@ -105,7 +105,8 @@ private:
     static void Append(RunList& list, Run* run);
 
     int64_t mIdleMs;
-    int64_t mLatestMs = INT64_MIN;
+    int64_t mLatestMs = INT64_MIN;  // the log's clock
+    int64_t mClockShiftMs = 0;      // added to request times after the log's time went back
     LineCounts mCounts;
     std::vector<VersionFigures> mVersions;
     std::unordered_map<std::string, size_t> mVersionIndex;
