@@ -213,6 +213,8 @@ BENCHMARK(BM_TicksFunnel)->UseManualTime()->Iterations(3)->Unit(benchmark::kMill
 BENCHMARK(BM_WcLines)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TicksFigures)->Iterations(1);
 
+// The goal is the floor of 100 MB/s put against wc -l's 2 GB/s on this machine's page cache: the
+// tool parses every line and keeps a table of runs, wc -l only looks for line breaks.
 VEXAL_BENCH_ROW("vexal-ticks 1 GiB access log, 5M ticks vs wc -l", "BM_TicksFunnel", "BM_WcLines",
-                "bytes_per_second", VexalBench::HigherIsBetter, 0.1, "MB/s", 1e-6);
+                "bytes_per_second", VexalBench::HigherIsBetter, 0.05, "MB/s", 1e-6);
 VEXAL_BENCH_MAIN();
