@@ -260,8 +260,8 @@ TEST(TicksTool, GeneratedRunsGiveTheirKnownFunnel) {
     int status = -1;
     const Report report = JsonOf("--idle 120 '" + folder.Native("access.log") + "'", &status);
     EXPECT_EQ(status, 0) << report.mJson;
-    // Lost runs at the end, some lost with and some without a progress, every state skipped or
-    // lost somewhere: the case below covers what it means to cover.
+    // The log holds runs still loading at its end, runs lost before their first periodic tick
+    // and runs lost in a state reached without server data.
     ASSERT_GT(expected[""].mStillLoading, 0u);
     ASSERT_GT(expected[""].mLostWithoutProgress, 0u);
     ASSERT_GT(expected[""].mStopped[3], 0u);
