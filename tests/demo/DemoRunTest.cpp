@@ -88,6 +88,8 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("cache hit: all 5 module files were intact, no block was fetched"), std::string::npos)
         << run.mOutput;
+    // The summary ends with the funnel of both runs read from nginx's tick logs.
+    EXPECT_NE(run.mOutput.find("app version 1.0.0: 2 runs, 2 handed over, 0 lost"), std::string::npos) << run.mOutput;
 
     // The game module saw the hand-off in both runs, and the loader ticked state 6 in both.
     for (const char* name : {"run1", "run2"}) {
