@@ -26,6 +26,7 @@ constexpr char kExpires[] = "expires";
 constexpr char kHeader[] = "header";
 constexpr char kModule[] = "module";
 constexpr char kSignature[] = "signature";
+constexpr const WideChar* kExtension = u".sig";
 constexpr const WideChar* kKeyNotUsable = u"[Loader] Voa key not usable: %ls";
 constexpr const WideChar* kReleaseDamaged = u"[Loader] Release file damaged, counted as 0: %ls";
 constexpr const WideChar* kReleasePath = u"%ls/vexal/%ls/release";
@@ -425,6 +426,16 @@ bool SignPackageSignature(PackageSignature& signature, const Ed25519SecretKey& k
         return false;
     }
     return true;
+}
+
+String SignatureAddress(const WideChar* packageAddress)
+{
+    String address(packageAddress);
+    int32_t end = 0;
+    while (end < address.GetLength() && address[end] != u'?' && address[end] != u'#')
+        ++end;
+    address.Insert(end, SignatureText::kExtension);
+    return address;
 }
 
 int32_t ReadPublisherKeys(const WideChar* list, Array<Ed25519PublicKey>& keys)

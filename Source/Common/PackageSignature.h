@@ -91,6 +91,10 @@ bool WriteSignedText(const PackageSignature& signature, Buffer& output);
 // WriteSignedText fails or the key cannot sign.
 bool SignPackageSignature(PackageSignature& signature, const Ed25519SecretKey& key, Buffer& output);
 
+// The signature file's address for a package address: ".sig" appended to the path, before any
+// query ("?") or fragment ("#"), so "http://h/game.vpk?v=3" gives "http://h/game.vpk.sig?v=3".
+String SignatureAddress(const WideChar* packageAddress);
+
 // The publisher keys of a "|"-separated list of base64 Ed25519 public keys (blanks around each
 // are ignored, empty items skipped), appended to keys. Each item that is not the base64 of 32
 // bytes is written on the trace channel ("[Loader] Voa key not usable: %ls") and left out.

@@ -294,6 +294,15 @@ TEST_F(PackageSignatures, KeyListReportsEachUnreadableKey)
     EXPECT_EQ(ReadPublisherKeys(nullptr, none), 0);
 }
 
+TEST(SignatureAddress, SigGoesAtTheEndOfThePathBeforeAnyQuery)
+{
+    EXPECT_EQ(std::u16string(SignatureAddress(u"http://a.example/g/game.vpk").Data()), u"http://a.example/g/game.vpk.sig");
+    EXPECT_EQ(std::u16string(SignatureAddress(u"http://a.example/game.vpk?v=3&k=a?b").Data()),
+              u"http://a.example/game.vpk.sig?v=3&k=a?b");
+    EXPECT_EQ(std::u16string(SignatureAddress(u"http://a.example/game.vpk#top").Data()),
+              u"http://a.example/game.vpk.sig#top");
+}
+
 TEST(AcceptedRelease, KeptAtomicallyNeverLoweredDamageCountsAsZero)
 {
     ScratchFolder scratch;
