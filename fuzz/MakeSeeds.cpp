@@ -1,6 +1,8 @@
 // Writes the binary seeds of the fuzz corpus: package headers as the package builder stores them
 // (version 2 with the key, version 1 followed by block bytes, an unsafe module name, a cut
-// header) and packed blocks (zlib, LZMA, claimed sizes of 0 and 0xFFFFFFFF).
+// header), packed blocks (zlib, LZMA, claimed sizes of 0 and 0xFFFFFFFF) and signature files
+// (with and without expiry, a name outside ASCII, one cut short).
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -8,6 +10,7 @@
 #include "Source/Common/Buffer.h"
 #include "Source/Common/Decompress.h"
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageSignature.h"
 
 namespace {
 
@@ -41,6 +44,30 @@ bool Block(const std::string& folder, const char* name, PackMethod method, uint3
     return Write(folder + "/unpack_buffer/" + name, block.GetData(), block.GetSize());
 }
 
+// A signature file for a package like Header's, signed with a fresh key; cut shortens it.
+bool Signature(const std::string& folder, const char* name, const WideChar* packageName, bool expires, size_t cut) {
+    PackageBuilder builder;
+    builder.SetName(packageName);
+    builder.SetCacheName(u"SeedGame");
+    if (!builder.AddModule(u"vexal3d.vob", kContent, sizeof(kContent), kPackZlib, 6)) return false;
+    builder.AddEntry(u"@config");
+    builder.AddModule(u"data/level1.pak", kContent, 20, kPackLzma, 1);
+    Buffer package;
+    PackageSignature fields;
+    Ed25519SecretKey key;
+    if (!builder.Finish(package) || !DescribeSignedHeader(package.GetData(), kSignedHeaderSize, fields) ||
+        !key.Generate())
+        return false;
+    fields.mRelease = 12;
+    fields.mHasExpiry = expires;
+    fields.mExpires = 1900000000;
+    ComputeSha256(kContent, sizeof(kContent), fields.mModules[0]);
+    ComputeSha256(kContent, 20, fields.mModules[2]);
+    Buffer file;
+    if (!SignPackageSignature(fields, key, file)) return false;
+    return Write(folder + "/signature_file/" + name, file.GetData(), cut < file.GetSize() ? cut : file.GetSize());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -57,7 +84,10 @@ int main(int argc, char** argv) {
                     Block(folder, "claims-zero.bin", kPackZlib, 0) &&
                     Block(folder, "claims-4gib.bin", kPackLzma, 0xFFFFFFFFu) &&
                     Block(folder, "claims-less.bin", kPackLzma, 16) &&
-                    Write(folder + "/unpack_buffer/plain.bin", reinterpret_cast<const uint8_t*>(kContent), sizeof(kContent));
+                    Write(folder + "/unpack_buffer/plain.bin", reinterpret_cast<const uint8_t*>(kContent), sizeof(kContent)) &&
+                    Signature(folder, "signed.sig", u"Seed Game", false, SIZE_MAX) &&
+                    Signature(folder, "expires.sig", u"Seed Gam\u00e9 \U0001F3AE", true, SIZE_MAX) &&
+                    Signature(folder, "cut.sig", u"Seed Game", true, 200);
     if (!ok) std::fprintf(stderr, "vexal-fuzz-seeds: could not write the seeds\n");
     return ok ? 0 : 1;
 }

@@ -97,6 +97,12 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path);
 // so a shorter content never leaves old bytes behind. False on any failure.
 bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count);
 
+// Makes the file at path hold exactly count bytes so that a reader sees either the old file or
+// the new one, never a part: the bytes go to a temporary file beside it (its folders created
+// when missing), reach the disk, and the temporary file then takes the path's place. False on any
+// failure, the old file then unchanged and the temporary file removed.
+bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count);
+
 // Creates a folder and every missing folder above it. An empty path fails; an existing folder
 // or a path ending in ":" succeeds at once. Every prefix ending before a separator (except a
 // separator at position 0 or directly after ":") is created when it is not a folder yet; a

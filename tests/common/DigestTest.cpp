@@ -1,5 +1,5 @@
 // The engine's digest: its vectors (RFC 1321 reversed except where the padding rule differs),
-// piecewise chaining and file digests across the 64 KiB read size.
+// piecewise chaining and file digests across the 64 KiB read size; SHA-256 beside it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Source/Common/Digest.h"
+#include "Source/Common/Sha256.h"
 #include "Source/Platform/File.h"
 #include "support/ScratchFolder.h"
 
@@ -126,6 +127,63 @@ TEST(Digest, FilesAroundTheReadSize)
     EXPECT_EQ(Text(DigestOfFile(path, &stop)), "c857bc7dd87e029334c520b4a92bbe8b");
     stop = true;
     EXPECT_TRUE(DigestOfFile(path, &stop).IsZero());
+}
+
+std::string Hex(const Sha256Digest& digest)
+{
+    char text[65];
+    Sha256ToAscii(digest, text);
+    return text;
+}
+
+TEST(Sha256, KnownAnswersInAnyPiecesAndWithTheDigestInOneRead)
+{
+    Sha256Digest digest;
+    ASSERT_TRUE(ComputeSha256(nullptr, 0, digest));
+    EXPECT_EQ(Hex(digest), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    ASSERT_TRUE(ComputeSha256("abc", 3, digest));
+    EXPECT_EQ(Hex(digest), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // A million "a" in pieces of uneven sizes that straddle the 64-byte blocks.
+    const std::string letters(1000000, 'a');
+    Sha256 hash;
+    for (size_t at = 0, piece = 1; at < letters.size(); at += piece, piece = piece * 3 % 1000 + 1)
+        ASSERT_TRUE(hash.Add(letters.data() + at, std::min(piece, letters.size() - at)));
+    ASSERT_TRUE(hash.Finish(digest));
+    EXPECT_EQ(Hex(digest), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+
+    // One read gives both digests exactly as the separate computations do, around the read size
+    // where the engine's digest pads its own way.
+    ScratchFolder scratch;
+    ASSERT_TRUE(scratch.IsValid());
+    for (size_t length : {size_t(0), size_t(56), size_t(65536), size_t(65537), size_t(131128)}) {
+        const std::vector<uint8_t> bytes = Pattern(length);
+        const String path = scratch.Wide("s" + std::to_string(length));
+        ASSERT_TRUE(WriteBufferToFile(bytes.data(), path, uint32_t(bytes.size())));
+        Digest fileDigest;
+        Sha256Digest fileSha, expected;
+        ASSERT_TRUE(FileDigests(path, fileDigest, fileSha)) << length;
+        ASSERT_TRUE(ComputeSha256(bytes.data(), bytes.size(), expected));
+        EXPECT_EQ(fileDigest, DigestOfFile(path)) << length;
+        EXPECT_EQ(Hex(fileSha), Hex(expected)) << length;
+    }
+    Digest fileDigest;
+    Sha256Digest fileSha;
+    EXPECT_FALSE(FileDigests(scratch.Wide("missing"), fileDigest, fileSha));
+    EXPECT_TRUE(fileDigest.IsZero());
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(FileDigests(scratch.Wide("s65537"), fileDigest, fileSha, &stop));
+    EXPECT_TRUE(fileDigest.IsZero());
+
+    // The text form is read back only as written: lower case, exactly 64 characters.
+    Sha256Digest read;
+    const std::string text = Hex(digest);
+    EXPECT_TRUE(Sha256FromAscii(text.c_str(), 64, read));
+    EXPECT_EQ(read, digest);
+    std::string upper = text;
+    upper[0] = 'A';
+    upper[1] = 'B';
+    EXPECT_FALSE(Sha256FromAscii(upper.c_str(), 64, read));
+    EXPECT_FALSE(Sha256FromAscii(text.c_str(), 63, read));
 }
 
 } // namespace

@@ -10,9 +10,11 @@
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/Sha256.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
 #include "tools/pack/PackageReport.h"
+#include "tools/pack/SignatureReport.h"
 
 namespace {
 
@@ -221,6 +223,7 @@ int RunInspect(int argc, char** argv) {
     printf("%-12s %u expected, %llu in the file\n", "package size", report.mExpectedSize,
            (unsigned long long)report.mFileSize);
     PrintFindings(report);
+    PrintSignatureFile(argv[0]);
     bool refused = !report.mRejections.empty();
     printf("%-12s %s\n", "verdict",
            refused ? "the loader refuses this header"
@@ -228,22 +231,24 @@ int RunInspect(int argc, char** argv) {
     return refused || !report.mProblems.empty() ? kExitFailed : kExitOk;
 }
 
-int RunVerify(int argc, char** argv) {
-    if (argc < 1 || argc > 2 || argv[0][0] == '-' || (argc == 2 && argv[1][0] == '-')) return UsageOf("verify");
+bool CheckPackage(const char* path, const char* folder, const SignatureReport* signature, bool print,
+                  Sha256Digest sha256[VEXAL_MODULE_COUNT]) {
     PackageReport report;
     std::string error;
-    if (!ReadPackageReport(argv[0], report, error)) {
+    if (!ReadPackageReport(path, report, error)) {
         fprintf(stderr, "vexal-pack: %s\n", error.c_str());
-        return kExitFailed;
+        return false;
     }
-    PrintFindings(report);
+    if (print) PrintFindings(report);
     bool failed = !report.mRejections.empty() || !report.mProblems.empty();
     File package;
-    if (!package.OpenForReading(PathArgument(argv[0]))) {
-        fprintf(stderr, "vexal-pack: cannot read %s\n", argv[0]);
-        return kExitFailed;
+    if (!package.OpenForReading(PathArgument(path))) {
+        fprintf(stderr, "vexal-pack: cannot read %s\n", path);
+        return false;
     }
     const PackageHeader& header = report.mHeader;
+    // A signature the tool judged accepted also vouches for each module file's SHA-256.
+    const bool signedModules = signature != _null && signature->mVerdict == kSignatureAccepted;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
         std::string fileName = NarrowText(entry.fileName, VEXAL_HEADER_TEXT_UNITS);
@@ -255,6 +260,8 @@ int RunVerify(int argc, char** argv) {
                         package.Seek(entry.offset) && (entry.size == 0 || package.Read(block.GetData(), entry.size, &read)) &&
                         read == entry.size;
         Digest expected{entry.digest[0], entry.digest[1], entry.digest[2], entry.digest[3]};
+        const Sha256Digest* signedSha = signedModules && EntryHasFile(entry) ? &signature->mFields.mModules[i] : _null;
+        bool unpacked = false;
         if (!readable) {
             line += "block cannot be read";
             failed = true;
@@ -262,8 +269,10 @@ int RunVerify(int argc, char** argv) {
             line += "block does not unpack";
             failed = true;
         } else if (expected.IsZero()) {
+            unpacked = true;
             line += "block unpacks to " + std::to_string(block.GetSize()) + " bytes (digest all zero: not checked)";
         } else {
+            unpacked = true;
             Digest digest = ComputeDigest(block.GetData(), block.GetSize());
             if (digest == expected) {
                 line += "block intact, " + std::to_string(block.GetSize()) + " bytes";
@@ -275,17 +284,75 @@ int RunVerify(int argc, char** argv) {
                 failed = true;
             }
         }
-        if (argc == 2 && EntryHasFile(entry)) {
-            std::string path = std::string(argv[1]) + "/" + fileName;
-            String widePath = PathArgument(path.c_str());
-            if (expected.IsZero()) line += "; file taken as present (all-zero digest)";
-            else if (!FileExists(widePath)) line += "; file missing: would fetch";
-            else if (DigestOfFile(widePath) == expected) line += "; file present and intact";
-            else line += "; file differs: would fetch";
+        Sha256Digest content = {};
+        if (unpacked && !ComputeSha256(block.GetData(), block.GetSize(), content)) {
+            line += "; SHA-256 cannot be computed";
+            failed = true;
         }
-        printf("%s\n", line.c_str());
+        if (sha256 != _null) sha256[i] = content;
+        if (unpacked && signedSha != _null) {
+            if (content == *signedSha) {
+                line += ", signed SHA-256 matches";
+            } else {
+                char text[65];
+                Sha256ToAscii(content, text);
+                line += std::string("; signed SHA-256 differs: ") + text;
+                failed = true;
+            }
+        }
+        if (folder != _null && EntryHasFile(entry)) {
+            std::string file = std::string(folder) + "/" + fileName;
+            String widePath = PathArgument(file.c_str());
+            Digest fileDigest;
+            Sha256Digest fileSha;
+            const bool present = FileExists(widePath);
+            const bool digested = present && FileDigests(widePath, fileDigest, fileSha);
+            // With a signature the loader holds every file to its signed SHA-256, even one whose
+            // header digest is all zero and which it would otherwise take as present unread.
+            if (signedSha != _null) {
+                if (!present) line += "; file missing: would fetch";
+                else if (digested && fileSha == *signedSha && (expected.IsZero() || fileDigest == expected))
+                    line += "; file present and intact (signed SHA-256 matches)";
+                else line += "; file differs: would fetch";
+            } else if (expected.IsZero()) {
+                line += "; file taken as present (all-zero digest)";
+            } else if (!present) {
+                line += "; file missing: would fetch";
+            } else if (digested && fileDigest == expected) {
+                line += "; file present and intact";
+            } else {
+                line += "; file differs: would fetch";
+            }
+        }
+        if (print) printf("%s\n", line.c_str());
     }
     package.Close();
-    printf("%s\n", failed ? "verify: FAILED" : "verify: ok");
-    return failed ? kExitFailed : kExitOk;
+    return !failed;
+}
+
+int RunVerify(int argc, char** argv) {
+    const char* files[2] = {_null, _null};
+    int fileCount = 0;
+    const char* publicKeys = _null;
+    for (int i = 0; i < argc; ++i) {
+        if (strcmp(argv[i], "--pubkey") == 0 && i + 1 < argc && publicKeys == _null) publicKeys = argv[++i];
+        else if (argv[i][0] != '-' && argv[i][0] != 0 && fileCount < 2) files[fileCount++] = argv[i];
+        else return UsageOf("verify");
+    }
+    if (fileCount < 1) return UsageOf("verify");
+    SignatureReport signature;
+    if (publicKeys != _null) {
+        std::string error;
+        if (!JudgeSignatureFile(files[0], publicKeys, signature, error)) {
+            fprintf(stderr, "vexal-pack: %s\n", error.c_str());
+            return kExitFailed;
+        }
+    }
+    bool ok = CheckPackage(files[0], files[1], publicKeys != _null ? &signature : _null, true, _null);
+    if (publicKeys != _null) {
+        PrintSignatureVerdict(signature);
+        ok = ok && signature.mVerdict == kSignatureAccepted;
+    }
+    printf("%s\n", ok ? "verify: ok" : "verify: FAILED");
+    return ok ? kExitOk : kExitFailed;
 }

@@ -20,9 +20,20 @@ const Command kCommands[] = {
      "build a package; MODULE is FILE, FILE=NAME or @NAME (at most 8, the first the game module);\n"
      "      --zlib, --lzma and --level apply to the modules named after them",
      RunBuild},
-    {"inspect", "PKG", "print every header field; exit 1 when the loader would refuse the package", RunInspect},
-    {"verify", "PKG [DIR]", "unpack and check every block; with DIR, say which files the loader would fetch",
+    {"inspect", "PKG",
+     "print every header field, and the fields of the signature file PKG.sig when there is one;\n"
+     "      exit 1 when the loader would refuse the package",
+     RunInspect},
+    {"verify", "PKG [DIR] [--pubkey NAME.pub]",
+     "unpack and check every block; with DIR, say which files the loader would fetch;\n"
+     "      with --pubkey, check the signature file PKG.sig as the loader does (and the SHA-256 of each block\n"
+     "      and, with DIR, of each file)",
      RunVerify},
+    {"keygen", "--out NAME", "make a publisher key pair: NAME.key (secret, mode 0600) and NAME.pub (base64)",
+     RunKeygen},
+    {"sign", "PKG --key NAME.key --release N [--expires DAYS]",
+     "write the signature file PKG.sig for a package that passes verify; N is 1 or more, DAYS at most 36500",
+     RunSign},
 };
 
 int Usage()

@@ -1,7 +1,9 @@
 // The file module over POSIX: descriptors, stat, mkdir, getcwd and /proc/self/exe.
 #include "Source/Platform/File.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -340,6 +342,50 @@ bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count)
     if (ok && data != _null && count > 0)
         ok = file.Write(data, count);
     file.Close();
+    return ok;
+}
+
+bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count)
+{
+    NativePath native(path);
+    if (!native.IsValid() || (data == _null && count > 0))
+        return false;
+    int32_t separator = String::Length(path) - 1;
+    while (separator > 0 && path[separator] != u'/' && path[separator] != u'\\')
+        --separator;
+    if (separator > 0 && !CreateDirectoryPath(String(path, separator)))
+        return false;
+    // A name of its own per process and call, so that writers of the same file never share one.
+    static std::atomic<uint32_t> serial{0};
+    const size_t size = strlen(native.Get()) + 48;
+    char* temporary = static_cast<char*>(malloc(size));
+    if (temporary == _null)
+        return false;
+    snprintf(temporary, size, "%s.%d-%u.tmp", native.Get(), int(getpid()), serial.fetch_add(1));
+    int handle = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (handle < 0) {
+        free(temporary);
+        return false;
+    }
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    uint32_t done = 0;
+    bool ok = true;
+    while (ok && done < count) {
+        ssize_t wrote = write(handle, bytes + done, count - done);
+        if (wrote > 0)
+            done += uint32_t(wrote);
+        else if (wrote < 0 && errno == EINTR)
+            continue;
+        else
+            ok = false;
+    }
+    // Without the flush a crash soon after the rename could leave the new name on an empty file.
+    ok = ok && fsync(handle) == 0;
+    ok = close(handle) == 0 && ok;
+    ok = ok && rename(temporary, native.Get()) == 0;
+    if (!ok)
+        unlink(temporary);
+    free(temporary);
     return ok;
 }
 

@@ -1,0 +1,9 @@
+vexal-signature 1
+package Seed Gamé 🎮
+cache SeedGame
+release 12
+expires 1900000000
+header e6b8394c3be9eab12c92e94855275f015eb66ed7515e011f45153f7464ab7789
+module 0 bd44b9858c0e16f3716bcf59e95d2959c5404db4030a8accb495b4868a2c5e81
+module 2 ee92d57c720cc76e159459c03621af8c12e57dc5eb6d65c31eb8f002e1611d2c
+signature t6CfQFYkBc9lM9eqgdULsrR/l1VCpEMTwDkdTxflUWcQyzFszNqjzTad2o3DeWVs4YtZ+8rpADxv07zQsHIeDw==
