@@ -1,7 +1,7 @@
 // The package commands of vexal-pack: build, inspect and verify whole package files.
 #pragma once
 
-// vexal-pack build --out PKG [--version 1|2] [--name N] [--cache-name N] [--zlib | --lzma]
+// vexal-pack build --out PKG [--version N] [--name N] [--cache-name N] [--zlib | --lzma]
 //   [--level N] [--block-a FILE] [--block-b FILE] MODULE...
 int RunBuild(int argc, char** argv);
 // vexal-pack inspect PKG: every header field; exit 1 when the loader would refuse the header.
