@@ -137,8 +137,8 @@ public:
     Variable& Find(const WideChar* path);
     // Finds or creates the member at path with the given type; missing parents become
     // structures. Where the member goes follows the kind of this variable, not of the parent the
-    // path names: called on a structure, the member becomes a child of that parent (an array
-    // included); called on an array of structures, it goes into the parent's template and so
+    // path names: called on a structure, the member becomes a child of that parent (an array or
+    // a scalar included); called on an array of structures, it goes into the parent's template and so
     // into every existing element (a parent without a template is the assertion
     // "subvar.mTemplate != _null"). The null variable when the place cannot hold the member.
     Variable& Create(const WideChar* path, uint32_t type);

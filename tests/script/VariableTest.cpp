@@ -59,10 +59,13 @@ TEST(VariableTest, PathsReachMembersElementsAndCounts) {
     EXPECT_EQ(nested.Find(u"a.b[2]#").GetInteger(), 4);
     EXPECT_EQ(nested.Find(u"a.b[2][3]").GetType(), Variable::kInt16);
 
-    // Nothing is created inside a scalar.
-    EXPECT_TRUE(root.Create(u"a.b.c.d", Variable::kInt32).IsNull());
+    // A scalar creates nothing; a structure places the member in the parent its path names,
+    // whatever that parent's kind (here the scalar c).
     Variable scalar(u"", Variable::kInt32);
     EXPECT_TRUE(scalar.Create(u"x", Variable::kInt32).IsNull());
+    Variable& d = root.Create(u"a.b.c.d", Variable::kInt32);
+    EXPECT_EQ(&d, &root.Find(u"a.b.c.d"));
+    EXPECT_EQ(c.GetChildCount(), 1);
 }
 
 TEST(VariableTest, TemplateMembersReachEveryElement) {
