@@ -480,7 +480,7 @@ TEST_F(LoaderTest, FailedCreateStaysInStateFourAndStillDeletesTheModule)
 TEST_F(LoaderTest, DeletingTheLoaderStopsARunningBlockDownload)
 {
     const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}});
-    mServer.Handle("/pkg", [&](const HttpRequest& request, int) {
+    mServer.Handle("/pkg", [package](const HttpRequest& request, int) {
         return IsBlockRequest(request) ? HttpPlan::Body(package).StallAfter(10) : HttpPlan::Body(package);
     });
     auto loader = std::make_unique<TestLoader>();
