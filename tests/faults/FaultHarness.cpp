@@ -214,7 +214,9 @@ std::string FaultRun::Cache(const std::string& name) const
 
 std::string FaultRun::HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady) const
 {
-    std::string command = "env HOME=" + Quote(mScratch.Native("run/home")) + " '[VEXAL-DEBUG]=YES' " + Quote(kHost) +
+    // Under ThreadSanitizer the host reads the suppressions of the uninstrumented font libraries.
+    std::string command = "env HOME=" + Quote(mScratch.Native("run/home")) + " '[VEXAL-DEBUG]=YES' " +
+                          Quote("TSAN_OPTIONS=halt_on_error=1 suppressions=" VEXAL_FAULT_TSAN) + " " + Quote(kHost) +
                           " --headless --seconds " + std::to_string(seconds) + (untilReady ? " --until-ready" : "") +
                           " --cwd " + Quote(Cache());
     for (const std::string& parameter : parameters)
@@ -241,7 +243,7 @@ void FaultRun::CheckRun(const HostResult& result)
     EXPECT_GE(result.mLongestUpdateMs, 0.0) << "no longest update printed";
     EXPECT_LE(result.mLongestUpdateMs, kLongestUpdateBoundMs) << "the host's thread was held too long";
     EXPECT_GE(result.mLongestOutsideMs, 0.0) << "no longest update outside the blocking steps written";
-    EXPECT_LE(result.mLongestOutsideMs, kLongestOutsideBoundMs) << "the host's thread was held outside the blocking steps";
+    EXPECT_LE(result.mLongestOutsideMs, mOutsideBoundMs) << "the host's thread was held outside the blocking steps";
     RecordProperty("longest_update_ms", std::to_string(result.mLongestUpdateMs));
     RecordProperty("longest_update_outside_blocking_ms", std::to_string(result.mLongestOutsideMs));
     std::printf("[fault] %s: longest update %.1f ms, outside the blocking steps %.3f ms\n", name.c_str(),

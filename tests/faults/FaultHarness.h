@@ -116,6 +116,8 @@ protected:
 
     ScratchFolder mScratch;
     HttpTestServer mServer;
+    // The bound on the longest update outside the blocking steps for this run.
+    double mOutsideBoundMs = kLongestOutsideBoundMs;
     // Files put into the cache folder before the run that must come out unchanged.
     std::map<std::string, std::string> mKeep;
     TreeState mOutsideBefore;
