@@ -37,8 +37,9 @@ public:
     // Before the hand-off false; afterwards whether the game module's _VobMessage handled it.
     virtual bool Message(const MessageRecord& record);
     // Advances the run by one step; elapsedMs since the previous call. Returns quickly except in
-    // the steps that must wait (the package size probe, digests of cached files, unpacking and
-    // writing a block, loading and creating the game module).
+    // the steps that must wait (digests of cached files, unpacking and writing a block, loading
+    // and creating the game module): downloads and the package size probe run on workers, and
+    // stopping them never waits.
     virtual void Update(uint32_t elapsedMs);
     // Before the hand-off nothing; afterwards the game module's _VobRender.
     virtual void Render();
