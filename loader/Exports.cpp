@@ -2,10 +2,12 @@
 // thread's loader in the thread-local slot and forwards to one of its operations.
 #include <new>
 #include "Vexal3DLoader.h"
+#include "Source/Platform/Clock.h"
 #include "Source/Platform/DynamicLibrary.h"
 #include "Source/Platform/Graphics.h"
 #include "Source/Platform/Log.h"
 #include "Source/Platform/ThreadSlot.h"
+#include "Source/Platform/WebDownload.h"
 #include "Source/Platform/Window.h"
 #include "screens/Vexal3DLoader_Flash.h"
 
@@ -31,6 +33,9 @@ __attribute__((constructor)) void AttachLibrary()
 
 __attribute__((destructor)) void DetachLibrary()
 {
+    // Transfers stopped without waiting may still be inside libcurl: their threads run this
+    // library's code and may write to the log files, so they end before anything else goes.
+    WaitForStoppedTransfers();
     // A host that unloads the library without deleting its loader must not keep a timer thread
     // running code that is about to disappear.
     StopAllWindowTimers();
@@ -72,8 +77,11 @@ void _VexalStart(void)
 
 int _VexalUpdate(void*, uint32_t elapsedMs)
 {
-    if (Vexal3DLoader* loader = CurrentLoader())
+    if (Vexal3DLoader* loader = CurrentLoader()) {
+        const uint64_t start = ReadHighResolutionCounter();
         loader->Update(elapsedMs);
+        loader->NoteUpdateTime(ReadHighResolutionCounter() - start);
+    }
     return 1;
 }
 

@@ -13,17 +13,21 @@ void Vexal3DLoader::HeaderStep()
     const int32_t urlCount = mPackageUrls.GetCount();
     if (urlCount == 0)
         return;
+    // A header passed its checks and waits for the size probe: nothing else moves meanwhile.
+    if (mProbe != _null) {
+        ProbeStep();
+        return;
+    }
 
     // Measured as a difference so that the millisecond timer's wrap (every 49.7 days) neither
     // cuts an attempt short nor stretches it.
     const uint32_t now = TimeMilliseconds();
     if (mDownloadProgress.load() == 0.0f && now - mLastAttemptTime > mHeaderTimeout) {
+        // Stopping the stalled transfer does not wait, so the next address's time starts now.
+        mLastAttemptTime = now;
         mUrlIndex = (mUrlIndex + 1) % uint32_t(urlCount);
         LogTrace(LoaderText::kHeaderTimeout, CurrentPackageUrl());
         StopDownload();
-        // The next address's time starts once the stalled transfer has let go (that can take
-        // up to a second), so every address gets its whole time-out.
-        mLastAttemptTime = TimeMilliseconds();
         StartHeaderDownload(CurrentPackageUrl());
     }
 
@@ -64,12 +68,40 @@ void Vexal3DLoader::HeaderStep()
         return;
     }
 
+    // The size probe runs beside the host's thread; later updates look for its answer.
+    mProbe = StartProbe(CurrentPackageUrl(), mHeaderTimeout);
+    if (mProbe == _null)
+        CheckPackageSize(0);
+}
+
+void Vexal3DLoader::ProbeStep()
+{
+    // The header download has ended: the display stays at its end until the probe answers.
+    mProgress = float(double(0.1f) * 1.0);
     String contentType;
-    int32_t length = 0;
-    ProbeUrl(CurrentPackageUrl(), contentType, length);
+    int64_t length = 0;
+    switch (FinishProbe(mProbe, contentType, length)) {
+    case kProbeRunning:
+        return;
+    case kProbeTimedOut:
+        mProbe = _null;
+        LogTrace(LoaderText::kSizeNotChecked, mHeaderTimeout, CurrentPackageUrl());
+        break;
+    case kProbeAnswered:
+    case kProbeNoAnswer:
+        mProbe = _null;
+        break;
+    }
+    CheckPackageSize(length);
+}
+
+void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
+{
+    // Sizes are unsigned 32-bit: a package may reach 4 GiB. A missing length (-1) never matches.
+    const uint32_t length = uint32_t(reportedLength);
     const uint32_t expectedSize = PackageBuilder::ExpectedPackageSize(mHeader);
-    if (length != 0 && uint32_t(length) != expectedSize) {
-        LogTrace(LoaderText::kBadPackageSize, length, int32_t(expectedSize));
+    if (length != 0 && length != expectedSize) {
+        LogTrace(LoaderText::kBadPackageSize, length, expectedSize);
         FallBack(LoaderText::kVoaNotCorrect);
         return;
     }

@@ -15,6 +15,15 @@ bool Is(const WideChar* name, const WideChar* expected)
     return CompareNoCase(name, expected) == 0;
 }
 
+bool IsListed(const Array<String>& list, const String& text)
+{
+    for (const String& item : list) {
+        if (item == text)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value)
@@ -77,19 +86,27 @@ void Vexal3DLoader::SetPackageUrls(const WideChar* value)
         mPackageHandle = CreateWebHandle(false);
     // The download uses the handle; it must be gone before the handle's headers change.
     StopDownload();
+    const int32_t firstNew = mPackageUrls.GetCount();
     SplitLaunchList(value, mPackageUrls);
 
     if (mCdnIps.GetCount() > 0 && mPackageUrls.GetCount() > 0) {
-        const String first = mPackageUrls[0];
-        mCdnHost = HostOfAddress(first);
+        // The handle keeps its headers for good: a second "voaurl" must not send the Host header
+        // twice, nor cycle through the CDN variants of an address it already lists.
+        const bool hostHeaderAdded = !mCdnHost.IsEmpty();
+        mCdnHost = HostOfAddress(mPackageUrls[0]);
         if (!mCdnHost.IsEmpty()) {
-            AddWebHeader(mPackageHandle, Format(LoaderText::kHostHeader, mCdnHost.Data()));
+            if (!hostHeaderAdded)
+                AddWebHeader(mPackageHandle, Format(LoaderText::kHostHeader, mCdnHost.Data()));
+            const String address = hostHeaderAdded && firstNew < mPackageUrls.GetCount()
+                                       ? mPackageUrls[firstNew]
+                                       : mPackageUrls[0];
             for (const String& ip : mCdnIps) {
                 if (ip.IsEmpty())
                     continue;
-                String variant = first;
+                String variant = address;
                 variant.ReplaceAll(mCdnHost, ip, true);
-                mPackageUrls.Append(variant);
+                if (!hostHeaderAdded || !IsListed(mPackageUrls, variant))
+                    mPackageUrls.Append(variant);
             }
         }
     }
@@ -107,9 +124,7 @@ void Vexal3DLoader::SetPackageUrls(const WideChar* value)
 
 void Vexal3DLoader::StartHeaderDownload(const WideChar* url)
 {
-    mHeaderBuffer.Clear();
-    mDownload = StartDownload(&mDownloadProgress, url, &mHeaderBuffer, 0, int32_t(VEXAL_HEADER_SIZE),
-                              mPackageHandle, u"");
+    BeginDownload(url, &mHeaderBuffer, 0, int64_t(VEXAL_HEADER_SIZE));
 }
 
 // A package address (or server data address) arriving once a header was accepted starts the run

@@ -32,6 +32,10 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mTickInterval(10000),
       mDownload(_null),
       mDownloadProgress(0.0f),
+      mDownloadTarget(_null),
+      mProbe(_null),
+      mBlockingTicks(0),
+      mLongestUpdateTicks(0),
       mModuleIndex(0),
       mHeaderTimeout(5000),
       mLastAttemptTime(0),
@@ -54,6 +58,7 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
 
 Vexal3DLoader::~Vexal3DLoader()
 {
+    LogTrace(LoaderText::kLongestUpdate, CounterToMilliseconds(mLongestUpdateTicks));
     StopDownload();
     if (mPingHandle != _null) {
         DestroyWebHandle(mPingHandle);
@@ -94,12 +99,58 @@ const WideChar* Vexal3DLoader::StateName(LoaderState state)
     return kNames[state];
 }
 
+void Vexal3DLoader::BeginDownload(const WideChar* url, Buffer* target, uint64_t rangeStart, int64_t rangeEnd)
+{
+    target->Clear();
+    mDownloadProgress.store(0.0f);
+    mDownloadTarget = target;
+    mDownload = StartTransfer(url, rangeStart, rangeEnd, mPackageHandle, u"");
+}
+
+void Vexal3DLoader::PollDownload()
+{
+    if (mDownload == _null)
+        return;
+    const float fraction = GetTransferProgress(mDownload);
+    // The body is the loader's from here on; the transfer has ended.
+    if (fraction == 1.0f && TakeTransferBody(mDownload, *mDownloadTarget))
+        mDownload = _null;
+    mDownloadProgress.store(fraction);
+}
+
 void Vexal3DLoader::StopDownload()
 {
+    // Neither waits: a transfer still inside libcurl lets go on its own thread, and its body
+    // never reaches the loader's buffers.
     if (mDownload != _null) {
-        DestroyWorker(mDownload);
+        StopTransfer(mDownload);
         mDownload = _null;
     }
+    if (mProbe != _null) {
+        StopProbe(mProbe);
+        mProbe = _null;
+    }
+}
+
+void Vexal3DLoader::NoteUpdateTime(uint64_t ticks)
+{
+    const uint64_t outside = ticks > mBlockingTicks ? ticks - mBlockingTicks : 0;
+    if (outside > mLongestUpdateTicks)
+        mLongestUpdateTicks = outside;
+    mBlockingTicks = 0;
+}
+
+Vexal3DLoader::BlockingStep::BlockingStep(Vexal3DLoader& loader)
+    : mLoader(loader), mStart(ReadHighResolutionCounter())
+{
+}
+
+void Vexal3DLoader::BlockingStep::End()
+{
+    if (mEnded)
+        return;
+    mEnded = true;
+    mLoader.mBlockingTicks += ReadHighResolutionCounter() - mStart;
 }
 
 void Vexal3DLoader::UnloadModule()

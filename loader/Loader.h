@@ -37,8 +37,9 @@ public:
     // Before the hand-off false; afterwards whether the game module's _VobMessage handled it.
     virtual bool Message(const MessageRecord& record);
     // Advances the run by one step; elapsedMs since the previous call. Returns quickly except in
-    // the steps that must wait (the package size probe, digests of cached files, unpacking and
-    // writing a block, loading and creating the game module).
+    // the steps that must wait (digests of cached files, unpacking and writing a block, loading
+    // and creating the game module): downloads and the package size probe run on workers, and
+    // stopping them never waits.
     virtual void Update(uint32_t elapsedMs);
     // Before the hand-off nothing; afterwards the game module's _VobRender.
     virtual void Render();
@@ -63,6 +64,12 @@ public:
     // The name of a state for log lines ("created", "header", ...); "unknown" outside 0..6.
     static const WideChar* StateName(LoaderState state);
 
+    // Called by the export after each update with the high-resolution ticks the whole update
+    // took: keeps the longest update without the steps allowed to block (digests of cached
+    // files, unpacking and writing a block, loading and creating the module), which the loader
+    // writes to the trace when it is destroyed.
+    void NoteUpdateTime(uint64_t ticks);
+
 protected:
     // --- the run's phases (each in its own source file) ---
 
@@ -77,6 +84,8 @@ protected:
 
     // Header step (state 3).
     void HeaderStep();
+    void ProbeStep();
+    void CheckPackageSize(int64_t reportedLength);
     void FallBack(const WideChar* message);
     bool HeaderNamesAreSafe();
 
@@ -101,10 +110,32 @@ protected:
     String VersionSuffix() const;
 
     // Helpers shared by the phases.
+    // Starts the one download of the run into target (emptied now, filled when it completes).
+    void BeginDownload(const WideChar* url, Buffer* target, uint64_t rangeStart, int64_t rangeEnd);
+    // Copies the download's progress into mDownloadProgress and, once it is complete, hands its
+    // body to the target given to BeginDownload.
+    void PollDownload();
+    // Ends the download and the size probe without waiting for either.
     void StopDownload();
     void UnloadModule();
     const WideChar* CurrentPackageUrl() const;
     void RefreshSpeed();
+
+    // Counts the time of a step that may block the host's thread out of the update's figure.
+    class BlockingStep {
+    public:
+        explicit BlockingStep(Vexal3DLoader& loader);
+        ~BlockingStep() { End(); }
+        // Ends the step before the end of its scope.
+        void End();
+        BlockingStep(const BlockingStep&) = delete;
+        BlockingStep& operator=(const BlockingStep&) = delete;
+
+    private:
+        Vexal3DLoader& mLoader;
+        uint64_t mStart;
+        bool mEnded = false;
+    };
 
     // --- fields, in this order ---
     VexalWindow mHostWindow;
@@ -138,8 +169,12 @@ protected:
     Buffer mModuleBuffer;
     String mModuleFileName;
     String mModuleCopyPath;
-    WorkerThread* mDownload;
+    WebTransfer* mDownload;
     std::atomic<float> mDownloadProgress;
+    Buffer* mDownloadTarget;
+    WebProbe* mProbe;
+    uint64_t mBlockingTicks;
+    uint64_t mLongestUpdateTicks;
     uint32_t mModuleIndex;
     uint32_t mHeaderTimeout;
     uint32_t mLastAttemptTime;

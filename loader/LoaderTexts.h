@@ -20,7 +20,8 @@ inline constexpr const WideChar* kHeaderSize = u"[Loader] Voa header size not co
 inline constexpr const WideChar* kBadMagic = u"[Loader] The magic code in header is not correct: 0x%x";
 inline constexpr const WideChar* kBadKey = u"[Loader] The key in header is not correct: %ls";
 inline constexpr const WideChar* kUnsafeName = u"[Loader] Unsafe VOB file name in header: %ls";
-inline constexpr const WideChar* kBadPackageSize = u"[Loader] The voa size returned is not correct: %d, %d expected";
+inline constexpr const WideChar* kBadPackageSize = u"[Loader] The voa size returned is not correct: %u, %u expected";
+inline constexpr const WideChar* kSizeNotChecked = u"[Loader] Voa size not checked: no answer headers within %u ms from %ls";
 inline constexpr const WideChar* kVoaNotCorrect = u"[Loader] Voa not correct, try backup url: %ls";
 inline constexpr const WideChar* kLocalModuleName = u"vexal3d.vob";
 
@@ -38,6 +39,9 @@ inline constexpr const WideChar* kDataFileTooLarge = u"[Loader] VOD too large, d
 inline constexpr const WideChar* kConfigTick = u"%ls|tickurl|%ls&sg=%d%ls|tickinterval|%d";
 inline constexpr const WideChar* kConfigCdnHost = u"|cdnhost|";
 inline constexpr const WideChar* kConfigErrorUrl = u"errurl";
+
+// The loader's end.
+inline constexpr const WideChar* kLongestUpdate = u"[Loader] Longest update outside the blocking steps: %.3f ms";
 
 // States, ticks and server data.
 inline constexpr const WideChar* kEnterState = u"[Loader] Enter state %d (%ls)";

@@ -116,6 +116,8 @@ private:
 
 bool Vexal3DLoader::NextModule()
 {
+    // The files already on disk are digested here, and a wrong one deleted.
+    BlockingStep blocking(*this);
     ModuleDigests digests(mHeader);
     while (mModuleIndex < VEXAL_MODULE_COUNT) {
         ModuleEntry& entry = mHeader.modules[mModuleIndex];
@@ -149,6 +151,7 @@ bool Vexal3DLoader::NextModule()
                 entry.fileName[i] = i < copy.GetLength() ? copy[i] : 0;
         }
 
+        blocking.End();
         mModuleBuffer.Clear();
         StopDownload();
         mDownloadProgress.store(0.0f);
@@ -166,9 +169,9 @@ bool Vexal3DLoader::NextModule()
             mDownloadProgress.store(1.0f);
             return true;
         }
-        mDownload = StartDownload(&mDownloadProgress, CurrentPackageUrl(), &mModuleBuffer,
-                                  entry.offset, int32_t(entry.offset + entry.size), mPackageHandle,
-                                  u"");
+        // Offsets and sizes are unsigned 32-bit: the range's end may pass 2^31 (and 2^32).
+        BeginDownload(CurrentPackageUrl(), &mModuleBuffer, uint64_t(entry.offset),
+                      int64_t(uint64_t(entry.offset) + uint64_t(entry.size)));
         LogTrace(LoaderText::kDownloadModule, int(mModuleIndex), CurrentPackageUrl());
         return true;
     }
@@ -200,6 +203,7 @@ void Vexal3DLoader::ModuleBlockStep()
     mDownloadProgress.store(0.0f);
 
     if (mModuleIndex < VEXAL_MODULE_COUNT) {
+        BlockingStep blocking(*this);
         const ModuleEntry& entry = mHeader.modules[mModuleIndex];
         if (!UnpackBuffer(mModuleBuffer)) {
             LogTrace(LoaderText::kDecompressFailed, int(mModuleIndex));
@@ -217,7 +221,10 @@ void Vexal3DLoader::ModuleBlockStep()
             }
         }
     }
-    mModuleBuffer.Clear();
+    {
+        BlockingStep blocking(*this);
+        mModuleBuffer.Clear();
+    }
     if (!NextModule())
         LoadModule();
 }
@@ -232,6 +239,7 @@ void Vexal3DLoader::LoadModule()
     if (mModule.mLibrary != _null)
         UnloadModule();
 
+    BlockingStep blocking(*this);
     const String path = PathInCurrentDirectory(mModuleFileName);
     if (!BindModule(mModule, path)) {
         LogTrace(LoaderText::kLoadFailed, path.Data());

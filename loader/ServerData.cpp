@@ -88,9 +88,7 @@ void Vexal3DLoader::StartServerDataDownload(const WideChar* url)
     if (mPackageHandle == _null)
         mPackageHandle = CreateWebHandle(false);
     StopDownload();
-    mDownloadProgress.store(0.0f);
-    mServerDataBuffer.Clear();
-    mDownload = StartDownload(&mDownloadProgress, url, &mServerDataBuffer, 0, -1, mPackageHandle, u"");
+    BeginDownload(url, &mServerDataBuffer, 0, -1);
     LogTrace(LoaderText::kDownloadServerData, url);
     EnterState(LoaderStateServerData);
 }

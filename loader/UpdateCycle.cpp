@@ -21,6 +21,7 @@ void Vexal3DLoader::Update(uint32_t elapsedMs)
     if (mDelay != 0xFFFFFFFFu)
         mDelay = mDelay > elapsedMs ? mDelay - elapsedMs : 0;
 
+    PollDownload();
     switch (mState) {
     case LoaderStateServerData:
         ServerDataStep();

@@ -298,8 +298,8 @@ Digest PackageBuilder::KeyDigest() {
 }
 
 uint32_t PackageBuilder::ExpectedPackageSize(const PackageHeader& header) {
-    uint32_t size = VEXAL_HEADER_SIZE;
-    if (header.version == 1) size -= 16;
+    // Only a version-2 header stores the key: every other version is 16 bytes shorter.
+    uint32_t size = StoredHeaderSize(header.version);
     for (const ModuleEntry& entry : header.modules) size += entry.size;
     size += uint32_t(header.blockA.size);
     size += uint32_t(header.blockB.size);

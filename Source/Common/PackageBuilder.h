@@ -61,7 +61,7 @@ public:
     static bool ReadHeader(const uint8_t* data, uint32_t size, PackageHeader& header);
     // The 16 bytes the loader expects in a version-2 header's key field, as digest words.
     static Digest KeyDigest();
-    // 1132 (1116 for version 1) plus every entry's size plus the low 32 bits of both data block
+    // The stored header's size (1132 for version 2, 1116 for any other) plus every entry's size plus the low 32 bits of both data block
     // sizes, in 32-bit arithmetic as the loader computes it.
     static uint32_t ExpectedPackageSize(const PackageHeader& header);
     // True when a module file name can be written safely below the current directory: not

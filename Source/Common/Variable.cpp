@@ -324,16 +324,17 @@ Variable& Variable::Create(const WideChar* path, uint32_t type) {
         return created.Create(leaf, type);
     }
 
-    // The member goes where the parent can hold it: the template of an array of structures
-    // (and so into every element), or the structure itself.
+    // Where the member goes is decided by the kind of this variable, the one asked to create
+    // it: an array of structures adds it to the template of the parent it names (and so to every
+    // element); a structure adds it to that parent itself, whatever the parent's kind.
     Variable* place = _null;
     bool intoTemplate = false;
-    if (parent->IsArray()) {
+    if (IsArray()) {
         if (!VEXAL_CHECK(parent->mTemplate != _null, u"subvar.mTemplate != _null", kModule)) return Null();
-        if (parent->GetBaseType() != kStructure) return Null();
+        if (GetBaseType() != kStructure) return Null();
         place = parent->mTemplate;
         intoTemplate = true;
-    } else if (parent->IsStructure()) {
+    } else if (IsStructure()) {
         place = parent;
     } else {
         return Null();

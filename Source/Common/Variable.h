@@ -136,8 +136,11 @@ public:
     // The member at path, or the null variable. An empty path is this variable.
     Variable& Find(const WideChar* path);
     // Finds or creates the member at path with the given type; missing parents become
-    // structures. Members created in the template of an array of structures are added to every
-    // existing element as well. The null variable when the place cannot hold the member.
+    // structures. Where the member goes follows the kind of this variable, not of the parent the
+    // path names: called on a structure, the member becomes a child of that parent (an array or
+    // a scalar included); called on an array of structures, it goes into the parent's template and so
+    // into every existing element (a parent without a template is the assertion
+    // "subvar.mTemplate != _null"). The null variable when the place cannot hold the member.
     Variable& Create(const WideChar* path, uint32_t type);
     // Arrays only: appends n elements named "[i]" (copies of the template for an array of
     // structures, otherwise variables of the base type) and updates the count child. Nothing

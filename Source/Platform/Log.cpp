@@ -1,7 +1,7 @@
 // The two log channels, their sinks, the log files and the assertion report.
 #include "Source/Platform/Log.h"
 
-#include <clocale>
+#include <locale.h>
 #include <cstdio>
 #include <new>
 #include "Source/Common/StringEncoding.h"
@@ -128,7 +128,12 @@ void FileLogSink(const WideChar* text, void* context, uint8_t endLine) {
 }
 
 void ConsoleLogSink(const WideChar* text, void*, uint8_t endLine) {
-    std::setlocale(LC_CTYPE, "");
+    // The user's character set, through a locale object of the sink's own made current on the
+    // calling thread only: the process's locale, which other threads read while they convert
+    // text (the regex engine's case folding among them), is never changed.
+    // Made anew for every message, as the environment that names it may change.
+    const locale_t console = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    const locale_t previous = uselocale(console != static_cast<locale_t>(0) ? console : LC_GLOBAL_LOCALE);
     if (text != _null && text[0] != 0) {
         // In pieces of whole characters, so that no message needs memory of its own.
         char bytes[4096];
@@ -144,6 +149,8 @@ void ConsoleLogSink(const WideChar* text, void*, uint8_t endLine) {
             remaining -= count;
         }
     }
+    uselocale(previous);
+    if (console != static_cast<locale_t>(0)) freelocale(console);
     if (endLine) std::fputs("\n", stdout);
     std::fflush(_null);
 }

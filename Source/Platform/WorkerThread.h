@@ -38,7 +38,17 @@ void PostTask(WorkerThread* worker, WorkerFunction function, void* userData);
 // worker's own thread.
 void DestroyWorker(WorkerThread* worker);
 
-// True once DestroyWorker has asked the worker to stop. Lock-free; any thread.
+// Requests the stop and returns at once: the task running at that moment finishes on the
+// worker's thread (long tasks poll IsStopRequested), queued tasks are dropped, and the worker is
+// freed once its thread has ended, by a later ReleaseWorker or by WaitForReleasedWorkers. The
+// worker must not be used afterwards. None is ignored. Call from any thread but the worker's.
+void ReleaseWorker(WorkerThread* worker);
+
+// Waits until the thread of every released worker has ended and frees them. Call before the code
+// those threads run goes away (the library's unload); any thread but a worker's own.
+void WaitForReleasedWorkers();
+
+// True once DestroyWorker or ReleaseWorker has asked the worker to stop. Lock-free; any thread.
 bool IsStopRequested(const WorkerThread* worker);
 
 // Sleeps on the worker's thread for up to the given milliseconds; a stop request wakes it at

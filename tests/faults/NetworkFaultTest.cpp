@@ -161,7 +161,7 @@ TEST_F(FaultRun, BlockClaimingFourGibibytesIsRefusedWithoutTheAllocation)
     ExpectCacheHolds(package);
 }
 
-TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeHoldsTheHostOnlyForTheProbeLimit)
+TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeGoesUncheckedAfterTheHeaderTimeOut)
 {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
     const std::string bytes = package.mBytes;
@@ -174,11 +174,52 @@ TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeHoldsTheHostOnlyForTheProbeLimit)
         }
         return HttpPlan::Body(bytes);
     });
-    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 60, true);
+    const HostResult result = RunHost({"voatimeout=2000", "voaparam=progress|1|ready|1|quiet|1",
+                                       "voaurl=" + mServer.Url("/pkg")},
+                                      60, true);
 
     EXPECT_EQ(probes.load(), 1);
     EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] Voa size not checked: no answer headers within 2000 ms from " + mServer.Url("/pkg")),
+              1);
     EXPECT_FALSE(result.Contains("The voa size returned is not correct"));
+    ExpectCacheHolds(package);
+}
+
+TEST_F(FaultRun, LateSizeProbeAnswerWithAWrongLengthIsRefused)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
+    const std::string bytes = package.mBytes;
+    // The probe of the first address is answered after 3 s, with 4 bytes too many.
+    mServer.Handle("/late", [bytes](const HttpRequest& request, int) {
+        if (!request.HasHeader("Range"))
+            return HttpPlan::Body(bytes + "tail").DelayHead(3000);
+        return HttpPlan::Body(bytes);
+    });
+    Serve(package, "/pkg");
+    const HostResult result = RunHost(RunParameters(mServer.Url("/late") + "|" + mServer.Url("/pkg")), 60, true);
+
+    EXPECT_EQ(result.Count("[Loader] The voa size returned is not correct: " + std::to_string(bytes.size() + 4) + ", " +
+                           std::to_string(bytes.size()) + " expected"),
+              1)
+        << result.mOutput;
+    EXPECT_TRUE(result.Contains("[Loader] Voa not correct, try backup url: " + mServer.Url("/pkg")));
+    EXPECT_TRUE(result.Contains("ready after"));
+    ExpectCacheHolds(package);
+}
+
+TEST_F(FaultRun, StalledFirstAddressIsLeftAtTheHeaderTimeOut)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
+    mServer.Route("/stalled", HttpPlan::Body(package.mBytes).Silent());
+    Serve(package, "/pkg");
+    const HostResult result = RunHost({"voatimeout=1000", "voaparam=progress|1|ready|1|quiet|1",
+                                       "voaurl=" + mServer.Url("/stalled") + "|" + mServer.Url("/pkg")},
+                                      60, true);
+
+    EXPECT_EQ(result.Count("[Loader] Download voa header failed, try backup url: " + mServer.Url("/pkg")), 1)
+        << result.mOutput;
+    EXPECT_TRUE(result.Contains("ready after"));
     ExpectCacheHolds(package);
 }
 

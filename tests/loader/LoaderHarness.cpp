@@ -1,5 +1,6 @@
 // Test harness for the loader core.
 #include "LoaderHarness.h"
+#include "Source/Platform/WebDownload.h"
 
 #include <unistd.h>
 #include <chrono>
@@ -139,6 +140,8 @@ void LoaderTest::SetUp()
 
 void LoaderTest::TearDown()
 {
+    // Downloads stopped without waiting may still log into this test's capture.
+    WaitForStoppedTransfers();
     mServer.Stop();
     if (!mPreviousDirectory.empty()) {
         EXPECT_EQ(chdir(mPreviousDirectory.c_str()), 0);

@@ -121,6 +121,20 @@ TEST_F(LoaderTest, CdnAddressesBeforeTheVoaUrlAddVariantsAndTheHostHeader)
     EXPECT_EQ(NarrowText(loader.mCdnHost), "127.0.0.1");
     ASSERT_TRUE(mServer.WaitForRequests("/pkg", 1, 5000));
     EXPECT_EQ(mServer.Requests("/pkg")[0].Header("Host"), "127.0.0.1");
+
+    // A second address: its own variants once, nothing of the first again, the Host header once.
+    loader.Set("voaurl", Url("/next"));
+    urls = Narrow(loader.mPackageUrls);
+    EXPECT_EQ(urls, (std::vector<std::string>{Url("/pkg"), "http://localhost:" + port + "/pkg",
+                                              "http://127.0.0.2:" + port + "/pkg", Url("/next"),
+                                              "http://localhost:" + port + "/next",
+                                              "http://127.0.0.2:" + port + "/next"}));
+    ASSERT_TRUE(mServer.WaitForRequests("/pkg", 2, 5000));
+    const std::vector<HttpRequest> requests = mServer.Requests("/pkg");
+    int hostLines = 0;
+    for (const auto& header : requests[1].mHeaders)
+        hostLines += header.first == "Host" ? 1 : 0;
+    EXPECT_EQ(hostLines, 1);
 }
 
 TEST_F(LoaderTest, CdnAddressesAfterTheVoaUrlChangeNothing)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <ftw.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -240,4 +241,20 @@ TEST_F(LogFolder, DebugSwitchYesRoutesBothChannelsToTheConsole) {
     std::string printed = ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(std::regex_match(printed, std::regex(R"(\d{4}/\d{2}/\d{2}-\d{2}:\d{2}:\d{2} \[WS\] once on the console\n)")))
         << printed;
+}
+
+// The console sink converts to the user's character set without touching the process's locale,
+// which other threads read while they convert text.
+TEST(Log, ConsoleSinkConvertsWithoutChangingTheProcessLocale) {
+    ASSERT_NE(setlocale(LC_CTYPE, "C"), nullptr);
+    const char* previous = getenv("LC_ALL");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("LC_ALL", "C.UTF-8", 1);
+    ::testing::internal::CaptureStdout();
+    ConsoleLogSink(u"caf\u00e9 \u65e5\u672c", nullptr, 1);
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    if (previous != nullptr) setenv("LC_ALL", saved.c_str(), 1);
+    else unsetenv("LC_ALL");
+    EXPECT_EQ(printed, "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac\n");
+    EXPECT_STREQ(setlocale(LC_CTYPE, nullptr), "C");
 }

@@ -59,10 +59,13 @@ TEST(VariableTest, PathsReachMembersElementsAndCounts) {
     EXPECT_EQ(nested.Find(u"a.b[2]#").GetInteger(), 4);
     EXPECT_EQ(nested.Find(u"a.b[2][3]").GetType(), Variable::kInt16);
 
-    // Nothing is created inside a scalar.
-    EXPECT_TRUE(root.Create(u"a.b.c.d", Variable::kInt32).IsNull());
+    // A scalar creates nothing; a structure places the member in the parent its path names,
+    // whatever that parent's kind (here the scalar c).
     Variable scalar(u"", Variable::kInt32);
     EXPECT_TRUE(scalar.Create(u"x", Variable::kInt32).IsNull());
+    Variable& d = root.Create(u"a.b.c.d", Variable::kInt32);
+    EXPECT_EQ(&d, &root.Find(u"a.b.c.d"));
+    EXPECT_EQ(c.GetChildCount(), 1);
 }
 
 TEST(VariableTest, TemplateMembersReachEveryElement) {
@@ -71,7 +74,7 @@ TEST(VariableTest, TemplateMembersReachEveryElement) {
     records.Create(u"id", Variable::kInt32);
     records.AddElements(2);
     EXPECT_EQ(records.GetChild(1).Find(u"id").GetType(), Variable::kInt32);
-    Variable& name = root.Create(u"records.name", Variable::kWideString);
+    Variable& name = records.Create(u"name", Variable::kWideString);
     EXPECT_EQ(&name, &records.GetTemplate().Find(u"name"));
     EXPECT_EQ(records.GetChild(0).Find(u"name").GetType(), Variable::kWideString);
     EXPECT_EQ(records.GetChild(1).Find(u"name").GetType(), Variable::kWideString);
@@ -83,6 +86,29 @@ TEST(VariableTest, TemplateMembersReachEveryElement) {
     // An array of scalars has no template: the assertion, and nothing is created.
     Variable numbers(u"n", Variable::kArray | Variable::kInt32);
     EXPECT_TRUE(numbers.Create(u"x", Variable::kInt32).IsNull());
+}
+
+// The place of a new member follows the kind of the variable Create is called on, not the kind of
+// the parent its path names.
+TEST(VariableTest, CreatePlacesByTheKindOfTheVariableItIsCalledOn) {
+    Variable root(u"", Variable::kStructure);
+    Variable& numbers = root.Create(u"nums", Variable::kArray | Variable::kInt32);
+    numbers.AddElements(2);
+    // A structure adds the member to the parent itself, even when that parent is an array.
+    Variable& x = root.Create(u"nums.x", Variable::kInt32);
+    ASSERT_FALSE(x.IsNull());
+    EXPECT_EQ(numbers.GetChildCount(), 3);
+    EXPECT_EQ(&numbers.GetChild(2), &x);
+    Variable& records = root.Create(u"recs", Variable::kArray | Variable::kStructure);
+    records.AddElements(1);
+    Variable& direct = root.Create(u"recs.extra", Variable::kInt32);
+    EXPECT_EQ(&records.GetChild(1), &direct);
+    EXPECT_TRUE(records.GetTemplate().Find(u"extra").IsNull());
+    EXPECT_TRUE(records.GetChild(0).Find(u"extra").IsNull());
+    // An array of structures needs a template on the parent: an element has none.
+    EXPECT_TRUE(records.Create(u"[0].y", Variable::kInt32).IsNull());
+    EXPECT_EQ(records.GetChild(0).GetChildCount(), 0);
+    EXPECT_TRUE(records.GetTemplate().Find(u"y").IsNull());
 }
 
 std::vector<std::pair<Variable*, int32_t>> gChanges;

@@ -43,18 +43,18 @@ const char* Reason(int status) {
 }
 
 // Parses "bytes=a-b" or "bytes=a-" (one range). False for anything else.
-bool ParseRange(const std::string& value, size_t& first, size_t& last, bool& open) {
+bool ParseRange(const std::string& value, uint64_t& first, uint64_t& last, bool& open) {
     if (value.compare(0, 6, "bytes=") != 0) return false;
     std::string range = value.substr(6);
     size_t dash = range.find('-');
     if (dash == std::string::npos || dash == 0 || range.find(',') != std::string::npos) return false;
     char* end = nullptr;
     std::string a = range.substr(0, dash), b = range.substr(dash + 1);
-    first = size_t(strtoull(a.c_str(), &end, 10));
+    first = uint64_t(strtoull(a.c_str(), &end, 10));
     if (*end != 0) return false;
     open = b.empty();
     if (!open) {
-        last = size_t(strtoull(b.c_str(), &end, 10));
+        last = uint64_t(strtoull(b.c_str(), &end, 10));
         if (*end != 0 || last < first) return false;
     }
     return true;
@@ -83,6 +83,13 @@ HttpPlan HttpPlan::Body(std::string body, std::string contentType) {
     return plan;
 }
 
+HttpPlan HttpPlan::Generated(uint64_t size, std::function<void(uint64_t, char*, size_t)> generate) {
+    HttpPlan plan;
+    plan.mGeneratedSize = size;
+    plan.mGenerate = std::move(generate);
+    return plan;
+}
+
 HttpPlan HttpPlan::Redirect(int status, std::string location) {
     HttpPlan plan;
     plan.mStatus = status;
@@ -105,6 +112,7 @@ HttpPlan HttpPlan::NoContentLength() const { HttpPlan p = *this; p.mContentLengt
 HttpPlan HttpPlan::DropAfter(size_t bytes) const { HttpPlan p = *this; p.mDropAfter = bytes; return p; }
 HttpPlan HttpPlan::StallAfter(size_t bytes) const { HttpPlan p = *this; p.mStallAfter = bytes; return p; }
 HttpPlan HttpPlan::Silent() const { HttpPlan p = *this; p.mSilent = true; return p; }
+HttpPlan HttpPlan::DelayHead(int delayMs) const { HttpPlan p = *this; p.mHeadDelayMs = delayMs; return p; }
 HttpPlan HttpPlan::CloseAfter() const { HttpPlan p = *this; p.mClose = true; return p; }
 HttpPlan HttpPlan::Trickle(size_t bytes, int delayMs) const {
     HttpPlan p = *this;
@@ -341,23 +349,25 @@ bool HttpTestServer::Answer(int socket, const HttpRequest& request, const HttpPl
     }
     int status = plan.mStatus;
     const std::string& whole = plan.mBody;
-    size_t offset = 0, length = whole.size();
+    const bool generated = bool(plan.mGenerate);
+    const uint64_t wholeSize = generated ? plan.mGeneratedSize : whole.size();
+    uint64_t offset = 0, length = wholeSize;
     std::string contentRange;
-    size_t first = 0, last = 0;
+    uint64_t first = 0, last = 0;
     bool open = false;
     if (status == 200 && plan.mHonourRanges && request.HasHeader("Range") &&
         ParseRange(request.Header("Range"), first, last, open)) {
-        if (first >= whole.size()) {
+        if (first >= wholeSize) {
             status = 416;
-            contentRange = "bytes */" + std::to_string(whole.size());
+            contentRange = "bytes */" + std::to_string(wholeSize);
             length = 0;
         } else {
-            if (open || last >= whole.size()) last = whole.size() - 1;
+            if (open || last >= wholeSize) last = wholeSize - 1;
             status = 206;
             offset = first;
             length = last - first + 1;
             contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                           std::to_string(whole.size());
+                           std::to_string(wholeSize);
         }
     }
     bool keepAlive = plan.mContentLength && !plan.mClose;
@@ -369,6 +379,10 @@ bool HttpTestServer::Answer(int socket, const HttpRequest& request, const HttpPl
     for (const auto& header : plan.mHeaders) head += header.first + ": " + header.second + "\r\n";
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     head += "\r\n";
+    for (int waited = 0; waited < plan.mHeadDelayMs && !mStopping.load(); waited += 5) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (mStopping.load()) return false;
     if (plan.mTrickleHead && plan.mTrickleBytes > 0) {
         for (size_t sent = 0; sent < head.size(); sent += plan.mTrickleBytes) {
             size_t piece = head.size() - sent < plan.mTrickleBytes ? head.size() - sent : plan.mTrickleBytes;
@@ -383,16 +397,25 @@ bool HttpTestServer::Answer(int socket, const HttpRequest& request, const HttpPl
     }
     if (request.mMethod == "HEAD") return keepAlive;
 
-    size_t cut = length;
+    uint64_t cut = length;
     if (plan.mDropAfter < cut) cut = plan.mDropAfter;
     if (plan.mStallAfter < cut) cut = plan.mStallAfter;
-    const char* data = whole.data() + offset;
-    size_t sent = 0;
+    std::string piece;
+    uint64_t sent = 0;
     while (sent < cut) {
-        size_t piece = cut - sent;
-        if (plan.mTrickleBytes > 0 && piece > plan.mTrickleBytes) piece = plan.mTrickleBytes;
-        if (!SendAll(socket, data + sent, piece)) return false;
-        sent += piece;
+        uint64_t count = cut - sent;
+        if (plan.mTrickleBytes > 0 && count > plan.mTrickleBytes) count = plan.mTrickleBytes;
+        const char* data;
+        if (generated) {
+            if (count > 65536) count = 65536;
+            piece.resize(size_t(count));
+            plan.mGenerate(offset + sent, &piece[0], size_t(count));
+            data = piece.data();
+        } else {
+            data = whole.data() + offset + sent;
+        }
+        if (!SendAll(socket, data, size_t(count))) return false;
+        sent += count;
         if (plan.mTrickleBytes > 0 && sent < cut) {
             for (int waited = 0; waited < plan.mTrickleDelayMs && !mStopping.load(); waited += 5) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -47,6 +47,10 @@ struct HttpPlan {
 
     int mStatus = 200;
     std::string mBody;
+    // A body of mGeneratedSize bytes written on the fly by mGenerate instead of mBody, so answers
+    // of any size (past 4 GiB too) cost no memory. mGenerate fills count bytes from offset.
+    uint64_t mGeneratedSize = 0;
+    std::function<void(uint64_t offset, char* out, size_t count)> mGenerate;
     std::string mContentType = "application/octet-stream";
     std::vector<std::pair<std::string, std::string>> mHeaders;  // extra answer headers
     // With true a 200 body answers "Range: bytes=a-b" / "bytes=a-" with 206 and the slice
@@ -64,12 +68,16 @@ struct HttpPlan {
     int mTrickleDelayMs = 0;
     // Trickle the status line and headers as well (a slow-loris answer).
     bool mTrickleHead = false;
+    // Wait this many milliseconds before the status line (a server slow to answer at all).
+    int mHeadDelayMs = 0;
     // Read the request and never answer (the connection stays open).
     bool mSilent = false;
     // Answer with "Connection: close" and close afterwards.
     bool mClose = false;
 
     static HttpPlan Body(std::string body, std::string contentType = "application/octet-stream");
+    // A body of size bytes made by generate (see mGenerate); ranges are honoured as for Body.
+    static HttpPlan Generated(uint64_t size, std::function<void(uint64_t, char*, size_t)> generate);
     // 301, 302, 303 (or any status) with a Location header and a short body.
     static HttpPlan Redirect(int status, std::string location);
     static HttpPlan Error(int status, std::string body = "error page");
@@ -82,6 +90,7 @@ struct HttpPlan {
     // Trickles the head and the body alike.
     HttpPlan TrickleHead(size_t bytes, int delayMs) const;
     HttpPlan Silent() const;
+    HttpPlan DelayHead(int delayMs) const;
     HttpPlan CloseAfter() const;
     HttpPlan WithHeader(std::string name, std::string value) const;
 };

@@ -4,6 +4,7 @@
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/WebDownload.h"
 #include "support/HttpTestServer.h"
+#include "support/ScratchFolder.h"
 #include "web/WebTestSupport.h"
 
 namespace {
@@ -14,7 +15,7 @@ protected:
         DestroyWorker(mWorker);
         WebHandleTest::TearDown();
     }
-    void Start(const std::string& path, uint32_t rangeStart, int32_t rangeEnd, const char16_t* cookie = u"") {
+    void Start(const std::string& path, uint64_t rangeStart, int64_t rangeEnd, const char16_t* cookie = u"") {
         mUrl = mServer.WideUrl(path);
         mWorker = StartDownload(&mProgress, mUrl.c_str(), &mTarget, rangeStart, rangeEnd, mHandle, cookie);
         ASSERT_NE(mWorker, nullptr);
@@ -95,6 +96,40 @@ TEST_F(DownloadTest, WholeResourceResumes) {
     Finish();
     EXPECT_EQ(mServer.Requests("/plain.txt")[1].Header("Range"), "bytes=7000-");
     EXPECT_EQ(BufferText(mTarget), data);
+}
+
+// Resumed to its very end: the server answers the resume with a 200 whose length is what is
+// already held, so libcurl reports the document complete without a body. The bytes held are the
+// body; they are not thrown away as if the server had ignored the resume.
+TEST_F(DownloadTest, WholeResourceResumedToItsEndKeepsTheBytes) {
+    std::string data = PatternBody(5000, 4);
+    mServer.Queue("/serverdata.txt", HttpPlan::Body(data).DropAfter(3000));
+    mServer.Route("/serverdata.txt", HttpPlan::Body(data.substr(0, 3000)).IgnoreRanges());
+    Start("/serverdata.txt", 0, -1);
+    Finish();
+    ASSERT_EQ(mServer.RequestCount("/serverdata.txt"), 2u);
+    EXPECT_EQ(mServer.Requests("/serverdata.txt")[1].Header("Range"), "bytes=3000-");
+    EXPECT_EQ(BufferText(mTarget), data.substr(0, 3000));
+}
+
+// Ranges past 2 GiB travel as 64-bit numbers from the caller to the request text, also when an
+// attempt resumes; the server makes its 2.25 GiB on the fly.
+TEST_F(DownloadTest, RangesPastTwoGibibytesStayExactWhenResumed) {
+    const uint64_t start = 0x90000000ull, size = 1000;
+    auto generate = [](uint64_t offset, char* out, size_t count) {
+        for (size_t i = 0; i < count; ++i) out[i] = char((offset + i) * 7 + ((offset + i) >> 29));
+    };
+    mServer.Route("/big.voa", HttpPlan::Generated(start + 5000, generate));
+    mServer.Queue("/big.voa", HttpPlan::Generated(start + 5000, generate).DropAfter(300));
+    Start("/big.voa", start, int64_t(start + size));
+    Finish();
+    auto requests = mServer.Requests("/big.voa");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=2415919104-2415920103");
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=2415919404-2415920103");
+    std::string expected(size, '\0');
+    generate(start, &expected[0], size);
+    EXPECT_EQ(BufferText(mTarget), expected);
 }
 
 // 4xx/5xx answers add nothing to the target and do not move the resumption point: the final
@@ -217,6 +252,44 @@ TEST_F(DownloadTest, WithoutHandleLogsTheFinishLine) {
     WorkerThread* worker = StartDownload(&progress, mUrl.c_str(), nullptr, 0, -1, nullptr, nullptr);
     EXPECT_TRUE(WaitForCompletion(progress));
     DestroyWorker(worker);
+}
+
+// A transfer stopped while its server stalls lets go on its own: the handle carries the next
+// transfer at once (on a connection of its own, with the handle's headers) and may be given up
+// while the stopped one still runs; the stopped transfer writes its abort line and frees
+// everything on its worker.
+TEST_F(WebHandleTest, StoppedTransferLetsGoOfItsHandleOnItsOwn) {
+    std::string package = PatternBody(200000, 23);
+    mServer.Route("/stall", HttpPlan::Body(package).StallAfter(1000));
+    mServer.Route("/game.voa", HttpPlan::Body(package));
+    AddWebHeader(mHandle, u"X-Run: 7");
+    CapturedLog::Get().Clear();
+    std::u16string stalled = mServer.WideUrl("/stall");
+    WebTransfer* first = StartTransfer(stalled.c_str(), 0, 200000, mHandle, u"");
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return GetTransferProgress(first) > 0.0f; }, 5000));
+    Buffer body;
+    EXPECT_FALSE(TakeTransferBody(first, body));
+    StopTransfer(first);
+
+    std::u16string url = mServer.WideUrl("/game.voa");
+    WebTransfer* second = StartTransfer(url.c_str(), 100, 1100, mHandle, u"");
+    ASSERT_NE(second, nullptr);
+    DestroyWebHandle(mHandle);
+    mHandle = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return GetTransferProgress(second) == 1.0f; }, 10000));
+    body.SetName(u"owner's");
+    ASSERT_TRUE(TakeTransferBody(second, body));
+    EXPECT_EQ(BufferText(body), package.substr(100, 1000));
+    EXPECT_EQ(NarrowText(body.GetName()), "owner's");
+    auto requests = mServer.Requests("/game.voa");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("X-Run"), "7");
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=100-1099");
+
+    WaitForStoppedTransfers();
+    EXPECT_EQ(CapturedLog::Get().Count("[WS] Web download aborted at thread 0x"), 1u);
+    EXPECT_EQ(mServer.RequestCount("/stall"), 1u);
 }
 
 } // namespace

@@ -90,6 +90,38 @@ TEST_F(RequestTest, ProbeOfUnreachableAddressEndsAtItsTimeLimit) {
     EXPECT_EQ(length, 9);
 }
 
+// The probe beside its owner's thread: a 2xx answer gives type and length, another answer
+// nothing; answer headers later than the limit make it time out, while headers within the limit
+// are waited for however slow the server is to start.
+TEST_F(RequestTest, ProbeBesideTheCallerAnswersOrTimesOut) {
+    mServer.Route("/game.voa", HttpPlan::Body(std::string(70000, 'v'), "application/x-voa"));
+    mServer.Route("/late", HttpPlan::Body(std::string(5000, 'l')).DelayHead(1500));
+    mServer.Route("/gone", HttpPlan::Error(404));
+    auto finish = [](WebProbe* probe, String& type, int64_t& length) {
+        WebProbeOutcome outcome = kProbeRunning;
+        WaitUntil([&] { return (outcome = FinishProbe(probe, type, length)) != kProbeRunning; }, 15000);
+        return outcome;
+    };
+    String type;
+    int64_t length = 0;
+    EXPECT_EQ(finish(StartProbe(mServer.WideUrl("/game.voa").c_str(), 5000), type, length), kProbeAnswered);
+    EXPECT_EQ(Narrow(type), "application/x-voa");
+    EXPECT_EQ(length, 70000);
+
+    length = 0;
+    EXPECT_EQ(finish(StartProbe(mServer.WideUrl("/late").c_str(), 5000), type, length), kProbeAnswered);
+    EXPECT_EQ(length, 5000);
+    length = 3;
+    EXPECT_EQ(finish(StartProbe(mServer.WideUrl("/late").c_str(), 300), type, length), kProbeTimedOut);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(finish(StartProbe(mServer.WideUrl("/gone").c_str(), 5000), type, length), kProbeNoAnswer);
+    EXPECT_EQ(length, 3);
+
+    // Stopped at once, the probe still lets go on its own.
+    StopProbe(StartProbe(mServer.WideUrl("/late").c_str(), 5000));
+    WaitForStoppedTransfers();
+}
+
 // Pings go out bare through the multi set while a download runs on another connection; the
 // poll reports the end once all are answered, and their handles are freed.
 TEST_F(RequestTest, PingsRunThroughTheMultiSet) {

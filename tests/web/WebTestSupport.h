@@ -24,6 +24,7 @@ protected:
     }
     void TearDown() override {
         DestroyWebHandle(mHandle);
+        WaitForStoppedTransfers();
         mServer.Stop();
     }
 

@@ -1,6 +1,7 @@
 // vexal-pack build | inspect | verify: whole package files.
 #include "tools/pack/CommandsPackage.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,17 @@ bool CheckedName(const std::string& name, String& wide, std::string& error) {
     return true;
 }
 
+// Any 32-bit version is a valid header: 2 stores the key, every other leaves it out.
+bool ReadVersion(const char* text, uint32_t& version) {
+    if (text == _null || text[0] < '0' || text[0] > '9') return false;
+    char* end = _null;
+    errno = 0;
+    const unsigned long long value = strtoull(text, &end, 10);
+    if (errno != 0 || *end != 0 || value > 0xFFFFFFFFull) return false;
+    version = uint32_t(value);
+    return true;
+}
+
 } // namespace
 
 int RunBuild(int argc, char** argv) {
@@ -75,10 +87,7 @@ int RunBuild(int argc, char** argv) {
         else if (strcmp(arg, "--block-a") == 0 && hasValue) blockFiles[0] = argv[++i];
         else if (strcmp(arg, "--block-b") == 0 && hasValue) blockFiles[1] = argv[++i];
         else if (strcmp(arg, "--version") == 0 && hasValue) {
-            ++i;
-            if (strcmp(argv[i], "1") == 0) version = 1;
-            else if (strcmp(argv[i], "2") == 0) version = 2;
-            else return BuildUsage("the version is 1 or 2");
+            if (!ReadVersion(argv[++i], version)) return BuildUsage("the version is a number from 0 to 4294967295");
         } else if (strcmp(arg, "--zlib") == 0) {
             method = kPackZlib;
             flagsPending = true;

@@ -6,7 +6,7 @@
 
 struct SignatureReport;
 
-// vexal-pack build --out PKG [--version 1|2] [--name N] [--cache-name N] [--zlib | --lzma]
+// vexal-pack build --out PKG [--version N] [--name N] [--cache-name N] [--zlib | --lzma]
 //   [--level N] [--block-a FILE] [--block-b FILE] MODULE...
 int RunBuild(int argc, char** argv);
 // vexal-pack inspect PKG: every header field (and PKG.sig's fields when it exists); exit 1 when

@@ -15,7 +15,7 @@ const Command kCommands[] = {
     {"pack", "(--zlib | --lzma) [--level N] IN OUT", "write a packed block of IN to OUT", RunPack},
     {"unpack", "IN OUT", "unpack the block IN (a plain file is copied unchanged) to OUT", RunUnpack},
     {"build",
-     "--out PKG [--version 1|2] [--name N] [--cache-name N] [--zlib | --lzma] [--level N] [--block-a FILE] "
+     "--out PKG [--version N] [--name N] [--cache-name N] [--zlib | --lzma] [--level N] [--block-a FILE] "
      "[--block-b FILE] MODULE...",
      "build a package; MODULE is FILE, FILE=NAME or @NAME (at most 8, the first the game module);\n"
      "      --zlib, --lzma and --level apply to the modules named after them",

@@ -105,7 +105,7 @@ size_t ReceiveData(char* data, size_t size, size_t count, void* userData) {
 int ReportProgress(void* userData, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t,
                    curl_off_t) {
     WebDownload* request = static_cast<WebDownload*>(userData);
-    PublishSpeed(request->mState, request->mEasy);
+    if (!IsStopRequested(request->mWorker)) PublishSpeed(request->mState, request->mEasy);
     if (downloadTotal != 0 && request->mProgress != _null) {
         double before = double(request->mReceivedBefore);
         float fraction = float((before + double(downloadNow)) / (double(downloadTotal) + before));
@@ -145,9 +145,55 @@ uint8_t RunDownload(WorkerThread* worker, void* userData, int32_t) {
 
 } // namespace
 
+// A download's own body and progress, shared by the owner and the request that fills them; the
+// last of the two to let go frees it.
+class WebTransfer {
+public:
+    std::atomic<int32_t> mReferences{2};
+    Buffer mBody;
+    std::atomic<float> mProgress{0.0f};
+    WorkerThread* mWorker = _null;
+};
+
+namespace {
+
+void ReleaseTransfer(WebTransfer* transfer) {
+    if (transfer->mReferences.fetch_sub(1, std::memory_order_acq_rel) == 1) delete transfer;
+}
+
+// A request with the caller's settings; none when memory runs out.
+WebDownload* NewRequest(std::atomic<float>* progress, const WideChar* url, Buffer* target,
+                        uint64_t rangeStart, int64_t rangeEnd, WebHandle* handle, const WideChar* cookie) {
+    WebDownload* request = new (std::nothrow) WebDownload();
+    if (request == _null) return _null;
+    request->mUrl = url != _null ? url : u"";
+    request->mTarget = target;
+    request->mCookie = cookie != _null ? cookie : u"";
+    request->mProgress = progress;
+    request->mRangeStart = rangeStart;
+    request->mRangeEnd = rangeEnd < 0 ? -1 : rangeEnd;
+    request->mHandle = handle;
+    return request;
+}
+
+// Runs the request on a worker of its own, holding a reference on its handle meanwhile.
+WorkerThread* RunOnWorker(WebDownload* request) {
+    if (request->mHandle != _null) {
+        HoldWebHandle(request->mHandle);
+        request->mHoldsHandle = true;
+    }
+    WorkerThread* worker = CreateWorker(RunDownload, request);
+    if (worker == _null) delete request;
+    return worker;
+}
+
+} // namespace
+
 WebDownload::~WebDownload() {
     for (WebChunk* chunk : mChunks) delete chunk;
-    if (mOwnsHandle) DestroyWebHandle(mHandle);
+    curl_slist_free_all(mAttemptHeaders);
+    if (mOwnsHandle || mHoldsHandle) DestroyWebHandle(mHandle);
+    if (mTransfer != _null) ReleaseTransfer(mTransfer);
 }
 
 CURLcode AttemptResult(const WebDownload* request, CURLcode result) {
@@ -155,19 +201,23 @@ CURLcode AttemptResult(const WebDownload* request, CURLcode result) {
     return result;
 }
 
-void FinishAttempt(WebDownload* request, long status) {
+void FinishAttempt(WebDownload* request, long status, CURLcode result) {
     Buffer* target = request->mTarget;
     if (target != _null && !IsErrorStatus(status)) {
-        // Asked to resume the whole resource, the server sent all of it again: it replaces
-        // what the earlier attempts kept instead of following it.
-        if (request->mRangeStart == 0 && request->mRangeEnd == -1 && request->mFrom > 0 && status == 200) {
-            target->Clear();
-        }
         uint64_t sum = 0;
         int32_t used = 0;
         for (WebChunk* chunk : request->mChunks) {
             sum += chunk->mUsed;
             if (chunk->mUsed > 0) ++used;
+        }
+        // Asked to resume the whole resource, the server ignored the resume: either it sent all
+        // of it again (a 200 with a body), which replaces what the earlier attempts kept, or
+        // libcurl refused its answer (a range error), and the next attempt starts from the
+        // first byte. A 200 without a body whose length equals what is kept tells that the
+        // document is complete: libcurl reports success and the bytes kept are the body.
+        if (request->mRangeStart == 0 && request->mRangeEnd == -1 && request->mFrom > 0 &&
+            ((status == 200 && sum > 0) || result == CURLE_RANGE_ERROR)) {
+            target->Clear();
         }
         uint32_t size = target->GetSize();
         WebChunk* first = request->mChunks.GetCount() > 0 ? request->mChunks[0] : _null;
@@ -193,8 +243,7 @@ void FinishAttempt(WebDownload* request, long status) {
     ResetChunks(request);
 }
 
-bool FollowRedirect(WebDownload* request, WebHandle* handle, bool handleMadeByAttempt) {
-    CURL* easy = EasyOf(handle);
+bool FollowRedirect(WebDownload* request, CURL* easy, WebHandle* handle, bool handleMadeByAttempt) {
     char* location = _null;
     if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == _null ||
         location[0] == 0) {
@@ -204,7 +253,7 @@ bool FollowRedirect(WebDownload* request, WebHandle* handle, bool handleMadeByAt
     if (state == _null) {
         state = new (std::nothrow) WebHandleState();
         if (state == _null) return false;
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, state);
+        curl_easy_setopt(EasyOf(handle), CURLOPT_PRIVATE, state);
     }
     static thread_local WideChar target[kWebUrlBytes];
     Utf8ToUtf16(target, kWebUrlBytes, location);
@@ -212,6 +261,7 @@ bool FollowRedirect(WebDownload* request, WebHandle* handle, bool handleMadeByAt
         LogTrace(u"[WS] Web redirect refused : %ls -> %ls", request->mUrl.Data(), target);
         return false;
     }
+    std::unique_lock<std::mutex> guard(state->mRedirectLock);
     RedirectEntry* entry = state->mRedirects.GetHead();
     while (entry != _null && entry->mSource != request->mUrl) entry = entry->mNext;
     if (entry != _null) {
@@ -230,6 +280,7 @@ bool FollowRedirect(WebDownload* request, WebHandle* handle, bool handleMadeByAt
         }
         state->mRedirects.Append(entry);
     }
+    guard.unlock();
     DiscardReceived(request);
     request->mHandle = handle;
     if (handleMadeByAttempt) request->mOwnsHandle = true;
@@ -244,17 +295,34 @@ bool PerformDownload(WebDownload* request) {
         if (handle == _null) return false;
         created = true;
     }
-    CURL* easy = EasyOf(handle);
     WebHandleState* state = GetHandleState(handle);
-
-    const String* url = &request->mUrl;
-    if (state != _null) {
-        ApplyHeaders(state, easy);
-        const String* mapped = FindRedirect(state, request->mUrl);
-        if (mapped != _null) url = mapped;
+    const bool multi = state != _null && state->mMulti != _null;
+    // The handle's own easy handle, unless a stopped download is still transferring on it: this
+    // attempt then runs on one of its own (a new connection, the same headers and redirects).
+    CURL* easy = EasyOf(handle);
+    CURL* own = _null;
+    bool claimed = false;
+    if (state != _null && !multi) {
+        if (state->mEasyBusy.exchange(true, std::memory_order_acquire)) {
+            own = curl_easy_init();
+            if (own == _null) return false;
+            ConfigureEasy(own);
+            easy = own;
+        } else {
+            claimed = true;
+        }
     }
+
+    String url = request->mUrl;
+    curl_slist_free_all(request->mAttemptHeaders);
+    request->mAttemptHeaders = _null;
+    if (state != _null) {
+        request->mAttemptHeaders = CopyHeaders(state);
+        FindRedirect(state, request->mUrl, url);
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->mAttemptHeaders);
     static thread_local char text[kWebUrlBytes];
-    Utf16ToUtf8(text, kWebUrlBytes, url->Data());
+    Utf16ToUtf8(text, kWebUrlBytes, url.Data());
     curl_easy_setopt(easy, CURLOPT_URL, text);
     // Options of an earlier download on a reused handle must not leak into this one.
     if (!request->mCookie.IsEmpty()) {
@@ -277,14 +345,16 @@ bool PerformDownload(WebDownload* request) {
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(_null));
     }
 
-    uint32_t from = request->mRangeStart + request->mReceivedBefore;
+    // The range in 64 bits from the request to the text: a block past 2 GiB is asked for exactly.
+    const uint64_t from = request->mRangeStart + request->mReceivedBefore;
     curl_easy_setopt(easy, CURLOPT_RANGE, static_cast<char*>(_null));
     curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
     if (from != 0 && request->mRangeEnd == -1) {
         curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(from));
-    } else if (request->mRangeEnd != -1 && uint32_t(request->mRangeEnd) > from) {
-        char range[32];
-        snprintf(range, sizeof(range), "%u-%d", from, request->mRangeEnd - 1);
+    } else if (request->mRangeEnd != -1 && uint64_t(request->mRangeEnd) > from) {
+        char range[48];
+        snprintf(range, sizeof(range), "%llu-%llu", static_cast<unsigned long long>(from),
+                 static_cast<unsigned long long>(uint64_t(request->mRangeEnd) - 1));
         curl_easy_setopt(easy, CURLOPT_RANGE, range);
     }
 
@@ -299,12 +369,13 @@ bool PerformDownload(WebDownload* request) {
     ResetChunks(request);
     uint64_t keep = kLargestBody;
     if (request->mRangeEnd != -1) {
-        uint32_t end = uint32_t(request->mRangeEnd);
-        keep = uint64_t(end > request->mRangeStart ? end - request->mRangeStart : 0) + 1;
+        const uint64_t end = uint64_t(request->mRangeEnd);
+        keep = (end > request->mRangeStart ? end - request->mRangeStart : 0) + 1;
+        if (keep > kLargestBody) keep = kLargestBody;
     }
     request->mAttemptLimit = keep > request->mReceivedBefore ? keep - request->mReceivedBefore : 0;
 
-    if (state != _null && state->mMulti != _null) {
+    if (multi) {
         curl_multi_remove_handle(state->mMulti, easy);
         curl_multi_add_handle(state->mMulti, easy);
         state->mAttached = request;
@@ -315,12 +386,15 @@ bool PerformDownload(WebDownload* request) {
     CURLcode result = AttemptResult(request, curl_easy_perform(easy));
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    PublishSpeed(state, easy);
+    if (!IsStopRequested(request->mWorker)) PublishSpeed(state, easy);
 
-    if (IsRedirectStatus(status) && FollowRedirect(request, handle, created)) {
-        return PerformDownload(request);
-    }
-    FinishAttempt(request, status);
+    const bool redirected = IsRedirectStatus(status) && FollowRedirect(request, easy, handle, created);
+    request->mEasy = _null;
+    if (own != _null) curl_easy_cleanup(own);
+    if (claimed) state->mEasyBusy.store(false, std::memory_order_release);
+    if (redirected) return PerformDownload(request);
+
+    FinishAttempt(request, status, result);
     if (result == CURLE_OK && request->mProgress != _null) {
         request->mProgress->exchange(IsErrorStatus(status) ? 0.0f : 1.0f);
     }
@@ -328,24 +402,18 @@ bool PerformDownload(WebDownload* request) {
         String local = GetLocalEndpoint(handle);
         String peer = GetPeerEndpoint(handle);
         LogTrace(u"[WS] Web download finish : %ls <-> %ls (%d)", local.Data(), peer.Data(), int32_t(status));
-        DestroyWebHandle(handle);
+        // A handle adopted by a redirect stays with the request; otherwise it goes now.
+        if (request->mHandle != handle) DestroyWebHandle(handle);
     }
     return result == CURLE_OK && !IsErrorStatus(status);
 }
 
 WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, Buffer* target,
-                            uint32_t rangeStart, int32_t rangeEnd, WebHandle* handle,
+                            uint64_t rangeStart, int64_t rangeEnd, WebHandle* handle,
                             const WideChar* cookie) {
     if (progress != _null) progress->exchange(0.0f);
-    WebDownload* request = new (std::nothrow) WebDownload();
+    WebDownload* request = NewRequest(progress, url, target, rangeStart, rangeEnd, handle, cookie);
     if (request == _null) return _null;
-    request->mUrl = url != _null ? url : u"";
-    request->mTarget = target;
-    request->mCookie = cookie != _null ? cookie : u"";
-    request->mProgress = progress;
-    request->mRangeStart = rangeStart;
-    request->mRangeEnd = rangeEnd < 0 ? -1 : rangeEnd;
-    request->mHandle = handle;
     // The body alone goes into the target: leftovers of an earlier use would corrupt it.
     if (target != _null) target->Clear();
 
@@ -359,7 +427,50 @@ WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, B
         PerformDownload(request);
         return _null;
     }
-    WorkerThread* worker = CreateWorker(RunDownload, request);
-    if (worker == _null) delete request;
-    return worker;
+    return RunOnWorker(request);
 }
+
+WebTransfer* StartTransfer(const WideChar* url, uint64_t rangeStart, int64_t rangeEnd, WebHandle* handle,
+                           const WideChar* cookie) {
+    WebTransfer* transfer = new (std::nothrow) WebTransfer();
+    if (transfer == _null) return _null;
+    WebDownload* request = NewRequest(&transfer->mProgress, url, &transfer->mBody, rangeStart, rangeEnd,
+                                      GetHandleState(handle) != _null && GetHandleState(handle)->mMulti != _null
+                                          ? _null : handle,
+                                      cookie);
+    if (request == _null) {
+        delete transfer;
+        return _null;
+    }
+    request->mTransfer = transfer;
+    transfer->mWorker = RunOnWorker(request);
+    if (transfer->mWorker == _null) {
+        // The request (deleted by RunOnWorker) has let go already.
+        ReleaseTransfer(transfer);
+        return _null;
+    }
+    return transfer;
+}
+
+float GetTransferProgress(const WebTransfer* transfer) {
+    return transfer != _null ? transfer->mProgress.load(std::memory_order_acquire) : 0.0f;
+}
+
+bool TakeTransferBody(WebTransfer* transfer, Buffer& body) {
+    if (transfer == _null || transfer->mProgress.load(std::memory_order_acquire) != 1.0f) return false;
+    // The worker wrote its last byte before it published 1.0: the body is the owner's now.
+    String name = body.GetName();
+    body.Swap(transfer->mBody);
+    body.SetName(name);
+    body.SetCursorOffset(body.GetSize());
+    StopTransfer(transfer);
+    return true;
+}
+
+void StopTransfer(WebTransfer* transfer) {
+    if (transfer == _null) return;
+    ReleaseWorker(transfer->mWorker);
+    ReleaseTransfer(transfer);
+}
+
+void WaitForStoppedTransfers() { WaitForReleasedWorkers(); }

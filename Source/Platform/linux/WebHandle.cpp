@@ -53,12 +53,17 @@ void RestrictProtocols(CURL* easy) {
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kWebProtocols);
 }
 
-void ApplyHeaders(WebHandleState* state, CURL* easy) {
+void ConfigureEasy(CURL* easy) {
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    RestrictProtocols(easy);
+}
+
+curl_slist* CopyHeaders(WebHandleState* state) {
     std::lock_guard<std::mutex> guard(state->mHeaderLock);
     if (state->mPendingHeaders != _null) {
         if (state->mHeaders == _null) {
             state->mHeaders = state->mPendingHeaders;
-            state->mHeadersApplied = 0;
         } else {
             curl_slist* tail = state->mHeaders;
             while (tail->next != _null) tail = tail->next;
@@ -66,20 +71,31 @@ void ApplyHeaders(WebHandleState* state, CURL* easy) {
         }
         state->mPendingHeaders = _null;
     }
-    if (state->mHeaders != _null && state->mHeadersApplied == 0) {
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, state->mHeaders);
-        state->mHeadersApplied = 1;
+    curl_slist* copy = _null;
+    for (curl_slist* line = state->mHeaders; line != _null; line = line->next) {
+        curl_slist* longer = curl_slist_append(copy, line->data);
+        if (longer == _null) break;
+        copy = longer;
     }
+    return copy;
 }
 
-const String* FindRedirect(WebHandleState* state, const String& url) {
+bool FindRedirect(WebHandleState* state, const String& url, String& target) {
+    std::lock_guard<std::mutex> guard(state->mRedirectLock);
     for (RedirectEntry* entry = state->mRedirects.GetHead(); entry != _null; entry = entry->mNext) {
         if (entry->mSource == url) {
             int32_t count = entry->mTargets.GetCount();
-            return count > 0 ? &entry->mTargets[count - 1] : _null;
+            if (count == 0) return false;
+            target = entry->mTargets[count - 1];
+            return true;
         }
     }
-    return _null;
+    return false;
+}
+
+void HoldWebHandle(WebHandle* handle) {
+    WebHandleState* state = GetHandleState(handle);
+    if (state != _null) state->mReferences.fetch_add(1, std::memory_order_relaxed);
 }
 
 void PublishSpeed(WebHandleState* state, CURL* easy) {
@@ -99,9 +115,7 @@ WebHandle* CreateWebHandle(bool withMultiSet) {
         curl_easy_cleanup(easy);
         return _null;
     }
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
-    RestrictProtocols(easy);
+    ConfigureEasy(easy);
     state->mHeaders = curl_slist_append(_null, "Accept: */*");
     if (state->mHeaders != _null) {
         curl_slist* list = curl_slist_append(state->mHeaders, "Connection: Keep-Alive");
@@ -122,6 +136,8 @@ void DestroyWebHandle(WebHandle* handle) {
     if (handle == _null) return;
     CURL* easy = EasyOf(handle);
     WebHandleState* state = GetHandleState(handle);
+    // A download stopped without waiting may still run on the handle: the last one frees it.
+    if (state != _null && state->mReferences.fetch_sub(1, std::memory_order_acq_rel) > 1) return;
     if (state != _null) {
         if (state->mMulti != _null) {
             curl_multi_remove_handle(state->mMulti, easy);

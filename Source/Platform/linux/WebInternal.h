@@ -26,16 +26,25 @@ struct RedirectEntry {
 };
 
 struct WebDownload;
+class WebTransfer;
 
 // Attached to every easy handle of CreateWebHandle through CURLOPT_PRIVATE.
 struct WebHandleState {
+    // The owner's reference and one per download running on the handle: a download that was
+    // stopped without waiting keeps the handle alive until it lets go, and the last reference
+    // frees it (on whichever thread that is).
+    std::atomic<int32_t> mReferences{1};
+    // Set while an attempt transfers on the handle's own easy handle. An attempt that finds it
+    // set (a stopped download has not let go yet) transfers on an easy handle of its own.
+    std::atomic<bool> mEasyBusy{false};
+    // Guards the redirect memory: a stopped download may still record a redirect in it.
+    std::mutex mRedirectLock;
     Link<RedirectEntry> mRedirects;
-    // The list libcurl reads at transfer time, and the lines added since, which join it only
-    // between transfers (so a header added while a worker transfers never races libcurl).
+    // The handle's header lines and the lines added since, joined under the lock. Every attempt
+    // hands libcurl a copy of its own, so a header added while a transfer runs never races it.
     curl_slist* mHeaders = _null;
     curl_slist* mPendingHeaders = _null;
     std::mutex mHeaderLock;
-    uint8_t mHeadersApplied = 0;
     CURLM* mMulti = _null;
     // The download the multi set is running, and its completion once the multi set reported it.
     WebDownload* mAttached = _null;
@@ -61,17 +70,23 @@ struct WebDownload {
     WorkerThread* mWorker = _null;
     std::atomic<float>* mProgress = _null;
     uint32_t mReceivedBefore = 0;
-    uint32_t mRangeStart = 0;
-    int32_t mRangeEnd = -1;
+    // Offsets in the resource are 64-bit: a package may pass 2 and even 4 GiB.
+    uint64_t mRangeStart = 0;
+    int64_t mRangeEnd = -1;
     WebHandle* mHandle = _null;
     // Set when the handle was made by an attempt and kept after a redirect: freed with the request.
     bool mOwnsHandle = false;
+    // Set when the request holds a reference on the caller's handle (released with the request).
+    bool mHoldsHandle = false;
+    // The transfer whose body and progress the request fills, or none (released with the request).
+    WebTransfer* mTransfer = _null;
     Array<WebChunk*> mChunks;
 
     // The attempt under way.
     CURL* mEasy = _null;
     WebHandleState* mState = _null;
-    uint32_t mFrom = 0;
+    curl_slist* mAttemptHeaders = _null;
+    uint64_t mFrom = 0;
     int32_t mChunkIndex = 0;
     uint64_t mAttemptBytes = 0;
     uint64_t mAttemptLimit = 0;
@@ -88,18 +103,26 @@ inline WebHandle* HandleOf(CURL* easy) { return reinterpret_cast<WebHandle*>(eas
 WebHandleState* GetHandleState(WebHandle* handle);
 // Restricts an easy handle to kWebProtocols, for transfers and redirects.
 void RestrictProtocols(CURL* easy);
-// Joins the headers added since the last transfer and gives the list to libcurl once.
-void ApplyHeaders(WebHandleState* state, CURL* easy);
-// The last redirect target recorded for url, or none.
-const String* FindRedirect(WebHandleState* state, const String& url);
+// Gives the easy handle the defaults of every handle of this service (connection time-out, user
+// agent, protocols).
+void ConfigureEasy(CURL* easy);
+// A copy of the handle's header lines (those added since the last call included) for one
+// transfer; the caller frees it with curl_slist_free_all once the transfer is over.
+curl_slist* CopyHeaders(WebHandleState* state);
+// The last redirect target recorded for url; false when there is none.
+bool FindRedirect(WebHandleState* state, const String& url, String& target);
+// Takes a reference on the handle for a download that may outlive the caller's use of it.
+void HoldWebHandle(WebHandle* handle);
 // Publishes the easy handle's current download speed on its state.
 void PublishSpeed(WebHandleState* state, CURL* easy);
 
 // One attempt of a download; true when it is finished and must not be retried.
 bool PerformDownload(WebDownload* request);
-// Moves what the attempt received into the target (nothing for a 4xx/5xx status).
-void FinishAttempt(WebDownload* request, long status);
-// Follows a 301/302/303 answer on the handle; false when the redirect is refused.
-bool FollowRedirect(WebDownload* request, WebHandle* handle, bool handleMadeByAttempt);
+// Moves what the attempt received into the target (nothing for a 4xx/5xx status). result is the
+// attempt's transfer result.
+void FinishAttempt(WebDownload* request, long status, CURLcode result);
+// Follows a 301/302/303 answer that easy received for a transfer on handle; false when the
+// redirect is refused.
+bool FollowRedirect(WebDownload* request, CURL* easy, WebHandle* handle, bool handleMadeByAttempt);
 // Ends an attempt's transfer result: a transfer cut at the range limit counts as complete.
 CURLcode AttemptResult(const WebDownload* request, CURLcode result);

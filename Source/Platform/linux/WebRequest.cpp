@@ -1,6 +1,8 @@
 // Size probes, fire-and-forget requests and the multi set that runs them.
 #include <sys/select.h>
 
+#include <chrono>
+
 #include "Source/Common/StringEncoding.h"
 #include "Source/Platform/linux/WebInternal.h"
 
@@ -40,11 +42,11 @@ bool FinishAttached(WebHandle* handle, WebHandleState* state) {
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     PublishSpeed(state, easy);
-    if (status >= 301 && status <= 303 && FollowRedirect(request, handle, false)) {
+    if (status >= 301 && status <= 303 && FollowRedirect(request, easy, handle, false)) {
         PerformDownload(request);
         return false;
     }
-    FinishAttempt(request, status);
+    FinishAttempt(request, status, result);
     if (request->mProgress != _null) {
         bool complete = result == CURLE_OK && status >= 200 && status <= 299;
         request->mProgress->exchange(complete ? 1.0f : 0.0f);
@@ -61,7 +63,8 @@ void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength) 
     if (handle == _null) return;
     CURL* easy = EasyOf(handle);
     WebHandleState* state = GetHandleState(handle);
-    if (state != _null) ApplyHeaders(state, easy);
+    curl_slist* headers = state != _null ? CopyHeaders(state) : _null;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     static thread_local char text[kWebUrlBytes];
     Utf16ToUtf8(text, kWebUrlBytes, url != _null ? url : u"");
     curl_easy_setopt(easy, CURLOPT_URL, text);
@@ -91,6 +94,136 @@ void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength) 
         contentLength = int32_t(int64_t(length));
     }
     DestroyWebHandle(handle);
+    curl_slist_free_all(headers);
+}
+
+// A probe run on a worker: the owner and the worker share it, and the last to let go frees it.
+class WebProbe {
+public:
+    std::atomic<int32_t> mReferences{2};
+    String mUrl;
+    // The owner's handle on the worker, and the worker as its task knows it.
+    WorkerThread* mOwnerWorker = _null;
+    WorkerThread* mTaskWorker = _null;
+    std::chrono::steady_clock::time_point mStart;
+    uint32_t mHeaderTimeoutMs = 0;
+    // Set by the worker: once the answer's headers are all in, and once the probe has ended (the
+    // result fields are written before it).
+    std::atomic<bool> mHeadersIn{false};
+    std::atomic<bool> mDone{false};
+    bool mAnswered = false;
+    bool mHasType = false;
+    String mContentType;
+    int64_t mContentLength = -1;
+};
+
+namespace {
+
+void ReleaseProbe(WebProbe* probe) {
+    if (probe->mReferences.fetch_sub(1, std::memory_order_acq_rel) == 1) delete probe;
+}
+
+// The blank line that ends a block of answer headers.
+size_t NoteHeaderLine(char* line, size_t size, size_t count, void* userData) {
+    const size_t bytes = size * count;
+    if ((bytes == 2 && line[0] == '\r' && line[1] == '\n') || (bytes == 1 && line[0] == '\n')) {
+        static_cast<WebProbe*>(userData)->mHeadersIn.store(true, std::memory_order_release);
+    }
+    return bytes;
+}
+
+// Ends the probe as soon as the answer's length is known, or when its owner stopped it.
+int ProbeWorkerProgress(void* userData, curl_off_t downloadTotal, curl_off_t, curl_off_t, curl_off_t) {
+    const WebProbe* probe = static_cast<const WebProbe*>(userData);
+    if (IsStopRequested(probe->mTaskWorker)) return kAbortTransfer;
+    return downloadTotal != 0 ? kAbortTransfer : 0;
+}
+
+uint8_t RunProbe(WorkerThread* worker, void* userData, int32_t) {
+    WebProbe* probe = static_cast<WebProbe*>(userData);
+    probe->mTaskWorker = worker;
+    WebHandle* handle = CreateWebHandle(false);
+    if (handle != _null) {
+        CURL* easy = EasyOf(handle);
+        WebHandleState* state = GetHandleState(handle);
+        curl_slist* headers = state != _null ? CopyHeaders(state) : _null;
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        char text[kWebUrlBytes];
+        Utf16ToUtf8(text, kWebUrlBytes, probe->mUrl.Data());
+        curl_easy_setopt(easy, CURLOPT_URL, text);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropData);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, NoteHeaderLine);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, probe);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, ProbeWorkerProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, probe);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_perform(easy);
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        if (probe->mHeadersIn.load(std::memory_order_acquire) && status >= 200 && status <= 299) {
+            probe->mAnswered = true;
+            char* type = _null;
+            if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != _null) {
+                WideChar wide[kContentTypeUnits];
+                Utf8ToUtf16(wide, kContentTypeUnits, type);
+                probe->mContentType = wide;
+                probe->mHasType = true;
+            }
+            curl_off_t length = -1;
+            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+            probe->mContentLength = int64_t(length);
+        }
+        DestroyWebHandle(handle);
+        curl_slist_free_all(headers);
+    }
+    probe->mDone.store(true, std::memory_order_release);
+    ReleaseProbe(probe);
+    return 0;
+}
+
+} // namespace
+
+WebProbe* StartProbe(const WideChar* url, uint32_t headerTimeoutMs) {
+    WebProbe* probe = new (std::nothrow) WebProbe();
+    if (probe == _null) return _null;
+    probe->mUrl = url != _null ? url : u"";
+    probe->mHeaderTimeoutMs = headerTimeoutMs;
+    probe->mStart = std::chrono::steady_clock::now();
+    probe->mOwnerWorker = CreateWorker(RunProbe, probe);
+    if (probe->mOwnerWorker == _null) {
+        delete probe;
+        return _null;
+    }
+    return probe;
+}
+
+WebProbeOutcome FinishProbe(WebProbe* probe, String& contentType, int64_t& contentLength) {
+    if (probe == _null) return kProbeNoAnswer;
+    if (probe->mDone.load(std::memory_order_acquire)) {
+        const bool answered = probe->mAnswered;
+        if (answered) {
+            if (probe->mHasType) contentType = probe->mContentType;
+            contentLength = probe->mContentLength;
+        }
+        StopProbe(probe);
+        return answered ? kProbeAnswered : kProbeNoAnswer;
+    }
+    const auto waited = std::chrono::steady_clock::now() - probe->mStart;
+    if (!probe->mHeadersIn.load(std::memory_order_acquire) &&
+        waited > std::chrono::milliseconds(probe->mHeaderTimeoutMs)) {
+        StopProbe(probe);
+        return kProbeTimedOut;
+    }
+    return kProbeRunning;
+}
+
+void StopProbe(WebProbe* probe) {
+    if (probe == _null) return;
+    ReleaseWorker(probe->mOwnerWorker);
+    ReleaseProbe(probe);
 }
 
 void SendWebRequest(const WideChar* url, WebHandle* handle) {

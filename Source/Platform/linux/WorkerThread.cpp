@@ -12,9 +12,30 @@
 
 #include "Common/Queue.h"
 
+#include <vector>
+
+class WorkerThread;
+
 namespace {
 
 constexpr int32_t kStopRequest = -1;
+
+// The released workers whose threads have not been joined yet. Made once and never destroyed,
+// so a worker ending during the process's exit still finds it; an object of its own joins what
+// is left when the program (or this library) goes away.
+struct ReleasedWorkers {
+    std::mutex mLock;
+    std::vector<WorkerThread*> mWorkers;
+};
+
+ReleasedWorkers& Released() {
+    static ReleasedWorkers* released = new ReleasedWorkers();
+    return *released;
+}
+
+struct JoinReleasedAtExit {
+    ~JoinReleasedAtExit() { WaitForReleasedWorkers(); }
+};
 
 } // namespace
 
@@ -99,6 +120,42 @@ void WorkerThread::Run() {
     SignalStopped();
 }
 
+namespace {
+
+void RequestStop(WorkerThread* worker) {
+    // Under the event lock so that a sleep about to begin cannot miss the wake-up.
+    std::lock_guard<std::mutex> guard(worker->mEventLock);
+    worker->mInterval.store(kStopRequest);
+    worker->mEventSignal.notify_all();
+}
+
+bool HasStopped(WorkerThread* worker) {
+    std::lock_guard<std::mutex> guard(worker->mEventLock);
+    return worker->mStopped;
+}
+
+// Frees the released workers whose threads have ended (all of them, waiting, with wait).
+void ReapReleased(bool wait) {
+    std::vector<WorkerThread*> ended;
+    {
+        std::lock_guard<std::mutex> guard(Released().mLock);
+        std::vector<WorkerThread*>& workers = Released().mWorkers;
+        for (size_t i = 0; i < workers.size();) {
+            if (wait || HasStopped(workers[i])) {
+                ended.push_back(workers[i]);
+                workers[i] = workers.back();
+                workers.pop_back();
+            } else {
+                ++i;
+            }
+        }
+    }
+    // A thread that has signalled its end is past its last task: joining it takes no time.
+    for (WorkerThread* worker : ended) DestroyWorker(worker);
+}
+
+} // namespace
+
 WorkerThread* CreateWorker(WorkerFunction function, void* userData) {
     WorkerThread* worker = new (std::nothrow) WorkerThread();
     if (worker == _null) return _null;
@@ -126,12 +183,7 @@ void PostTask(WorkerThread* worker, WorkerFunction function, void* userData) {
 void DestroyWorker(WorkerThread* worker) {
     if (worker == _null) return;
     if (worker->mThread.joinable()) {
-        {
-            // Under the event lock so that a sleep about to begin cannot miss the wake-up.
-            std::lock_guard<std::mutex> guard(worker->mEventLock);
-            worker->mInterval.store(kStopRequest);
-            worker->mEventSignal.notify_all();
-        }
+        RequestStop(worker);
         {
             std::unique_lock<std::mutex> guard(worker->mEventLock);
             worker->mEventSignal.wait(guard, [worker] { return worker->mStopped; });
@@ -142,6 +194,30 @@ void DestroyWorker(WorkerThread* worker) {
     }
     delete worker;
 }
+
+void ReleaseWorker(WorkerThread* worker) {
+    if (worker == _null) return;
+    static JoinReleasedAtExit joinAtExit;
+    if (!worker->mThread.joinable()) {
+        delete worker;
+        return;
+    }
+    RequestStop(worker);
+    bool added = false;
+    {
+        std::lock_guard<std::mutex> guard(Released().mLock);
+        try {
+            Released().mWorkers.push_back(worker);
+            added = true;
+        } catch (...) {
+        }
+    }
+    // Without room to keep it, the worker is waited for here, as DestroyWorker would.
+    if (!added) DestroyWorker(worker);
+    ReapReleased(false);
+}
+
+void WaitForReleasedWorkers() { ReapReleased(true); }
 
 bool IsStopRequested(const WorkerThread* worker) {
     return worker != _null && worker->StopRequested();
