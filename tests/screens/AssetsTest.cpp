@@ -156,8 +156,8 @@ TEST(ScreenAssets, LibraryBuiltWithAFolderOfItsOwnShowsIt) {
     const std::string shot = folder.Native("shot.png");
     // No package address: the run only shows its loading screen (and so ends with status 1).
     const std::string command = std::string("'") + VEXAL_HOST_PROGRAM + "' --library '" + VEXAL_OWN_ASSETS_LOADER +
-                                "' --size 320x200 --seconds 1.2 --cwd '" + folder.Native("") + "' --screenshot '" +
-                                shot + "@0.8' >/dev/null 2>&1";
+                                "' --size 320x200 --seconds 2.5 --cwd '" + folder.Native("") + "' --screenshot '" +
+                                shot + "@2' >/dev/null 2>&1";
     std::system(command.c_str());
     cairo_surface_t* image = cairo_image_surface_create_from_png(shot.c_str());
     ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS) << command;

@@ -96,16 +96,18 @@ TEST(ScreenTool, ScriptErrorsShowTheirTraceback) {
     if (!HasDisplay()) GTEST_SKIP() << "no X display (the test command starts Xvfb)";
     ScratchFolder folder;
     ASSERT_TRUE(folder.IsValid());
-    ASSERT_TRUE(WriteNativeFile(folder.Native("bad.lua"), "local function inner() local x return x.field end\n"
-                                                          "_gdi:onRender(function() inner() end)\n"));
+    ASSERT_TRUE(WriteNativeFile(folder.Native("bad.lua"),
+                                "local function inner() local x return x.field end\n"
+                                "_gdi:onRender(function() _gdi:fillRect(0, 0, 10, 10, 0xFFFFFFFF) inner() end)\n"));
     int status = -1;
     std::string shot = folder.Native("bad.png");
     std::string output =
-        RunTool("--size 120x80 --seconds 0.1 --screenshot '" + shot + "@0.2' '" + folder.Native("bad.lua") + "'", &status);
+        RunTool("--size 120x80 --seconds 0.1 --screenshot '" + shot + "@1' '" + folder.Native("bad.lua") + "'", &status);
     // A broken script fails the run, and the window shows only what it drew: the black of a
     // screen without a background colour, not the default screen's grey.
     EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("vexal-screen: "), std::string::npos);
+    EXPECT_EQ(PixelOf(shot, 5, 5), 0xFFFFFF) << output;
     EXPECT_EQ(PixelOf(shot, 60, 40), 0x000000) << output;
     EXPECT_NE(output.find("bad.lua:1: attempt to index local 'x' (a nil value)"), std::string::npos) << output;
     EXPECT_NE(output.find("stack traceback:"), std::string::npos);
@@ -119,7 +121,7 @@ TEST(ScreenTool, PreviewsAnAssetsFolderAsALibraryBuiltWithIt) {
     ASSERT_TRUE(folder.IsValid());
     std::string shot = folder.Native("own.png");
     int status = -1;
-    std::string output = RunTool("--size 320x200 --progress 0.5 --screenshot '" + shot + "@0.3' --assets '" +
+    std::string output = RunTool("--size 320x200 --progress 0.5 --screenshot '" + shot + "@1' --assets '" +
                                      std::string(VEXAL_TEST_DATA_DIR) + "/screens/own-assets'",
                                  &status);
     EXPECT_EQ(status, 0) << output;

@@ -9,7 +9,7 @@ class TcpInput {
 public:
     // Adds what each open TCP socket of the process has received since the last call (a socket
     // first seen counts whole) and returns the running total. Bytes a socket received after the
-    // last call and before it was closed are not seen, so call it often (every frame).
+    // last call and before it was closed are not seen, so call it often (a hundred times a second).
     uint64_t Sample();
 
 private:
