@@ -174,8 +174,8 @@ TEST_F(HostRun, ScreenshotsThatCannotBeWrittenFailTheRun) {
 // Runs of the real loader library that end before the hand-off: the host says what the loader
 // reached and shows the end of its trace log, and warns about parameters the loader ignores.
 TEST_F(HostRun, RealLoaderRunsThatEndEarlyExplainThemselves) {
-    const std::string real = "'" VEXAL_HOST_PROGRAM "' --library '" VEXAL_LOADER_LIBRARY "' --headless --cwd '" +
-                             mFolder + "/cache' ";
+    const std::string real = "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_LOADER_TSAN "' '" VEXAL_HOST_PROGRAM
+                             "' --library '" VEXAL_LOADER_LIBRARY "' --headless --cwd '" + mFolder + "/cache' ";
     CommandRun misspelt = RunCommand("env HOME='" + mFolder + "' " + real +
                                      "--until-ready --seconds 1 voarul=http://127.0.0.1:1/p.vpk");
     EXPECT_EQ(misspelt.mStatus, 1) << misspelt.mOutput;
