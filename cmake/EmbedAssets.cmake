@@ -1,6 +1,7 @@
-# vexal_embed_assets(target folder): compiles every file of folder into target as a table of
-# embedded resources {name, bytes, size}, found at run time by LoadEmbeddedResource (names
-# compared without regard to case).
+# vexal_embed_assets(target folder [AHEAD]): compiles every file of folder into target as a table
+# of embedded resources {name, bytes, size}, found at run time by LoadEmbeddedResource (names
+# compared without regard to case). With AHEAD the table is searched before every other: a
+# folder of one's own over the defaults, file by file (a name it lacks comes from the defaults).
 #
 # One table is generated per target and registered from a static initialiser, so any number of
 # targets (the core library, a test program with its own assets) can embed folders into the same
@@ -10,6 +11,11 @@
 # object (it is referenced by nothing else).
 
 function(vexal_embed_assets target folder)
+  cmake_parse_arguments(PARSE_ARGV 2 embed "AHEAD" "" "")
+  set(ahead "false")
+  if(embed_AHEAD)
+    set(ahead "true")
+  endif()
   get_filename_component(folder "${folder}" ABSOLUTE)
   file(GLOB_RECURSE assets CONFIGURE_DEPENDS LIST_DIRECTORIES false "${folder}/*")
   list(SORT assets)
@@ -62,7 +68,7 @@ namespace {
 
 @table_code@
 struct Registration {
-    Registration() { RegisterEmbeddedResources(&gTable); }
+    Registration() { RegisterEmbeddedResources(&gTable, @ahead@); }
 } gRegistration;
 
 } // namespace

@@ -141,9 +141,9 @@ VEXAL_API int _VexalCreate(VexalWindow window, void* reserved1, void* reserved2,
  * non-zero when the slot was cleared. Works without a loader too. */
 VEXAL_API int _VexalDelete(VexalWindow window);
 
-/* Passes one launch parameter; names are matched without regard to case, unknown names are
- * ignored. A null name or value counts as the empty text. The texts are copied. Nothing happens
- * without a loader. */
+/* Passes one launch parameter; names are matched without regard to case, an unknown name is
+ * ignored with a line in the trace log. A null name or value counts as the empty text. The texts
+ * are copied. Nothing happens without a loader. */
 VEXAL_API void _VexalSetup(const char16_t* name, const char16_t* value);
 
 /* Does nothing (kept for hosts that call it). */

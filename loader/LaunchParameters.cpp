@@ -65,6 +65,9 @@ void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value)
         mHeaderTimeout = uint32_t(ParseLaunchNumber(value));
     } else if (Is(name, u"cdnip")) {
         SplitLaunchList(value, mCdnIps);
+    } else {
+        // A misspelt name would otherwise be lost without a trace.
+        LogTrace(LoaderText::kUnknownParameter, name);
     }
 }
 

@@ -12,6 +12,7 @@ inline constexpr const WideChar* kRunId = u"%ls_%d%02d%02d%02d%02d%02d";
 inline constexpr const WideChar* kHostHeader = u"Host: %ls";
 inline constexpr const WideChar* kDownloadHeader = u"[Loader] Download voa header : %ls";
 inline constexpr const WideChar* kDownloadServerData = u"[Loader] Download server data : %ls";
+inline constexpr const WideChar* kUnknownParameter = u"[Loader] Unknown launch parameter ignored: %ls";
 inline constexpr const WideChar* kRestartRun = u"[Loader] Package address set again in state %d (%ls), starting the run again";
 
 // Header step.
@@ -33,6 +34,7 @@ inline constexpr const WideChar* kDecompressFailed = u"[Loader] Decompress VOB(%
 inline constexpr const WideChar* kChecksum = u"[Loader] VOB(%d) checksum not correct: %ls, %ls expected";
 inline constexpr const WideChar* kCreateFileFailed = u"[Loader] Create VOB(%d) file failed: %ls";
 inline constexpr const WideChar* kLoadFailed = u"[Loader] Load VOB failed: %ls";
+inline constexpr const WideChar* kLoadFailedReason = u"[Loader] Load VOB failed, reason: %ls";
 inline constexpr const WideChar* kCreateFailed = u"[Loader] Create VOB failed: %ls, %ls";
 inline constexpr const WideChar* kDataFilePath = u"%ls/vexal/%ls/%ls.vod";
 inline constexpr const WideChar* kDataFileTooLarge = u"[Loader] VOD too large, delete it : %ls";

@@ -13,10 +13,10 @@ void Look(Function& entry, LibraryHandle library, const char* name)
 
 } // namespace
 
-bool BindModule(ModuleBinding& binding, const WideChar* path)
+bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason)
 {
     std::memset(&binding, 0, sizeof(binding));
-    LibraryHandle library = LoadDynamicLibrary(path);
+    LibraryHandle library = LoadDynamicLibrary(path, reason);
     if (library == _null)
         return false;
     binding.mLibrary = library;
@@ -30,8 +30,25 @@ bool BindModule(ModuleBinding& binding, const WideChar* path)
     Look(binding.mProgress, library, "_VobProgress");
     Look(binding.mSpeed, library, "_VobSpeed");
     Look(binding.mExternalValue, library, "_VobExternalValue");
-    if (binding.mCreate == _null || binding.mDelete == _null || binding.mUpdate == _null ||
-        binding.mRender == _null || binding.mMessage == _null || binding.mProgress == _null) {
+    const struct {
+        bool mMissing;
+        const WideChar* mName;
+    } required[] = {{binding.mCreate == _null, u"_VobCreate"},   {binding.mDelete == _null, u"_VobDelete"},
+                    {binding.mUpdate == _null, u"_VobUpdate"},   {binding.mRender == _null, u"_VobRender"},
+                    {binding.mMessage == _null, u"_VobMessage"}, {binding.mProgress == _null, u"_VobProgress"}};
+    String missing;
+    for (const auto& entry : required) {
+        if (!entry.mMissing)
+            continue;
+        if (!missing.IsEmpty())
+            missing.Append(u", ");
+        missing.Append(entry.mName);
+    }
+    if (!missing.IsEmpty()) {
+        if (reason != _null) {
+            *reason = u"the library does not export ";
+            reason->Append(missing);
+        }
         UnbindModule(binding);
         return false;
     }

@@ -23,9 +23,10 @@ struct ModuleBinding {
 // Loads the library at path and looks up the ten names. The six required entry points
 // (_VobCreate, _VobDelete, _VobUpdate, _VobRender, _VobMessage, _VobProgress) must all be
 // present: otherwise the library is unloaded, the binding cleared and false returned. A library
-// that cannot be loaded also gives false with the binding all none. Nothing is logged here.
-// binding must be all none on entry (see UnbindModule).
-bool BindModule(ModuleBinding& binding, const WideChar* path);
+// that cannot be loaded also gives false with the binding all none. On false, reason (when
+// given) says why: the dynamic loader's text, or the names of the missing entry points. Nothing
+// is logged here. binding must be all none on entry (see UnbindModule).
+bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason = _null);
 
 // Unloads the library (when one is loaded) and clears the binding to all none. Does not call
 // _VobDelete: the caller does that first.

@@ -241,8 +241,11 @@ void Vexal3DLoader::LoadModule()
 
     BlockingStep blocking(*this);
     const String path = PathInCurrentDirectory(mModuleFileName);
-    if (!BindModule(mModule, path)) {
+    String reason;
+    if (!BindModule(mModule, path, &reason)) {
         LogTrace(LoaderText::kLoadFailed, path.Data());
+        if (!reason.IsEmpty())
+            LogTrace(LoaderText::kLoadFailedReason, reason.Data());
         return;
     }
     mModuleParams.TrimRightChar(u'|', true);

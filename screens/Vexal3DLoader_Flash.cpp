@@ -18,6 +18,9 @@ constexpr uint32_t kWmSize = VEXAL_WM_SIZE;
 }  // namespace
 
 Vexal3DLoader_Flash::Vexal3DLoader_Flash(VexalWindow hostWindow, uint32_t runMode)
+    : Vexal3DLoader_Flash(hostWindow, runMode, true) {}
+
+Vexal3DLoader_Flash::Vexal3DLoader_Flash(VexalWindow hostWindow, uint32_t runMode, bool runScreenScript)
     : Vexal3DLoader(hostWindow, runMode), mGdiRenderer(_null), mFlashHost(_null) {
     mFlashHost = new FlashHost(this);
     if (mFlashHost->mCreated) {
@@ -39,6 +42,7 @@ Vexal3DLoader_Flash::Vexal3DLoader_Flash(VexalWindow hostWindow, uint32_t runMod
         published.SetObject(mGdiRenderer);
         manager->SetField(static_cast<Vexal::ScriptObject*>(_null), ScreenText::kGdiGlobal, published);
     }
+    if (!runScreenScript) return;
     Buffer script;
     if (!ReadScreenAsset(ScreenText::kScript, script)) ReadScreenAsset(ScreenText::kScriptFallback, script);
     if (script.GetSize() != 0) {

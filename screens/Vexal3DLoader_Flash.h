@@ -37,6 +37,10 @@ public:
     FlashHost* GetFlashHost() const { return mFlashHost; }
 
 protected:
+    // With runScreenScript false the script-drawn screen starts with _gdi published but no
+    // script run, for a tool that runs a script of its own choosing in its place.
+    Vexal3DLoader_Flash(VexalWindow hostWindow, uint32_t runMode, bool runScreenScript);
+
     Vexal3DRenderer_GDI* mGdiRenderer;
     FlashHost* mFlashHost;
 };

@@ -2,13 +2,16 @@
 #pragma once
 
 #include "Common/Types.h"
+#include "Source/Common/String.h"
 
 // An opaque handle of a loaded library; _null for none.
 typedef void* LibraryHandle;
 
 // Loads the library at path with every symbol resolved at once and its symbols kept local to it.
-// _null when it cannot be loaded. The caller unloads it with UnloadDynamicLibrary.
-LibraryHandle LoadDynamicLibrary(const WideChar* path);
+// _null when it cannot be loaded; reason (when given) then receives the dynamic loader's own
+// words for it (a missing dependency, a file that is not a library, the wrong architecture), or
+// stays empty when it gave none. The caller unloads it with UnloadDynamicLibrary.
+LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason = _null);
 
 // The address of the exported symbol of that name (8-bit text); _null when the library is none
 // or does not export it.

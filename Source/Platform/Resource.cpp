@@ -47,10 +47,15 @@ bool SameName(const WideChar* wide, const char* narrow)
 
 } // namespace
 
-void RegisterEmbeddedResources(EmbeddedResourceTable* table)
+void RegisterEmbeddedResources(EmbeddedResourceTable* table, bool ahead)
 {
     if (table == _null)
         return;
+    if (ahead) {
+        table->next = gFirstTable;
+        gFirstTable = table;
+        return;
+    }
     table->next = _null;
     EmbeddedResourceTable** link = &gFirstTable;
     while (*link != _null)

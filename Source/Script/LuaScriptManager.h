@@ -188,6 +188,11 @@ public:
     void ProfileScriptCall(lua_State* L, lua_Debug* ar);
     void RecordAllocation(lua_State* L, int64_t change);
 
+    // Every profile record with its accumulated time in milliseconds, for a tool that prints
+    // tables of its own (vexal-screen); nothing is reset. The record is only valid during the call.
+    void VisitProfileRecords(void (*visit)(const ScriptProfileRecord& record, double totalMs, void* context),
+                             void* context);
+
 private:
     // Runs the function below nargs arguments with the traceback handler; leaves one value
     // (first result or error) and returns the lua_pcall status.

@@ -312,6 +312,12 @@ void LuaScriptManager::DumpProfile() {
     LogTrace(u"[LS] Dump lua profile finished");
 }
 
+void LuaScriptManager::VisitProfileRecords(
+    void (*visit)(const ScriptProfileRecord& record, double totalMs, void* context), void* context) {
+    for (auto* entry = mProfRecords.GetHead(); entry; entry = entry->mNext)
+        visit(*entry->mValue, TicksToMilliseconds(entry->mValue->mTotal), context);
+}
+
 void LuaScriptManager::StopProfiling() {
     if (mProfiling) EnableProfiler(false);
     DetachAllocationObserver();

@@ -237,7 +237,10 @@ HostResult FaultRun::RunHost(const std::vector<std::string>& parameters, double 
 void FaultRun::CheckRun(const HostResult& result)
 {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    EXPECT_EQ(result.mStatus, 0) << result.mOutput.substr(0, 20000);
+    // A run that never reached the hand-off ends with status 1 and says so.
+    const bool ready = result.Contains("ready after ");
+    EXPECT_EQ(result.mStatus, ready ? 0 : 1) << result.mOutput.substr(0, 20000);
+    EXPECT_EQ(result.Contains("vexal-host: the run ended before the progress reached 1"), !ready);
     EXPECT_FALSE(result.Contains("AddressSanitizer") || result.Contains("runtime error:") ||
                  result.Contains("ThreadSanitizer"));
     EXPECT_GE(result.mLongestUpdateMs, 0.0) << "no longest update printed";

@@ -4,6 +4,7 @@
 #include <cairo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "Source/Common/Buffer.h"
+#include "Source/Common/PackageBuilder.h"
 #include "support/ChildProcess.h"
+#include "support/HttpTestServer.h"
 
 namespace {
 
@@ -48,7 +52,9 @@ protected:
 TEST_F(HostRun, HeadlessRunPassesParametersInOrderAndDeletesAtTheEnd) {
     CommandRun run = Host("--headless --seconds 0.3 --run-mode 7 --cwd '" + mFolder +
                          "/cache' voaurl=http://h/p.vpk?x=1 delay= TickUrl=a=b caf\xC3\xA9=\xE2\x82\xAC");
-    ASSERT_EQ(run.mStatus, 0) << run.mOutput;
+    // The stand-in never reports progress, so the timed run ends before the hand-off: a failure.
+    ASSERT_EQ(run.mStatus, 1) << run.mOutput;
+    EXPECT_NE(run.mOutput.find("the run ended before the progress reached 1: progress 0.000"), std::string::npos);
     std::vector<std::string> lines = ReadLines(mRecord);
     ASSERT_GE(lines.size(), 8u);
     EXPECT_EQ(lines[0], "create null 7");
@@ -143,6 +149,75 @@ TEST_F(HostRun, ScreenshotsTiedToTheProgressHoldTheEndOfTheRun) {
     EXPECT_LT(halfAt, readyAt);
     EXPECT_GT(afterAt, readyAt);
     EXPECT_NE(afterAt, std::string::npos);
+}
+
+TEST_F(HostRun, ScreenshotsThatCannotBeWrittenFailTheRun) {
+    // Ready and handed over, but the picture asked for was not written.
+    CommandRun headless = Host("--headless --until-ready --seconds 10 --screenshot '" + mFolder + "/a.png@0.1'",
+                               "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
+    EXPECT_EQ(headless.mStatus, 1) << headless.mOutput;
+    EXPECT_NE(headless.mOutput.find("ready after "), std::string::npos);
+    EXPECT_NE(headless.mOutput.find("no window to take"), std::string::npos);
+    CommandRun late = Host("--headless --until-ready --seconds 10 --screenshot '" + mFolder + "/b.png@30'",
+                           "VEXAL_TEST_MODULE='" VEXAL_DEMO_MODULE "'");
+    EXPECT_EQ(late.mStatus, 1) << late.mOutput;
+    EXPECT_NE(late.mOutput.find("b.png was not taken: the run ended first"), std::string::npos) << late.mOutput;
+    if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display for the windowed case";
+    CommandRun windowed = Host("--size 160x100 --until-ready --seconds 10 --screenshot '" + mFolder +
+                                   "/no/such/folder/c.png@0.1'",
+                               kWindowedDemo);
+    EXPECT_EQ(windowed.mStatus, 1) << windowed.mOutput;
+    EXPECT_NE(windowed.mOutput.find("screenshot " + mFolder + "/no/such/folder/c.png failed"), std::string::npos)
+        << windowed.mOutput;
+}
+
+// Runs of the real loader library that end before the hand-off: the host says what the loader
+// reached and shows the end of its trace log, and warns about parameters the loader ignores.
+TEST_F(HostRun, RealLoaderRunsThatEndEarlyExplainThemselves) {
+    const std::string real = "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_LOADER_TSAN "' '" VEXAL_HOST_PROGRAM
+                             "' --library '" VEXAL_LOADER_LIBRARY "' --headless --cwd '" + mFolder + "/cache' ";
+    CommandRun misspelt = RunCommand("env HOME='" + mFolder + "' " + real +
+                                     "--until-ready --seconds 1 voarul=http://127.0.0.1:1/p.vpk");
+    EXPECT_EQ(misspelt.mStatus, 1) << misspelt.mOutput;
+    EXPECT_NE(misspelt.mOutput.find("vexal-host: warning: the loader knows no launch parameter \"voarul\" and "
+                                    "ignores it (did you mean voaurl?)"),
+              std::string::npos)
+        << misspelt.mOutput;
+    EXPECT_NE(misspelt.mOutput.find("vexal-host: warning: no package address"), std::string::npos);
+    EXPECT_NE(misspelt.mOutput.find("the run ended before the progress reached 1: progress 0.000, state 0 (created)"),
+              std::string::npos)
+        << misspelt.mOutput;
+    // The library's own line, read back from its UTF-16 trace log.
+    EXPECT_NE(misspelt.mOutput.find("vexal-host-loader-[Trace].log:\n"), std::string::npos);
+    EXPECT_NE(misspelt.mOutput.find("] Unknown launch parameter ignored: voarul\n"), std::string::npos)
+        << misspelt.mOutput;
+
+    // A module block arriving at about 1.6 MB/s: the speed figure is the loader's download rate
+    // (its socket reads), and the run, cut off in state 4, says so.
+    std::string module(6 << 20, '\0');
+    for (size_t i = 0; i < module.size(); ++i) module[i] = char((i * 2654435761u) >> 13);
+    PackageBuilder builder;
+    builder.SetCacheName(u"hostrun");
+    ASSERT_TRUE(builder.AddPlainModule(u"game.so", module.data(), uint32_t(module.size())));
+    Buffer package;
+    ASSERT_TRUE(builder.Finish(package));
+    HttpTestServer server;
+    ASSERT_TRUE(server.Start());
+    HttpPlan plan = HttpPlan::Body(std::string(reinterpret_cast<const char*>(package.GetData()), package.GetSize()));
+    plan.mTrickleBytes = 32768;
+    plan.mTrickleDelayMs = 20;
+    server.Route("/pkg", plan);
+    CommandRun slow = RunCommand("env HOME='" + mFolder + "' " + real + "--seconds 3.2 voaurl=" + server.Url("/pkg"));
+    server.Stop();
+    EXPECT_EQ(slow.mStatus, 1) << slow.mOutput;
+    EXPECT_EQ(slow.mOutput.find("warning"), std::string::npos) << slow.mOutput;
+    EXPECT_NE(slow.mOutput.find(", state 4 (modules)\n"), std::string::npos) << slow.mOutput;
+    EXPECT_NE(slow.mOutput.find("[Loader] Download VOB(0) from url: " + server.Url("/pkg")), std::string::npos);
+    double fastest = 0.0;
+    for (size_t at = slow.mOutput.find(" speed "); at != std::string::npos; at = slow.mOutput.find(" speed ", at + 1))
+        fastest = std::max(fastest, std::atof(slow.mOutput.c_str() + at + 7));
+    EXPECT_GT(fastest, 400.0) << slow.mOutput;
+    EXPECT_LT(fastest, 10000.0) << slow.mOutput;
 }
 
 } // namespace

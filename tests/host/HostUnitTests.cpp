@@ -203,4 +203,27 @@ TEST(HostText, Utf8ToWide) {
     EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // an encoded surrogate
 }
 
+TEST(HostText, LogBytesToUtf8) {
+    // The loader's log files: UTF-16LE after a byte-order mark.
+    const std::string log("\xFF\xFE" "a\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 16);
+    EXPECT_EQ(Utf8FromUtf16Bytes(log), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
+    // No mark, a lone surrogate, a last odd byte.
+    EXPECT_EQ(Utf8FromUtf16Bytes(std::string("x\0\x00\xDCy\0z", 7)), "x\xEF\xBF\xBDy");
+}
+
+TEST(HostOptions, WarningsAboutLaunchParameters) {
+    HostOptions options;
+    options.mParameters = {{"voarul", "http://h/p"}, {"DELAY", "5"}, {"LoaderVar", "a|b"}, {"frobnicate", "1"}};
+    std::vector<std::string> warnings = LaunchParameterWarnings(options);
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(warnings[0], "the loader knows no launch parameter \"voarul\" and ignores it (did you mean voaurl?)");
+    EXPECT_EQ(warnings[1], "the loader knows no launch parameter \"frobnicate\" and ignores it");
+    EXPECT_EQ(warnings[2].rfind("no package address", 0), 0u);
+    // Any one of the three ways to a package address is enough; known names in any case are quiet.
+    for (const char* name : {"VoaUrl", "serverdataurl", "ServerData"}) {
+        options.mParameters = {{name, "x"}, {"tickurl", "http://t/"}};
+        EXPECT_TRUE(LaunchParameterWarnings(options).empty()) << name;
+    }
+}
+
 } // namespace

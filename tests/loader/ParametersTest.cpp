@@ -69,9 +69,12 @@ TEST_F(LoaderTest, NamesMatchWithoutCaseAndNumbersStoreAllBitsForMinusOne)
     EXPECT_EQ(NarrowText(loader.mErrorUrl), "http://e/");
     EXPECT_EQ(NarrowText(loader.mReportUrl), Url("/report?x=1"));
 
-    // Unknown names and null texts change nothing.
+    // Unknown names and null texts change nothing but leave one trace line each.
+    EXPECT_EQ(mTrace.Count("[Loader] Unknown launch parameter"), 0);
     loader.Setup(nullptr, nullptr);
-    loader.Set("nosuchname", "1");
+    loader.Set("voarul", "http://h/p.vpk");
+    EXPECT_TRUE(mTrace.Contains("[Loader] Unknown launch parameter ignored: voarul"));
+    EXPECT_EQ(mTrace.Count("[Loader] Unknown launch parameter ignored: "), 2);
     loader.Set("selectedserver", "&server=7"); // a report request, no state change
     EXPECT_EQ(loader.mState, LoaderStateCreated);
     EXPECT_EQ(loader.mProgress, 0.0f);

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -440,20 +441,34 @@ TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks)
     EXPECT_EQ(loader.mSpeed, 3.5f);
 }
 
-TEST_F(LoaderTest, ModuleWithoutARequiredEntryPointIsNotLoaded)
+TEST_F(LoaderTest, ModuleThatCannotBeBoundIsNotLoadedAndTheTraceSaysWhy)
 {
     mServer.Route("/pkg", HttpPlan::Body(MakePackage({{"game.so", RecordingModuleBytes("recording_no_message")}})));
+    {
+        TestLoader loader;
+        loader.Set("voaurl", Url("/pkg"));
+        ASSERT_TRUE(Pump(loader, [&] { return mTrace.Contains("[Loader] Load VOB failed: "); }));
+        // The reason follows on a line of its own: here the entry point the library lacks.
+        const std::vector<std::string> lines = mTrace.Lines();
+        const auto failed = std::find(lines.begin(), lines.end(), "[Loader] Load VOB failed: " + Here("game.so"));
+        ASSERT_NE(failed, lines.end());
+        ASSERT_NE(failed + 1, lines.end());
+        EXPECT_EQ(failed[1], "[Loader] Load VOB failed, reason: the library does not export _VobMessage");
+        EXPECT_EQ(loader.mState, LoaderStateModules);
+        EXPECT_EQ(loader.mModule.mLibrary, nullptr);
+        for (int i = 0; i < 20; ++i)
+            loader.Update(16);
+        EXPECT_EQ(loader.mState, LoaderStateModules);
+        EXPECT_EQ(mTrace.Count("[Loader] Load VOB failed: "), 1);
+        EXPECT_EQ(JournalCount("create"), 0);
+    }
+    // A file that is no library at all: the dynamic loader's own words. (Under another name: the
+    // process may still hold the first library, and the dynamic loader knows it by its path.)
+    mServer.Route("/text", HttpPlan::Body(MakePackage({{"text.so", std::string(4096, 'x')}})));
     TestLoader loader;
-    loader.Set("voaurl", Url("/pkg"));
-    ASSERT_TRUE(Pump(loader, [&] { return mTrace.Contains("[Loader] Load VOB failed: "); }));
-    EXPECT_TRUE(mTrace.Contains("[Loader] Load VOB failed: " + Here("game.so")));
-    EXPECT_EQ(loader.mState, LoaderStateModules);
-    EXPECT_EQ(loader.mModule.mLibrary, nullptr);
-    for (int i = 0; i < 20; ++i)
-        loader.Update(16);
-    EXPECT_EQ(loader.mState, LoaderStateModules);
-    EXPECT_EQ(mTrace.Count("[Loader] Load VOB failed: "), 1);
-    EXPECT_EQ(JournalCount("create"), 0);
+    loader.Set("voaurl", Url("/text"));
+    ASSERT_TRUE(Pump(loader, [&] { return mTrace.Count("[Loader] Load VOB failed: ") == 2; }));
+    EXPECT_TRUE(mTrace.Contains("[Loader] Load VOB failed, reason: " + Here("text.so") + ": invalid ELF header"));
 }
 
 TEST_F(LoaderTest, FailedCreateStaysInStateFourAndStillDeletesTheModule)

@@ -1,6 +1,7 @@
 // The embedded assets: the pictures' sizes, the default script's encoding, the movie's header,
 // that the committed files are what their generators make, and the movie played in a
 // Flash-compatible web player.
+#include <cairo.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -143,6 +144,35 @@ int FilledColumns(GraphicsImage* shot, int width, int height) {
         if (((p >> 8) & 0xFF) > 150 && (p & 0xFF) > 200) ++filled;
     }
     return filled;
+}
+
+// A library built with a folder of one's own shows that folder's script and pictures, and the
+// defaults for any name the folder lacks.
+TEST(ScreenAssets, LibraryBuiltWithAFolderOfItsOwnShowsIt) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == 0) GTEST_SKIP() << "no X display (the test command starts Xvfb)";
+    ScratchFolder folder;
+    ASSERT_TRUE(folder.IsValid());
+    const std::string shot = folder.Native("shot.png");
+    // No package address: the run only shows its loading screen (and so ends with status 1).
+    const std::string command = std::string("'") + VEXAL_HOST_PROGRAM + "' --library '" + VEXAL_OWN_ASSETS_LOADER +
+                                "' --size 320x200 --seconds 2.5 --cwd '" + folder.Native("") + "' --screenshot '" +
+                                shot + "@2' >/dev/null 2>&1";
+    std::system(command.c_str());
+    cairo_surface_t* image = cairo_image_surface_create_from_png(shot.c_str());
+    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS) << command;
+    auto pixel = [&](cairo_surface_t* surface, int x, int y) {
+        const uint8_t* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+        return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+    };
+    EXPECT_EQ(pixel(image, 250, 20), 0x2060A0u) << "the folder's script sets the background";
+    EXPECT_EQ(pixel(image, 10, 10), 0xE03020u) << "the folder's own picture";
+    cairo_surface_t* track = cairo_image_surface_create_from_png(VEXAL_SCREEN_ASSETS "/track.png");
+    ASSERT_EQ(cairo_surface_status(track), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(pixel(image, 120, 105), pixel(track, 0, 5)) << "a picture the folder lacks comes from the defaults";
+    EXPECT_NE(pixel(image, 120, 105), 0x2060A0u);
+    cairo_surface_destroy(track);
+    cairo_surface_destroy(image);
 }
 
 TEST(ScreenAssets, MoviePlaysInAFlashCompatiblePlayer) {

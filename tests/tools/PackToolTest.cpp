@@ -1,6 +1,8 @@
 // vexal-pack digest | pack | unpack, run as a program: outputs, exit statuses and messages.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -111,6 +113,25 @@ TEST_F(PackTool, UsageErrorsExitWithTwo)
         EXPECT_EQ(outcome.status, 2) << (arguments.empty() ? "" : arguments[0]);
         EXPECT_NE(outcome.err.find("usage: vexal-pack"), std::string::npos) << outcome.err;
     }
+}
+
+// Asking a tool how it is used is no error: every tool prints its usage on standard output and
+// exits 0, and none takes "--help" for a file or folder to work on.
+TEST(ToolHelp, EveryToolAnswersHelpWithStatusZero)
+{
+    ScratchFolder scratch;
+    ASSERT_TRUE(scratch.IsValid());
+    const std::string bin = std::string(VEXAL_BINARY_DIR) + "/bin/";
+    for (const std::string& tool : {bin + "vexal-host", bin + "vexal-pack", bin + "vexal-screen", bin + "vexal-regex",
+                                    bin + "vexal-assetgen", bin + "vexal-swfgen", std::string(VEXAL_RUN_DEMO)}) {
+        for (const char* option : {"--help", "-h"}) {
+            CommandRun run = RunCommand("cd '" + scratch.Native("") + "' && '" + tool + "' " + option + " 2>/dev/null",
+                                        ErrorOutput::Separate);
+            EXPECT_EQ(run.mStatus, 0) << tool << " " << option;
+            EXPECT_NE(run.mOutput.find("usage: "), std::string::npos) << tool << " " << option << ": " << run.mOutput;
+        }
+    }
+    EXPECT_NE(access(scratch.Native("--help").c_str(), F_OK), 0) << "a tool took --help for a folder";
 }
 
 } // namespace

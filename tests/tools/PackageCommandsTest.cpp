@@ -25,7 +25,10 @@ class PackageCommands : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(mScratch.IsValid());
-        ASSERT_TRUE(WriteNativeFile(Path("game.so"), Text(50000, "game")));
+        // A real game module: verify checks that the loader could load it.
+        mGame = ReadNativeFile(VEXAL_DEMO_MODULE);
+        ASSERT_FALSE(mGame.empty());
+        ASSERT_TRUE(WriteNativeFile(Path("game.so"), mGame));
         ASSERT_TRUE(WriteNativeFile(Path("one.dat"), Text(20000, "one")));
         ASSERT_TRUE(WriteNativeFile(Path("two.dat"), Text(333, "two")));
         ASSERT_TRUE(WriteNativeFile(Path("extra.bin"), Text(1000, "extra")));
@@ -71,6 +74,7 @@ protected:
     }
 
     ScratchFolder mScratch;
+    std::string mGame;
 };
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -99,7 +103,8 @@ TEST_F(PackageCommands, BuildInspectVerifyRoundTrip) {
     ASSERT_TRUE(WriteNativeFile(Path("cache/data/one.dat"), Text(20000, "One")));
     PackageRun verify = Pack({"verify", Path("p.vpk"), Path("cache")});
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
-    EXPECT_TRUE(Has(verify.out, "entry 0 \"game.so\": block intact, 50000 bytes; file present and intact"));
+    EXPECT_TRUE(Has(verify.out, "entry 0 \"game.so\": block intact, " + std::to_string(mGame.size()) +
+                                    " bytes; file present and intact"));
     EXPECT_TRUE(Has(verify.out, "entry 1 \"data/one.dat\": block intact, 20000 bytes; file differs: would fetch"));
     EXPECT_TRUE(Has(verify.out, "entry 3 \"two.dat\": block intact, 333 bytes; file missing: would fetch"));
     EXPECT_FALSE(Has(verify.out, "@voice")) << "an entry without file or block has nothing to check";
@@ -203,6 +208,61 @@ TEST_F(PackageCommands, VerifyFindsDamagedBlocks) {
     PackageRun digest = Pack({"verify", Path("p.vpk")});
     EXPECT_EQ(digest.status, 1);
     EXPECT_TRUE(Has(digest.out, "entry 3 \"two.dat\": block damaged: digest ")) << digest.out;
+}
+
+TEST_F(PackageCommands, GameModuleIsCheckedWithoutLoadingIt) {
+    auto buildWith = [&](const std::vector<std::string>& modules) {
+        std::vector<std::string> arguments = {"build", "--out", Path("m.vpk"), "--cache-name", "m"};
+        arguments.insert(arguments.end(), modules.begin(), modules.end());
+        return Pack(arguments);
+    };
+    auto verify = [&](const std::string& folder = "") {
+        return folder.empty() ? Pack({"verify", Path("m.vpk")}) : Pack({"verify", Path("m.vpk"), folder});
+    };
+    // Not a library at all: build warns and still writes the package, verify fails.
+    PackageRun text = buildWith({Path("one.dat") + "=game.so"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(Has(text.err, "vexal-pack: warning: the game module game.so is not an ELF file")) << text.err;
+    PackageRun textVerify = verify();
+    EXPECT_EQ(textVerify.status, 1);
+    EXPECT_TRUE(Has(textVerify.out, "problem:     the game module \"game.so\" is not an ELF file")) << textVerify.out;
+
+    // The wrong machine and the wrong kind of ELF file, read from the header alone.
+    std::string arm = mGame, object = mGame;
+    arm[18] = char(183);
+    arm[19] = 0;
+    object[16] = 1;
+    ASSERT_TRUE(WriteNativeFile(Path("arm.so"), arm));
+    ASSERT_TRUE(WriteNativeFile(Path("object.so"), object));
+    EXPECT_TRUE(Has(buildWith({Path("arm.so") + "=game.so"}).err, "game.so is built for AArch64, not for x86-64"));
+    EXPECT_TRUE(Has(verify().out, "\"game.so\" is built for AArch64, not for x86-64"));
+    EXPECT_TRUE(Has(buildWith({Path("object.so") + "=game.so"}).err, "is an object file (type 1), not a shared library"));
+
+    // A library lacking a required entry point, named as the loader would miss it.
+    buildWith({std::string(VEXAL_MODULE_WITHOUT_MESSAGE) + "=game.so"});
+    PackageRun lacking = verify();
+    EXPECT_EQ(lacking.status, 1);
+    EXPECT_TRUE(Has(lacking.out, "\"game.so\" does not export the required entry points _VobMessage (")) << lacking.out;
+
+    // A needed library looked for beside the module only ($ORIGIN): missing unless the package
+    // brings it into the same folder, or the cache folder already holds it.
+    const std::string helper = "libvexal-pack-helper.so";
+    PackageRun alone = buildWith({std::string(VEXAL_MODULE_NEEDS_HELPER) + "=game.so"});
+    EXPECT_TRUE(Has(alone.err, "game.so needs " + helper + ", which the dynamic loader finds nowhere on this machine "
+                               "(searched RUNPATH $ORIGIN, the ld.so cache, /lib/x86_64-linux-gnu")) << alone.err;
+    EXPECT_EQ(verify().status, 1);
+    buildWith({std::string(VEXAL_MODULE_NEEDS_HELPER) + "=game.so", std::string(VEXAL_PACK_HELPER) + "=lib/" + helper});
+    EXPECT_TRUE(Has(verify().out, "game.so\" needs " + helper)) << "a subfolder is not the module's folder";
+    PackageRun shipped = buildWith({std::string(VEXAL_MODULE_NEEDS_HELPER) + "=game.so", std::string(VEXAL_PACK_HELPER) + "=" + helper});
+    EXPECT_FALSE(Has(shipped.err, "warning")) << shipped.err;
+    PackageRun shippedVerify = verify();
+    EXPECT_EQ(shippedVerify.status, 0) << shippedVerify.out;
+    buildWith({std::string(VEXAL_MODULE_NEEDS_HELPER) + "=game.so"});
+    ASSERT_EQ(mkdir(Path("cache").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteNativeFile(Path("cache/" + helper), ReadNativeFile(VEXAL_PACK_HELPER)));
+    PackageRun cached = verify(Path("cache"));
+    EXPECT_EQ(cached.status, 0) << cached.out;
+    EXPECT_TRUE(Has(cached.out, "verify: ok"));
 }
 
 TEST_F(PackageCommands, BuildRefusesBadRequests) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -296,7 +297,11 @@ bool SaveJpeg(cairo_surface_t* s, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: vexal-assetgen FOLDER\n  writes the loading screen's default pictures into FOLDER\n");
+        return 0;
+    }
+    if (argc != 2 || argv[1][0] == '-') {
         std::fprintf(stderr, "usage: vexal-assetgen FOLDER\n");
         return 2;
     }

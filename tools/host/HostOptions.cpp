@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -38,7 +40,63 @@ bool ReadSize(const char* text, int32_t& width, int32_t& height) {
     return true;
 }
 
+// The names the loader acts on, "loadervar" included (its loading screen takes it).
+const char* const kKnownParameters[] = {"voaurl",      "voaparam",     "commonvoaparam", "serverdataurl",
+                                        "serverdata",  "selectedserver", "reporturl",    "appversion",
+                                        "flashversion", "delay",        "errurl",         "tickurl",
+                                        "tickinterval", "voatimeout",   "cdnip",          "loadervar"};
+
+std::string Lower(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
+}
+
+// Edits (insert, delete, replace, swap of neighbours) turning one name into the other.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
 } // namespace
+
+std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
+    std::vector<std::string> warnings;
+    bool packageAddress = false;
+    for (const auto& parameter : options.mParameters) {
+        std::string name = Lower(parameter.first);
+        if (name == "voaurl" || name == "serverdataurl" || name == "serverdata") packageAddress = true;
+        const char* closest = nullptr;
+        size_t best = 3;  // further than two edits is no likely slip
+        bool known = false;
+        for (const char* candidate : kKnownParameters) {
+            if (name == candidate) known = true;
+            size_t distance = EditDistance(name, candidate);
+            if (distance < best) {
+                best = distance;
+                closest = candidate;
+            }
+        }
+        if (known) continue;
+        std::string line = "the loader knows no launch parameter \"" + parameter.first + "\" and ignores it";
+        if (closest != nullptr) line += std::string(" (did you mean ") + closest + "?)";
+        warnings.push_back(line);
+    }
+    if (!packageAddress)
+        warnings.push_back("no package address (voaurl, serverdataurl or serverdata): the loader will only show its "
+                           "loading screen");
+    return warnings;
+}
 
 bool ParseScreenshotTime(const std::string& text, HostScreenshot& shot) {
     double value = 0.0;
@@ -75,7 +133,9 @@ const char* HostUsageText() {
            "  --screenshot FILE@S      write a PNG of the window after S seconds (repeatable);\n"
            "                           FILE@P% when the progress first reaches P percent,\n"
            "                           FILE@ready+S S seconds after the progress reached 1\n"
-           "  name=value               a launch parameter, passed in order (the value may be empty)\n";
+           "  name=value               a launch parameter, passed in order (the value may be empty)\n"
+           "exit status: 0 done; 1 the library or folder could not be used, a run with --seconds or\n"
+           "--until-ready ended before the progress reached 1, or a screenshot was not written; 2 usage\n";
 }
 
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error) {

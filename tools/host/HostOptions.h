@@ -44,6 +44,11 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
 // The usage text printed for --help and after a usage error.
 const char* HostUsageText();
 
+// What is likely wrong with the launch parameters, one line each: a name the loader does not
+// know (it ignores it), with the known name it most resembles; no package address at all
+// ("voaurl", "serverdataurl" or "serverdata"), so the loader never gets past its loading screen.
+std::vector<std::string> LaunchParameterWarnings(const HostOptions& options);
+
 // Reads the WHEN of "--screenshot FILE@WHEN" ("2.5", "30%", "ready+1.5") into shot's trigger
 // and figures. False when the text is none of these forms (shot is then unchanged).
 bool ParseScreenshotTime(const std::string& text, HostScreenshot& shot);

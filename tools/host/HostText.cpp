@@ -1,4 +1,4 @@
-// UTF-8 to UTF-16 for launch parameters.
+// UTF-8 to UTF-16 for launch parameters, UTF-16 to UTF-8 for the loader's log files.
 #include "HostText.h"
 
 #include <cstdint>
@@ -36,6 +36,39 @@ std::u16string WideFromUtf8(const std::string& text) {
             out.push_back(char16_t(code));
         }
         i += count + 1;
+    }
+    return out;
+}
+
+std::string Utf8FromUtf16Bytes(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    size_t i = bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE ? 2 : 0;
+    auto unitAt = [&](size_t at) { return uint32_t(uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8); };
+    for (; i + 1 < bytes.size(); i += 2) {
+        uint32_t code = unitAt(i);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size() && unitAt(i + 2) >= 0xDC00 &&
+            unitAt(i + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unitAt(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out.push_back(char(code));
+        } else if (code < 0x800) {
+            out.push_back(char(0xC0 | code >> 6));
+            out.push_back(char(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(char(0xE0 | code >> 12));
+            out.push_back(char(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | code >> 18));
+            out.push_back(char(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (code & 0x3F)));
+        }
     }
     return out;
 }

@@ -49,6 +49,11 @@ bool HostWindow::Open(int32_t width, int32_t height, const char* title, std::str
         Close();
         return false;
     }
+    // Kept by the server where other windows cover it, so that a screenshot shows this window's
+    // own contents (on a shared display without a window manager, others may lie on top).
+    XSetWindowAttributes keep;
+    keep.backing_store = Always;
+    XChangeWindowAttributes(mDisplay, mWindow, CWBackingStore, &keep);
     XStoreName(mDisplay, mWindow, title);
     XSelectInput(mDisplay, mWindow,
                  ExposureMask | StructureNotifyMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |

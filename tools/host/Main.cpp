@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "HostOptions.h"
 #include "HostText.h"
 #include "HostWindow.h"
+#include "TcpInput.h"
 
 namespace {
 
@@ -28,18 +31,6 @@ int64_t NowNanoseconds() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// Bytes the process has read so far, sockets included: the loader offers no speed figure of its
-// own through its exports, so the host shows its own input rate.
-uint64_t BytesRead() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    uint64_t value = 0;
-    while (io >> key >> value) {
-        if (key == "rchar:") return value;
-    }
-    return 0;
 }
 
 // Creates the folder and its parents (like mkdir -p).
@@ -78,6 +69,58 @@ bool ProgressShotPending(const std::vector<HostScreenshot>& shots) {
     return false;
 }
 
+// The loader's trace log in the current directory, named after this program as the library
+// names it: "<program>-loader-[Trace].log".
+std::string TraceLogPath() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    std::string name = length > 0 ? std::string(path, size_t(length)) : std::string("vexal-host");
+    name = name.substr(name.rfind('/') + 1);
+    if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+    char folder[4096];
+    std::string base = getcwd(folder, sizeof(folder)) != nullptr ? std::string(folder) : std::string(".");
+    return base + "/" + name + "-loader-[Trace].log";
+}
+
+// The loading phase a progress figure belongs to, for a run whose trace log cannot be read.
+const char* PhaseOf(float progress) {
+    if (progress < 0.1f) return "before or while fetching the package header";
+    if (progress < 0.4f) return "fetching module files";
+    return "game module created, loading its own data";
+}
+
+// Tells a run that ended before the progress reached 1 what it reached, from the loader's own
+// trace log: the last state it entered and the last lines it wrote.
+void ReportUnfinishedRun(float progress) {
+    constexpr size_t kTailLines = 15;
+    const std::string path = TraceLogPath();
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    std::istringstream text(Utf8FromUtf16Bytes(bytes));
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    std::string state = "0 (created)";
+    for (const std::string& line : lines) {
+        size_t at = line.find("[Loader] Enter state ");
+        if (at != std::string::npos) state = line.substr(at + 21);
+    }
+    if (lines.empty()) {
+        fprintf(stderr, "vexal-host: the run ended before the progress reached 1: progress %.3f, %s\n",
+                double(progress), PhaseOf(progress));
+        fprintf(stderr, "vexal-host: no trace log to show (%s is missing or empty; with [VEXAL-DEBUG]=YES the "
+                        "log is on the console)\n", path.c_str());
+        return;
+    }
+    fprintf(stderr, "vexal-host: the run ended before the progress reached 1: progress %.3f, state %s\n",
+            double(progress), state.c_str());
+    fprintf(stderr, "vexal-host: the last lines of %s:\n", path.c_str());
+    for (size_t i = lines.size() > kTailLines ? lines.size() - kTailLines : 0; i < lines.size(); ++i)
+        fprintf(stderr, "  %s\n", lines[i].c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +135,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    for (const std::string& warning : LaunchParameterWarnings(options))
+        fprintf(stderr, "vexal-host: warning: %s\n", warning.c_str());
 
     // The library path is resolved before changing folder, so a relative --library still works.
     std::string libraryPath = options.mLibrary;
@@ -146,7 +191,10 @@ int main(int argc, char** argv) {
     int64_t nextReport = start + kSecond;
     int64_t readyAt = -1;
     int64_t longestUpdate = 0;
-    uint64_t bytesAtReport = BytesRead();
+    bool screenshotFailed = false;
+    TcpInput received;
+    uint64_t bytes = received.Sample(), bytesAtReport = bytes;
+    int64_t nextSample = start;
     std::vector<HostMessage> messages;
 
     while (gStopRequested == 0) {
@@ -173,8 +221,12 @@ int main(int argc, char** argv) {
                 readyAt = now;
                 printf("ready after %.3f s\n", double(now - start) / 1e9);
             }
+            // A hundred samples a second see nearly every transfer whole, at any frame rate.
+            if (now >= nextSample) {
+                bytes = received.Sample();
+                nextSample = now + kSecond / 100;
+            }
             if (now >= nextReport) {
-                uint64_t bytes = BytesRead();
                 double seconds = double(now - nextReport + kSecond) / 1e9;
                 printf("progress %.3f speed %.1f\n", double(progress), double(bytes - bytesAtReport) / 1000.0 / seconds);
                 bytesAtReport = bytes;
@@ -185,8 +237,10 @@ int main(int argc, char** argv) {
                 shot.mTaken = true;
                 if (options.mHeadless) {
                     fprintf(stderr, "vexal-host: no window to take %s from\n", shot.mPath.c_str());
+                    screenshotFailed = true;
                 } else if (!window.Screenshot(shot.mPath, error)) {
                     fprintf(stderr, "vexal-host: screenshot %s failed: %s\n", shot.mPath.c_str(), error.c_str());
+                    screenshotFailed = true;
                 } else {
                     printf("screenshot %s\n", shot.mPath.c_str());
                 }
@@ -210,9 +264,24 @@ int main(int argc, char** argv) {
         }
     }
 
-    printf("final progress %.3f\n", double(library.mProgress()));
+    const float finalProgress = library.mProgress();
+    printf("final progress %.3f\n", double(finalProgress));
     library.mDelete(handle);
     printf("longest update %.1f ms\n", double(longestUpdate) / 1e6);
     window.Close();
-    return 0;
+
+    // A run given an end (a time, or the hand-off) that ends without the progress reaching 1
+    // failed; so does a run that could not write a screenshot it was asked for.
+    int status = 0;
+    if ((options.mUntilReady || options.mSeconds >= 0.0) && readyAt < 0) {
+        ReportUnfinishedRun(finalProgress);
+        status = 1;
+    }
+    for (const HostScreenshot& shot : options.mScreenshots) {
+        if (shot.mTaken) continue;
+        fprintf(stderr, "vexal-host: screenshot %s was not taken: the run ended first\n", shot.mPath.c_str());
+        screenshotFailed = true;
+    }
+    if (screenshotFailed) status = 1;
+    return status;
 }

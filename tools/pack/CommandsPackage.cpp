@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Source/Common/Buffer.h"
 #include "Source/Common/Decompress.h"
@@ -14,6 +15,7 @@
 #include "Source/Common/Sha256.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
+#include "tools/pack/ModuleCheck.h"
 #include "tools/pack/PackageReport.h"
 #include "tools/pack/SignatureReport.h"
 
@@ -150,6 +152,14 @@ int RunBuild(int argc, char** argv) {
             fprintf(stderr, "vexal-pack: cannot read %s\n", module.mPath.c_str());
             return kExitFailed;
         }
+        if (&module == &modules[0]) {
+            // The package is still written: the module may be built for another machine on purpose.
+            ModulePlace place{module.mName, std::string(), {}};
+            for (const ModuleArgument& other : modules)
+                if (&other != &module && !other.mPath.empty()) place.mPackageFiles.push_back(other.mName);
+            for (const std::string& finding : CheckGameModule(content.GetData(), content.GetSize(), place))
+                fprintf(stderr, "vexal-pack: warning: the game module %s %s\n", module.mName.c_str(), finding.c_str());
+        }
         if (!builder.AddModule(wide, content.GetData(), content.GetSize(), module.mMethod, module.mLevel)) {
             fprintf(stderr, "vexal-pack: cannot pack %s\n", module.mPath.c_str());
             return kExitFailed;
@@ -258,6 +268,10 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
     const PackageHeader& header = report.mHeader;
     // A signature the tool judged accepted also vouches for each module file's SHA-256.
     const bool signedModules = signature != _null && signature->mVerdict == kSignatureAccepted;
+    // The first entry with a file is the library the loader loads.
+    int32_t gameModule = 0;
+    while (gameModule < VEXAL_MODULE_COUNT && !EntryHasFile(header.modules[gameModule])) ++gameModule;
+    std::vector<std::string> moduleFindings;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
         std::string fileName = NarrowText(entry.fileName, VEXAL_HEADER_TEXT_UNITS);
@@ -270,7 +284,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
                         read == entry.size;
         Digest expected{entry.digest[0], entry.digest[1], entry.digest[2], entry.digest[3]};
         const Sha256Digest* signedSha = signedModules && EntryHasFile(entry) ? &signature->mFields.mModules[i] : _null;
-        bool unpacked = false;
+        bool unpacked = false;  // block holds the file the loader would write
         if (!readable) {
             line += "block cannot be read";
             failed = true;
@@ -285,11 +299,22 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
             Digest digest = ComputeDigest(block.GetData(), block.GetSize());
             if (digest == expected) {
                 line += "block intact, " + std::to_string(block.GetSize()) + " bytes";
+                unpacked = true;
             } else {
                 char text[33];
                 DigestToAscii(digest, text);
                 line += std::string("block damaged: digest ") + text + ", " + DigestWordsText(entry.digest) +
                         " expected";
+                failed = true;
+            }
+        }
+        if (unpacked && i == gameModule) {
+            ModulePlace place{fileName, folder != _null ? std::string(folder) : std::string(), {}};
+            for (int32_t k = 0; k < VEXAL_MODULE_COUNT; ++k)
+                if (k != i && EntryHasFile(header.modules[k]))
+                    place.mPackageFiles.push_back(NarrowText(header.modules[k].fileName, VEXAL_HEADER_TEXT_UNITS));
+            for (const std::string& finding : CheckGameModule(block.GetData(), block.GetSize(), place)) {
+                moduleFindings.push_back("the game module \"" + fileName + "\" " + finding);
                 failed = true;
             }
         }
@@ -335,6 +360,8 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
         }
         if (print) printf("%s\n", line.c_str());
     }
+    if (print)
+        for (const std::string& finding : moduleFindings) printf("problem:     %s\n", finding.c_str());
     package.Close();
     return !failed;
 }

@@ -36,13 +36,15 @@ const Command kCommands[] = {
      RunSign},
 };
 
-int Usage()
+// The usage text: on standard output when asked for (exit 0), else on standard error.
+int Usage(bool asked = false)
 {
-    fprintf(stderr, "usage: vexal-pack COMMAND ARGUMENTS\n\ncommands:\n");
+    FILE* out = asked ? stdout : stderr;
+    fprintf(out, "usage: vexal-pack COMMAND ARGUMENTS\n\ncommands:\n");
     for (const Command& command : kCommands)
-        fprintf(stderr, "  vexal-pack %s %s\n      %s\n", command.name, command.usage, command.summary);
-    fprintf(stderr, "\nexit status: 0 done, 1 failed, 2 usage error\n");
-    return kExitUsage;
+        fprintf(out, "  vexal-pack %s %s\n      %s\n", command.name, command.usage, command.summary);
+    fprintf(out, "\nexit status: 0 done, 1 failed, 2 usage error\n");
+    return asked ? kExitOk : kExitUsage;
 }
 
 } // namespace
@@ -78,7 +80,8 @@ int main(int argc, char** argv)
         if (strcmp(command.name, argv[1]) == 0)
             return command.run(argc - 2, argv + 2);
     }
-    if (strcmp(argv[1], "--help") != 0 && strcmp(argv[1], "-h") != 0 && strcmp(argv[1], "help") != 0)
-        fprintf(stderr, "vexal-pack: unknown command \"%s\"\n", argv[1]);
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0)
+        return Usage(true);
+    fprintf(stderr, "vexal-pack: unknown command \"%s\"\n", argv[1]);
     return Usage();
 }

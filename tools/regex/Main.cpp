@@ -27,6 +27,12 @@ int Usage(const char* problem) {
     return 2;
 }
 
+// Asked for with -h or --help: the usage text is the answer, not an error.
+int Help() {
+    std::fputs(kUsage, stdout);
+    return 0;
+}
+
 bool ReadAll(std::FILE* file, std::string& text) {
     char chunk[65536];
     size_t got;
@@ -57,6 +63,7 @@ int main(int argc, char** argv) {
             ++index;
             break;
         }
+        if (std::strcmp(argv[index], "--help") == 0) return Help();
         for (const char* letter = argv[index] + 1; *letter; ++letter) {
             switch (*letter) {
                 case 'i': flags |= FlagIgnoreCase; break;
@@ -66,7 +73,7 @@ int main(int argc, char** argv) {
                 case 'r': flags |= FlagRightToLeft; break;
                 case 'g': flags |= FlagContinue; break;
                 case 'a': all = true; break;
-                case 'h': return Usage(_null);
+                case 'h': return Help();
                 default: {
                     std::string problem = std::string("unknown option -") + *letter;
                     return Usage(problem.c_str());

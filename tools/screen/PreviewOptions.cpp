@@ -9,14 +9,20 @@
 
 const char kPreviewUsage[] =
     "usage: vexal-screen [--size WxH] [--progress P | --seconds S] [--screenshot FILE@SECONDS]\n"
-    "                    [--profile] [--slow MS] [--alloc N] SCRIPT.lua\n"
+    "                    [--profile] [--slow MS] [--alloc N] [--assets DIR] SCRIPT.lua\n"
+    "       vexal-screen [options] --assets DIR\n"
     "  --size WxH            window size (default 1024x768)\n"
     "  --progress P          fixed progress 0..1 (default 0.5)\n"
     "  --seconds S           progress from 0 to 1 over S seconds, then exit\n"
     "  --screenshot F@T      write the window as PNG file F at T seconds, then exit\n"
     "  --profile             profile script and native calls; dump the tables at exit\n"
     "  --slow MS             report every call that takes longer than MS milliseconds\n"
-    "  --alloc N             track the script's allocations; list locations of >= N bytes at exit\n";
+    "  --alloc N             track the script's allocations; list locations of >= N bytes at exit\n"
+    "  --assets DIR          the files of DIR come before the embedded defaults, as a library built\n"
+    "                        with -DVEXAL_SCREEN_ASSETS=DIR has them; without SCRIPT.lua the screen\n"
+    "                        runs DIR's loading-gdi.lua (the default script when DIR has none)\n"
+    "exit status: 0 done; 1 a script error, a file that cannot be read or a screenshot not written;\n"
+    "2 usage error\n";
 
 namespace {
 
@@ -74,6 +80,10 @@ bool ParsePreviewOptions(int argc, char** argv, PreviewOptions& options, std::st
                 return fail("expected FILE@SECONDS");
             options.mScreenshot.assign(value, size_t(at - value));
             ++i;
+        } else if (argument == "--assets") {
+            if (!value || !*value) return fail("expected a folder");
+            options.mAssets = value;
+            ++i;
         } else if (argument == "--profile") {
             options.mProfile = true;
         } else if (argument == "--slow") {
@@ -94,7 +104,7 @@ bool ParsePreviewOptions(int argc, char** argv, PreviewOptions& options, std::st
         message = "vexal-screen: --progress and --seconds exclude each other";
         return false;
     }
-    if (options.mScript.empty()) {
+    if (options.mScript.empty() && options.mAssets.empty()) {
         message = std::string("vexal-screen: no script given\n") + kPreviewUsage;
         return false;
     }

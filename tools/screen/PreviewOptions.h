@@ -14,7 +14,8 @@ struct PreviewOptions {
     bool mProfile = false;          // profiler on, dump at exit
     int32_t mSlowMs = 0;            // slow-call threshold; 0 for none
     int32_t mAllocMinimum = 0;      // allocation tracking with this minimum; 0 for none
-    std::string mScript;
+    std::string mAssets;            // a folder embedded over the defaults by VEXAL_SCREEN_ASSETS; empty for none
+    std::string mScript;            // empty: the folder's loading-gdi.lua (or the default script)
 };
 
 // Reads the arguments (without the program name). False with a message for the user when they

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -285,6 +286,10 @@ Block Script(const Sizes& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: vexal-swfgen ASSETS OUT\n  writes the loading movie made from the pictures in ASSETS to OUT\n");
+        return 0;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "usage: vexal-swfgen ASSETS OUT\n");
         return 2;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include "Source/Common/StringEncoding.h"
 
-LibraryHandle LoadDynamicLibrary(const WideChar* path)
+LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason)
 {
     if (path == _null || path[0] == 0)
         return _null;
@@ -16,6 +16,13 @@ LibraryHandle LoadDynamicLibrary(const WideChar* path)
     // module and the loader, may export the same names.
     void* library = dlopen(utf8, RTLD_NOW | RTLD_LOCAL);
     free(utf8);
+    const char* error = library == _null ? dlerror() : _null;
+    // dlerror's text is in the locale's character set, UTF-8 here.
+    WideChar* wide = error != _null && reason != _null ? Utf8ToUtf16(_null, 0, error) : _null;
+    if (wide != _null) {
+        *reason = wide;
+        free(wide);
+    }
     return library;
 }
 
