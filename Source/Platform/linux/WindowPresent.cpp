@@ -19,25 +19,18 @@
 
 namespace {
 
-// How one colour channel of the window's pixels is placed: value bits `mask`, lowest at `shift`,
-// `maximum` the largest value.
-struct Channel {
-    uint32_t mask = 0;
+// One 8-bit colour channel in the window's pixels: for each value 0..255, its bits in place
+// (the nearest value the channel's width holds, at its position in the pixel). All 0 for a
+// channel the window does not have.
+typedef uint32_t ChannelTable[256];
+
+void FillChannel(ChannelTable table, unsigned long mask) {
+    uint32_t bits = uint32_t(mask);
     int shift = 0;
-    uint32_t maximum = 0;
-};
-
-Channel ChannelOf(unsigned long mask) {
-    Channel channel;
-    channel.mask = uint32_t(mask);
-    if (channel.mask == 0) return channel;
-    while (!((channel.mask >> channel.shift) & 1)) ++channel.shift;
-    channel.maximum = channel.mask >> channel.shift;
-    return channel;
-}
-
-uint32_t Scale(uint32_t value, const Channel& channel) {
-    return ((value * channel.maximum + 127) / 255) << channel.shift;
+    while (bits != 0 && !((bits >> shift) & 1)) ++shift;
+    uint32_t maximum = bits >> shift;
+    for (uint32_t value = 0; value < 256; ++value)
+        table[value] = bits == 0 ? 0 : ((value * maximum + 127) / 255) << shift;
 }
 
 }  // namespace
@@ -51,7 +44,7 @@ struct WindowImage {
     int32_t stride;
     int32_t width;
     int32_t height;
-    Channel red, green, blue, alpha;
+    ChannelTable red, green, blue, alpha;   // for converting, when not `direct`
 };
 
 namespace {
@@ -135,28 +128,21 @@ XImage* CreatePlain(Display* display, const XWindowAttributes& window, int32_t w
 void Convert(WindowImage* target) {
     XImage* image = target->image;
     const bool native = image->byte_order == (LittleEndian() ? LSBFirst : MSBFirst);
-    const bool withAlpha = target->alpha.mask != 0;
-    uint32_t lastIn = 0, lastOut = 0;
-    bool haveLast = false;
+    const int bits = native ? image->bits_per_pixel : 0;
     for (int32_t y = 0; y < target->height; ++y) {
         const uint32_t* in = reinterpret_cast<const uint32_t*>(target->pixels + size_t(y) * size_t(target->stride));
         char* row = image->data + size_t(y) * size_t(image->bytes_per_line);
         for (int32_t x = 0; x < target->width; ++x) {
             uint32_t argb = in[x];
-            // Neighbouring pixels are mostly alike: the last conversion is kept.
-            if (!haveLast || argb != lastIn) {
-                lastIn = argb;
-                haveLast = true;
-                lastOut = Scale((argb >> 16) & 0xFF, target->red) | Scale((argb >> 8) & 0xFF, target->green) |
-                          Scale(argb & 0xFF, target->blue) | (withAlpha ? Scale(argb >> 24, target->alpha) : 0);
-            }
-            if (native && image->bits_per_pixel == 32) {
-                std::memcpy(row + size_t(x) * 4, &lastOut, 4);
-            } else if (native && image->bits_per_pixel == 16) {
-                uint16_t pixel = uint16_t(lastOut);
-                std::memcpy(row + size_t(x) * 2, &pixel, 2);
+            uint32_t pixel = target->red[(argb >> 16) & 0xFF] | target->green[(argb >> 8) & 0xFF] |
+                             target->blue[argb & 0xFF] | target->alpha[argb >> 24];
+            if (bits == 32) {
+                std::memcpy(row + size_t(x) * 4, &pixel, 4);
+            } else if (bits == 16) {
+                uint16_t narrow = uint16_t(pixel);
+                std::memcpy(row + size_t(x) * 2, &narrow, 2);
             } else {
-                XPutPixel(image, x, y, lastOut);
+                XPutPixel(image, x, y, pixel);
             }
         }
     }
@@ -212,12 +198,14 @@ WindowImage* CreateWindowImage(NativeWindow window, int32_t width, int32_t heigh
         result->pixels = reinterpret_cast<uint8_t*>(image->data);
         result->stride = image->bytes_per_line;
     } else {
-        result->red = ChannelOf(image->red_mask);
-        result->green = ChannelOf(image->green_mask);
-        result->blue = ChannelOf(image->blue_mask);
+        FillChannel(result->red, image->red_mask);
+        FillChannel(result->green, image->green_mask);
+        FillChannel(result->blue, image->blue_mask);
         // The bits of the depth that no colour takes are the alpha channel (32-bit ARGB visuals).
+        unsigned long alpha = 0;
         if (attributes.depth == 32 && image->bits_per_pixel == 32)
-            result->alpha = ChannelOf(~(image->red_mask | image->green_mask | image->blue_mask) & 0xFFFFFFFFul);
+            alpha = ~(image->red_mask | image->green_mask | image->blue_mask) & 0xFFFFFFFFul;
+        FillChannel(result->alpha, alpha);
         result->stride = width * 4;
         result->pixels = static_cast<uint8_t*>(std::calloc(size_t(height), size_t(result->stride)));
         if (!result->pixels) {
