@@ -1,5 +1,5 @@
 // The library as a host sees it: the eight exports of Vexal3DLoader-Flash.so, the per-thread
-// loader, and the window timer and client size on a real X window.
+// loader, the window timer and client size on a real X window, and what unloading leaves behind.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <chrono>

@@ -9,7 +9,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>

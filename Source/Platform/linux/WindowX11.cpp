@@ -156,8 +156,11 @@ Display* OpenOwnDisplay()
             break;
         }
     }
-    if (gOwnCount++ == 0)
-        gPreviousHandler.store(XSetErrorHandler(OwnErrorHandler), std::memory_order_release);
+    if (gOwnCount++ == 0) {
+        XErrorHandler replaced = XSetErrorHandler(OwnErrorHandler);
+        if (replaced != OwnErrorHandler)
+            gPreviousHandler.store(replaced, std::memory_order_release);
+    }
     return display;
 }
 
