@@ -37,8 +37,9 @@ __attribute__((destructor)) void DetachLibrary()
     // library's code and may write to the log files, so they end before anything else goes.
     WaitForStoppedTransfers();
     // A host that unloads the library without deleting its loader must not keep a timer thread
-    // running code that is about to disappear.
-    StopAllWindowTimers();
+    // running code that is about to disappear; nor may Xlib keep our error handler or the
+    // connections that pointed at it.
+    CloseWindowConnections();
     // The log files belong to this library's code and data: left open they would stay behind
     // as File objects and open descriptors at every unload.
     CloseLogFiles();

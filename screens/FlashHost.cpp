@@ -4,6 +4,7 @@
 #include "Source/Common/Buffer.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
+#include "Source/Platform/DebugOutput.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "screens/ScreenAsset.h"
@@ -15,8 +16,22 @@ namespace {
 constexpr uint32_t kRightButtonDown = 0x0204;
 // The UTF-8 converter's buffer for one user-data text: 1023 bytes and the terminator.
 constexpr int32_t kUserDataBytes = 1024;
+// The longest temporary folder taken from the environment, as long as a current directory can be.
+constexpr int32_t kMovieFolderUnits = 1024;
 
 bool IsAbsent(const String& value) { return value.IsEmpty() || value == ScreenText::kMovieNull; }
+
+// The folder the movie file is written to: the current directory, or the temporary folder when
+// that cannot be read (a path formed from an empty folder would put the file at the root).
+String MovieFolder() {
+    String folder = CurrentDirectory();
+    if (!folder.IsEmpty()) return folder;
+    WideChar temporary[kMovieFolderUnits + 1];
+    if (ReadEnvironmentVariable(ScreenText::kTemporaryVariable, temporary, kMovieFolderUnits + 1) &&
+        temporary[0] != 0 && String(temporary).GetLength() < kMovieFolderUnits)
+        return String(temporary);
+    return String(ScreenText::kTemporaryFallback);
+}
 
 }  // namespace
 
@@ -92,7 +107,7 @@ FlashHost::~FlashHost() {
 }
 
 bool FlashHost::LoadMovieAsset(const WideChar* name) {
-    String path = Format(ScreenText::kAssetPath, CurrentDirectory().Data(), name);
+    String path = Format(ScreenText::kAssetPath, MovieFolder().Data(), name);
     Buffer movie;
     if (!ReadScreenAsset(name, movie)) return false;
     WriteBufferToFile(movie.GetData(), path, movie.GetSize());
@@ -119,7 +134,7 @@ void FlashHost::SetMovieVariable(const WideChar* name, const WideChar* value) {
 }
 
 void FlashHost::ResizeControl(int32_t width, int32_t height) {
-    if (width == 0 || height == 0) return;
+    if (width <= 0 || height <= 0) return;
     if (mAxWindow) GetFlashPlatform()->ResizeClientArea(*mAxWindow, width, height);
     if (mFlash) mFlash->SetZoomRect(0, 0, width, height);
 }

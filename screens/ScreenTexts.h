@@ -11,6 +11,9 @@ inline constexpr const WideChar* kMovie = u"loading.swf";
 inline constexpr const WideChar* kScript = u"loading-gdi.lua";
 inline constexpr const WideChar* kScriptFallback = u"loading.lua";
 inline constexpr const WideChar* kAssetPath = u"%ls/%ls";
+// Where the movie file goes when the current directory cannot be read.
+inline constexpr const WideChar* kTemporaryVariable = u"TMPDIR";
+inline constexpr const WideChar* kTemporaryFallback = u"/tmp";
 
 // Launch parameters the loading screen handles itself.
 inline constexpr const WideChar* kLoaderVar = u"loadervar";
@@ -38,6 +41,8 @@ inline constexpr const WideChar* kWatchedNames[] = {u"voaurl", u"voaparam", u"se
 inline constexpr const WideChar* kUserDataFile = u"%ls/flashdata.user";
 inline constexpr const WideChar* kMovieLog = u"[FG] Loader log %ls : %ls";
 inline constexpr const WideChar* kUserDataWriteFailed = u"[FLASH] Failed to write flash user data: %ls";
+inline constexpr const WideChar* kPresentFailed =
+    u"[Loader] The loading screen cannot be shown in window 0x%x: frames of %d x %d are drawn but not presented";
 
 // The script interface.
 inline constexpr const char* kGdiClass = "_GDI";

@@ -57,7 +57,8 @@ bool Vexal3DLoader_Flash::Message(const MessageRecord& record) {
     if (mState != LoaderStateHandedOver && record.mMessage == kWmSize && mFlashHost) {
         int32_t width = int16_t(uint32_t(record.mLParam) & 0xFFFF);
         int32_t height = int16_t((uint32_t(record.mLParam) >> 16) & 0xFFFF);
-        mFlashHost->ResizeControl(width, height);
+        // A negative size is as meaningless as an empty one; neither reaches the control.
+        if (width > 0 && height > 0) mFlashHost->ResizeControl(width, height);
     }
     return Vexal3DLoader::Message(record);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Source/Common/Buffer.h"
+#include "Source/Platform/Log.h"
 #include "Source/Script/IScriptManager.h"
 #include "screens/ScreenAsset.h"
 #include "screens/ScreenTexts.h"
@@ -23,7 +24,7 @@ uint32_t FrameDelayMs(uint32_t hundredths) { return hundredths ? hundredths * 10
 
 Vexal3DRenderer_GDI::Vexal3DRenderer_GDI(Vexal3DLoader_Flash* owner)
     : mOwner(owner), mGraphics(_null), mBgColor(kOpaqueBlack), mRenderCallback(0), mWindowImage(_null),
-      mFrame(_null) {
+      mFrame(_null), mPresentFailureLogged(false) {
     if (Vexal::IScriptManager* manager = Vexal::GetScriptManager())
         manager->BindObject(ScreenText::kGdiClass, this, false);
 }
@@ -71,7 +72,7 @@ void Vexal3DRenderer_GDI::FreeFrame() {
 GraphicsCanvas* Vexal3DRenderer_GDI::FrameFor(int32_t width, int32_t height) {
     if (mFrame && CanvasWidth(mFrame) == width && CanvasHeight(mFrame) == height) return mFrame;
     FreeFrame();
-    mWindowImage = CreateWindowImage(width, height);
+    mWindowImage = CreateWindowImage(NativeWindow(mOwner->GetHostWindow()), width, height);
     if (mWindowImage) {
         int32_t stride = 0;
         uint8_t* pixels = WindowImagePixels(mWindowImage, &stride);
@@ -113,8 +114,15 @@ bool Vexal3DRenderer_GDI::DrawFrame() {
 }
 
 bool Vexal3DRenderer_GDI::PresentFrame() {
-    if (!mOwner || !mWindowImage) return false;
-    return PresentWindowImage(NativeWindow(mOwner->GetHostWindow()), mWindowImage);
+    if (!mOwner) return false;
+    NativeWindow window = NativeWindow(mOwner->GetHostWindow());
+    if (mWindowImage && PresentWindowImage(window, mWindowImage)) return true;
+    // The player would see a black window for the whole load: said once, not at every frame.
+    if (!mPresentFailureLogged) {
+        mPresentFailureLogged = true;
+        LogTrace(ScreenText::kPresentFailed, unsigned(window), CanvasWidth(mFrame), CanvasHeight(mFrame));
+    }
+    return false;
 }
 
 void Vexal3DRenderer_GDI::Animate(uint32_t elapsedMs) {
@@ -169,8 +177,8 @@ void Vexal3DRenderer_GDI::DrawText(uint32_t font, const WideChar* text, int32_t 
     GraphicsAlign vertical = (flags & 32)   ? kGraphicsAlignFar
                              : (flags & 16) ? kGraphicsAlignCenter
                                             : kGraphicsAlignNear;
-    CanvasDrawText(mGraphics, graphicsFont, text, float(left), float(top), float(right) - float(left),
-                   float(bottom) - float(top), horizontal, vertical, colour);
+    CanvasDrawText(mGraphics, graphicsFont, text, left, top, double(right) - double(left),
+                   double(bottom) - double(top), horizontal, vertical, colour);
 }
 
 int32_t Vexal3DRenderer_GDI::GetTextHeight(uint32_t font) {

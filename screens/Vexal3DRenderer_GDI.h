@@ -106,4 +106,5 @@ private:
 
     WindowImage* mWindowImage;
     GraphicsCanvas* mFrame;
+    bool mPresentFailureLogged;           // a frame that could not be shown has been reported
 };

@@ -60,15 +60,18 @@ void CanvasDrawLine(GraphicsCanvas* canvas, int32_t x1, int32_t y1, int32_t x2, 
 // whose size is 0 or below measures and draws nothing.
 GraphicsFont* CreateFont(const WideChar* family, float pixelSize);
 void DestroyFont(GraphicsFont* font);
-// Line spacing of the font in pixels (distance between the base lines of two lines of text).
+// Line spacing of the font in pixels (distance between the base lines of two lines of text), from
+// the font's design metrics, not rounded to the pixel grid.
 float FontLineSpacing(GraphicsFont* font);
 // Width in pixels of the ink of the laid-out text (glyph outlines; leading and trailing blanks
 // add nothing). 0 for an empty or all-blank text.
 float TextInkWidth(GraphicsFont* font, const WideChar* text);
 // Draws the text in the layout rectangle (x, y, width, height): lines wrap at the rectangle's
-// width, are placed by the two alignments and are clipped to the rectangle.
-void CanvasDrawText(GraphicsCanvas* canvas, GraphicsFont* font, const WideChar* text, float x, float y,
-                    float width, float height, GraphicsAlign horizontal, GraphicsAlign vertical,
+// width (at most about two million pixels), are placed by the two alignments and are clipped to
+// the rectangle. A width or height of 0 or below leaves that direction unbounded; a rectangle
+// with a NaN or infinite value draws nothing.
+void CanvasDrawText(GraphicsCanvas* canvas, GraphicsFont* font, const WideChar* text, double x, double y,
+                    double width, double height, GraphicsAlign horizontal, GraphicsAlign vertical,
                     uint32_t colour);
 
 // Decodes PNG, JPEG, GIF or BMP bytes, recognised by content. Never null: bytes that do not decode

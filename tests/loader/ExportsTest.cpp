@@ -1,5 +1,6 @@
 // The library as a host sees it: the eight exports of Vexal3DLoader-Flash.so, the per-thread
-// loader, and the window timer and client size on a real X window.
+// loader, the window timer and client size on a real X window, and what unloading leaves behind.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <chrono>
 #include <cstdio>
@@ -22,7 +23,65 @@ LoaderLibrary& Library()
     return library;
 }
 
+int gHostBadWindows = 0;
+
+int HostErrorHandler(Display*, XErrorEvent* event)
+{
+    if (event->error_code == BadWindow)
+        ++gHostBadWindows;
+    return 0;
+}
+
+int OpenDescriptors()
+{
+    int count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (readdir(folder) != nullptr)
+            ++count;
+        closedir(folder);
+    }
+    return count;
+}
+
 } // namespace
+
+TEST_F(LoaderTest, UnloadingLeavesTheHostsErrorHandlerAndNoConnections)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        GTEST_SKIP() << "no X display";
+    Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 640, 480, 0, 0, 0);
+    XMapWindow(display, window);
+    XSync(display, False);
+    XErrorHandler before = XSetErrorHandler(HostErrorHandler);
+    int afterFirstRound = 0;
+    for (int round = 0; round < 3; ++round) {
+        // Load, draw the loading screen a few times (timer, size queries, presenting), unload.
+        LoaderLibrary library;
+        ASSERT_TRUE(library.Open(VEXAL_LOADER_LIBRARY)) << dlerror();
+        ASSERT_EQ(library.mCreate(VexalWindow(window), nullptr, nullptr, nullptr, 0), 1);
+        for (int frame = 0; frame < 3; ++frame) {
+            library.mUpdate(nullptr, 16);
+            library.mRender();
+        }
+        library.mDelete(VexalWindow(window));
+        library.Close();
+        if (void* still = dlopen(VEXAL_LOADER_LIBRARY, RTLD_NOW | RTLD_NOLOAD)) {
+            dlclose(still);
+            GTEST_SKIP() << "the library stays mapped after dlclose here";
+        }
+        if (round == 0)
+            afterFirstRound = OpenDescriptors();
+    }
+    EXPECT_EQ(OpenDescriptors(), afterFirstRound) << "display connections left open";
+    // A BadWindow on the host's own connection goes to the host's handler.
+    XUnmapWindow(display, Window(0x3FFFFFFF));
+    XSync(display, False);
+    EXPECT_EQ(gHostBadWindows, 1);
+    XSetErrorHandler(before);
+    XDestroyWindow(display, window);
+    XCloseDisplay(display);
+}
 
 TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
 {

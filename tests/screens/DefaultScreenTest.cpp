@@ -1,11 +1,13 @@
 // The default loading screen (the embedded script and pictures) drawn into real windows and read
 // back from them: the bars follow the progress, the status texts show, a narrow window gets
-// narrower bars that keep their width when the window grows again.
+// narrower bars that keep their width when the window grows again, and windows of other depths
+// and visuals show the same picture.
 #include <gtest/gtest.h>
 
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/Graphics.h"
 #include "Source/Platform/Resource.h"
+#include "Source/Platform/Window.h"
 #include "ScreenTestSupport.h"
 #include "TestWindow.h"
 #include "screens/Vexal3DRenderer_GDI.h"
@@ -29,6 +31,34 @@ int WhitePixels(const TestWindow& window, int left, int top, int right, int bott
         }
     return count;
 }
+
+// The lower bar of a 640 x 480 window at progress 0.5: the bars shrink to 640 - 48 - 47 = 545
+// pixels from x = 0, so the fill runs from 48 to about 320 (the marker covers 282 to 400).
+void ExpectLowerBarHalfFilled(const TestWindow& window) {
+    int row = LowerBarTop(480) + 8, filled = 0, empty = 0;
+    for (int x = 60; x < 140; ++x) filled += IsFill(window.Pixel(x, row));
+    for (int x = 540; x < 580; ++x) empty += IsEmptyTrack(window.Pixel(x, row));
+    EXPECT_EQ(filled, 80) << "pixel (60, " << row << ") is 0x" << std::hex << window.Pixel(60, row);
+    EXPECT_EQ(empty, 40) << "pixel (540, " << row << ") is 0x" << std::hex << window.Pixel(540, row);
+}
+
+// The library's window services talk to another X server for the life of the object.
+class UseDisplay {
+public:
+    explicit UseDisplay(const std::string& name) {
+        const char* previous = std::getenv("DISPLAY");
+        mPrevious = previous ? previous : "";
+        CloseWindowConnections();
+        setenv("DISPLAY", name.c_str(), 1);
+    }
+    ~UseDisplay() {
+        CloseWindowConnections();
+        setenv("DISPLAY", mPrevious.c_str(), 1);
+    }
+
+private:
+    std::string mPrevious;
+};
 
 class DefaultScreen : public ScreenTest {
 protected:
@@ -103,6 +133,53 @@ TEST_F(DefaultScreen, NarrowWindowShrinksBarsForGood) {
     EXPECT_NE(window.Pixel(405, row), Background(1600, 600, 405, row));
     EXPECT_NE(window.Pixel(1180, row), Background(1600, 600, 1180, row));
     EXPECT_EQ(window.Pixel(1210, row), Background(1600, 600, 1210, row));
+}
+
+TEST_F(DefaultScreen, ReachesWindowsOfOtherDepths) {
+    for (int depth : {16, 30}) {
+        SCOPED_TRACE(testing::Message() << "depth " << depth);
+        ExtraDisplay server(depth);
+        if (server.Name().empty()) GTEST_SKIP() << "Xvfb could not be started at depth " << depth;
+        UseDisplay use(server.Name());
+        TestWindow window(640, 480, server.Name().c_str());
+        ASSERT_TRUE(window.IsValid());
+        {
+            ScreenLoader loader(window.Handle());
+            loader.SetProgress(0.5f);
+            loader.Render();
+        }
+        window.Capture();
+        ExpectLowerBarHalfFilled(window);
+    }
+}
+
+TEST_F(DefaultScreen, ReachesAnArgbWindow) {
+    // Compositing hosts give their windows a 32-bit visual with alpha on a 24-bit screen.
+    TestWindow window(640, 480, nullptr, 32);
+    if (!window.IsValid()) GTEST_SKIP() << "the display has no 32-bit visual";
+    ScreenLoader loader(window.Handle());
+    loader.SetProgress(0.5f);
+    loader.Render();
+    window.Capture();
+    ExpectLowerBarHalfFilled(window);
+}
+
+TEST_F(DefaultScreen, AWindowThatCannotShowThePictureIsReportedOnce) {
+    // An 8-bit display has colour maps, not colours, in its pixels.
+    ExtraDisplay server(8);
+    if (server.Name().empty()) GTEST_SKIP() << "Xvfb could not be started at depth 8";
+    UseDisplay use(server.Name());
+    TestWindow window(320, 240, server.Name().c_str());
+    ASSERT_TRUE(window.IsValid());
+    {
+        ScreenLoader loader(window.Handle());
+        CaptureLog();
+        for (int i = 0; i < 3; ++i) loader.Render();
+    }
+    int reports = 0;
+    for (const std::string& line : mTrace)
+        reports += line.find("The loading screen cannot be shown in window") != std::string::npos;
+    EXPECT_EQ(reports, 1);
 }
 
 using HeadlessScreen = ScreenTest;

@@ -3,7 +3,10 @@
 // routing of its messages and launch parameters.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 
 #include "FlashDouble.h"
 #include "ScreenTestSupport.h"
@@ -73,6 +76,28 @@ TEST_F(FlashScreen, MovieFileInTheCurrentDirectoryWins) {
     EXPECT_EQ(mPlatform.mPlayer.mMoviePath, "0 " + mFolder.Native("loader.swf"));
     EXPECT_EQ(ReadNativeFile(mFolder.Native("loader.swf")), "FWS custom movie");
     EXPECT_FALSE(FileExists(mFolder.Wide("loading.swf")));
+}
+
+TEST_F(FlashScreen, UnreadableCurrentDirectorySendsTheMovieToTheTemporaryFolder) {
+    // A current directory that was removed cannot be read back.
+    const std::string gone = mFolder.Native("gone");
+    const std::string temporary = mFolder.Native("tmp");
+    ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(temporary.c_str(), 0755), 0);
+    ASSERT_EQ(chdir(gone.c_str()), 0);
+    ASSERT_EQ(rmdir(gone.c_str()), 0);
+    const char* previous = std::getenv("TMPDIR");
+    const std::string kept = previous ? previous : "";
+    setenv("TMPDIR", temporary.c_str(), 1);
+    auto loader = MakeLoader();
+    EXPECT_EQ(mPlatform.mPlayer.mMoviePath, "0 " + temporary + "/loading.swf");
+    EXPECT_TRUE(FileExists(mFolder.Wide("tmp/loading.swf")));
+    unsetenv("TMPDIR");
+    EXPECT_TRUE(loader->GetFlashHost()->LoadMovieAsset(u"loading.swf"));
+    EXPECT_EQ(mPlatform.mPlayer.mMoviePath, "0 /tmp/loading.swf");
+    loader.reset();
+    unlink("/tmp/loading.swf");
+    if (previous) setenv("TMPDIR", kept.c_str(), 1);
 }
 
 TEST_F(FlashScreen, RefusedMovieKeepsAnEmptyFlashScreen) {
@@ -263,6 +288,11 @@ TEST_F(FlashScreen, LoaderRoutesSizeMessagesAndParametersToTheMovie) {
     EXPECT_TRUE(mPlatform.mResizes.empty());
     loader->Message(MessageRecord{0x0005, 0, 800 | (600 << 16)});
     EXPECT_EQ(mPlatform.mResizes, std::vector<std::string>{"800,600"});
+    EXPECT_EQ(movie.mZooms.back(), "0,0,800,600");
+    // Sizes read as signed 16-bit values: negative ones are ignored like empty ones.
+    loader->Message(MessageRecord{0x0005, 0, 0xFFFF | (600 << 16)});
+    loader->Message(MessageRecord{0x0005, 0, int32_t(800u | 0x8000u << 16)});
+    EXPECT_EQ(mPlatform.mResizes.size(), 1u);
     EXPECT_EQ(movie.mZooms.back(), "0,0,800,600");
     loader->Message(MessageRecord{0x0010, 0, 800 | (600 << 16)});
     EXPECT_EQ(mPlatform.mResizes.size(), 1u);

@@ -3,6 +3,8 @@
 // images and the render function's life.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "Source/Common/Variable.h"
 #include "Source/Platform/Graphics.h"
 #include "Source/Script/IScriptManager.h"
@@ -122,6 +124,7 @@ TEST_F(GdiScript, DrawingAndMeasuringOnlyInsideAPass) {
         " _gdi:onRender(function()"
         "   inside = _gdi:getImageWidth(bg) insideH = _gdi:getImageHeight(bg)"
         "   height = _gdi:getTextHeight(font) width = _gdi:getTextWidth(font, 'WWW')"
+        "   big = _gdi:getTextHeight(_gdi:loadFont('DejaVu Sans', 20))"
         "   padded = _gdi:getTextWidth(font, '  WWW  ')"
         "   bad = _gdi:getTextHeight(0) + _gdi:getTextHeight(99) + _gdi:getImageWidth(0)"
         "     + _gdi:getImageWidth(99) + _gdi:getTextWidth(0, 'x') + _gdi:getImageHeight(4294967295)"
@@ -130,8 +133,10 @@ TEST_F(GdiScript, DrawingAndMeasuringOnlyInsideAPass) {
     Draw();
     EXPECT_EQ(Run("return inside"), 1920);
     EXPECT_EQ(Run("return insideH"), 1080);
-    EXPECT_GE(Run("return height"), 14);
-    EXPECT_LE(Run("return height"), 20);
+    // The line spacing as the font designs it (1.164 em for the sans-serif family here), cut
+    // toward zero: 16.3 and 23.3, not ascent and descent each rounded up (17 and 24).
+    EXPECT_EQ(Run("return height"), 16);
+    EXPECT_EQ(Run("return big"), 23);
     EXPECT_GT(Run("return width"), 20);
     EXPECT_EQ(Run("return padded"), Run("return width")) << "blanks add no ink";
     EXPECT_EQ(Run("return bad"), 0);
@@ -204,6 +209,48 @@ TEST_F(GdiScript, DrawTextAlignsByFlags) {
     // Bad font handles draw nothing.
     EXPECT_FALSE(place(0, 0));
     EXPECT_FALSE(place(0, 999));
+    // Rectangles wider than a text layout can be (two million pixels) still place the text by
+    // their alignment: centred on (300, 250), and ending at x = 500.
+    Run("_gdi:onRender(function() _gdi:drawText(font, 'WWWW', 300 - 1500000, 250 - 2000000000, 300 + 1500000,"
+        " 250 + 2000000000, 17, 0xFFFFFFFF) end)");
+    Draw();
+    ASSERT_TRUE(InkBox(0, 0, 640, 480, box));
+    EXPECT_NEAR((box[0] + box[2]) / 2.0, 300, 3);
+    EXPECT_NEAR((box[1] + box[3]) / 2.0, 250, 4);
+    Run("_gdi:onRender(function() _gdi:drawText(font, 'WWWW', 600 - 2147483647, 200, 2147483647, 300, 1,"
+        " 0xFFFFFFFF) end)");
+    Draw();
+    ASSERT_TRUE(InkBox(0, 0, 640, 480, box));
+    EXPECT_NEAR((box[0] + box[2]) / 2.0, 300, 3);
+    Run("_gdi:onRender(function() _gdi:drawText(font, 'WWWW', 500 - 3000000, 200, 500, 300, 2, 0xFFFFFFFF) end)");
+    Draw();
+    ASSERT_TRUE(InkBox(0, 0, 640, 480, box));
+    EXPECT_GE(box[2], 490);
+    EXPECT_LE(box[2], 500);
+}
+
+TEST(GraphicsText, RectanglesWithoutAFiniteSizeDrawNothing) {
+    GraphicsCanvas* canvas = CreateCanvas(64, 32);
+    GraphicsFont* font = CreateFont(u"sans", 14);
+    auto inked = [&] {
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 64; ++x)
+                if (CanvasPixel(canvas, x, y) != 0) return true;
+        return false;
+    };
+    const double nan = std::nan(""), infinite = HUGE_VAL;
+    const double rectangles[][4] = {{nan, 0, 64, 32}, {0, nan, 64, 32}, {0, 0, nan, 32}, {0, 0, 64, nan},
+                                    {-infinite, 0, infinite, 32}, {0, 0, infinite, 32}, {0, -infinite, 64, 32}};
+    for (const auto& r : rectangles) {
+        CanvasDrawText(canvas, font, u"WW", r[0], r[1], r[2], r[3], kGraphicsAlignCenter, kGraphicsAlignCenter,
+                       0xFFFFFFFF);
+        EXPECT_FALSE(inked()) << r[0] << " " << r[1] << " " << r[2] << " " << r[3];
+    }
+    // The canvas still draws afterwards.
+    CanvasDrawText(canvas, font, u"WW", 0, 0, 64, 32, kGraphicsAlignCenter, kGraphicsAlignCenter, 0xFFFFFFFF);
+    EXPECT_TRUE(inked());
+    DestroyFont(font);
+    DestroyCanvas(canvas);
 }
 
 TEST_F(GdiScript, ShapesAndChaining) {

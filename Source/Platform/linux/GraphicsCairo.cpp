@@ -8,6 +8,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -19,6 +22,9 @@ namespace {
 // Images larger than this many pixels are refused (they decode to an empty image): a small file
 // can claim a huge picture, and the loading screen never needs one.
 constexpr int64_t kMaxImagePixels = 8192 * 8192;
+
+// The widest layout, in pixels, whose width in Pango units (1/1024 pixel) still fits an int.
+constexpr double kMaxLayoutWidth = double(INT32_MAX / PANGO_SCALE);
 
 void SetSourceColour(cairo_t* cr, uint32_t colour) {
     cairo_set_source_rgba(cr, ((colour >> 16) & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0,
@@ -208,6 +214,25 @@ void CanvasDrawLine(GraphicsCanvas* canvas, int32_t x1, int32_t y1, int32_t x2, 
 // ------------------------------------------------------------------------------------------------
 // Fonts and text
 
+// The line spacing from the font's design metrics. A context with hinted metrics (the default
+// for drawing) rounds ascent and descent up to whole pixels each, which makes lines stacked by
+// their height drift apart by a pixel a line.
+static float UnhintedLineSpacing(const PangoFontDescription* description) {
+    PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    pango_cairo_context_set_font_options(context, options);
+    cairo_font_options_destroy(options);
+    pango_context_set_round_glyph_positions(context, FALSE);
+    PangoFontMetrics* metrics = pango_context_get_metrics(context, description, _null);
+    int spacing = pango_font_metrics_get_height(metrics);
+    if (spacing <= 0) spacing = pango_font_metrics_get_ascent(metrics) + pango_font_metrics_get_descent(metrics);
+    pango_font_metrics_unref(metrics);
+    g_object_unref(context);
+    return float(spacing) / PANGO_SCALE;
+}
+
 GraphicsFont* CreateFont(const WideChar* family, float pixelSize) {
     if (!(pixelSize > 0)) return _null;
     GraphicsFont* font = new (std::nothrow) GraphicsFont{};
@@ -223,11 +248,7 @@ GraphicsFont* CreateFont(const WideChar* family, float pixelSize) {
     pango_font_description_set_absolute_size(font->description, double(pixelSize) * PANGO_SCALE);
     font->layout = pango_layout_new(font->context);
     pango_layout_set_font_description(font->layout, font->description);
-    PangoFontMetrics* metrics = pango_context_get_metrics(font->context, font->description, _null);
-    int spacing = pango_font_metrics_get_height(metrics);
-    if (spacing <= 0) spacing = pango_font_metrics_get_ascent(metrics) + pango_font_metrics_get_descent(metrics);
-    font->lineSpacing = float(spacing) / PANGO_SCALE;
-    pango_font_metrics_unref(metrics);
+    font->lineSpacing = UnhintedLineSpacing(font->description);
     return font;
 }
 
@@ -253,19 +274,23 @@ float TextInkWidth(GraphicsFont* font, const WideChar* text) {
     return ink.width > 0 ? float(ink.width) / PANGO_SCALE : 0.0f;
 }
 
-void CanvasDrawText(GraphicsCanvas* canvas, GraphicsFont* font, const WideChar* text, float x, float y,
-                    float width, float height, GraphicsAlign horizontal, GraphicsAlign vertical,
+void CanvasDrawText(GraphicsCanvas* canvas, GraphicsFont* font, const WideChar* text, double x, double y,
+                    double width, double height, GraphicsAlign horizontal, GraphicsAlign vertical,
                     uint32_t colour) {
     if (!canvas || !font || !text || !text[0]) return;
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) || !std::isfinite(height)) return;
     std::string utf8 = ToUtf8(text);
     PangoLayout* layout = font->layout;
     PangoAlignment alignment = horizontal == kGraphicsAlignFar      ? PANGO_ALIGN_RIGHT
                                : horizontal == kGraphicsAlignCenter ? PANGO_ALIGN_CENTER
                                                                     : PANGO_ALIGN_LEFT;
     // A rectangle without width or height is unbounded in that direction: no wrapping or clipping,
-    // and the alignment places the text around its edge.
+    // and the alignment places the text around its edge. A rectangle wider than a layout can be
+    // (its width in Pango units must fit an int) wraps at that width; the block is then placed in
+    // the rectangle here, as Pango would place it.
     bool boundedX = width > 0, boundedY = height > 0;
-    pango_layout_set_width(layout, boundedX ? int(width * PANGO_SCALE) : -1);
+    double layoutWidth = boundedX ? std::min(width, kMaxLayoutWidth) : -1.0;
+    pango_layout_set_width(layout, boundedX ? int(layoutWidth * PANGO_SCALE) : -1);
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
     pango_layout_set_alignment(layout, alignment);
     pango_layout_set_text(layout, utf8.c_str(), int(utf8.size()));
@@ -273,24 +298,34 @@ void CanvasDrawText(GraphicsCanvas* canvas, GraphicsFont* font, const WideChar* 
     pango_layout_get_extents(layout, _null, &logical);
     double textWidth = double(logical.width) / PANGO_SCALE;
     double textHeight = double(logical.height) / PANGO_SCALE;
+    // The layout's box: its own width, or the rectangle's as far as the layout has it.
+    double boxWidth = boundedX ? layoutWidth : textWidth;
+    double spare = boundedX ? width - layoutWidth : -textWidth;
     double left = x;
-    if (!boundedX) {
-        if (horizontal == kGraphicsAlignCenter) left = x - textWidth / 2;
-        else if (horizontal == kGraphicsAlignFar) left = x - textWidth;
-    }
+    if (horizontal == kGraphicsAlignCenter) left = x + spare / 2;
+    else if (horizontal == kGraphicsAlignFar) left = x + spare;
     double boxHeight = boundedY ? height : 0.0;
     double top = y;
     if (vertical == kGraphicsAlignCenter) top = y + (boxHeight - textHeight) / 2;
     else if (vertical == kGraphicsAlignFar) top = y + boxHeight - textHeight;
 
+    // Clip to the rectangle and the canvas, in this precision: the drawing library's coordinates
+    // hold only a few million pixels either way.
+    double clipLeft = 0, clipTop = 0;
+    double clipRight = cairo_image_surface_get_width(canvas->surface);
+    double clipBottom = cairo_image_surface_get_height(canvas->surface);
+    if (boundedX) clipLeft = std::max(clipLeft, x), clipRight = std::min(clipRight, x + width);
+    if (boundedY) clipTop = std::max(clipTop, y), clipBottom = std::min(clipBottom, y + height);
+    // The text's ink may reach a little past its logical box (slanted and overhanging glyphs).
+    double margin = font->lineSpacing * 2 + 2;
+    if (clipLeft >= clipRight || clipTop >= clipBottom || left - margin >= clipRight ||
+        left + boxWidth + margin <= clipLeft || top - margin >= clipBottom || top + textHeight + margin <= clipTop)
+        return;
+
     cairo_t* cr = canvas->cr;
     cairo_save(cr);
-    if (boundedX || boundedY) {
-        double clipX = boundedX ? x : -1e7, clipW = boundedX ? width : 2e7;
-        double clipY = boundedY ? y : -1e7, clipH = boundedY ? height : 2e7;
-        cairo_rectangle(cr, clipX, clipY, clipW, clipH);
-        cairo_clip(cr);
-    }
+    cairo_rectangle(cr, clipLeft, clipTop, clipRight - clipLeft, clipBottom - clipTop);
+    cairo_clip(cr);
     SetSourceColour(cr, colour);
     cairo_move_to(cr, left, top);
     pango_cairo_show_layout(cr, layout);

@@ -1,6 +1,8 @@
-// Presenting pictures in X11 windows: XShmPutImage over a shared-memory image where the display
-// offers MIT-SHM, XPutImage otherwise. One display connection of its own, opened on first need and
-// used only by the thread that draws the loading screen.
+// Presenting pictures in X11 windows, in each window's own visual and depth: XShmPutImage over a
+// shared-memory image where the display offers MIT-SHM, XPutImage otherwise. Windows whose pixels
+// are 8-bit red, green and blue in 32 bits take the drawn pixels as they are; other true-colour
+// windows get them converted at each present. One display connection of its own, opened on
+// first need and used only by the thread that draws the loading screen.
 #include "Source/Platform/Window.h"
 
 #include <X11/Xlib.h>
@@ -10,14 +12,39 @@
 #include <sys/shm.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
+#include "Source/Platform/linux/XConnections.h"
+
+namespace {
+
+// One 8-bit colour channel in the window's pixels: for each value 0..255, its bits in place
+// (the nearest value the channel's width holds, at its position in the pixel). All 0 for a
+// channel the window does not have.
+typedef uint32_t ChannelTable[256];
+
+void FillChannel(ChannelTable table, unsigned long mask) {
+    uint32_t bits = uint32_t(mask);
+    int shift = 0;
+    while (bits != 0 && !((bits >> shift) & 1)) ++shift;
+    uint32_t maximum = bits >> shift;
+    for (uint32_t value = 0; value < 256; ++value)
+        table[value] = bits == 0 ? 0 : ((value * maximum + 127) / 255) << shift;
+}
+
+}  // namespace
+
 struct WindowImage {
-    XImage* image;
+    XImage* image;          // in the window's format; its pixels are the drawn ones when `direct`
     XShmSegmentInfo shm;
     bool shared;
+    bool direct;
+    uint8_t* pixels;        // the drawn ARGB pixels (owned here unless `direct`)
+    int32_t stride;
     int32_t width;
     int32_t height;
+    ChannelTable red, green, blue, alpha;   // for converting, when not `direct`
 };
 
 namespace {
@@ -25,97 +52,100 @@ namespace {
 Display* gDisplay = _null;
 bool gOpenTried = false;
 bool gHasShm = false;
-int gErrorCount = 0;
-XErrorHandler gPreviousHandler = _null;
 GC gGc = _null;
 Window gGcWindow = 0;
-
-// Errors on our connection (a window that went away, a refused shared segment) are counted and
-// answered as failures; errors on other connections of the process go to the handler that was
-// there before.
-int OnXError(Display* display, XErrorEvent* event) {
-    if (display == gDisplay) {
-        ++gErrorCount;
-        return 0;
-    }
-    return gPreviousHandler ? gPreviousHandler(display, event) : 0;
-}
 
 Display* PresentDisplay() {
     if (gOpenTried) return gDisplay;
     gOpenTried = true;
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name) return _null;
-    gDisplay = XOpenDisplay(_null);
+    gDisplay = OpenOwnDisplay();
     if (!gDisplay) return _null;
-    gPreviousHandler = XSetErrorHandler(OnXError);
     int major = 0, minor = 0;
     Bool pixmaps = False;
     gHasShm = XShmQueryExtension(gDisplay) && XShmQueryVersion(gDisplay, &major, &minor, &pixmaps);
     return gDisplay;
 }
 
-// The screen's visual must hold 8-bit red, green and blue in the low 24 bits of 32-bit pixels,
-// the layout of the pictures drawn here.
-bool VisualMatches(Display* display) {
-    Visual* visual = DefaultVisual(display, DefaultScreen(display));
-    int depth = DefaultDepth(display, DefaultScreen(display));
-    return (depth == 24 || depth == 32) && visual->red_mask == 0xFF0000 && visual->green_mask == 0xFF00 &&
-           visual->blue_mask == 0xFF;
+bool LittleEndian() {
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
 }
 
-bool AttachShared(Display* display, WindowImage* result, int32_t width, int32_t height) {
-    int screen = DefaultScreen(display);
-    XImage* image = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
-                                    _null, &result->shm, width, height);
-    if (!image) return false;
-    if (image->bits_per_pixel != 32) {
+// The drawn pixels can be the window's own: 8-bit channels where the drawing has them, 32 bits
+// a pixel, in this machine's byte order.
+bool TakesDrawnPixels(const XImage* image) {
+    return image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
+           image->blue_mask == 0xFF && image->byte_order == (LittleEndian() ? LSBFirst : MSBFirst);
+}
+
+XImage* CreateShared(Display* display, const XWindowAttributes& window, XShmSegmentInfo* shm, int32_t width,
+                     int32_t height) {
+    XImage* image = XShmCreateImage(display, window.visual, unsigned(window.depth), ZPixmap, _null, shm,
+                                    unsigned(width), unsigned(height));
+    if (!image) return _null;
+    shm->shmid = shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(height), IPC_CREAT | 0600);
+    if (shm->shmid < 0) {
         XDestroyImage(image);
-        return false;
+        return _null;
     }
-    result->shm.shmid = shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * height, IPC_CREAT | 0600);
-    if (result->shm.shmid < 0) {
-        XDestroyImage(image);
-        return false;
-    }
-    result->shm.shmaddr = image->data = static_cast<char*>(shmat(result->shm.shmid, _null, 0));
+    shm->shmaddr = image->data = static_cast<char*>(shmat(shm->shmid, _null, 0));
     // Marked for removal at once: the segment goes away when both sides have detached.
-    shmctl(result->shm.shmid, IPC_RMID, _null);
-    if (result->shm.shmaddr == reinterpret_cast<char*>(-1)) {
+    shmctl(shm->shmid, IPC_RMID, _null);
+    if (shm->shmaddr == reinterpret_cast<char*>(-1)) {
         image->data = _null;
         XDestroyImage(image);
-        return false;
+        return _null;
     }
-    result->shm.readOnly = False;
-    int errors = gErrorCount;
-    bool attached = XShmAttach(display, &result->shm);
+    shm->readOnly = False;
+    int errors = OwnDisplayErrors(display);
+    bool attached = XShmAttach(display, shm);
     XSync(display, False);
-    if (!attached || errors != gErrorCount) {
-        shmdt(result->shm.shmaddr);
+    if (!attached || errors != OwnDisplayErrors(display)) {
+        shmdt(shm->shmaddr);
         image->data = _null;
         XDestroyImage(image);
-        return false;
+        return _null;
     }
-    result->image = image;
-    result->shared = true;
-    return true;
+    return image;
 }
 
-bool CreatePlain(Display* display, WindowImage* result, int32_t width, int32_t height) {
-    int screen = DefaultScreen(display);
-    size_t stride = size_t(width) * 4;
-    char* pixels = static_cast<char*>(std::calloc(size_t(height), stride));
-    if (!pixels) return false;
-    XImage* image = XCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap, 0,
-                                 pixels, width, height, 32, int(stride));
-    if (!image || image->bits_per_pixel != 32) {
-        if (image) XDestroyImage(image);  // frees the pixels with it
-        else std::free(pixels);
-        return false;
+XImage* CreatePlain(Display* display, const XWindowAttributes& window, int32_t width, int32_t height) {
+    XImage* image = XCreateImage(display, window.visual, unsigned(window.depth), ZPixmap, 0, _null, unsigned(width),
+                                 unsigned(height), 32, 0);
+    if (!image) return _null;
+    image->data = static_cast<char*>(std::calloc(size_t(height), size_t(image->bytes_per_line)));
+    if (!image->data) {
+        XDestroyImage(image);
+        return _null;
     }
-    result->image = image;
-    result->shared = false;
-    return true;
+    return image;
+}
+
+// The drawn pixels in the window's format: one row at a time, with the common pixel sizes
+// written directly and any other through Xlib.
+void Convert(WindowImage* target) {
+    XImage* image = target->image;
+    const bool native = image->byte_order == (LittleEndian() ? LSBFirst : MSBFirst);
+    const int bits = native ? image->bits_per_pixel : 0;
+    for (int32_t y = 0; y < target->height; ++y) {
+        const uint32_t* in = reinterpret_cast<const uint32_t*>(target->pixels + size_t(y) * size_t(target->stride));
+        char* row = image->data + size_t(y) * size_t(image->bytes_per_line);
+        for (int32_t x = 0; x < target->width; ++x) {
+            uint32_t argb = in[x];
+            uint32_t pixel = target->red[(argb >> 16) & 0xFF] | target->green[(argb >> 8) & 0xFF] |
+                             target->blue[argb & 0xFF] | target->alpha[argb >> 24];
+            if (bits == 32) {
+                std::memcpy(row + size_t(x) * 4, &pixel, 4);
+            } else if (bits == 16) {
+                uint16_t narrow = uint16_t(pixel);
+                std::memcpy(row + size_t(x) * 2, &narrow, 2);
+            } else {
+                XPutPixel(image, x, y, pixel);
+            }
+        }
+    }
 }
 
 GC GcFor(Display* display, Window window) {
@@ -128,29 +158,76 @@ GC GcFor(Display* display, Window window) {
 
 }  // namespace
 
-WindowImage* CreateWindowImage(int32_t width, int32_t height) {
+void ClosePresentDisplay() {
+    if (gDisplay) {
+        if (gGc) XFreeGC(gDisplay, gGc);
+        CloseOwnDisplay(gDisplay);
+    }
+    gDisplay = _null;
+    gOpenTried = false;
+    gHasShm = false;
+    gGc = _null;
+    gGcWindow = 0;
+}
+
+WindowImage* CreateWindowImage(NativeWindow window, int32_t width, int32_t height) {
     Display* display = PresentDisplay();
-    if (!display || width <= 0 || height <= 0 || width > 32767 || height > 32767 || !VisualMatches(display))
+    if (!display || window == 0 || width <= 0 || height <= 0 || width > 32767 || height > 32767) return _null;
+    XWindowAttributes attributes;
+    int errors = OwnDisplayErrors(display);
+    if (XGetWindowAttributes(display, Window(window), &attributes) == 0 || errors != OwnDisplayErrors(display))
         return _null;
+    // Only visuals whose pixels carry their colour directly can show the picture.
+    if (!attributes.visual || attributes.visual->c_class != TrueColor) return _null;
     WindowImage* result = new (std::nothrow) WindowImage{};
     if (!result) return _null;
     result->width = width;
     result->height = height;
-    if ((gHasShm && AttachShared(display, result, width, height)) || CreatePlain(display, result, width, height))
-        return result;
-    delete result;
-    return _null;
+    if (gHasShm) {
+        result->image = CreateShared(display, attributes, &result->shm, width, height);
+        result->shared = result->image != _null;
+    }
+    if (!result->image) result->image = CreatePlain(display, attributes, width, height);
+    if (!result->image) {
+        delete result;
+        return _null;
+    }
+    XImage* image = result->image;
+    result->direct = TakesDrawnPixels(image);
+    if (result->direct) {
+        result->pixels = reinterpret_cast<uint8_t*>(image->data);
+        result->stride = image->bytes_per_line;
+    } else {
+        FillChannel(result->red, image->red_mask);
+        FillChannel(result->green, image->green_mask);
+        FillChannel(result->blue, image->blue_mask);
+        // The bits of the depth that no colour takes are the alpha channel (32-bit ARGB visuals).
+        unsigned long alpha = 0;
+        if (attributes.depth == 32 && image->bits_per_pixel == 32)
+            alpha = ~(image->red_mask | image->green_mask | image->blue_mask) & 0xFFFFFFFFul;
+        FillChannel(result->alpha, alpha);
+        result->stride = width * 4;
+        result->pixels = static_cast<uint8_t*>(std::calloc(size_t(height), size_t(result->stride)));
+        if (!result->pixels) {
+            DestroyWindowImage(result);
+            return _null;
+        }
+    }
+    return result;
 }
 
 void DestroyWindowImage(WindowImage* image) {
     if (!image) return;
-    if (image->shared) {
-        XShmDetach(gDisplay, &image->shm);
-        XSync(gDisplay, False);
-        shmdt(image->shm.shmaddr);
-        image->image->data = _null;
+    if (image->image) {
+        if (image->shared) {
+            XShmDetach(gDisplay, &image->shm);
+            XSync(gDisplay, False);
+            shmdt(image->shm.shmaddr);
+            image->image->data = _null;
+        }
+        XDestroyImage(image->image);
     }
-    XDestroyImage(image->image);
+    if (!image->direct) std::free(image->pixels);
     delete image;
 }
 
@@ -162,19 +239,20 @@ uint8_t* WindowImagePixels(WindowImage* image, int32_t* stride) {
         if (stride) *stride = 0;
         return _null;
     }
-    if (stride) *stride = image->image->bytes_per_line;
-    return reinterpret_cast<uint8_t*>(image->image->data);
+    if (stride) *stride = image->stride;
+    return image->pixels;
 }
 
 bool PresentWindowImage(NativeWindow window, WindowImage* image) {
     Display* display = PresentDisplay();
     if (!display || window == 0 || !image) return false;
-    int errors = gErrorCount;
+    int errors = OwnDisplayErrors(display);
     GC gc = GcFor(display, Window(window));
-    if (!gc || errors != gErrorCount) {
+    if (!gc || errors != OwnDisplayErrors(display)) {
         gGcWindow = 0;
         return false;
     }
+    if (!image->direct) Convert(image);
     if (image->shared) {
         XShmPutImage(display, Window(window), gc, image->image, 0, 0, 0, 0, unsigned(image->width),
                      unsigned(image->height), False);
@@ -184,7 +262,7 @@ bool PresentWindowImage(NativeWindow window, WindowImage* image) {
     }
     // The display must have read the shared pixels before the next frame is drawn into them.
     XSync(display, False);
-    if (errors != gErrorCount) {
+    if (errors != OwnDisplayErrors(display)) {
         // The window may be gone; its graphics context goes with the next window.
         gGcWindow = 0;
         return false;

@@ -3,6 +3,7 @@
 #include "Source/Platform/Window.h"
 
 #include <X11/Xlib.h>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "Source/Platform/linux/XConnections.h"
+
 namespace {
 
 constexpr uint32_t kMinimumTimerPeriodMs = 10;
@@ -18,60 +21,34 @@ constexpr const char* kTimerAtomName = "VEXAL_WM_TIMER";
 
 // Errors on our own connections (a window destroyed under a running timer, a size query for a
 // stale id) must never reach the host's handler, whose default ends the process. Our handler is
-// installed once, remembers the one it replaced, and hands every other connection's errors on.
+// in place only while one of our connections is open: it remembers the one it replaced, hands
+// every other connection's errors on to it, and is taken out again when the last connection
+// closes, so that a host unloading the library keeps a handler that still exists.
+struct OwnDisplay {
+    std::atomic<Display*> display{_null};
+    std::atomic<int> errors{0};
+};
 constexpr int kMaxOwnDisplays = 64;
-std::atomic<Display*> gOwnDisplays[kMaxOwnDisplays];
-std::atomic<int> gOwnErrors{0};
-XErrorHandler gPreviousHandler = _null;
-std::once_flag gHandlerOnce;
+OwnDisplay gOwnDisplays[kMaxOwnDisplays];
+std::mutex gOwnMutex;
+int gOwnCount = 0;
+std::atomic<XErrorHandler> gPreviousHandler{_null};
 
 int OwnErrorHandler(Display* display, XErrorEvent* event)
 {
-    for (auto& own : gOwnDisplays) {
-        if (own.load(std::memory_order_acquire) == display) {
-            gOwnErrors.fetch_add(1, std::memory_order_relaxed);
+    for (OwnDisplay& own : gOwnDisplays) {
+        if (own.display.load(std::memory_order_acquire) == display) {
+            own.errors.fetch_add(1, std::memory_order_relaxed);
             return 0;
         }
     }
-    return gPreviousHandler != _null ? gPreviousHandler(display, event) : 0;
+    XErrorHandler previous = gPreviousHandler.load(std::memory_order_acquire);
+    return previous != _null ? previous(display, event) : 0;
 }
 
-void RegisterOwnDisplay(Display* display)
-{
-    std::call_once(gHandlerOnce, [] { gPreviousHandler = XSetErrorHandler(OwnErrorHandler); });
-    for (auto& own : gOwnDisplays) {
-        Display* expected = _null;
-        if (own.compare_exchange_strong(expected, display))
-            return;
-    }
-}
-
-void ForgetOwnDisplay(Display* display)
-{
-    for (auto& own : gOwnDisplays) {
-        Display* expected = display;
-        if (own.compare_exchange_strong(expected, _null))
-            return;
-    }
-}
-
-Display* OpenOwnDisplay()
-{
-    Display* display = XOpenDisplay(_null);
-    if (display != _null)
-        RegisterOwnDisplay(display);
-    return display;
-}
-
-void CloseOwnDisplay(Display* display)
-{
-    XSync(display, False);
-    ForgetOwnDisplay(display);
-    XCloseDisplay(display);
-}
-
-// The host thread's connection for queries; opened once, kept for the life of the process (a
-// failed open is not retried, so a headless host pays for it once).
+// The host thread's connection for queries; opened on first need and kept until the library
+// closes its connections (a failed open is not retried until then, so a headless host pays for
+// it once).
 Display* gQueryDisplay = _null;
 bool gQueryDisplayTried = false;
 std::mutex gQueryMutex;
@@ -163,6 +140,60 @@ WindowTimer* TakeTimer(NativeWindow window, uint32_t id)
 
 } // namespace
 
+Display* OpenOwnDisplay()
+{
+    const char* name = std::getenv("DISPLAY");
+    if (name == _null || *name == 0)
+        return _null;
+    Display* display = XOpenDisplay(_null);
+    if (display == _null)
+        return _null;
+    std::lock_guard<std::mutex> lock(gOwnMutex);
+    for (OwnDisplay& own : gOwnDisplays) {
+        if (own.display.load(std::memory_order_relaxed) == _null) {
+            own.errors.store(0, std::memory_order_relaxed);
+            own.display.store(display, std::memory_order_release);
+            break;
+        }
+    }
+    if (gOwnCount++ == 0) {
+        XErrorHandler replaced = XSetErrorHandler(OwnErrorHandler);
+        if (replaced != OwnErrorHandler)
+            gPreviousHandler.store(replaced, std::memory_order_release);
+    }
+    return display;
+}
+
+void CloseOwnDisplay(Display* display)
+{
+    if (display == _null)
+        return;
+    // Errors still on their way are taken by our handler while the connection is known.
+    XSync(display, False);
+    std::lock_guard<std::mutex> lock(gOwnMutex);
+    for (OwnDisplay& own : gOwnDisplays) {
+        Display* expected = display;
+        if (own.display.compare_exchange_strong(expected, _null))
+            break;
+    }
+    XCloseDisplay(display);
+    if (--gOwnCount == 0) {
+        // Put back the handler we replaced, unless the host has put its own in place since.
+        XErrorHandler current = XSetErrorHandler(gPreviousHandler.load(std::memory_order_acquire));
+        if (current != OwnErrorHandler)
+            XSetErrorHandler(current);
+    }
+}
+
+int OwnDisplayErrors(Display* display)
+{
+    for (OwnDisplay& own : gOwnDisplays) {
+        if (own.display.load(std::memory_order_acquire) == display)
+            return own.errors.load(std::memory_order_relaxed);
+    }
+    return 0;
+}
+
 bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height)
 {
     if (width != _null)
@@ -228,4 +259,14 @@ void StopAllWindowTimers()
         timer->Stop();
         delete timer;
     }
+}
+
+void CloseWindowConnections()
+{
+    StopAllWindowTimers();
+    ClosePresentDisplay();
+    std::lock_guard<std::mutex> lock(gQueryMutex);
+    CloseOwnDisplay(gQueryDisplay);
+    gQueryDisplay = _null;
+    gQueryDisplayTried = false;
 }
