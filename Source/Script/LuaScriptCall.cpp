@@ -218,6 +218,7 @@ void LuaScriptManager::ReleaseTempStrings(int32_t depth) {
 void LuaScriptManager::UnwindCalls(int32_t depth) {
     if (mCallStack.GetCount() <= depth) return;
     while (mCallStack.GetCount() > depth) mCallStack.Pop();
+    if (mPendingDepth > depth) mPendingResult = 0;
     ReleaseTempStrings(depth + 1);
 }
 
@@ -243,20 +244,22 @@ bool LuaScriptManager::EndCall(CallFrame* frame) {
     if (depth == 0) return false;
     CallFrame top = mCallStack.At(depth - 1);
     mCallStack.Pop();
+    // A waiting result ends with the call it belongs to, taken by ReturnNothing or not.
+    if (mPendingDepth >= depth) mPendingResult = 0;
     if (frame) *frame = top;
     if (!mPendingError.IsEmpty()) RaisePendingError(top.mState);
     return true;
 }
 
 int32_t LuaScriptManager::ReturnNothing() {
+    bool waiting = mPendingResult && mPendingDepth == mCallStack.GetCount();
     CallFrame frame;
     if (!EndCall(&frame)) return 0;
     if (frame.mSelf) {
         lua_pushvalue(frame.mState, 1);
         return 1;
     }
-    if (mPendingResult) {
-        mPendingResult = 0;
+    if (waiting) {
         if (frame.mState != mLuaState) lua_xmove(mLuaState, frame.mState, 1);
         return 1;
     }

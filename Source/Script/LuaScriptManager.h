@@ -269,6 +269,7 @@ private:
     int32_t mAnchorRef;
     int32_t mClassBaseRef;
     uint8_t mPendingResult;
+    int32_t mPendingDepth;   // call depth of the native call the waiting result belongs to
     String mLastError;
     String mPendingError;
     // The current state's native-slot metatable, class links and traceback handler.
@@ -292,8 +293,8 @@ void RestrictBaseLibrary(lua_State* L);
 // True when LuaJIT would read the bytes as a precompiled chunk (after a UTF-8 byte-order mark
 // and a "#" first line, the byte ESC).
 bool IsPrecompiledChunk(const char* bytes, size_t size);
-// The chunk name a location shows: a file-like name without its "@" or "=", the short form of a
-// chunk given as text; UTF-16 into out (size units).
+// The chunk name an allocation location shows: the name as the debug information reports it,
+// without a leading "@"; UTF-16 into out (size units, cut when longer).
 void ScriptChunkName(const lua_Debug& ar, WideChar* out, int32_t size);
 // The error text for a refused precompiled chunk.
 extern const char kPrecompiledRefused[];
