@@ -10,6 +10,7 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
@@ -192,8 +193,10 @@ void LuaScriptManager::ProfileScriptCall(lua_State* L, lua_Debug* ar) {
                 text[0] = 0;
                 if (ar->name) Utf8ToUtf16(text, 1024, ar->name);
                 record->mName = text;
-                ScriptChunkName(*ar, text, 1024);
-                record->mSource = text;
+                // The chunk name exactly as the debug information gives it ("@" kept).
+                WideChar* source = Utf8ToUtf16(_null, 0, ar->source ? ar->source : "");
+                record->mSource = source ? source : u"";
+                std::free(source);
                 record->mLine = ar->linedefined;
             }
         }
