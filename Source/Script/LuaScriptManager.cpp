@@ -83,7 +83,7 @@ IScriptManager* FindScriptManager() { return LuaScriptManager::sInstance; }
 LuaScriptManager::LuaScriptManager()
     : mCallThread(_null), mCallTarget(_null), mSelfTable(_null), mSelfSlot(_null), mErrorCallback(_null), mLuaState(_null), mProfiling(0), mCostThreshold(-1),
       mProfRecords(397), mAllocMinimum(-1), mAllocRecords(397), mReturnBuffer(_null), mClassName(_null),
-      mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mPendingDepth(0), mSlotMetaRef(0),
+      mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mPendingDepth(0), mConversionBudget(kConversionBudget), mSlotMetaRef(0),
       mClassLinksRef(0), mTracebackRef(0), mClockRead(_null), mClockFrequency(0), mHookState(_null),
       mAllocState(_null), mLastProfileKey{_null, _null}, mLastProfileRecord{_null, _null} {
     SwitchState(uint32_t(CreateState(_null)));

@@ -158,6 +158,10 @@ public:
     // out, out's type choosing the target.
     void PushVariable(lua_State* L, const Variable& value, ScriptObject* owner);
     void ToVariable(lua_State* L, int index, Variable* out);
+    // Values one conversion of tables shared many times may make before it stops (at least
+    // 2^24 unless set; the fuzzer sets less).
+    static constexpr int64_t kConversionBudget = int64_t(1) << 24;
+    void SetConversionBudget(int64_t values) { mConversionBudget = values > 0 ? values : kConversionBudget; }
     // Pushes obj's table (nil for null); clearFresh drops the anchor of a fresh object.
     void PushObject(lua_State* L, ScriptObject* obj, bool clearFresh);
     // The bound object of the table at index, or null.
@@ -226,6 +230,7 @@ private:
     void ToVariableAt(lua_State* L, int index, Variable* out, int32_t depth);
     void PushVariableAt(lua_State* L, const Variable& value, ScriptObject* owner, int32_t depth);
     void TableToVariable(lua_State* L, int index, Variable* out, int32_t depth);
+    void TableEntriesToVariable(lua_State* L, int index, Variable* out, int32_t depth);
 
     // Profiler (kept with the profiler's code).
     void RegisterNativeProfile(const void* target, const char* className, const char* memberName,
@@ -270,6 +275,7 @@ private:
     int32_t mClassBaseRef;
     uint8_t mPendingResult;
     int32_t mPendingDepth;   // call depth of the native call the waiting result belongs to
+    int64_t mConversionBudget;
     String mLastError;
     String mPendingError;
     // The current state's native-slot metatable, class links and traceback handler.
