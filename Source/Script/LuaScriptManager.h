@@ -190,6 +190,9 @@ public:
 
     // The profiler's hook and allocation observer report here.
     void ProfileScriptCall(lua_State* L, lua_Debug* ar);
+    // A profiled script function was collected: its record (by number) is dropped after the
+    // next dump.
+    void ForgetProfiledFunction(uint64_t serial);
     void RecordAllocation(lua_State* L, int64_t change);
 
 private:
@@ -237,6 +240,12 @@ private:
                                const WideChar* accessor);
     ScriptProfileRecord* AddProfileRecord(const void* key, bool native);
     ScriptProfileRecord* FindProfileRecord(const void* key, bool native);
+    // The record of the script function at index on L's stack, made from ar when create is set
+    // and there is none.
+    ScriptProfileRecord* ScriptProfileRecordOf(lua_State* L, int index, lua_Debug* ar, bool create);
+    // Forgets the profiled functions of every state (destruction: a state the manager does not
+    // close may outlive the records).
+    void ForgetProfiledFunctions();
     // Closes the innermost open call, which must be of the given kind.
     void CloseProfiledCall(bool native);
     // Closes every call left open above the innermost protected-call marker, each by its own

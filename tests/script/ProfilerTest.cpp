@@ -342,6 +342,32 @@ TEST_F(ProfilerTest, SourcesAreChunkNamesAsTheEngineReportsThem) {
               1);
 }
 
+// A record belongs to one function for the function's lifetime: a function made after another
+// was collected, in the memory the other had, never takes over its name, source and line.
+TEST_F(ProfilerTest, ACollectedFunctionsRecordIsNeverInherited) {
+    mManager->EnableProfiler(true);
+    RunChunk(u"for i = 1, 40 do\n"
+             u"  local function alpha() end\n"
+             u"  alpha() alpha = nil collectgarbage()\n"
+             u"  local function beta() end\n"
+             u"  beta() beta = nil collectgarbage()\n"
+             u"end",
+             u"reuse");
+    gLines.clear();
+    mManager->DumpProfile();
+    EXPECT_EQ(Count(u"  [Lua], alpha, (@reuse:2), called 1 time(s), total"), 40);
+    EXPECT_EQ(Count(u"  [Lua], beta, (@reuse:4), called 1 time(s), total"), 40);
+    // The records of collected functions go after their last dump.
+    mManager->CollectGarbage();
+    mManager->CollectGarbage();
+    mManager->DumpProfile();
+    RunChunk(u"local function gamma() end gamma()", u"after");
+    gLines.clear();
+    mManager->DumpProfile();
+    EXPECT_EQ(Count(u"  [Lua], gamma, (@after:1), called 1 time(s), total"), 1);
+    EXPECT_EQ(Count(u"alpha"), 0);
+}
+
 TEST_F(ProfilerTest, TheMinimumFiltersTheAllocationDump) {
     mManager->TrackAllocations(1 << 30);
     RunChunk(u"local t = {} for i = 1, 1000 do t[i] = {} end", u"small");
