@@ -220,7 +220,9 @@ private:
     // End the call and push one integer or number.
     int32_t ReturnInteger(int64_t value);
     int32_t ReturnNumber(double value);
-    bool EndCall(CallFrame* frame);
+    // Ends the call on top: 0 without a call, 2 when the script result waiting is this call's
+    // (ReturnNothing returns it), 1 otherwise.
+    int32_t EndCall(CallFrame* frame);
     void ReleaseTempStrings(int32_t depth);
     [[noreturn]] void RaisePendingError(lua_State* L);
     WideChar* TakePoolBuffer();
