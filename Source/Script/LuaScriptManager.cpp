@@ -85,7 +85,8 @@ LuaScriptManager::LuaScriptManager()
       mProfRecords(397), mAllocMinimum(-1), mAllocRecords(397), mReturnBuffer(_null), mClassName(_null),
       mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mPendingDepth(0), mConversionBudget(kConversionBudget), mSlotMetaRef(0),
       mClassLinksRef(0), mTracebackRef(0), mClockRead(_null), mClockFrequency(0), mHookState(_null),
-      mAllocState(_null), mLastProfileKey{_null, _null}, mLastProfileRecord{_null, _null} {
+      mAllocState(_null), mLastProfileKey{_null, _null}, mLastProfileRecord{_null, _null},
+      mFirstProfileSerial(sNextProfileSerial) {
     SwitchState(uint32_t(CreateState(_null)));
 }
 

@@ -245,9 +245,6 @@ private:
     // The record of the script function at index on L's stack, made from ar when create is set
     // and there is none.
     ScriptProfileRecord* ScriptProfileRecordOf(lua_State* L, int index, lua_Debug* ar, bool create);
-    // Forgets the profiled functions of every state (destruction: a state the manager does not
-    // close may outlive the records).
-    void ForgetProfiledFunctions();
     // Closes the innermost open call, which must be of the given kind.
     void CloseProfiledCall(bool native);
     // Closes every call left open above the innermost protected-call marker, each by its own
@@ -302,6 +299,9 @@ private:
     // records live as long as the manager.
     const void* mLastProfileKey[2];
     ScriptProfileRecord* mLastProfileRecord[2];
+    // Script records are numbered across the process; this manager's start at this number.
+    static uint64_t sNextProfileSerial;
+    uint64_t mFirstProfileSerial;
 };
 
 // Script-visible safety of a state opened by the manager: the base library's file readers are

@@ -37,10 +37,6 @@ void MakeKey(WideChar (&key)[20], uint64_t value, bool native) {
     key[17] = 0;
 }
 
-// Script records are numbered across managers, so a finaliser that runs late never names the
-// record of another manager.
-uint64_t gNextScriptSerial = 1;
-
 // Registry keys (light userdata of these addresses): the weak-keyed table of the profiled script
 // functions of a state (function -> identity), and the identities' metatable.
 const char kProfiledFunctionsKey = 0;
@@ -94,6 +90,10 @@ struct SortedCall {
 
 } // namespace
 
+// Script records are numbered across managers, so a finaliser that runs late never names the
+// record of another manager.
+uint64_t LuaScriptManager::sNextProfileSerial = 1;
+
 void LuaScriptManager::SetProfileClock(ScriptProfileClock read, uint64_t frequency) {
     mClockRead = read;
     mClockFrequency = read ? frequency : 0;
@@ -137,7 +137,7 @@ ScriptProfileRecord* LuaScriptManager::FindProfileRecord(const void* key, bool n
 }
 
 ScriptProfileRecord* LuaScriptManager::AddProfileRecord(const void* key, bool native) {
-    uint64_t serial = native ? 0 : gNextScriptSerial++;
+    uint64_t serial = native ? 0 : sNextProfileSerial++;
     WideChar text[20];
     MakeKey(text, native ? uint64_t(uintptr_t(key)) : serial, native);
     ScriptProfileRecord* record = new (std::nothrow) ScriptProfileRecord();
@@ -258,7 +258,10 @@ ScriptProfileRecord* LuaScriptManager::ScriptProfileRecordOf(lua_State* L, int i
     lua_pushvalue(L, index);
     lua_rawget(L, functions);
     const ProfiledFunction* identity = static_cast<const ProfiledFunction*>(lua_touserdata(L, -1));
-    ScriptProfileRecord* record = identity ? identity->mRecord : _null;
+    // An identity numbered before this manager was made belongs to an earlier manager of a state
+    // that outlived it: its record is gone.
+    ScriptProfileRecord* record =
+        identity && identity->mSerial >= mFirstProfileSerial ? identity->mRecord : _null;
     lua_settop(L, functions - 1);
     if (record || !create) return record;
 
@@ -293,14 +296,6 @@ void LuaScriptManager::ForgetProfiledFunction(uint64_t serial) {
     MakeKey(text, serial, false);
     auto* entry = mProfRecords.Find(text);
     if (entry) entry->mValue->mGone = 1;
-}
-
-void LuaScriptManager::ForgetProfiledFunctions() {
-    for (ScriptState& state : mStates) {
-        lua_pushlightuserdata(state.mState, const_cast<char*>(&kProfiledFunctionsKey));
-        lua_pushnil(state.mState);
-        lua_rawset(state.mState, LUA_REGISTRYINDEX);
-    }
 }
 
 void LuaScriptManager::CloseProfiledCall(bool native) {
@@ -414,7 +409,6 @@ void LuaScriptManager::DumpProfile() {
 
 void LuaScriptManager::StopProfiling() {
     if (mProfiling) EnableProfiler(false);
-    ForgetProfiledFunctions();
     DetachAllocationObserver();
 }
 

@@ -368,6 +368,30 @@ TEST_F(ProfilerTest, ACollectedFunctionsRecordIsNeverInherited) {
     EXPECT_EQ(Count(u"alpha"), 0);
 }
 
+// A state the manager adopted outlives it; the next manager profiling the same function makes a
+// record of its own instead of reaching one that went with the first manager.
+TEST_F(ProfilerTest, AnAdoptedStateKeepsNoRecordOfAnEarlierManager) {
+    lua_State* own = luaL_newstate();
+    luaL_openlibs(own);
+    auto profileKept = [&](const char* script) {
+        ASSERT_TRUE(mManager->SwitchState(uint32_t(mManager->CreateState(own))));
+        mManager->EnableProfiler(true);
+        ASSERT_EQ(luaL_dostring(own, script), 0);
+        gLines.clear();
+        mManager->DumpProfile();
+        EXPECT_EQ(Count(u"  [Lua], kept, (function kept() end kept():1), called 1 time(s), total"), 1);
+        mManager->EnableProfiler(false);
+        mManager->SwitchState(0);
+    };
+    profileKept("function kept() end kept()");
+    delete mManager;
+    mManager = Vexal::GetScriptManager();
+    RegisterTestClasses(mManager);
+    Manager()->SetProfileClock(TestClock, 1000000);
+    profileKept("kept()");
+    lua_close(own);
+}
+
 TEST_F(ProfilerTest, TheMinimumFiltersTheAllocationDump) {
     mManager->TrackAllocations(1 << 30);
     RunChunk(u"local t = {} for i = 1, 1000 do t[i] = {} end", u"small");
