@@ -95,6 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Vexal::LuaScriptManager* manager = [] {
         Vexal::GetScriptManager();
         QuietLogs();
+        // Shared parts written out as a tree stop at this many values; the full budget would
+        // make each such input take seconds and a gigabyte.
+        Vexal::LuaScriptManager::sInstance->SetConversionBudget(1 << 16);
         return Vexal::LuaScriptManager::sInstance;
     }();
     if (size < 1 || size > 2048) return -1;

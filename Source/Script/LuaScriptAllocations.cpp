@@ -50,8 +50,7 @@ struct SortedAllocation {
 
 void ScriptChunkName(const lua_Debug& ar, WideChar* out, int32_t size) {
     const char* source = ar.source ? ar.source : "";
-    if (*source == '@' || *source == '=') ++source;
-    else source = ar.short_src;
+    if (*source == '@') ++source;
     Utf8ToUtf16(out, size, source);
 }
 

@@ -5,7 +5,12 @@
 // the class table): [1] is T's link (the class metatable M, or the per-object field table P),
 // [3] the link's own link (M when P is used), [2] the native slot, a userdata whose finaliser
 // is the release hook. The slot is reachable only through T, so it becomes garbage in the same
-// collection as T.
+// collection as T. Towards scripts T's metatable stands for M: it carries every metamethod M
+// has ("__" names: __eq, __call, __lt, __concat, arithmetic, __newindex, __tostring,
+// __metatable ...), copied when T is bound and again whenever M gets one, from registration or
+// from a script assigning it to the class table. Two names stay T's own: __index, which is the
+// lookup cache below (M's __index is consulted after the links, as the lookup rule says), and
+// __mode, which would change how long an object's fields and children live.
 //
 // Lookups that miss T's own entries go to T's lookup cache Q (T's metatable's __index, a plain
 // table, so the VM reads it without leaving the interpreter). Q holds the link entries that
@@ -87,10 +92,12 @@ bool CallAccessor(lua_State* L, int objectIndex, int keyIndex, int classIndex, b
     return true;
 }
 
+int PropertyReader(lua_State* L);
+
 // Resolves the key at keyIndex for the object table at objectIndex after T's own entry was nil:
-// the raw entry of T's link, of the link's link, then the property accessors. Leaves the result
-// on top and returns 1, or returns 0 for nothing. A link entry found for a string key is
-// remembered in the lookup cache at cacheIndex (0: none).
+// the raw entry of T's link, of the link's link, then M's __index (the property accessors).
+// Leaves the result on top and returns 1, or returns 0 for nothing. A link entry found for a
+// string key is remembered in the lookup cache at cacheIndex (0: none).
 int ResolveKey(lua_State* L, int objectIndex, int keyIndex, int cacheIndex) {
     if (!lua_getmetatable(L, objectIndex)) return 0;
     int meta = lua_gettop(L);
@@ -111,7 +118,26 @@ int ResolveKey(lua_State* L, int objectIndex, int keyIndex, int cacheIndex) {
         }
         lua_pop(L, 1);
     }
-    return classIndex != 0 && CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
+    if (classIndex == 0) return 0;
+    // Last comes M's __index: the property reader, unless a script gave the class its own.
+    lua_pushliteral(L, "__index");
+    lua_rawget(L, classIndex);
+    if (lua_tocfunction(L, -1) == PropertyReader) {
+        lua_pop(L, 1);
+        return CallAccessor(L, objectIndex, keyIndex, classIndex, false) ? 1 : 0;
+    }
+    if (lua_isfunction(L, -1)) {
+        lua_pushvalue(L, objectIndex);
+        lua_pushvalue(L, keyIndex);
+        lua_call(L, 2, 1);
+        return 1;
+    }
+    if (lua_istable(L, -1)) {
+        lua_pushvalue(L, keyIndex);
+        lua_gettable(L, -2);
+        return 1;
+    }
+    return 0;
 }
 
 // M.__index, called with (T, k): the lookup without a cache.
@@ -147,10 +173,41 @@ void ForgetKey(lua_State* L, int index, int keyIndex) {
     }
 }
 
-// Forgets the key at keyIndex (every key when keyIndex is 0) in the lookup caches of the objects
-// of the class metatable at classIndex, after a write to M.
-void ForgetCachedKey(lua_State* L, int classIndex, int keyIndex) {
+// True for a key of M that T's metatable carries as well: a string "__name" other than
+// "__index" and "__mode".
+bool IsSharedMetafield(lua_State* L, int keyIndex) {
+    if (lua_type(L, keyIndex) != LUA_TSTRING) return false;
+    size_t size = 0;
+    const char* name = lua_tolstring(L, keyIndex, &size);
+    if (size < 3 || name[0] != '_' || name[1] != '_') return false;
+    return std::strcmp(name, "__index") != 0 && std::strcmp(name, "__mode") != 0;
+}
+
+// Copies M's entry for the key at keyIndex into the object metatable at metaIndex (a
+// metatable without a metatable of its own, so a plain set also clears the engine's memory of
+// absent metamethods).
+void CopyMetafield(lua_State* L, int classIndex, int metaIndex, int keyIndex) {
+    lua_pushvalue(L, keyIndex);
+    lua_pushvalue(L, keyIndex);
+    lua_rawget(L, classIndex);
+    lua_settable(L, metaIndex);
+}
+
+// Copies every metamethod of M into the object metatable at metaIndex.
+void CopyMetafields(lua_State* L, int classIndex, int metaIndex) {
+    lua_pushnil(L);
+    while (lua_next(L, classIndex)) {
+        lua_pop(L, 1);
+        int key = lua_gettop(L);
+        if (IsSharedMetafield(L, key)) CopyMetafield(L, classIndex, metaIndex, key);
+    }
+}
+
+// After a write to M of the key at keyIndex (every key when keyIndex is 0): the lookup caches of
+// the class's objects forget it, and a metamethod reaches every object's metatable.
+void ClassEntryChanged(lua_State* L, int classIndex, int keyIndex) {
     int top = lua_gettop(L);
+    bool metafield = keyIndex == 0 || IsSharedMetafield(L, keyIndex);
     lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
     lua_rawget(L, classIndex);
     int caches = top + 1;
@@ -158,7 +215,19 @@ void ForgetCachedKey(lua_State* L, int classIndex, int keyIndex) {
         lua_pushnil(L);
         while (lua_next(L, caches)) {
             lua_pop(L, 1);
-            if (lua_istable(L, -1)) ForgetKey(L, lua_gettop(L), keyIndex);
+            int cache = lua_gettop(L);
+            if (!lua_istable(L, cache)) continue;
+            ForgetKey(L, cache, keyIndex);
+            // Q's metatable names T; T's own metatable is the one to update.
+            if (metafield && lua_getmetatable(L, cache)) {
+                lua_rawgeti(L, -1, kCacheOwnerIndex);
+                if (lua_istable(L, -1) && lua_getmetatable(L, -1)) {
+                    int meta = lua_gettop(L);
+                    if (keyIndex != 0) CopyMetafield(L, classIndex, meta, keyIndex);
+                    else CopyMetafields(L, classIndex, meta);
+                }
+                lua_settop(L, cache);
+            }
         }
     }
     lua_settop(L, top);
@@ -296,9 +365,9 @@ void AddLookupCache(lua_State* L, int classIndex, int objectIndex, int metaIndex
 }
 
 // After a registration wrote name into the class metatable on top.
-void ForgetClassEntry(lua_State* L, const char* name) {
+void ClassNameChanged(lua_State* L, const char* name) {
     lua_pushstring(L, name ? name : "");
-    ForgetCachedKey(L, lua_gettop(L) - 1, lua_gettop(L));
+    ClassEntryChanged(L, lua_gettop(L) - 1, lua_gettop(L));
     lua_pop(L, 1);
 }
 
@@ -345,7 +414,7 @@ int ClassFieldWriter(lua_State* L) {
         lua_pushvalue(L, 2);
         lua_pushvalue(L, 3);
         lua_rawset(L, 5);
-        ForgetCachedKey(L, 5, 2);
+        ClassEntryChanged(L, 5, 2);
     }
     return 0;
 }
@@ -445,8 +514,7 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     lua_pushvalue(L, -2);
     lua_rawset(L, LUA_GLOBALSINDEX);
 
-    // A class opened again keeps its M and its objects: their caches start over.
-    if (!luaL_newmetatable(L, className)) ForgetCachedKey(L, lua_gettop(L), 0);   // M
+    bool reopened = !luaL_newmetatable(L, className);  // M
     lua_pushcfunction(L, PropertyReader);
     lua_setfield(L, -2, "__index");
     lua_pushcfunction(L, PropertyWriter);
@@ -472,6 +540,9 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     lua_pushvalue(L, -3);
     lua_rawset(L, -3);
     lua_remove(L, -2);                                 // M stays on top
+    // A class opened again keeps its M and its objects: their caches start over, and they take
+    // the new class table and the reset metamethods.
+    if (reopened) ClassEntryChanged(L, lua_gettop(L), 0);
 
     if (mProfiling) RegisterNativeProfile(reinterpret_cast<const void*>(constructor), className, "new", _null);
 }
@@ -499,7 +570,7 @@ void LuaScriptManager::AddMethod(const char* name, void* target, lua_CFunction d
     lua_pushstring(L, name ? name : "");
     PushClosure(target, dispatcher);
     lua_rawset(L, -3);
-    if (!onClassTable && mClassName) ForgetClassEntry(L, name);
+    if (!onClassTable && mClassName) ClassNameChanged(L, name);
     lua_pop(L, 1);
     if (mProfiling) RegisterNativeProfile(target, mClassName, name, _null);
 }
@@ -548,7 +619,7 @@ void LuaScriptManager::AddConstant(const char* name, const Variable& value, int3
     lua_pushstring(L, name ? name : "");
     PushVariable(L, value, _null);
     lua_rawset(L, -3);
-    if (!onClassTable) ForgetClassEntry(L, name);
+    if (!onClassTable) ClassNameChanged(L, name);
     lua_pop(L, 1);
 }
 
@@ -606,13 +677,7 @@ ScriptObject* LuaScriptManager::BindObject(const char* className, ScriptObject* 
     int classIndex = top + 1;
     lua_newtable(L);                                                   // top + 2: T
     lua_createtable(L, 3, 4);                                          // top + 3: T's metatable
-    static const char* const kMetaFields[] = {"__index", "__newindex", "__tostring", "__metatable"};
-    for (const char* field : kMetaFields) {
-        lua_pushstring(L, field);
-        lua_pushvalue(L, -1);
-        lua_rawget(L, classIndex);
-        lua_rawset(L, -3);
-    }
+    CopyMetafields(L, classIndex, top + 3);
     if (ownFieldTable) {
         lua_newtable(L);
         lua_rawseti(L, -2, kLinkIndex);

@@ -218,6 +218,7 @@ void LuaScriptManager::ReleaseTempStrings(int32_t depth) {
 void LuaScriptManager::UnwindCalls(int32_t depth) {
     if (mCallStack.GetCount() <= depth) return;
     while (mCallStack.GetCount() > depth) mCallStack.Pop();
+    if (mPendingDepth > depth) mPendingResult = 0;
     ReleaseTempStrings(depth + 1);
 }
 
@@ -237,26 +238,32 @@ void LuaScriptManager::RaisePendingError(lua_State* L) {
     __builtin_unreachable();
 }
 
-bool LuaScriptManager::EndCall(CallFrame* frame) {
+int32_t LuaScriptManager::EndCall(CallFrame* frame) {
     int32_t depth = mCallStack.GetCount();
     if (mTempStrings.GetCount() > 0) ReleaseTempStrings(depth);
-    if (depth == 0) return false;
+    if (depth == 0) return 0;
     CallFrame top = mCallStack.At(depth - 1);
     mCallStack.Pop();
+    int32_t ended = 1;
+    // A waiting result ends with the call it belongs to, taken by ReturnNothing or not.
+    if (mPendingResult && mPendingDepth >= depth) {
+        ended = mPendingDepth == depth ? 2 : 1;
+        mPendingResult = 0;
+    }
     if (frame) *frame = top;
     if (!mPendingError.IsEmpty()) RaisePendingError(top.mState);
-    return true;
+    return ended;
 }
 
 int32_t LuaScriptManager::ReturnNothing() {
     CallFrame frame;
-    if (!EndCall(&frame)) return 0;
+    int32_t ended = EndCall(&frame);
+    if (ended == 0) return 0;
     if (frame.mSelf) {
         lua_pushvalue(frame.mState, 1);
         return 1;
     }
-    if (mPendingResult) {
-        mPendingResult = 0;
+    if (ended == 2) {
         if (frame.mState != mLuaState) lua_xmove(mLuaState, frame.mState, 1);
         return 1;
     }

@@ -83,9 +83,10 @@ IScriptManager* FindScriptManager() { return LuaScriptManager::sInstance; }
 LuaScriptManager::LuaScriptManager()
     : mCallThread(_null), mCallTarget(_null), mSelfTable(_null), mSelfSlot(_null), mErrorCallback(_null), mLuaState(_null), mProfiling(0), mCostThreshold(-1),
       mProfRecords(397), mAllocMinimum(-1), mAllocRecords(397), mReturnBuffer(_null), mClassName(_null),
-      mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mSlotMetaRef(0),
+      mObjectsRef(0), mAnchorRef(0), mClassBaseRef(0), mPendingResult(0), mPendingDepth(0), mConversionBudget(kConversionBudget), mSlotMetaRef(0),
       mClassLinksRef(0), mTracebackRef(0), mClockRead(_null), mClockFrequency(0), mHookState(_null),
-      mAllocState(_null), mLastProfileKey{_null, _null}, mLastProfileRecord{_null, _null} {
+      mAllocState(_null), mLastProfileKey{_null, _null}, mLastProfileRecord{_null, _null},
+      mFirstProfileSerial(sNextProfileSerial) {
     SwitchState(uint32_t(CreateState(_null)));
 }
 
@@ -266,6 +267,19 @@ int32_t LuaScriptManager::CompileString(const WideChar* text) {
 
 int32_t LuaScriptManager::CompileBuffer(const char* text, int32_t length) {
     if (text == _null || length < 0) length = 0;
+    // Compiled text ends at its first NUL, as luaL_loadstring reads it: a length that counts a
+    // terminator or a zero-padded block compiles the text before it. Text after a NUL is
+    // never compiled, and that is said.
+    if (const void* end = length > 0 ? std::memchr(text, 0, size_t(length)) : _null) {
+        int32_t textLength = int32_t(static_cast<const char*>(end) - text);
+        int32_t after = 0;
+        for (int32_t i = textLength; i < length; ++i) after += text[i] != 0;
+        if (after > 0) {
+            LogTrace(u"[LS] Script text ends at a NUL byte after %d bytes; %d bytes after it are not compiled",
+                     textLength, length - textLength);
+        }
+        length = textLength;
+    }
     // The text itself names the chunk, as for luaL_loadstring; the copy adds its terminator.
     char* copy = static_cast<char*>(std::malloc(size_t(length) + 1));
     if (copy == _null) return 0;
@@ -323,13 +337,16 @@ Variable* LuaScriptManager::RunChunk(Variable* out, const char* bytes, size_t si
         return out;
     }
     mLastError.Clear();
-    if (resultMode == 0) {
-        lua_pop(L, 1);
-    } else if (resultMode == 1) {
+    if (resultMode == 1) {
         if (out) ToVariable(L, -1, out);
+        lua_pop(L, 1);
+    } else if (resultMode == 0 || mCallStack.GetCount() == 0) {
+        // A waiting result belongs to the native call that runs the script; outside one there
+        // is no call to return it, and any later call would take it for its own.
         lua_pop(L, 1);
     } else {
         mPendingResult = 1;
+        mPendingDepth = mCallStack.GetCount();
     }
     return out;
 }

@@ -158,6 +158,10 @@ public:
     // out, out's type choosing the target.
     void PushVariable(lua_State* L, const Variable& value, ScriptObject* owner);
     void ToVariable(lua_State* L, int index, Variable* out);
+    // Values one conversion of tables shared many times may make before it stops (at least
+    // 2^24 unless set; the fuzzer sets less).
+    static constexpr int64_t kConversionBudget = int64_t(1) << 24;
+    void SetConversionBudget(int64_t values) { mConversionBudget = values > 0 ? values : kConversionBudget; }
     // Pushes obj's table (nil for null); clearFresh drops the anchor of a fresh object.
     void PushObject(lua_State* L, ScriptObject* obj, bool clearFresh);
     // The bound object of the table at index, or null.
@@ -186,6 +190,9 @@ public:
 
     // The profiler's hook and allocation observer report here.
     void ProfileScriptCall(lua_State* L, lua_Debug* ar);
+    // A profiled script function was collected: its record (by number) is dropped after the
+    // next dump.
+    void ForgetProfiledFunction(uint64_t serial);
     void RecordAllocation(lua_State* L, int64_t change);
 
     // Every profile record with its accumulated time in milliseconds, for a tool that prints
@@ -218,7 +225,9 @@ private:
     // End the call and push one integer or number.
     int32_t ReturnInteger(int64_t value);
     int32_t ReturnNumber(double value);
-    bool EndCall(CallFrame* frame);
+    // Ends the call on top: 0 without a call, 2 when the script result waiting is this call's
+    // (ReturnNothing returns it), 1 otherwise.
+    int32_t EndCall(CallFrame* frame);
     void ReleaseTempStrings(int32_t depth);
     [[noreturn]] void RaisePendingError(lua_State* L);
     WideChar* TakePoolBuffer();
@@ -231,12 +240,16 @@ private:
     void ToVariableAt(lua_State* L, int index, Variable* out, int32_t depth);
     void PushVariableAt(lua_State* L, const Variable& value, ScriptObject* owner, int32_t depth);
     void TableToVariable(lua_State* L, int index, Variable* out, int32_t depth);
+    void TableEntriesToVariable(lua_State* L, int index, Variable* out, int32_t depth);
 
     // Profiler (kept with the profiler's code).
     void RegisterNativeProfile(const void* target, const char* className, const char* memberName,
                                const WideChar* accessor);
     ScriptProfileRecord* AddProfileRecord(const void* key, bool native);
     ScriptProfileRecord* FindProfileRecord(const void* key, bool native);
+    // The record of the script function at index on L's stack, made from ar when create is set
+    // and there is none.
+    ScriptProfileRecord* ScriptProfileRecordOf(lua_State* L, int index, lua_Debug* ar, bool create);
     // Closes the innermost open call, which must be of the given kind.
     void CloseProfiledCall(bool native);
     // Closes every call left open above the innermost protected-call marker, each by its own
@@ -274,6 +287,8 @@ private:
     int32_t mAnchorRef;
     int32_t mClassBaseRef;
     uint8_t mPendingResult;
+    int32_t mPendingDepth;   // call depth of the native call the waiting result belongs to
+    int64_t mConversionBudget;
     String mLastError;
     String mPendingError;
     // The current state's native-slot metatable, class links and traceback handler.
@@ -289,6 +304,9 @@ private:
     // records live as long as the manager.
     const void* mLastProfileKey[2];
     ScriptProfileRecord* mLastProfileRecord[2];
+    // Script records are numbered across the process; this manager's start at this number.
+    static uint64_t sNextProfileSerial;
+    uint64_t mFirstProfileSerial;
 };
 
 // Script-visible safety of a state opened by the manager: the base library's file readers are
@@ -297,8 +315,8 @@ void RestrictBaseLibrary(lua_State* L);
 // True when LuaJIT would read the bytes as a precompiled chunk (after a UTF-8 byte-order mark
 // and a "#" first line, the byte ESC).
 bool IsPrecompiledChunk(const char* bytes, size_t size);
-// The chunk name a location shows: a file-like name without its "@" or "=", the short form of a
-// chunk given as text; UTF-16 into out (size units).
+// The chunk name an allocation location shows: the name as the debug information reports it,
+// without a leading "@"; UTF-16 into out (size units, cut when longer).
 void ScriptChunkName(const lua_Debug& ar, WideChar* out, int32_t size);
 // The error text for a refused precompiled chunk.
 extern const char kPrecompiledRefused[];

@@ -10,6 +10,7 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
@@ -24,17 +25,55 @@ constexpr int32_t kDumpLines = 100;
 const WideChar kKindNative[] = u"C";
 const WideChar kKindScript[] = u"Lua";
 
-// Record keys: the kind and the identity's address in hex, so a script function and a native
-// target can never share a record.
-void MakeKey(WideChar (&key)[20], const void* identity, bool native) {
+// Record keys: "C" and the native target's address, or "L" and a script record's number, both
+// in hex.
+void MakeKey(WideChar (&key)[20], uint64_t value, bool native) {
     static const char kHex[] = "0123456789abcdef";
-    uintptr_t value = uintptr_t(identity);
     key[0] = native ? u'C' : u'L';
     for (int i = 16; i >= 1; --i) {
         key[i] = WideChar(kHex[value & 15]);
         value >>= 4;
     }
     key[17] = 0;
+}
+
+// Registry keys (light userdata of these addresses): the weak-keyed table of the profiled script
+// functions of a state (function -> identity), and the identities' metatable.
+const char kProfiledFunctionsKey = 0;
+const char kIdentityMetaKey = 0;
+
+// A profiled script function's identity: reachable only through the weak-keyed table, so it
+// becomes garbage once the function is collected, and its finaliser says so.
+struct ProfiledFunction {
+    ScriptProfileRecord* mRecord;
+    uint64_t mSerial;
+};
+
+int ProfiledFunctionGone(lua_State* L) {
+    const ProfiledFunction* identity = static_cast<const ProfiledFunction*>(lua_touserdata(L, 1));
+    if (identity && LuaScriptManager::sInstance) LuaScriptManager::sInstance->ForgetProfiledFunction(identity->mSerial);
+    return 0;
+}
+
+// Pushes the state's table of profiled functions, made on first use.
+void PushProfiledFunctions(lua_State* L) {
+    lua_pushlightuserdata(L, const_cast<char*>(&kProfiledFunctionsKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) return;
+    lua_pop(L, 1);
+    lua_newtable(L);
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "k");
+    lua_setfield(L, -2, "__mode");
+    lua_setmetatable(L, -2);
+    lua_pushlightuserdata(L, const_cast<char*>(&kProfiledFunctionsKey));
+    lua_pushvalue(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_pushlightuserdata(L, const_cast<char*>(&kIdentityMetaKey));
+    lua_createtable(L, 0, 1);
+    lua_pushcfunction(L, ProfiledFunctionGone);
+    lua_setfield(L, -2, "__gc");
+    lua_rawset(L, LUA_REGISTRYINDEX);
 }
 
 void HookFunction(lua_State* L, lua_Debug* ar) {
@@ -50,6 +89,10 @@ struct SortedCall {
 };
 
 } // namespace
+
+// Script records are numbered across managers, so a finaliser that runs late never names the
+// record of another manager.
+uint64_t LuaScriptManager::sNextProfileSerial = 1;
 
 void LuaScriptManager::SetProfileClock(ScriptProfileClock read, uint64_t frequency) {
     mClockRead = read;
@@ -85,7 +128,7 @@ ScriptProfileRecord* LuaScriptManager::FindProfileRecord(const void* key, bool n
     int kind = native ? 1 : 0;
     if (mLastProfileRecord[kind] && mLastProfileKey[kind] == key) return mLastProfileRecord[kind];
     WideChar text[20];
-    MakeKey(text, key, native);
+    MakeKey(text, uint64_t(uintptr_t(key)), native);
     auto* entry = mProfRecords.Find(text);
     if (entry == _null) return _null;
     mLastProfileKey[kind] = key;
@@ -94,8 +137,9 @@ ScriptProfileRecord* LuaScriptManager::FindProfileRecord(const void* key, bool n
 }
 
 ScriptProfileRecord* LuaScriptManager::AddProfileRecord(const void* key, bool native) {
+    uint64_t serial = native ? 0 : sNextProfileSerial++;
     WideChar text[20];
-    MakeKey(text, key, native);
+    MakeKey(text, native ? uint64_t(uintptr_t(key)) : serial, native);
     ScriptProfileRecord* record = new (std::nothrow) ScriptProfileRecord();
     if (record == _null) return _null;
     auto* entry = mProfRecords.Insert(text);
@@ -104,6 +148,8 @@ ScriptProfileRecord* LuaScriptManager::AddProfileRecord(const void* key, bool na
         return _null;
     }
     record->mKey = key;
+    record->mSerial = serial;
+    record->mGone = 0;
     record->mCFunc = native ? 1 : 0;
     record->mLine = -1;
     record->mCalls = 0;
@@ -170,11 +216,13 @@ void LuaScriptManager::ProfileScriptCall(lua_State* L, lua_Debug* ar) {
     // The frame slot is only meaningful at entry: the function then sits in its own frame.
     int32_t frame = ar->i_ci;
     if (!lua_getinfo(L, "f", ar)) return;
-    bool native = lua_iscfunction(L, -1) != 0;
-    const void* function = lua_topointer(L, -1);
-    lua_pop(L, 1);
     // Native functions are timed by their dispatchers.
-    if (native) return;
+    if (lua_iscfunction(L, -1)) {
+        lua_pop(L, 1);
+        return;
+    }
+    ScriptProfileRecord* record = ScriptProfileRecordOf(L, lua_gettop(L), ar, call);
+    lua_pop(L, 1);
     if (call) {
         // A script call still open in this frame slot or above it has ended: replaced by a tail
         // call, or cut short by an error that a script caught.
@@ -182,20 +230,6 @@ void LuaScriptManager::ProfileScriptCall(lua_State* L, lua_Debug* ar) {
             const ScriptProfileCall& top = mProfStack.Top();
             if (top.mRecord == _null || top.mRecord->mCFunc || top.mThread != L || top.mFrame < frame) break;
             CloseProfiledCall(false);
-        }
-        ScriptProfileRecord* record = FindProfileRecord(function, false);
-        if (record == _null) {
-            record = AddProfileRecord(function, false);
-            if (record == _null) return;
-            if (lua_getinfo(L, "nS", ar)) {
-                WideChar text[1024];
-                text[0] = 0;
-                if (ar->name) Utf8ToUtf16(text, 1024, ar->name);
-                record->mName = text;
-                ScriptChunkName(*ar, text, 1024);
-                record->mSource = text;
-                record->mLine = ar->linedefined;
-            }
         }
         if (!VEXAL_CHECK(record != _null && record->mCFunc == 0, u"p != _null && p->mCFunc == _false", kScriptModule))
             return;
@@ -206,15 +240,62 @@ void LuaScriptManager::ProfileScriptCall(lua_State* L, lua_Debug* ar) {
     }
     // A return without an open call of its own (it began before profiling or outside this
     // protected call) is ignored.
+    if (record == _null) return;
     for (int32_t i = mProfStack.GetCount() - 1; i >= 0; --i) {
-        ScriptProfileRecord* record = mProfStack.At(i).mRecord;
-        if (record == _null) return;
-        if (record->mCFunc == 0 && record->mKey == function) {
+        ScriptProfileRecord* open = mProfStack.At(i).mRecord;
+        if (open == _null) return;
+        if (open == record) {
             while (mProfStack.GetCount() - 1 > i) CloseProfiledCall(mProfStack.Top().mRecord->mCFunc != 0);
             CloseProfiledCall(false);
             return;
         }
     }
+}
+
+ScriptProfileRecord* LuaScriptManager::ScriptProfileRecordOf(lua_State* L, int index, lua_Debug* ar, bool create) {
+    PushProfiledFunctions(L);
+    int functions = lua_gettop(L);
+    lua_pushvalue(L, index);
+    lua_rawget(L, functions);
+    const ProfiledFunction* identity = static_cast<const ProfiledFunction*>(lua_touserdata(L, -1));
+    // An identity numbered before this manager was made belongs to an earlier manager of a state
+    // that outlived it: its record is gone.
+    ScriptProfileRecord* record =
+        identity && identity->mSerial >= mFirstProfileSerial ? identity->mRecord : _null;
+    lua_settop(L, functions - 1);
+    if (record || !create) return record;
+
+    record = AddProfileRecord(lua_topointer(L, index), false);
+    if (record == _null) return _null;
+    if (lua_getinfo(L, "nS", ar)) {
+        WideChar text[1024];
+        text[0] = 0;
+        if (ar->name) Utf8ToUtf16(text, 1024, ar->name);
+        record->mName = text;
+        // The chunk name exactly as the debug information gives it ("@" kept).
+        WideChar* source = Utf8ToUtf16(_null, 0, ar->source ? ar->source : "");
+        record->mSource = source ? source : u"";
+        std::free(source);
+        record->mLine = ar->linedefined;
+    }
+    PushProfiledFunctions(L);
+    lua_pushvalue(L, index);
+    auto* made = static_cast<ProfiledFunction*>(lua_newuserdata(L, sizeof(ProfiledFunction)));
+    made->mRecord = record;
+    made->mSerial = record->mSerial;
+    lua_pushlightuserdata(L, const_cast<char*>(&kIdentityMetaKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    lua_setmetatable(L, -2);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+    return record;
+}
+
+void LuaScriptManager::ForgetProfiledFunction(uint64_t serial) {
+    WideChar text[20];
+    MakeKey(text, serial, false);
+    auto* entry = mProfRecords.Find(text);
+    if (entry) entry->mValue->mGone = 1;
 }
 
 void LuaScriptManager::CloseProfiledCall(bool native) {
@@ -310,6 +391,20 @@ void LuaScriptManager::DumpProfile() {
     if (byAverage.GetCount() > kDumpLines) LogTrace(u"  %d more ...", byAverage.GetCount() - kDumpLines);
     LogTrace(u"");
     LogTrace(u"[LS] Dump lua profile finished");
+
+    // Records of collected script functions have had their last dump (unless a call of one is
+    // still open: a frame that a tail call replaced).
+    for (auto* entry = mProfRecords.GetHead(); entry;) {
+        auto* next = entry->mNext;
+        ScriptProfileRecord* record = entry->mValue;
+        bool open = false;
+        for (int32_t i = 0; i < mProfStack.GetCount() && !open; ++i) open = mProfStack.At(i).mRecord == record;
+        if (record->mGone && !open) {
+            delete record;
+            mProfRecords.Remove(entry);
+        }
+        entry = next;
+    }
 }
 
 void LuaScriptManager::VisitProfileRecords(

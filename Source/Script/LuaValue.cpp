@@ -8,6 +8,8 @@
 #include <new>
 
 #include "Source/Common/StringEncoding.h"
+#include "Source/Platform/Log.h"
+#include "Source/Platform/ThreadStack.h"
 #include "Source/Script/ScriptBinding.h"
 #include "Source/Script/ScriptNumbers.h"
 
@@ -15,17 +17,69 @@ namespace Vexal {
 
 namespace {
 
-// Script tables can refer to themselves or nest without end; deeper levels stay empty.
-constexpr int32_t kMaxNesting = 100;
-// Tables that share a part or hold themselves more than once grow exponentially when written out
-// as a tree ({t, t} nested 100 deep would be 2^100 values). One conversion makes at most this
-// many values; a table met after that, or one whose array part does not fit what is left,
-// stays empty (the entries of the tables already open are still named, so the count is bounded
-// by the size of the tables, not by the paths through them).
-constexpr int64_t kMaxValues = 1 << 16;
-// The values left to the conversion under way; conversions nest only through scripts run on the
-// same thread (a __tostring of a key that calls a native), which keep their own count.
-int64_t gValuesLeft = 0;
+// What stops a conversion short. Plain data converts whole; a conversion stops only where going
+// on would crash or never end, and says so once:
+// - a table met again on its own path (a cycle) converts as an empty structure;
+// - tables that share a part or hold one table many times grow exponentially when written out
+//   as a tree ({t, t} nested 100 deep would be 2^100 values): one conversion makes at most
+//   mConversionBudget values, and a table met after that, or an array that does not fit what is
+//   left, stays empty (the entries of the tables already open are still named, so the count is
+//   bounded by the size of the tables, not by the paths through them);
+// - nesting goes on while the native stack has room (and the engine's stack grows); deeper
+//   levels stay empty.
+struct Conversion {
+    int64_t mValuesLeft;
+    const char* mStackFloor;
+    int mPathIndex;     // stack index of the set of tables on the current path; 0 before the first
+    bool mCycleTold;
+    bool mBudgetTold;
+    bool mDepthTold;
+};
+
+// The conversion under way; conversions nest only through scripts run on the same thread (a
+// __tostring of a key that calls a native), which keep their own.
+Conversion* gConversion = _null;
+
+class ConversionScope {
+public:
+    explicit ConversionScope(int64_t budget)
+        : mConversion{budget, StackFloor(), 0, false, false, false}, mOuter(gConversion) {
+        gConversion = &mConversion;
+    }
+    ~ConversionScope() { gConversion = mOuter; }
+
+private:
+    Conversion mConversion;
+    Conversion* mOuter;
+};
+
+void TellCycle() {
+    if (gConversion->mCycleTold) return;
+    gConversion->mCycleTold = true;
+    LogTrace(u"[LS] Value conversion: a table that holds itself is converted as an empty table where it "
+             u"comes again");
+}
+
+void TellBudget(int64_t budget) {
+    if (gConversion->mBudgetTold) return;
+    gConversion->mBudgetTold = true;
+    LogTrace(u"[LS] Value conversion: tables shared too often; stopped at %lld values, later tables left empty",
+             static_cast<long long>(budget));
+}
+
+void TellDepth(int32_t depth) {
+    if (gConversion->mDepthTold) return;
+    gConversion->mDepthTold = true;
+    LogTrace(u"[LS] Value conversion: tables nested %d levels deep reach the stack's limit; deeper levels "
+             u"left empty",
+             depth);
+}
+
+// Room for one more level: the native stack above its floor and the engine's stack grown by
+// slots.
+bool RoomForLevel(lua_State* L, int slots) {
+    return StackHasRoom(gConversion->mStackFloor) && lua_checkstack(L, slots);
+}
 
 void PushWide(lua_State* L, const WideChar* text, int32_t limit) {
     if (text == _null) {
@@ -62,16 +116,24 @@ bool IsStringMetatable(lua_State* L, int index) {
 } // namespace
 
 void LuaScriptManager::PushVariable(lua_State* L, const Variable& value, ScriptObject* owner) {
+    uint32_t type = const_cast<Variable&>(value).GetType();
+    if (type != Variable::kStructure && (type & Variable::kArray) == 0) {
+        PushVariableAt(L, value, owner, 0);
+        return;
+    }
+    ConversionScope scope(mConversionBudget);
     PushVariableAt(L, value, owner, 0);
 }
 
 void LuaScriptManager::PushVariableAt(lua_State* L, const Variable& value, ScriptObject* owner, int32_t depth) {
-    if (!lua_checkstack(L, 4) || depth > kMaxNesting) {
+    Variable& v = const_cast<Variable&>(value);
+    uint32_t type = v.GetType();
+    bool nested = type == Variable::kStructure || (type & Variable::kArray) != 0;
+    if (!lua_checkstack(L, 4) || (nested && !RoomForLevel(L, 4))) {
+        if (nested) TellDepth(depth);
         lua_pushnil(L);
         return;
     }
-    Variable& v = const_cast<Variable&>(value);
-    uint32_t type = v.GetType();
     if (type & Variable::kArray) {
         int32_t count = v.GetChildCount();
         lua_createtable(L, count, 0);
@@ -133,10 +195,12 @@ void LuaScriptManager::PushVariableAt(lua_State* L, const Variable& value, Scrip
 void LuaScriptManager::ToVariable(lua_State* L, int index, Variable* out) {
     if (out == _null || out->IsNull()) return;
     if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
-    const int64_t outerValuesLeft = gValuesLeft;
-    gValuesLeft = kMaxValues;
+    if (lua_type(L, index) != LUA_TTABLE) {
+        ToVariableAt(L, index, out, 0);
+        return;
+    }
+    ConversionScope scope(mConversionBudget);
     ToVariableAt(L, index, out, 0);
-    gValuesLeft = outerValuesLeft;
 }
 
 void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int32_t depth) {
@@ -215,7 +279,11 @@ void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int3
         if (ScriptObject* obj = ObjectAt(L, index)) {
             Retype(out, Variable::kObject);
             out->SetObject(obj);
-        } else if (depth < kMaxNesting && gValuesLeft > 0 && lua_checkstack(L, 6)) {
+        } else if (gConversion->mValuesLeft <= 0) {
+            TellBudget(mConversionBudget);
+        } else if (!RoomForLevel(L, 6)) {
+            TellDepth(depth);
+        } else {
             TableToVariable(L, index, out, depth);
         }
         break;
@@ -235,6 +303,36 @@ void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int3
 }
 
 void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, int32_t depth) {
+    // The tables on the current path, kept in a set made for the outermost one.
+    bool madePath = gConversion->mPathIndex == 0;
+    if (madePath) {
+        lua_newtable(L);
+        gConversion->mPathIndex = lua_gettop(L);
+    }
+    int path = gConversion->mPathIndex;
+    lua_pushvalue(L, index);
+    lua_rawget(L, path);
+    bool again = lua_toboolean(L, -1) != 0;
+    lua_pop(L, 1);
+    if (again) {
+        TellCycle();
+        Retype(out, Variable::kStructure);
+    } else {
+        lua_pushvalue(L, index);
+        lua_pushboolean(L, 1);
+        lua_rawset(L, path);
+        TableEntriesToVariable(L, index, out, depth);
+        lua_pushvalue(L, index);
+        lua_pushnil(L);
+        lua_rawset(L, path);
+    }
+    if (madePath) {
+        lua_remove(L, path);
+        gConversion->mPathIndex = 0;
+    }
+}
+
+void LuaScriptManager::TableEntriesToVariable(lua_State* L, int index, Variable* out, int32_t depth) {
     size_t length = lua_objlen(L, index);
     // An array when every entry is one of 1..n.
     size_t entries = 0;
@@ -247,11 +345,12 @@ void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, i
         }
     }
     if (length >= 1 && entries <= length && length <= 0x7FFFFFFF) {
-        if (int64_t(length) > gValuesLeft) {
-            gValuesLeft = 0;
+        if (int64_t(length) > gConversion->mValuesLeft) {
+            gConversion->mValuesLeft = 0;
+            TellBudget(mConversionBudget);
             return;
         }
-        gValuesLeft -= int64_t(length);
+        gConversion->mValuesLeft -= int64_t(length);
         Retype(out, Variable::kArray);
         out->AddElements(int32_t(length));
         for (int32_t i = 0; i < out->GetChildCount(); ++i) {
@@ -268,7 +367,7 @@ void LuaScriptManager::TableToVariable(lua_State* L, int index, Variable* out, i
     while (lua_next(L, index) != 0) {
         int valueIndex = lua_gettop(L);
         int keyIndex = valueIndex - 1;
-        --gValuesLeft;
+        --gConversion->mValuesLeft;
         // The key's text comes from a copy, so the traversal keeps its own key.
         TextOf(L, keyIndex, name, false);
         Variable* child = new (std::nothrow) Variable(name, Variable::kNone);

@@ -8,11 +8,14 @@ struct lua_State;
 
 namespace Vexal {
 
-// One per measured function, keyed by its identity (a Lua function object's address or a
-// native function's target).
+// One per measured function, keyed by its identity: a native function's target, or a script
+// function object for as long as it lives (a number of its own, never an address that a later
+// function may get).
 struct ScriptProfileRecord {
     String mName;        // empty when the debug information gives none
-    const void* mKey;    // identity
+    const void* mKey;    // identity: the native target, or the script function's address
+    uint64_t mSerial;    // script functions: the record's number, unique in the process
+    uint8_t mGone;       // script functions: collected; the record goes after its last dump
     uint8_t mCFunc;      // 1 for a bound native function, 0 for a script function
     String mSource;      // chunk name as the debug information reports it; empty for natives
     int32_t mLine;       // line where a script function is defined; -1 for natives

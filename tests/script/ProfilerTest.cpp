@@ -116,8 +116,8 @@ TEST_F(ProfilerTest, ACallLongerThanTheThresholdIsReported) {
     RunChunk(u"slow(5010)", u"timing");
     std::vector<std::u16string> expected = {
         u"[LS] Cost too much time, threshold is 5 ms", u"", u"  [C], advance, (), cost 5.01 ms", u"",
-        u"[LS] Cost too much time, threshold is 5 ms", u"", u"  [Lua], slow, (timing:1), cost 5.01 ms", u"",
-        u"[LS] Cost too much time, threshold is 5 ms", u"", u"  [Lua], , (timing:0), cost 5.01 ms", u""};
+        u"[LS] Cost too much time, threshold is 5 ms", u"", u"  [Lua], slow, (@timing:1), cost 5.01 ms", u"",
+        u"[LS] Cost too much time, threshold is 5 ms", u"", u"  [Lua], , (@timing:0), cost 5.01 ms", u""};
     EXPECT_EQ(gLines, expected);
 
     // A threshold of 0 or below turns the lines off.
@@ -143,14 +143,14 @@ TEST_F(ProfilerTest, DumpSortsByTotalAndAverageAndResets) {
     std::vector<std::u16string> total = Section(u"[LS] Order by total call cost (ms)");
     std::vector<std::u16string> expectedTotal = {
         u"  [C], advance, (), called 21 time(s), total call cost 70.00 ms, avg 3.33 ms",
-        u"  [Lua], often, (dump:2), called 20 time(s), total call cost 40.00 ms, avg 2.00 ms",
-        u"  [Lua], long, (dump:1), called 1 time(s), total call cost 30.00 ms, avg 30.00 ms"};
+        u"  [Lua], often, (@dump:2), called 20 time(s), total call cost 40.00 ms, avg 2.00 ms",
+        u"  [Lua], long, (@dump:1), called 1 time(s), total call cost 30.00 ms, avg 30.00 ms"};
     EXPECT_EQ(total, expectedTotal);
     std::vector<std::u16string> average = Section(u"[LS] Order by avg call cost (ms)");
     std::vector<std::u16string> expectedAverage = {
-        u"  [Lua], long, (dump:1), called 1 time(s), avg call cost 30.00 ms",
+        u"  [Lua], long, (@dump:1), called 1 time(s), avg call cost 30.00 ms",
         u"  [C], advance, (Unknown), called 21 time(s), avg call cost 3.33 ms",
-        u"  [Lua], often, (dump:2), called 20 time(s), avg call cost 2.00 ms"};
+        u"  [Lua], often, (@dump:2), called 20 time(s), avg call cost 2.00 ms"};
     EXPECT_EQ(average, expectedAverage);
     EXPECT_EQ(gLines.back(), u"[LS] Dump lua profile finished");
 
@@ -233,9 +233,9 @@ TEST_F(ProfilerTest, TailCallsAndRecursionAreClosed) {
     // outer); deep(2) lasts 3 ms, deep(1) 2 ms, deep(0) 1 ms: each call is timed on its own.
     std::vector<std::u16string> expected = {
         u"  [C], advance, (), called 13 time(s), total call cost 13.00 ms, avg 1.00 ms",
-        u"  [Lua], outer, (tail:1), called 10 time(s), total call cost 10.00 ms, avg 1.00 ms",
-        u"  [Lua], deep, (tail:3), called 3 time(s), total call cost 6.00 ms, avg 2.00 ms",
-        u"  [Lua], outer, (tail:2), called 10 time(s), total call cost 0.00 ms, avg 0.00 ms"};
+        u"  [Lua], outer, (@tail:1), called 10 time(s), total call cost 10.00 ms, avg 1.00 ms",
+        u"  [Lua], deep, (@tail:3), called 3 time(s), total call cost 6.00 ms, avg 2.00 ms",
+        u"  [Lua], outer, (@tail:2), called 10 time(s), total call cost 0.00 ms, avg 0.00 ms"};
     EXPECT_EQ(total, expected);
 }
 
@@ -319,6 +319,79 @@ TEST_F(ProfilerTest, AllocationsAreListedUnderTheirLine) {
     EXPECT_EQ(gLines.size(), 3u);
 }
 
+// The profiler shows a chunk's name as the engine reports it: "@" and the name for a run, the
+// text itself for a compiled text; only the allocation dump leaves out a leading "@".
+TEST_F(ProfilerTest, SourcesAreChunkNamesAsTheEngineReportsThem) {
+    mManager->EnableProfiler(true);
+    mManager->TrackAllocations(1);
+    int32_t chunk = mManager->CompileString(u"function g() local t = {} for i = 1, 500 do t[i] = {} end end g()");
+    ASSERT_GT(chunk, 0);
+    mManager->CallFunction(nullptr, chunk, nullptr);
+    mManager->UnrefFunction(&chunk);
+    RunChunk(u"function h()\n  local t = {} for i = 1, 500 do t[i] = {} end\nend h()", u"prof.lua");
+    gLines.clear();
+    mManager->TrackAllocations(0);
+    EXPECT_EQ(Count(u"prof.lua:2:h\t\t"), 1);
+    EXPECT_EQ(Count(u"@prof.lua"), 0);
+    EXPECT_EQ(Count(u"function g() local t = {} for i = 1, 500 do t[i] = {} end end g():1:g\t\t"), 1);
+    gLines.clear();
+    mManager->DumpProfile();
+    EXPECT_EQ(Count(u"  [Lua], h, (@prof.lua:1), called 1 time(s), total"), 1);
+    EXPECT_EQ(Count(u"  [Lua], g, (function g() local t = {} for i = 1, 500 do t[i] = {} end end g():1), called 1 "
+                    u"time(s), total"),
+              1);
+}
+
+// A record belongs to one function for the function's lifetime: a function made after another
+// was collected, in the memory the other had, never takes over its name, source and line.
+TEST_F(ProfilerTest, ACollectedFunctionsRecordIsNeverInherited) {
+    mManager->EnableProfiler(true);
+    RunChunk(u"for i = 1, 40 do\n"
+             u"  local function alpha() end\n"
+             u"  alpha() alpha = nil collectgarbage()\n"
+             u"  local function beta() end\n"
+             u"  beta() beta = nil collectgarbage()\n"
+             u"end",
+             u"reuse");
+    gLines.clear();
+    mManager->DumpProfile();
+    EXPECT_EQ(Count(u"  [Lua], alpha, (@reuse:2), called 1 time(s), total"), 40);
+    EXPECT_EQ(Count(u"  [Lua], beta, (@reuse:4), called 1 time(s), total"), 40);
+    // The records of collected functions go after their last dump.
+    mManager->CollectGarbage();
+    mManager->CollectGarbage();
+    mManager->DumpProfile();
+    RunChunk(u"local function gamma() end gamma()", u"after");
+    gLines.clear();
+    mManager->DumpProfile();
+    EXPECT_EQ(Count(u"  [Lua], gamma, (@after:1), called 1 time(s), total"), 1);
+    EXPECT_EQ(Count(u"alpha"), 0);
+}
+
+// A state the manager adopted outlives it; the next manager profiling the same function makes a
+// record of its own instead of reaching one that went with the first manager.
+TEST_F(ProfilerTest, AnAdoptedStateKeepsNoRecordOfAnEarlierManager) {
+    lua_State* own = luaL_newstate();
+    luaL_openlibs(own);
+    auto profileKept = [&](const char* script) {
+        ASSERT_TRUE(mManager->SwitchState(uint32_t(mManager->CreateState(own))));
+        mManager->EnableProfiler(true);
+        ASSERT_EQ(luaL_dostring(own, script), 0);
+        gLines.clear();
+        mManager->DumpProfile();
+        EXPECT_EQ(Count(u"  [Lua], kept, (function kept() end kept():1), called 1 time(s), total"), 1);
+        mManager->EnableProfiler(false);
+        mManager->SwitchState(0);
+    };
+    profileKept("function kept() end kept()");
+    delete mManager;
+    mManager = Vexal::GetScriptManager();
+    RegisterTestClasses(mManager);
+    Manager()->SetProfileClock(TestClock, 1000000);
+    profileKept("kept()");
+    lua_close(own);
+}
+
 TEST_F(ProfilerTest, TheMinimumFiltersTheAllocationDump) {
     mManager->TrackAllocations(1 << 30);
     RunChunk(u"local t = {} for i = 1, 1000 do t[i] = {} end", u"small");
@@ -338,7 +411,7 @@ TEST_F(ProfilerTest, DestructionDumpsAndReleasesTheEngine) {
     mManager = nullptr;
     EXPECT_EQ(Count(u"[LS] Dump lua profile Begin"), 1);
     // Once in each table.
-    EXPECT_EQ(Count(u"  [Lua], f, (end:1), called 1 time(s)"), 2);
+    EXPECT_EQ(Count(u"  [Lua], f, (@end:1), called 1 time(s)"), 2);
     // A new manager starts with neither hook nor observer.
     mManager = Vexal::GetScriptManager();
     RegisterTestClasses(mManager);

@@ -121,6 +121,83 @@ TEST_F(ScriptBindingTest, ARememberedSelfNeverOutlivesItsTable) {
     EXPECT_EQ(Thing::sLive, 0);
 }
 
+// Native metamethods of class "Pair": equal and less than by value, call and unary minus give
+// the value plus the argument or negated, addition the value plus the number.
+Thing* PairSelf(IScriptManager* m) {
+    m->BeginCall(nullptr);
+    return static_cast<Thing*>(m->GetSelf(nullptr, false));
+}
+int PairEqual(lua_State*) {
+    IScriptManager* m = Vexal::GetScriptManager();
+    Thing* self = PairSelf(m);
+    auto* other = static_cast<Thing*>(m->GetParamObject(0));
+    return m->ReturnBool(self && other && self->mValue == other->mValue);
+}
+int PairLess(lua_State*) {
+    IScriptManager* m = Vexal::GetScriptManager();
+    Thing* self = PairSelf(m);
+    auto* other = static_cast<Thing*>(m->GetParamObject(0));
+    return m->ReturnBool(self && other && self->mValue < other->mValue);
+}
+int PairCall(lua_State*) {
+    IScriptManager* m = Vexal::GetScriptManager();
+    Thing* self = PairSelf(m);
+    return m->ReturnInt32(self ? self->mValue + m->GetParamInt32(0) : -1);
+}
+int PairMinus(lua_State*) {
+    IScriptManager* m = Vexal::GetScriptManager();
+    Thing* self = PairSelf(m);
+    return m->ReturnInt32(self ? -self->mValue : 0);
+}
+int PairAdd(lua_State*) {
+    IScriptManager* m = Vexal::GetScriptManager();
+    Thing* self = PairSelf(m);
+    return m->ReturnInt32(self ? self->mValue + m->GetParamInt32(0) : -1);
+}
+
+// The class metatable stands behind every object: metamethods registered or assigned by a
+// script reach the objects bound before as well as after, with the object's own lookup kept.
+TEST_F(ScriptBindingTest, ClassMetamethodsReachEveryObjectOldAndNew) {
+    mManager->BeginClass("Pair", nullptr);
+    mManager->EndClass();
+    Thing* old = new Thing("Pair");
+    old->mValue = 3;
+    Publish("old", old);
+    mManager->BeginClass("Pair", nullptr);
+    mManager->AddMethod("__eq", nullptr, PairEqual, false);
+    mManager->AddMethod("__lt", nullptr, PairLess, false);
+    mManager->AddMethod("__call", nullptr, PairCall, false);
+    mManager->AddMethod("__unm", nullptr, PairMinus, false);
+    mManager->AddMethod("__add", nullptr, PairAdd, false);
+    mManager->EndClass();
+    Thing* same = new Thing("Pair");
+    same->mValue = 3;
+    Publish("same", same);
+    Thing* larger = new Thing("Pair");
+    larger->mValue = 9;
+    Publish("larger", larger);
+    Run(u"assert(old == same and same == old and old ~= larger)\n"
+        u"assert(old < larger and not (larger < old))\n"
+        u"assert(old(4) == 7 and larger(1) == 10 and -old == -3 and old + 2 == 5)\n"
+        u"assert(getmetatable(old) == Pair and getmetatable(larger) == Pair)");
+
+    // Metamethods a script assigns to the class table, after the objects exist.
+    Run(u"function Pair.__concat(a, b) return 'joined' end\n"
+        u"function Pair.__le(a, b) return true end\n"
+        u"assert(old .. 'x' == 'joined' and larger .. 'y' == 'joined' and larger <= old)\n"
+        u"local written\n"
+        u"Pair.__newindex = function(t, k, v) written = k end\n"
+        u"old.field = 1 same.other = 2\n"
+        u"assert(written == 'other' and rawget(old, 'field') == nil)\n"
+        u"Pair.__index = function(t, k) return 'class:' .. k end\n"
+        u"rawset(old, 'own', 5)\n"
+        u"assert(old.own == 5 and old.missing == 'class:missing' and larger.x == 'class:x')\n"
+        u"Pair.__metatable = 'locked' assert(getmetatable(same) == 'locked')");
+    Thing* later = new Thing("Pair");
+    Publish("later", later);
+    Run(u"assert(later.y == 'class:y' and later .. 1 == 'joined' and getmetatable(later) == 'locked')");
+}
+
 TEST_F(ScriptBindingTest, GetmetatableGivesTheClassTableAndCannotReplaceIt) {
     Publish("t", new Thing());
     Run(u"assert(getmetatable(t) == Thing)\n"

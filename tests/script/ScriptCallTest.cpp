@@ -112,10 +112,12 @@ TEST_F(ScriptCallTest, LuaValuesToVariables) {
     EXPECT_NE(mOut.GetObject(), nullptr);
     RunNumber(u"return nil");
     EXPECT_EQ(mOut.GetType(), Variable::kNone);
-    // Tables that contain themselves convert without end.
+    // A table that contains itself converts once; where it comes again it is empty.
     RunNumber(u"local s = {a = 1} s.self = s return s");
     EXPECT_EQ(mOut.GetType(), Variable::kStructure);
-    EXPECT_EQ(mOut.Find(u"self.self.a").GetNumber(), 1.0);
+    EXPECT_EQ(mOut.Find(u"a").GetNumber(), 1.0);
+    EXPECT_EQ(mOut.Find(u"self").GetType(), Variable::kStructure);
+    EXPECT_EQ(mOut.Find(u"self").GetChildCount(), 0);
 }
 
 TEST_F(ScriptCallTest, TypedTargetsChooseTheConversion) {

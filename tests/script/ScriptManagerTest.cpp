@@ -100,14 +100,20 @@ TEST_F(ScriptManagerTest, ResultModes) {
     EXPECT_EQ(untouched.GetType(), Variable::kNone);
     EXPECT_EQ(lua_gettop(L), top);
 
-    mManager->RunString(nullptr, u"return 6", u"modes", 2);
-    ASSERT_EQ(lua_gettop(L), top + 1);
-    EXPECT_EQ(lua_tonumber(L, -1), 6.0);
-    lua_settop(L, top);
 }
 
-TEST_F(ScriptManagerTest, ModeTwoInsideANativeCallIsReturnedByReturnNothing) {
+// A result left waiting belongs to the native call that ran the script; outside one the result
+// is dropped, so no later call without self returns it (or its own last argument) instead of
+// nothing.
+TEST_F(ScriptManagerTest, ModeTwoWaitsOnlyForTheNativeCallThatRanIt) {
     EXPECT_EQ(RunNumber(u"return runMode2()"), 42.0);
+    lua_State* L = mManager->GetLuaState();
+    int top = lua_gettop(L);
+    mManager->RunString(nullptr, u"return 6", u"modes", 2);
+    EXPECT_EQ(lua_gettop(L), top);
+    Publish("t", new Thing());
+    Run(u"assert(select('#', t.rInt32('a', 'b')) == 0)\n"
+        u"assert(runMode2() == 42 and select('#', t.rInt32('c')) == 0)");
 }
 
 TEST_F(ScriptManagerTest, ErrorsAreCapturedWithTracebackReportedAndCalledBack) {
@@ -213,6 +219,41 @@ TEST_F(ScriptManagerTest, CompiledChunksAreCalledByReference) {
     int32_t buffered = mManager->CompileBuffer("return 'b'", 10);
     EXPECT_GT(buffered, 0);
     mManager->UnrefFunction(&buffered);
+}
+
+// Compiled text ends at its first NUL: a length counting the terminator, a zero-padded block or
+// a file ending in zero bytes compiles; text after a NUL is left out, with a line saying so.
+TEST_F(ScriptManagerTest, CompiledTextEndsAtItsFirstNul) {
+    int32_t chunk = mManager->CompileBuffer("x = 1", 6);
+    EXPECT_GT(chunk, 0) << ToUtf8(LastError());
+    mManager->UnrefFunction(&chunk);
+    const char padded[16] = "return 3";
+    chunk = mManager->CompileBuffer(padded, 16);
+    Variable result;
+    mManager->CallFunction(nullptr, chunk, &result);
+    EXPECT_EQ(result.GetNumber(), 3.0);
+    mManager->UnrefFunction(&chunk);
+    EXPECT_FALSE(Logged(u"not compiled"));
+
+    chunk = mManager->CompileBuffer("return 4\0return +", 17);
+    result.Reset();
+    mManager->CallFunction(nullptr, chunk, &result);
+    EXPECT_EQ(result.GetNumber(), 4.0);
+    mManager->UnrefFunction(&chunk);
+    EXPECT_TRUE(Logged(u"[LS] Script text ends at a NUL byte after 8 bytes; 9 bytes after it are not compiled"));
+
+    std::string path = std::string(testing::TempDir()) + "script_nul_end.lua";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite("return 5\n\0", 1, 10, file);
+    std::fclose(file);
+    std::u16string widePath(path.begin(), path.end());
+    chunk = mManager->CompileFile(widePath.c_str());
+    std::remove(path.c_str());
+    result.Reset();
+    mManager->CallFunction(nullptr, chunk, &result);
+    EXPECT_EQ(result.GetNumber(), 5.0);
+    mManager->UnrefFunction(&chunk);
 }
 
 TEST_F(ScriptManagerTest, FieldsOfTheGlobalsAndOfObjects) {

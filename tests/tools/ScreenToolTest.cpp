@@ -75,7 +75,7 @@ TEST(ScreenTool, DrawsTheScriptAtTheGivenProgress) {
     EXPECT_EQ(width, 200);
     EXPECT_EQ(PixelOf(shot, 100, 50), 0x0000FF);
     EXPECT_NE(output.find("[LS] Cost too much time, threshold is 1 ms"), std::string::npos) << output;
-    EXPECT_NE(output.find("[Lua], spin, (bar.lua:2), cost"), std::string::npos) << output;
+    EXPECT_NE(output.find("[Lua], spin, (@bar.lua:2), cost"), std::string::npos) << output;
     EXPECT_NE(output.find("[LS] Dump lua profile Begin"), std::string::npos);
     // Natives read "(Unknown)" in both tables; the render function has rows of its own; nothing
     // of the default script is run or listed.
