@@ -43,7 +43,7 @@ WideChar FoldAscii(WideChar c) { return c >= u'a' && c <= u'z' ? WideChar(c - 32
 }  // namespace
 
 RegexParser::RegexParser(RegexPattern& pattern, const WideChar* text, int32_t length, int32_t flags)
-    : mPattern(pattern), mText(text), mLength(length), mPos(0), mQuote(0), mCompileFlags(flags),
+    : mPattern(pattern), mText(text), mLength(length), mPos(0), mQuote(QuoteNone), mCompileFlags(flags),
       mFlags(flags & (FlagDotAll | FlagMultiLine | FlagContinue | FlagIgnoreCase)),
       mRightToLeft((flags & FlagRightToLeft) != 0), mDepth(0), mMaxDepth(0), mGroupCount(0),
       mOutOfMemory(false) {}
@@ -102,14 +102,14 @@ RegexParser::Token RegexParser::Read(bool inClass) {
         token.pos = mPos;
         if (mPos >= mLength) return token;
         WideChar c = mText[mPos];
-        if (mQuote) {
+        if (mQuote != QuoteNone) {
             if (c == u'\\' && At(mPos + 1) == u'E') {
-                mQuote = 0;
+                mQuote = QuoteNone;
                 mPos += 2;
                 continue;
             }
-            if (mQuote == 2) c = WideChar(std::towlower(wint_t(c)));
-            if (mQuote == 3) c = WideChar(std::towupper(wint_t(c)));
+            if (mQuote == QuoteLower) c = WideChar(std::towlower(wint_t(c)));
+            if (mQuote == QuoteUpper) c = WideChar(std::towupper(wint_t(c)));
             token.ch = c;
             token.special = false;
             token.len = 1;
@@ -215,9 +215,9 @@ bool RegexParser::ReadEscape(bool inClass, Token& token) {
             if (ReadHex(e == u'x' ? 2 : 4, value)) token.ch = WideChar(value);
             break;
         }
-        case u'Q': mQuote = 1; return false;
-        case u'L': mQuote = 2; return false;
-        case u'U': mQuote = 3; return false;
+        case u'Q': mQuote = QuoteLiteral; return false;
+        case u'L': mQuote = QuoteLower; return false;
+        case u'U': mQuote = QuoteUpper; return false;
         case u'E': return false;
         case u'k': case u'g': {
             if (inClass) break;
@@ -427,7 +427,7 @@ ElxInterface* RegexParser::ParseAtom() {
         case u'(': return ParseGroup();
         case u'[': {
             int32_t end;
-            if (!mQuote && At(mPos) == u':') {
+            if (mQuote == QuoteNone && At(mPos) == u':') {
                 ElxInterface* posix = ParsePosix(mPos, end);
                 if (posix) {
                     mPos = end;
@@ -508,7 +508,7 @@ ElxInterface* RegexParser::ParsePosix(int32_t colon, int32_t& end) {
 
 ElxInterface* RegexParser::ParseClass() {
     bool negated = false;
-    if (!mQuote && At(mPos) == u'^') {
+    if (mQuote == QuoteNone && At(mPos) == u'^') {
         negated = true;
         ++mPos;
     }
@@ -568,7 +568,7 @@ ElxInterface* RegexParser::ParseGroup() {
         // Too deep: the whole pattern will never match; stop reading it.
         mPattern.mTooDeep = true;
         mPos = mLength;
-        mQuote = 0;
+        mQuote = QuoteNone;
         return Empty();
     }
     ++mDepth;
@@ -613,7 +613,7 @@ ElxInterface* RegexParser::MakeGroup(int32_t number, ElxInterface* content, int3
 }
 
 ElxInterface* RegexParser::ParseGroupBody() {
-    if (mQuote || At(mPos) != u'?') {
+    if (mQuote != QuoteNone || At(mPos) != u'?') {
         int32_t number = ++mGroupCount;
         ElxInterface* content = ParseAlternative();
         CloseGroup();

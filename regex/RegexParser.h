@@ -20,6 +20,10 @@ public:
                      ClassNotDigit };
 
 private:
+    // How the characters after \Q, \L or \U are read, up to the next \E: as plain characters,
+    // and for \L and \U changed to lower or upper case.
+    enum QuoteMode { QuoteNone, QuoteLiteral, QuoteLower, QuoteUpper };
+
     // One token: a character or a whole escape. special: a syntax character (or an escape with a
     // meaning: classes, anchors, back-references); the end of the pattern is the special 0.
     struct Token {
@@ -34,7 +38,7 @@ private:
     };
     struct Mark {
         int32_t pos;
-        int32_t quote;
+        QuoteMode quote;
     };
     struct Pending {  // a name or number resolved once every group is known
         int32_t nameStart;
@@ -85,7 +89,7 @@ private:
     const WideChar* mText;
     int32_t mLength;
     int32_t mPos;
-    int32_t mQuote;         // 0 none, 1 \Q, 2 \L (lower-case), 3 \U (upper-case)
+    QuoteMode mQuote;       // set by \Q, \L or \U; QuoteNone after \E
     int32_t mCompileFlags;
     int32_t mFlags;         // the flags in force at this point of the pattern
     bool mRightToLeft;      // direction of the elements being built
