@@ -83,8 +83,8 @@ TEST(ScreenTool, DrawsTheScriptAtTheGivenProgress) {
     EXPECT_NE(output.find("[C], _GDI.fillRect, (Unknown), called", output.find("Order by avg call cost")),
               std::string::npos);
     EXPECT_EQ(output.find("(), called"), std::string::npos) << output;
-    EXPECT_NE(output.find("[Lua], (render function), (bar.lua:4), called"), std::string::npos) << output;
-    EXPECT_NE(output.find("[Lua], (render function), (bar.lua:4), called", output.find("Order by avg call cost")),
+    EXPECT_NE(output.find("[Lua], (render function), (@bar.lua:4), called"), std::string::npos) << output;
+    EXPECT_NE(output.find("[Lua], (render function), (@bar.lua:4), called", output.find("Order by avg call cost")),
               std::string::npos);
     EXPECT_EQ(output.find("loading-gdi.lua"), std::string::npos) << output;
     EXPECT_EQ(output.find("vexal-screen)"), std::string::npos) << "the tool's own lines stay out";
