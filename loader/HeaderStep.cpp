@@ -18,6 +18,8 @@ void Vexal3DLoader::HeaderStep()
         ProbeStep();
         return;
     }
+    if (HeaderRetryWaiting())
+        return;
 
     // Measured as a difference so that the millisecond timer's wrap (every 49.7 days) neither
     // cuts an attempt short nor stretches it.
@@ -106,6 +108,7 @@ void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
         return;
     }
 
+    mHeaderRefusals = 0;
     EnterState(LoaderStateModules);
     if (mRunMode == 0 || mRunMode == 1) {
         if (!NextModule())
@@ -135,5 +138,5 @@ void Vexal3DLoader::FallBack(const WideChar* message)
     mUrlIndex = (mUrlIndex + 1) % uint32_t(mPackageUrls.GetCount());
     LogTrace(message, CurrentPackageUrl());
     StopDownload();
-    StartHeaderDownload(CurrentPackageUrl());
+    RetryHeader();
 }

@@ -115,6 +115,8 @@ void Vexal3DLoader::SetPackageUrls(const WideChar* value)
     }
 
     mUrlIndex = 0;
+    mHeaderRefusals = 0;
+    mHeaderWait = 0;
     mLastAttemptTime = TimeMilliseconds();
     mDownloadProgress.store(0.0f);
     // A value without any item (only blanks) adds nothing; there is then nothing to fetch yet.

@@ -39,7 +39,10 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mModuleIndex(0),
       mHeaderTimeout(5000),
       mLastAttemptTime(0),
-      mUrlIndex(0)
+      mUrlIndex(0),
+      mHeaderRefusals(0),
+      mHeaderWaitStart(0),
+      mHeaderWait(0)
 {
     std::memset(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;

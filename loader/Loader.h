@@ -86,8 +86,18 @@ protected:
     void HeaderStep();
     void ProbeStep();
     void CheckPackageSize(int64_t reportedLength);
+    // Every refusal of a header, whatever check refused it, goes through here: the next address,
+    // the message with it, and the next attempt, at once or after a wait (RetryHeader).
     void FallBack(const WideChar* message);
     bool HeaderNamesAreSafe();
+    // Counts a refusal and starts the next header download, or, once every address has been
+    // refused since the last accepted header, a wait before it.
+    void RetryHeader();
+    // True while such a wait runs; when it has run out, starts the header download.
+    bool HeaderRetryWaiting();
+    // The wait in ms of the round-th retry after the first pass (0 first): 1 s doubling to at
+    // most 60 s, less up to a quarter taken from randomBits.
+    static uint32_t HeaderRetryWait(uint32_t round, uint32_t randomBits);
 
     // Module pipeline (state 4).
     bool NextModule();
@@ -179,6 +189,11 @@ protected:
     uint32_t mHeaderTimeout;
     uint32_t mLastAttemptTime;
     uint32_t mUrlIndex;
+    // Header refusals since the last accepted header; a running wait's start and length (ms,
+    // 0 when none runs).
+    uint32_t mHeaderRefusals;
+    uint32_t mHeaderWaitStart;
+    uint32_t mHeaderWait;
     Array<String> mPackageUrls;
     Array<String> mCdnIps;
 };

@@ -23,6 +23,7 @@ inline constexpr const WideChar* kBadKey = u"[Loader] The key in header is not c
 inline constexpr const WideChar* kUnsafeName = u"[Loader] Unsafe VOB file name in header: %ls";
 inline constexpr const WideChar* kBadPackageSize = u"[Loader] The voa size returned is not correct: %u, %u expected";
 inline constexpr const WideChar* kSizeNotChecked = u"[Loader] Voa size not checked: no answer headers within %u ms from %ls";
+inline constexpr const WideChar* kHeaderRetryWait = u"[Loader] Every package address refused its header, waiting %u ms before trying %ls";
 inline constexpr const WideChar* kVoaNotCorrect = u"[Loader] Voa not correct, try backup url: %ls";
 inline constexpr const WideChar* kLocalModuleName = u"vexal3d.vob";
 

@@ -3,6 +3,8 @@
 
 #include <locale.h>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <new>
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
@@ -27,21 +29,45 @@ struct Channel {
     void* mContext;
 };
 
-// Routed on the thread that creates the loader object before any worker starts; read without a
-// lock by every thread that logs.
+// A message repeated exactly is written once; the repeats are counted and summed up in one line
+// when a different message comes, or once a minute while they go on, so that a run failing the
+// same way for hours keeps its log files small.
+const uint32_t kRepeatSummaryMs = 60000;
+
+struct RepeatFold {
+    WideChar mLast[kMessageUnits];
+    bool mHasLast;
+    uint32_t mRepeats;
+    uint32_t mSince;  // when mLast or its last summary was written
+};
+
+// Routed on the thread that creates the loader object before any worker starts. Every thread
+// that logs takes the channel's lock: the repeat memory is shared, and a time stamp and its
+// message stay together.
 Channel gTrace = {_null, _null};
 Channel gError = {_null, _null};
+RepeatFold gTraceFold = {{0}, false, 0, 0};
+RepeatFold gErrorFold = {{0}, false, 0, 0};
+std::mutex gTraceLock;
+std::mutex gErrorLock;
+uint32_t (*gLogClock)() = _null;
 // The files opened for the channels by OpenLogFiles; open until the next OpenLogFiles or
 // CloseLogFiles.
 File* gTraceFile = _null;
 File* gErrorFile = _null;
 
-void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
-    if (!kEnabled) return;
-    LogSink sink = channel.mSink;
-    void* context = channel.mContext;
-    WideChar message[kMessageUnits];
-    FormatIntoV(message, kMessageUnits, format, arguments);
+bool SameText(const WideChar* a, const WideChar* b) {
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+uint32_t LogClock() { return gLogClock != _null ? gLogClock() : TimeMilliseconds(); }
+
+// One line: the time stamp, the message, the line end.
+void Write(const Channel& channel, const WideChar* message) {
     WideChar stamp[kStampUnits];
     stamp[0] = 0;
     if (kTimeStamp) {
@@ -49,9 +75,9 @@ void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
         FormatInto(stamp, kStampUnits, u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d ", now.mYear, now.mMonth, now.mDay,
                    now.mHour, now.mMinute, now.mSecond);
     }
-    if (sink != _null) {
-        if (kTimeStamp) sink(stamp, context, 0);
-        sink(message, context, kEndLine ? 1 : 0);
+    if (channel.mSink != _null) {
+        if (kTimeStamp) channel.mSink(stamp, channel.mContext, 0);
+        channel.mSink(message, channel.mContext, kEndLine ? 1 : 0);
         return;
     }
     if (kTimeStamp) WriteDebugOutput(stamp);
@@ -59,19 +85,57 @@ void Emit(const Channel& channel, const WideChar* format, va_list arguments) {
     if (kEndLine) WriteDebugOutput(u"\r\n");
 }
 
+// Writes the count of the repeats not written yet, if any. Under the channel's lock.
+void WriteRepeats(const Channel& channel, RepeatFold& fold, uint32_t now) {
+    if (fold.mRepeats == 0) return;
+    WideChar summary[kMessageUnits];
+    FormatInto(summary, kMessageUnits, u"%ls (repeated %u times)", fold.mLast, fold.mRepeats);
+    Write(channel, summary);
+    fold.mRepeats = 0;
+    fold.mSince = now;
+}
+
+// Sums up what the channel still holds back and forgets it (before the channel changes sink).
+void EndRepeats(const Channel& channel, RepeatFold& fold) {
+    WriteRepeats(channel, fold, LogClock());
+    fold.mHasLast = false;
+}
+
+void Emit(Channel& channel, RepeatFold& fold, std::mutex& lock, const WideChar* format, va_list arguments) {
+    if (!kEnabled) return;
+    WideChar message[kMessageUnits];
+    FormatIntoV(message, kMessageUnits, format, arguments);
+    const uint32_t now = LogClock();
+    std::lock_guard<std::mutex> guard(lock);
+    if (fold.mHasLast && SameText(message, fold.mLast)) {
+        ++fold.mRepeats;
+        if (now - fold.mSince >= kRepeatSummaryMs) WriteRepeats(channel, fold, now);
+        return;
+    }
+    WriteRepeats(channel, fold, now);
+    Write(channel, message);
+    std::memcpy(fold.mLast, message, sizeof(WideChar) * size_t(String::Length(message) + 1));
+    fold.mHasLast = true;
+    fold.mSince = now;
+}
+
 // Closes the file a channel had from an earlier OpenLogFiles; a channel writing to it goes to
 // the debugger output.
-void CloseChannelFile(Channel& channel, File*& file) {
+void CloseChannelFile(Channel& channel, RepeatFold& fold, std::mutex& lock, File*& file) {
     if (file == _null) return;
-    if (channel.mContext == file) channel = {_null, _null};
+    std::lock_guard<std::mutex> guard(lock);
+    if (channel.mContext == file) {
+        EndRepeats(channel, fold);
+        channel = {_null, _null};
+    }
     delete file;
     file = _null;
 }
 
 // Closes the channel's earlier file and creates the new one; the channel goes to the new file,
 // or to the debugger output when the old file was its sink.
-void ReopenChannel(Channel& channel, File*& file, const WideChar* path) {
-    CloseChannelFile(channel, file);
+void ReopenChannel(Channel& channel, RepeatFold& fold, std::mutex& lock, File*& file, const WideChar* path) {
+    CloseChannelFile(channel, fold, lock, file);
     File* created = new (std::nothrow) File();
     if (created == _null) return;
     if (!created->CreateForWriting(path)) {
@@ -81,38 +145,44 @@ void ReopenChannel(Channel& channel, File*& file, const WideChar* path) {
     static const uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
     created->Write(kByteOrderMark, sizeof(kByteOrderMark));
     file = created;
+    std::lock_guard<std::mutex> guard(lock);
+    EndRepeats(channel, fold);
     channel = {FileLogSink, created};
 }
 
 }  // namespace
 
-void LogTraceV(const WideChar* format, va_list arguments) { Emit(gTrace, format, arguments); }
-void LogErrorV(const WideChar* format, va_list arguments) { Emit(gError, format, arguments); }
+void LogTraceV(const WideChar* format, va_list arguments) { Emit(gTrace, gTraceFold, gTraceLock, format, arguments); }
+void LogErrorV(const WideChar* format, va_list arguments) { Emit(gError, gErrorFold, gErrorLock, format, arguments); }
 
 void LogTrace(const WideChar* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    Emit(gTrace, format, arguments);
+    Emit(gTrace, gTraceFold, gTraceLock, format, arguments);
     va_end(arguments);
 }
 
 void LogError(const WideChar* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    Emit(gError, format, arguments);
+    Emit(gError, gErrorFold, gErrorLock, format, arguments);
     va_end(arguments);
 }
 
-bool LogChannelsShared() { return gTrace.mSink == gError.mSink && gTrace.mContext == gError.mContext; }
+bool LogChannelsShared() {
+    std::lock_guard<std::mutex> traceGuard(gTraceLock);
+    std::lock_guard<std::mutex> errorGuard(gErrorLock);
+    return gTrace.mSink == gError.mSink && gTrace.mContext == gError.mContext;
+}
 
 void LogFailure(const WideChar* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    Emit(gTrace, format, arguments);
+    Emit(gTrace, gTraceFold, gTraceLock, format, arguments);
     va_end(arguments);
     if (LogChannelsShared()) return;
     va_start(arguments, format);
-    Emit(gError, format, arguments);
+    Emit(gError, gErrorFold, gErrorLock, format, arguments);
     va_end(arguments);
 }
 
@@ -167,13 +237,13 @@ void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar
                separator);
     FormatInto(errorPath, kPathUnits, u"%ls/%ls-%ls%ls[Error].log", folderText.Data(), nameText.Data(), suffix,
                separator);
-    ReopenChannel(gTrace, gTraceFile, tracePath);
-    ReopenChannel(gError, gErrorFile, errorPath);
+    ReopenChannel(gTrace, gTraceFold, gTraceLock, gTraceFile, tracePath);
+    ReopenChannel(gError, gErrorFold, gErrorLock, gErrorFile, errorPath);
 }
 
 void CloseLogFiles() {
-    CloseChannelFile(gTrace, gTraceFile);
-    CloseChannelFile(gError, gErrorFile);
+    CloseChannelFile(gTrace, gTraceFold, gTraceLock, gTraceFile);
+    CloseChannelFile(gError, gErrorFold, gErrorLock, gErrorFile);
 }
 
 void SetupLogChannels() {
@@ -188,9 +258,17 @@ void SetupLogChannels() {
 }
 
 void SetLogSinks(LogSink traceSink, void* traceContext, LogSink errorSink, void* errorContext) {
-    gTrace = {traceSink, traceContext};
+    {
+        std::lock_guard<std::mutex> guard(gTraceLock);
+        EndRepeats(gTrace, gTraceFold);
+        gTrace = {traceSink, traceContext};
+    }
+    std::lock_guard<std::mutex> guard(gErrorLock);
+    EndRepeats(gError, gErrorFold);
     gError = {errorSink, errorContext};
 }
+
+void SetLogClock(uint32_t (*clock)()) { gLogClock = clock; }
 
 void AssertFailed(const WideChar* expression, const WideChar* sourceFile, int32_t line) {
     WideChar report[4096];

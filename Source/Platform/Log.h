@@ -11,7 +11,10 @@ typedef void (*LogSink)(const WideChar* text, void* context, uint8_t endLine);
 // Formats (the engine's wide printf, at most 8191 units) and writes one message on the trace /
 // error channel, preceded by the time stamp "%.4d/%.2d/%.2d-%.2d:%.2d:%.2d " and followed by a
 // line end. Without a sink the message goes to the debugger output (standard error here).
-// Takes no lock; any thread may log.
+// A message equal to the channel's previous one is not written again: the repeats are counted,
+// and "<message> (repeated N times)" is written before the next different message, or when a
+// repeat comes 60 s or more after the message (or its last such line) was written. Any thread
+// may log; each channel has a lock of its own, held while its sink writes.
 void LogTrace(const WideChar* format, ...);
 void LogError(const WideChar* format, ...);
 void LogTraceV(const WideChar* format, va_list arguments);
@@ -43,8 +46,12 @@ void CloseLogFiles();
 // "[VEXAL-DEBUG]" exactly "YES" -> console; otherwise the log files with the suffix "loader".
 void SetupLogChannels();
 
-// Routes both channels explicitly (tests and tools). Null sinks mean the debugger output.
+// Routes both channels explicitly (tests and tools). Null sinks mean the debugger output. Repeats
+// still held back are counted on the previous sinks first, as when OpenLogFiles reroutes.
 void SetLogSinks(LogSink traceSink, void* traceContext, LogSink errorSink, void* errorContext);
+
+// The millisecond clock the repeat count reads (tests); none means TimeMilliseconds.
+void SetLogClock(uint32_t (*clock)());
 
 // Writes "Build Date : %ls\r\nAssertion Failed : %ls\r\n%ls:%d" on the error channel and
 // returns; the caller carries on as if the check had passed unless it guards itself.

@@ -58,6 +58,12 @@ TEST_F(FaultRun, ServerKilledInTheMiddleOfABlockResumesAfterItsRestart)
     ASSERT_EQ(resumed.size(), 1u);
     EXPECT_EQ(resumed[0].Header("Range"), RangeFrom(start + half) + std::to_string(end - 1));
     EXPECT_EQ(RangeRequests("/pkg", start).size(), 1u);
+    // The trace says why the attempts failed, and where the block resumed, once.
+    const std::string url = mServer.Url("/pkg");
+    EXPECT_TRUE(result.Contains("[WS] Web download attempt failed: " + url + " (Failed to connect to 127.0.0.1 port " +
+                                std::to_string(port)))
+        << result.mOutput;
+    EXPECT_EQ(result.Count("[WS] Web download resumed at " + std::to_string(start + half) + ": " + url), 1);
 }
 
 TEST_F(FaultRun, ErrorStormsOnHeaderAndBlockEndInAWholeRun)
@@ -81,6 +87,11 @@ TEST_F(FaultRun, ErrorStormsOnHeaderAndBlockEndInAWholeRun)
     EXPECT_EQ(headerErrors.load(), 4);
     EXPECT_EQ(blockErrors.load(), 4);
     EXPECT_EQ(result.Count("VOB(1) checksum not correct"), 0) << "an error page was taken for the block";
+    // One line per failed attempt with the status; the three 503 answers in a row fold into one count.
+    const std::string failed = "[WS] Web download attempt failed: " + mServer.Url("/pkg");
+    EXPECT_EQ(result.Count(failed + " (HTTP 503), retry in 1 s (repeated 2 times)"), 1) << result.mOutput;
+    EXPECT_EQ(result.Count(failed + " (HTTP 502), retry in 1 s"), 2);
+    EXPECT_EQ(result.Count(failed + " (HTTP 500), retry in 1 s"), 1);
 }
 
 TEST_F(FaultRun, ServerIgnoringRangesIsLeftForTheNextAddress)

@@ -56,6 +56,7 @@ public:
     using Vexal3DLoader::mFlashVersion;
     using Vexal3DLoader::mHeader;
     using Vexal3DLoader::mHeaderBuffer;
+    using Vexal3DLoader::HeaderRetryWait;
     using Vexal3DLoader::mHeaderTimeout;
     using Vexal3DLoader::mLastAttemptTime;
     using Vexal3DLoader::mModule;

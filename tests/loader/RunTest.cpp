@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include "LoaderHarness.h"
 #include "Source/Common/Digest.h"
 #include "Source/Platform/File.h"
+#include "Source/Platform/Log.h"
 #include "loader/PackageFormat.h"
 
 namespace {
@@ -266,6 +268,62 @@ TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack)
     EXPECT_EQ(mTrace.Count("[Loader] Download voa header failed, try backup url: " + Url("/silent")), 1);
     ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
     EXPECT_EQ(mTrace.Count("[Loader] Download voa header failed, try backup url: " + Url("/pkg")), 1);
+}
+
+// A package cut short on its server: its header passes, its size does not. Once every address
+// has refused, each attempt waits first, 1 s doubling up to a minute: over 30 s one client asks a
+// handful of times and its trace log stays small. A package mended during a wait is taken at the
+// end of that wait.
+TEST_F(LoaderTest, RefusedHeadersAreRetriedAfterGrowingWaitsAndAMendedPackageIsTaken)
+{
+    // 1 s doubling to 60 s, never more, and at most a quarter less.
+    EXPECT_EQ(TestLoader::HeaderRetryWait(0, 0), 1000u);
+    EXPECT_EQ(TestLoader::HeaderRetryWait(4, 0), 16000u);
+    EXPECT_EQ(TestLoader::HeaderRetryWait(6, 0), 60000u);
+    EXPECT_EQ(TestLoader::HeaderRetryWait(40, 0), 60000u);
+    EXPECT_EQ(TestLoader::HeaderRetryWait(0, 250), 750u);
+    EXPECT_EQ(TestLoader::HeaderRetryWait(0, 251), 1000u);
+    EXPECT_EQ(TestLoader::HeaderRetryWait(40, 15000), 45000u);
+
+    const std::string good = ServeGamePackage();
+    const std::string cut = good.substr(0, good.size() - 100);
+    auto mended = std::make_shared<std::atomic<bool>>(false);
+    auto serve = [good, cut, mended](const HttpRequest&, int) { return HttpPlan::Body(*mended ? good : cut); };
+    mServer.Handle("/cut", serve);
+    mServer.Handle("/mend", serve);
+    auto headerRequests = [&](const std::string& path) {
+        int count = 0;
+        for (const HttpRequest& request : mServer.Requests(path))
+            count += request.Header("Range") == "bytes=0-1131" ? 1 : 0;
+        return count;
+    };
+    {
+        TestLoader loader;
+        OpenLogFiles(u"loader", u"", u"hammer");
+        loader.Set("voaurl", Url("/cut"));
+        Pump(loader, [] { return false; }, 30000);
+        CloseLogFiles();
+        TraceCapture::Reinstall();
+        EXPECT_EQ(loader.mState, LoaderStateHeader);
+        const int requests = headerRequests("/cut");
+        const size_t logBytes = ReadNativeFile(Here("hammer-loader-[Trace].log")).size();
+        std::printf("30 s of refused headers: %d header requests, trace log %zu bytes\n", requests, logBytes);
+        EXPECT_GE(requests, 3);
+        EXPECT_LE(requests, 15);
+        EXPECT_LT(logBytes, 16u * 1024);
+    }
+
+    mTrace.Clear();
+    TestLoader loader;
+    loader.Set("voaurl", Url("/mend"));
+    // The second refusal starts a wait of up to 2 s; the package is mended during it.
+    ASSERT_TRUE(Pump(loader, [&] { return mTrace.Count("[Loader] Every package address refused its header") == 2; }));
+    loader.Update(16);
+    EXPECT_FLOAT_EQ(loader.mProgress, 0.01f); // one address, nothing flowing
+    *mended = true;
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState >= LoaderStateModules; }));
+    EXPECT_EQ(headerRequests("/mend"), 3);
+    EXPECT_EQ(mTrace.Count("[Loader] Voa not correct, try backup url: " + Url("/mend")), 2);
 }
 
 TEST_F(LoaderTest, IntactCacheDownloadsNothingAndLoadsInTheHeaderUpdate)

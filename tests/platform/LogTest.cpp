@@ -221,6 +221,40 @@ TEST_F(LogFolder, ReadOnlyFilesAreOverwrittenAndFailuresKeepThePreviousSink) {
     EXPECT_EQ(captured.mCalls.back(), u"still here");
 }
 
+// A line repeated exactly is written once; the count of its repeats follows when another line
+// comes, when the file is closed, or a minute after, while the repeats go on. Each file has its
+// own count.
+uint32_t gFakeNow = 0;
+
+TEST_F(LogFolder, RepeatedLinesAreWrittenOnceAndCounted) {
+    SetLogClock([] { return gFakeNow; });
+    OpenLogFiles(u"loader", Folder().c_str(), u"Player");
+    for (int i = 0; i < 3; ++i) LogFailure(u"[WS] Web download attempt failed: %ls (HTTP %d), retry in 1 s", u"u", 404);
+    LogTrace(u"[Loader] next");
+    LogTrace(u"[Loader] next!");
+    for (int i = 0; i < 50; ++i) {
+        gFakeNow += 2000;  // every 2 s for 100 s
+        LogTrace(u"[Loader] Voa not correct, try backup url: %ls", u"u");
+    }
+    CloseLogFiles();
+    SetLogClock(nullptr);
+
+    std::vector<std::string> traced = Messages(ReadLog(mPath + "/Player-loader-[Trace].log"));
+    const std::vector<std::string> expected = {
+        "[WS] Web download attempt failed: u (HTTP 404), retry in 1 s",
+        "[WS] Web download attempt failed: u (HTTP 404), retry in 1 s (repeated 2 times)",
+        "[Loader] next",
+        "[Loader] next!",
+        "[Loader] Voa not correct, try backup url: u",
+        "[Loader] Voa not correct, try backup url: u (repeated 30 times)",  // at 60 s
+        "[Loader] Voa not correct, try backup url: u (repeated 19 times)",  // at the close
+    };
+    EXPECT_EQ(traced, expected);
+    std::vector<std::string> errors = Messages(ReadLog(mPath + "/Player-loader-[Error].log"));
+    const std::vector<std::string> expectedErrors(expected.begin(), expected.begin() + 2);
+    EXPECT_EQ(errors, expectedErrors);
+}
+
 TEST_F(LogFolder, DebugSwitchIsCaseSensitive) {
     if (IsDebuggerAttached()) GTEST_SKIP() << "a debugger keeps the channels on its output";
     setenv("[VEXAL-DEBUG]", "yes", 1);

@@ -140,6 +140,7 @@ TEST_F(DownloadTest, ErrorAnswersAreRetriedWithoutKeepingTheirBody) {
     mServer.Queue("/game.voa", HttpPlan::Body(package).DropAfter(300));
     mServer.Queue("/game.voa", HttpPlan::Error(503, "<html>busy, come back later</html>"), 2);
     mServer.Queue("/game.voa", HttpPlan::Error(404, "<html>not here</html>"));
+    CapturedLog::Get().Clear();
     Start("/game.voa", 0, 1132);
 
     // After an error answer the progress value drops back to 0.0.
@@ -152,6 +153,42 @@ TEST_F(DownloadTest, ErrorAnswersAreRetriedWithoutKeepingTheirBody) {
     EXPECT_EQ(requests[0].Header("Range"), "bytes=0-1131");
     for (size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i].Header("Range"), "bytes=300-1131");
     EXPECT_EQ(BufferText(mTarget), package.substr(0, 1132));
+
+    // Each failed attempt says why, the break is reported once, and the second 503 is folded
+    // into a count.
+    const std::string url = mServer.Url("/game.voa");
+    std::vector<std::string> lines;
+    for (const std::string& line : CapturedLog::Get().Lines())
+        if (line.find("[WS] Web download") != std::string::npos) lines.push_back(line.substr(line.find("[WS]")));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "[WS] Web download attempt failed: " + url + " (transfer closed with 832 bytes remaining to read), retry in 1 s");
+    EXPECT_EQ(lines[1], "[WS] Web download resumed at 300: " + url);
+    EXPECT_EQ(lines[2], "[WS] Web download attempt failed: " + url + " (HTTP 503), retry in 1 s");
+    EXPECT_EQ(lines[3], "[WS] Web download attempt failed: " + url + " (HTTP 503), retry in 1 s (repeated 1 times)");
+    EXPECT_EQ(lines[4], "[WS] Web download attempt failed: " + url + " (HTTP 404), retry in 1 s");
+}
+
+// A port nobody listens on, a host that does not exist and a scheme the service refuses each
+// name libcurl's reason in the failed attempt's line.
+TEST_F(DownloadTest, FailedAttemptsNameLibcurlsReason) {
+    const std::string closed = mServer.Url("/game.voa");
+    mServer.Stop();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {closed, "(Failed to connect to 127.0.0.1 port " + std::to_string(mServer.Port())},
+        {"http://no-such-host.invalid/game.voa", "(Could not resolve host: no-such-host.invalid"},
+        {"ftp://127.0.0.1/game.voa", "(Protocol \"ftp\" not supported"},
+    };
+    for (const auto& [url, reason] : cases) {
+        SCOPED_TRACE(url);
+        CapturedLog::Get().Clear();
+        const std::string line = "[WS] Web download attempt failed: " + url + " " + reason;
+        mUrl = std::u16string(url.begin(), url.end());
+        mWorker = StartDownload(&mProgress, mUrl.c_str(), &mTarget, 0, 1132, mHandle, u"");
+        EXPECT_TRUE(WaitUntil([&] { return CapturedLog::Get().Contains(line); }, 10000));
+        DestroyWorker(mWorker);
+        mWorker = nullptr;
+        EXPECT_TRUE(CapturedLog::Get().Contains("), retry in 1 s")) << CapturedLog::Get().Lines().back();
+    }
 }
 
 // A server that ignores the range sends the whole package: only the range's length plus one

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "Source/Common/StringEncoding.h"
+#include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
 #include "Source/Platform/linux/WebInternal.h"
 
@@ -117,6 +118,19 @@ int ReportProgress(void* userData, curl_off_t downloadTotal, curl_off_t download
         return kAbortTransfer;
     }
     return 0;
+}
+
+// Says why an attempt failed and when the next one comes: the server's status, or libcurl's own
+// words for a failure below HTTP (a refused port, an unknown host, a refused scheme, ...).
+void ReportFailedAttempt(const String& url, long status, CURLcode result, const char* errorText) {
+    WideChar reason[CURL_ERROR_SIZE + 32];
+    if (result == CURLE_OK) {
+        FormatInto(reason, CURL_ERROR_SIZE + 32, u"HTTP %d", int32_t(status));
+    } else {
+        Utf8ToUtf16(reason, CURL_ERROR_SIZE + 32, errorText[0] != 0 ? errorText : curl_easy_strerror(result));
+    }
+    LogTrace(u"[WS] Web download attempt failed: %ls (%ls), retry in %u s", url.Data(), reason,
+             kRetryPause / 1000);
 }
 
 bool IsWebScheme(const char* url) {
@@ -374,6 +388,11 @@ bool PerformDownload(WebDownload* request) {
         if (keep > kLargestBody) keep = kLargestBody;
     }
     request->mAttemptLimit = keep > request->mReceivedBefore ? keep - request->mReceivedBefore : 0;
+    // Said once per break: attempts that keep failing at the same point add no line.
+    if (request->mReceivedBefore > 0 && from != request->mResumeReported) {
+        request->mResumeReported = from;
+        LogTrace(u"[WS] Web download resumed at %llu: %ls", static_cast<unsigned long long>(from), url.Data());
+    }
 
     if (multi) {
         curl_multi_remove_handle(state->mMulti, easy);
@@ -383,7 +402,11 @@ bool PerformDownload(WebDownload* request) {
         return true;
     }
 
+    static thread_local char errorText[CURL_ERROR_SIZE];
+    errorText[0] = 0;
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     CURLcode result = AttemptResult(request, curl_easy_perform(easy));
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(_null));
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (!IsStopRequested(request->mWorker)) PublishSpeed(state, easy);
@@ -405,7 +428,9 @@ bool PerformDownload(WebDownload* request) {
         // A handle adopted by a redirect stays with the request; otherwise it goes now.
         if (request->mHandle != handle) DestroyWebHandle(handle);
     }
-    return result == CURLE_OK && !IsErrorStatus(status);
+    const bool finished = result == CURLE_OK && !IsErrorStatus(status);
+    if (!finished && !IsStopRequested(request->mWorker)) ReportFailedAttempt(url, status, result, errorText);
+    return finished;
 }
 
 WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, Buffer* target,

@@ -70,6 +70,8 @@ struct WebDownload {
     WorkerThread* mWorker = _null;
     std::atomic<float>* mProgress = _null;
     uint32_t mReceivedBefore = 0;
+    // The offset of the last resumption written to the trace (each break is reported once).
+    uint64_t mResumeReported = 0;
     // Offsets in the resource are 64-bit: a package may pass 2 and even 4 GiB.
     uint64_t mRangeStart = 0;
     int64_t mRangeEnd = -1;
