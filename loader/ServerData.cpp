@@ -3,10 +3,10 @@
 #include "loader/Loader.h"
 
 #include <cstdlib>
-#include "Source/Common/PatternSearch.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
+#include "regex/PatternSearch.h"
 #include "loader/LoaderTexts.h"
 
 namespace {

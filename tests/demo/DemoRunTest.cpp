@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -81,6 +82,8 @@ double ShareOfDetail(const std::string& path, int& width, int& height) {
 TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     if (access((std::string(VEXAL_BINARY_DIR) + "/bin/Vexal3DLoader-Flash.so").c_str(), R_OK) != 0)
         GTEST_SKIP() << "the loader library is not built";
+    // A new folder each time: the demo builds everything in it from nothing.
+    std::filesystem::remove_all(kWork);
     // The demo module's cairo caches and lock order at display close are not the host's doing.
     CommandRun run = RunCommand("env LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "' TSAN_OPTIONS='halt_on_error=1 "
                                    "suppressions=" VEXAL_DEMO_TSAN "' '" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR
@@ -120,6 +123,20 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     }
     EXPECT_NE(ReadFile(kWork + "/shots/loading-30.png"), ReadFile(kWork + "/shots/loading-80.png"));
     EXPECT_NE(ReadFile(kWork + "/shots/loading-80.png"), ReadFile(kWork + "/shots/game.png"));
+}
+
+// The work folder is emptied at the start: one holding files the demo did not make (no marker) is
+// refused before anything in it is touched.
+TEST(Demo, RefusesToEmptyAFolderItDidNotMake) {
+    const std::string folder = std::string(VEXAL_BINARY_DIR) + "/demo-foreign";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder + "/notes");
+    std::ofstream(folder + "/notes/letter.txt") << "keep me";
+    CommandRun run = RunCommand("'" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR "' --work '" + folder + "' </dev/null");
+    EXPECT_EQ(run.mStatus, 1) << run.mOutput;
+    EXPECT_NE(run.mOutput.find("was not made by the demo"), std::string::npos) << run.mOutput;
+    EXPECT_EQ(ReadFile(folder + "/notes/letter.txt"), "keep me");
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace
