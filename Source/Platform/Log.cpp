@@ -29,7 +29,7 @@ struct Channel {
     void* mContext;
 };
 
-// A message repeated exactly is written once to a log file; the repeats are counted and summed
+// A message repeated exactly is written once to a log file or the console; the repeats are counted and summed
 // up in one line when a different message comes, or once a minute while they go on, so that a run
 // failing the same way for hours keeps its log files small.
 const uint32_t kRepeatSummaryMs = 60000;
@@ -107,8 +107,9 @@ void Emit(Channel& channel, RepeatFold& fold, std::mutex& lock, const WideChar* 
     FormatIntoV(message, kMessageUnits, format, arguments);
     const uint32_t now = LogClock();
     std::lock_guard<std::mutex> guard(lock);
-    // Only the log files fold: a sink of a tool or a test hears every line it is sent.
-    if (channel.mSink != FileLogSink) {
+    // The files, the console and the debugger output fold; a sink of a tool or a test of its own
+    // hears every line it is sent.
+    if (channel.mSink != _null && channel.mSink != FileLogSink && channel.mSink != ConsoleLogSink) {
         Write(channel, message);
         return;
     }
