@@ -6,13 +6,13 @@
 
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "Source/Platform/Process.h"
 #include "Source/Platform/WorkerThread.h"
 #include "loader/LoaderTexts.h"
-#include "Source/Common/PackageFormat.h"
 
 namespace {
 
