@@ -10,6 +10,14 @@
 #include "Source/Platform/WebDownload.h"
 #include "loader/ModuleBinding.h"
 
+// The run modes (the last argument of _VexalCreate) that fetch and check the game's module files
+// are 0 up to this one; any other mode loads the local module file as it stands.
+constexpr uint32_t kLastFetchingRunMode = 1;
+
+// The delay ("delay" -1) that holds the hand-off until the delay is set again: it is never
+// counted down.
+constexpr uint32_t kDelayHold = 0xFFFFFFFFu;
+
 // One window message as the host received it.
 struct MessageRecord {
     uint32_t mMessage;

@@ -39,7 +39,14 @@ inline constexpr const WideChar* kLoadFailedReason = u"[Loader] Load VOB failed,
 inline constexpr const WideChar* kCreateFailed = u"[Loader] Create VOB failed: %ls, %ls";
 inline constexpr const WideChar* kDataFilePath = u"%ls/vexal/%ls/%ls.vod";
 inline constexpr const WideChar* kDataFileTooLarge = u"[Loader] VOD too large, delete it : %ls";
-inline constexpr const WideChar* kConfigTick = u"%ls|tickurl|%ls&sg=%d%ls|tickinterval|%d";
+// The config text's tick pieces, appended one after another (not formatted in one go, since the
+// formatter's output is limited): params, "|tickurl|", the tick address, "&sg=" with the state,
+// the version suffix, "|tickinterval|" with the interval. kConfigTickName is what the module
+// parameters are searched for: when they name a tick address of their own, none is added.
+inline constexpr const WideChar* kConfigTickName = u"tickurl";
+inline constexpr const WideChar* kConfigTickUrl = u"|tickurl|";
+inline constexpr const WideChar* kConfigTickState = u"&sg=%d";
+inline constexpr const WideChar* kConfigTickInterval = u"|tickinterval|%d";
 inline constexpr const WideChar* kConfigCdnHost = u"|cdnhost|";
 inline constexpr const WideChar* kConfigErrorUrl = u"errurl";
 

@@ -6,13 +6,13 @@
 
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "Source/Platform/Process.h"
 #include "Source/Platform/WorkerThread.h"
 #include "loader/LoaderTexts.h"
-#include "loader/PackageFormat.h"
 
 namespace {
 
@@ -268,12 +268,12 @@ void Vexal3DLoader::LoadModule()
 String Vexal3DLoader::MakeConfigText()
 {
     String text = mModuleParams;
-    if (!mTickUrl.IsEmpty() && mModuleParams.Find(u"tickurl", true) < 0) {
-        text.Append(u"|tickurl|");
+    if (!mTickUrl.IsEmpty() && mModuleParams.Find(LoaderText::kConfigTickName, true) < 0) {
+        text.Append(LoaderText::kConfigTickUrl);
         text.Append(mTickUrl);
-        text.Append(Format(u"&sg=%d", int(mState)));
+        text.Append(Format(LoaderText::kConfigTickState, int(mState)));
         text.Append(VersionSuffix());
-        text.Append(Format(u"|tickinterval|%d", int32_t(mTickInterval)));
+        text.Append(Format(LoaderText::kConfigTickInterval, int32_t(mTickInterval)));
     }
     if (!mCdnHost.IsEmpty()) {
         text.Append(LoaderText::kConfigCdnHost);

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "support/BenchTable.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
@@ -176,7 +176,7 @@ struct Setup {
         uint8_t bytes[VEXAL_HEADER_SIZE];
         size_t read = package ? fread(bytes, 1, sizeof bytes, package) : 0;
         if (package) fclose(package);
-        if (read != sizeof bytes || !PackageBuilder::ReadHeader(bytes, uint32_t(read), mHeader))
+        if (read != sizeof bytes || !ReadPackageHeader(bytes, uint32_t(read), mHeader))
             return Fail("cannot read the package header");
         for (const ModuleEntry& entry : mHeader.modules)
             if (entry.size > mLargestBlock) mLargestBlock = entry.size;
