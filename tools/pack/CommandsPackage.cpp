@@ -271,7 +271,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
     const bool signedModules = signature != _null && signature->mVerdict == kSignatureAccepted;
     // The first entry with a file is the library the loader loads.
     int32_t gameModule = 0;
-    while (gameModule < VEXAL_MODULE_COUNT && !EntryHasFile(header.modules[gameModule])) ++gameModule;
+    while (gameModule < VEXAL_MODULE_COUNT && !ModuleHasFile(header.modules[gameModule])) ++gameModule;
     std::vector<std::string> moduleFindings;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
@@ -312,7 +312,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
         if (unpacked && i == gameModule) {
             ModulePlace place{fileName, folder != _null ? std::string(folder) : std::string(), {}};
             for (int32_t k = 0; k < VEXAL_MODULE_COUNT; ++k)
-                if (k != i && EntryHasFile(header.modules[k]))
+                if (k != i && ModuleHasFile(header.modules[k]))
                     place.mPackageFiles.push_back(NarrowText(header.modules[k].fileName, VEXAL_HEADER_TEXT_UNITS));
             for (const std::string& finding : CheckGameModule(block.GetData(), block.GetSize(), place)) {
                 moduleFindings.push_back("the game module \"" + fileName + "\" " + finding);
