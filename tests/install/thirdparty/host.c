@@ -31,7 +31,8 @@ int main(int argc, char** argv)
     VexalRenderFunction render = (VexalRenderFunction)dlsym(library, "_VexalRender");
     VexalProgressFunction progress = (VexalProgressFunction)dlsym(library, "_VexalProgress");
     VexalDeleteFunction destroy = (VexalDeleteFunction)dlsym(library, "_VexalDelete");
-    if (!create || !setup || !update || !render || !progress || !destroy)
+    VexalStartFunction start = (VexalStartFunction)dlsym(library, "_VexalStart");
+    if (!create || !setup || !start || !update || !render || !progress || !destroy)
         return 1;
 
     char16_t url[1024];
@@ -43,8 +44,9 @@ int main(int argc, char** argv)
 
     create(0, NULL, NULL, NULL, 0);
     setup(u"voaurl", url);
-    uint32_t start = Milliseconds(), last = start, readyAt = 0;
-    while (Milliseconds() - start < 60000) {
+    start();
+    uint32_t begin = Milliseconds(), last = begin, readyAt = 0;
+    while (Milliseconds() - begin < 60000) {
         uint32_t now = Milliseconds();
         update(NULL, now - last);
         last = now;
