@@ -81,16 +81,16 @@ set(CPACK_PACKAGE_NAME vexal3d-loader)
 set(CPACK_PACKAGE_VERSION ${VEXAL3D_VERSION})
 set(CPACK_PACKAGE_CONTACT "Vexal3D maintainers <loader@vexal3d.net>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "game loader library for X11 hosts, with its tools")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "game loader library for X11 hosts, with its tools
- Vexal3DLoader-Flash.so fetches a game's package over HTTP, keeps its files in
- a local cache, shows a scripted loading screen meanwhile and hands the host's
- window to the game module.
- .
- This package holds the library, its C header, a pkg-config file and a CMake
- package for host and game-module authors, the launcher vexal-host, the package
- tool vexal-pack, the loading-screen previewer vexal-screen, the pattern checker
- vexal-regex, the tick-log report vexal-ticks, and a demo game module.")
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# The summary above is the synopsis; CPack indents these lines and marks the empty one.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vexal3DLoader-Flash.so fetches a game's package over HTTP, keeps its files in
+a local cache, shows a scripted loading screen meanwhile and hands the host's
+window to the game module.
+
+This package holds the library, its C header, a pkg-config file and a CMake
+package for host and game-module authors, the launcher vexal-host, the package
+tool vexal-pack, the loading-screen previewer vexal-screen, the pattern checker
+vexal-regex, the tick-log report vexal-ticks, and a demo game module.")
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
