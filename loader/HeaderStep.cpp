@@ -18,6 +18,10 @@ void Vexal3DLoader::HeaderStep()
         ProbeStep();
         return;
     }
+    if (mSignaturePending) {
+        SignatureStep();
+        return;
+    }
 
     // Measured as a difference so that the millisecond timer's wrap (every 49.7 days) neither
     // cuts an attempt short nor stretches it.
@@ -47,6 +51,7 @@ void Vexal3DLoader::HeaderStep()
         return;
     }
     PackageBuilder::ReadHeader(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeader);
+    KeepHeaderSha256();
     mHeaderBuffer.Clear();
     mResSize = int32_t(ModuleSizeTotal(mHeader));
 
@@ -105,7 +110,12 @@ void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
         FallBack(LoaderText::kVoaNotCorrect);
         return;
     }
+    if (!StartSignatureCheck())
+        EnterModulePhase();
+}
 
+void Vexal3DLoader::EnterModulePhase()
+{
     EnterState(LoaderStateModules);
     if (mRunMode == 0 || mRunMode == 1) {
         if (!NextModule())

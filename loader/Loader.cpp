@@ -39,7 +39,13 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mModuleIndex(0),
       mHeaderTimeout(5000),
       mLastAttemptTime(0),
-      mUrlIndex(0)
+      mUrlIndex(0),
+      mSignatureWanted(false),
+      mSignaturePending(false),
+      mHeaderSha256(),
+      mSignature(),
+      mSignedDigests(_null),
+      mReleaseRecorder(_null)
 {
     std::memset(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;
@@ -60,6 +66,9 @@ Vexal3DLoader::~Vexal3DLoader()
 {
     LogTrace(LoaderText::kLongestUpdate, CounterToMilliseconds(mLongestUpdateTicks));
     StopDownload();
+    DropSignedDigests();
+    // A release still being stored finishes on its own thread (joined when the library unloads).
+    ReleaseWorker(mReleaseRecorder);
     if (mPingHandle != _null) {
         DestroyWebHandle(mPingHandle);
         mPingHandle = _null;
@@ -130,6 +139,7 @@ void Vexal3DLoader::StopDownload()
         StopProbe(mProbe);
         mProbe = _null;
     }
+    mSignaturePending = false;
 }
 
 void Vexal3DLoader::NoteUpdateTime(uint64_t ticks)
