@@ -310,3 +310,19 @@ TEST_F(SignedRunTest, ZeroDigestEntryIsHeldToItsSignedSha256OnDiskAndWhenFetched
     ASSERT_TRUE(Pump(warm, [&] { return warm.mState == LoaderStateModuleCreated; }));
     EXPECT_EQ(BlockRequests("/z.vpk"), 0);
 }
+
+// Keys that arrive after a header was accepted without them start the run again, so the package
+// in use is judged like any other.
+TEST_F(SignedRunTest, KeysArrivingAfterAnUnsignedHeaderStartTheRunAgain)
+{
+    TestLoader loader;
+    loader.Set("voaurl", Url("/b.vpk"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(mServer.RequestCount("/b.vpk.sig"), 0u);
+    loader.Set("voakey", mPublisher.mPublic);
+    EXPECT_EQ(loader.mState, LoaderStateHeader);
+    EXPECT_EQ(loader.mModule.mLibrary, nullptr);
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(mServer.RequestCount("/b.vpk.sig"), 1u);
+    EXPECT_TRUE(mTrace.Contains("[Loader] Voa signature accepted: release 5, key 1"));
+}
