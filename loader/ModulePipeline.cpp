@@ -130,7 +130,7 @@ bool Vexal3DLoader::NextModule()
             mModuleFileName = name;
         // An all-zero digest stands for "no digest": such an entry is taken as present. Comparing
         // it with an existing file would delete that file and fetch a block whose digest can
-        // never match, again and again.
+        // never match, again and again. A signed package still holds it to its SHA-256.
         const Digest expected = DigestFromWords(entry.digest);
         const bool intact = mSignatureWanted ? SignedFileMatches(mModuleIndex, name, expected)
                                              : expected.IsZero() || digests.Of(mModuleIndex, name) == expected;
