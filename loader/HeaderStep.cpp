@@ -17,6 +17,10 @@ void Vexal3DLoader::HeaderStep()
         ProbeStep();
         return;
     }
+    if (mSignaturePending) {
+        SignatureStep();
+        return;
+    }
     if (HeaderRetryWaiting())
         return;
 
@@ -48,6 +52,7 @@ void Vexal3DLoader::HeaderStep()
         return;
     }
     ReadPackageHeader(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeader);
+    KeepHeaderSha256();
     mHeaderBuffer.Clear();
     mResSize = int32_t(ModuleSizeTotal(mHeader));
 
@@ -106,7 +111,12 @@ void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
         FallBack(LoaderText::kVoaNotCorrect);
         return;
     }
+    if (!StartSignatureCheck())
+        EnterModulePhase();
+}
 
+void Vexal3DLoader::EnterModulePhase()
+{
     mHeaderRefusals = 0;
     EnterState(LoaderStateModules);
     if (mRunMode <= kLastFetchingRunMode) {

@@ -6,6 +6,7 @@
 #include "Common/Array.h"
 #include "Common/Types.h"
 #include "Source/Common/Buffer.h"
+#include "Source/Common/PackageSignature.h"
 #include "Source/Common/String.h"
 #include "Source/Platform/WebDownload.h"
 #include "loader/ModuleBinding.h"
@@ -24,6 +25,8 @@ struct MessageRecord {
     uint32_t mWParam;
     int32_t mLParam;
 };
+
+class SignedModuleDigests;
 
 // The loader object. Abstract: the concrete class adds the loading screen and supplies
 // ReleaseLoadingScreen. Lives from _VexalCreate to _VexalDelete on the host's thread; every
@@ -113,6 +116,17 @@ protected:
     void LoadModule();
     String MakeConfigText();
     void LimitDataFile();
+
+    // Signed packages (only with "voakey"; each in SignatureStep.cpp).
+    void SetPublisherKeys(const WideChar* value);
+    void KeepHeaderSha256();
+    bool StartSignatureCheck();
+    void SignatureStep();
+    void RefuseSignature(const String& reason);
+    void EnterModulePhase();
+    bool SignedFileMatches(uint32_t index, const String& name, const Digest& expected);
+    bool SignedBlockMatches(uint32_t index, const Buffer& block, const Digest& expected);
+    void DropSignedDigests();
 
     // Module step (state 5).
     void ModuleStep(uint32_t elapsedMs);
@@ -204,4 +218,13 @@ protected:
     uint32_t mHeaderWait;
     Array<String> mPackageUrls;
     Array<String> mCdnIps;
+    // Signed packages: set by "voakey"; the keys it gave (none usable: every address refused).
+    bool mSignatureWanted;
+    bool mSignaturePending;
+    Array<Ed25519PublicKey> mPublisherKeys;
+    Sha256Digest mHeaderSha256;
+    Buffer mSignatureBuffer;
+    PackageSignature mSignature;
+    SignedModuleDigests* mSignedDigests;
+    WorkerThread* mReleaseRecorder;
 };

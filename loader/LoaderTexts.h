@@ -27,6 +27,13 @@ inline constexpr const WideChar* kHeaderRetryWait = u"[Loader] Every package add
 inline constexpr const WideChar* kVoaNotCorrect = u"[Loader] Voa not correct, try backup url: %ls";
 inline constexpr const WideChar* kLocalModuleName = u"vexal3d.vob";
 
+// Signed packages.
+inline constexpr const WideChar* kSignatureRefused = u"[Loader] Voa signature not accepted (%ls), try backup url: %ls";
+inline constexpr const WideChar* kSignatureAccepted = u"[Loader] Voa signature accepted: release %u, key %d (%s)";
+inline constexpr const WideChar* kNoUsableKey = u"[Loader] Voa key given without a usable key: every package address is refused";
+inline constexpr const WideChar* kReleaseNotRecorded = u"[Loader] Accepted release %u not recorded: %ls";
+inline constexpr const WideChar* kSignedChecksum = u"[Loader] VOB(%d) signed checksum not correct";
+
 // Module pipeline.
 inline constexpr const WideChar* kCopyName = u"%ls-%d.%ls";
 inline constexpr const WideChar* kCopyNameNoExtension = u"%ls-%d";

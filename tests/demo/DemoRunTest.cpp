@@ -91,6 +91,13 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("cache hit: all 5 module files were intact, no block was fetched"), std::string::npos)
         << run.mOutput;
+    // Both runs held the package to the demo's publisher key and accepted its release 1.
+    EXPECT_NE(run.mOutput.find("signing the demo package"), std::string::npos) << run.mOutput;
+    size_t accepted = 0;
+    for (size_t at = run.mOutput.find("signature accepted: release 1, key 1 ("); at != std::string::npos;
+         at = run.mOutput.find("signature accepted: release 1, key 1 (", at + 1))
+        ++accepted;
+    EXPECT_EQ(accepted, 2u) << run.mOutput;
     // The summary ends with the funnel of both runs read from nginx's tick logs.
     EXPECT_NE(run.mOutput.find("app version 1.0.0: 2 runs, 2 handed over, 0 lost"), std::string::npos) << run.mOutput;
 
