@@ -45,11 +45,8 @@ protected:
     }
 
     // The third-party host's run of the third-party module from nginx, start to hand-off.
-    // In a sanitizer build the leak check is left to the host and e2e areas: this C host unloads
-    // the library and with it libraries a C++ host keeps, after which the checker can no longer
-    // name the owner of what they held.
     void ExpectWholeRun(const std::string& host, const std::string& name) {
-        CommandRun run = Run("ASAN_OPTIONS=detect_leaks=0 '" + host + "' '" + mServer.Url("/game.vpk") + "'");
+        CommandRun run = Run("'" + host + "' '" + mServer.Url("/game.vpk") + "'");
         EXPECT_EQ(run.mStatus, 0) << run.mOutput;
         EXPECT_TRUE(Has(run.mOutput, "game: created from package \"" + name + "\"")) << run.mOutput;
         EXPECT_TRUE(Has(run.mOutput, "host: progress 1")) << run.mOutput;

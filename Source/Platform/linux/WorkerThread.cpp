@@ -20,16 +20,18 @@ namespace {
 
 constexpr int32_t kStopRequest = -1;
 
-// The released workers whose threads have not been joined yet. Made once and never destroyed,
-// so a worker ending during the process's exit still finds it; an object of its own joins what
-// is left when the program (or this library) goes away.
+// The released workers whose threads have not been joined yet. Made once in static storage and
+// never destroyed, so a worker ending during the process's exit still finds it; an object of its
+// own joins what is left when the program (or this library) goes away. Kept out of the heap so
+// that a library unloaded by its host leaves nothing behind.
 struct ReleasedWorkers {
     std::mutex mLock;
     std::vector<WorkerThread*> mWorkers;
 };
 
 ReleasedWorkers& Released() {
-    static ReleasedWorkers* released = new ReleasedWorkers();
+    alignas(ReleasedWorkers) static unsigned char storage[sizeof(ReleasedWorkers)];
+    static ReleasedWorkers* released = new (storage) ReleasedWorkers();
     return *released;
 }
 
@@ -152,6 +154,12 @@ void ReapReleased(bool wait) {
     }
     // A thread that has signalled its end is past its last task: joining it takes no time.
     for (WorkerThread* worker : ended) DestroyWorker(worker);
+    if (wait) {
+        // Everything is joined (the library or the program is going away): give the list's
+        // storage back as well.
+        std::lock_guard<std::mutex> guard(Released().mLock);
+        if (Released().mWorkers.empty()) std::vector<WorkerThread*>().swap(Released().mWorkers);
+    }
 }
 
 } // namespace
