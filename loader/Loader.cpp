@@ -48,7 +48,9 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mHeaderSha256(),
       mSignature(),
       mSignedDigests(_null),
-      mReleaseRecorder(_null)
+      mReleaseRecorder(_null),
+      mServerDataSearch(_null),
+      mSearchedServerData(_null)
 {
     std::memset(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;
@@ -69,6 +71,7 @@ Vexal3DLoader::~Vexal3DLoader()
 {
     LogTrace(LoaderText::kLongestUpdate, CounterToMilliseconds(mLongestUpdateTicks));
     StopDownload();
+    DropServerDataSearch();
     DropSignedDigests();
     // A release still being stored finishes on its own thread (joined when the library unloads).
     ReleaseWorker(mReleaseRecorder);

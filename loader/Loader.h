@@ -27,6 +27,8 @@ struct MessageRecord {
 };
 
 class SignedModuleDigests;
+class ServerDataSearch;
+struct ServerDataList;
 
 // The loader object. Abstract: the concrete class adds the loading screen and supplies
 // ReleaseLoadingScreen. Lives from _VexalCreate to _VexalDelete on the host's thread; every
@@ -135,6 +137,11 @@ protected:
     void StartServerDataDownload(const WideChar* url);
     void ServerDataStep();
     void ParseServerData(const WideChar* text);
+    // Once the worker has converted and searched downloaded server data, hands the text on.
+    void ServerDataSearchStep();
+    void UseServerDataList(const ServerDataList& found);
+    // Ends a search still running (waiting for it: a search is bounded) and forgets its result.
+    void DropServerDataSearch();
     void SetTickUrl(const WideChar* value);
     void PeriodicTick(uint32_t elapsedMs);
     void FinalTick();
@@ -227,4 +234,8 @@ protected:
     PackageSignature mSignature;
     SignedModuleDigests* mSignedDigests;
     WorkerThread* mReleaseRecorder;
+    // The conversion and search of downloaded server data, running on a worker while the loader
+    // waits in state 2; and its answer while a later update hands the text on through Setup.
+    ServerDataSearch* mServerDataSearch;
+    const ServerDataList* mSearchedServerData;
 };

@@ -2,12 +2,25 @@
 // that names the default package address and game server.
 #include "loader/Loader.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
+#include "Source/Platform/WorkerThread.h"
 #include "regex/PatternSearch.h"
 #include "loader/LoaderTexts.h"
+
+// What the searches found in a server data text.
+struct ServerDataList {
+    // The default server's list, split at its commas; empty when none was found.
+    Array<String> mItems;
+    // A search reached its bound; mLength units were searched.
+    bool mTooHard = false;
+    int32_t mLength = 0;
+};
 
 namespace {
 
@@ -15,7 +28,99 @@ namespace {
 constexpr int64_t kServerDataStepsPerUnit = 2;
 constexpr int64_t kServerDataStepsBase = 1 << 16;
 
+// The default server's list in a server data text: the items between the brackets, split.
+void FindDefaultList(const WideChar* text, int32_t length, ServerDataList& found)
+{
+    found.mLength = length;
+    int32_t start = 0, end = 0;
+    PatternSearch search;
+    // A well-formed list costs a few steps per unit; a text that opens the key's list again and
+    // again without closing it would make the lazy search rescan the rest of the line from every
+    // opening. Past the bound the data is refused.
+    search.SetStepLimit(int64_t(length) * kServerDataStepsPerUnit + kServerDataStepsBase);
+    search.Compile(String(LoaderText::kDefaultPattern));
+    if (search.Search(text, length, &start, &end, 1, false) < 1) {
+        found.mTooHard = search.WasStopped();
+        return;
+    }
+    // The match is "default": followed by the digits of the key.
+    const String key(text + start + 10, end - start - 10);
+    if (key.IsEmpty())
+        return;
+
+    String pattern = Format(LoaderText::kListPattern, key.Data());
+    pattern.Append(LoaderText::kListRestPattern);
+    search.Compile(pattern);
+    if (search.Search(text, length, &start, &end, 1, false) < 1) {
+        found.mTooHard = search.WasStopped();
+        return;
+    }
+    const String match(text + start, end - start);
+    const int32_t bracket = match.FindChar(u'[', true);
+    const String list = match.Mid(bracket + 1, match.GetLength() - bracket - 2);
+    Split(list, found.mItems, u",", u" \t");
+}
+
+// The received bytes up to their first zero (one is appended) as wide text, freed with free;
+// none when they cannot be converted.
+WideChar* ServerDataText(Buffer& received)
+{
+    static const uint8_t kTerminator = 0;
+    received.Append(&kTerminator, 1);
+    return Utf8ToUtf16(_null, 0, reinterpret_cast<const char*>(received.GetData()));
+}
+
 } // namespace
+
+// Downloaded server data on its way to the loader: converting a megabyte of text takes
+// milliseconds and searching it, bounded as the search is, up to a tenth of a second (a text that
+// reopens a list without end), so both run on a worker while the host's thread goes on. The worker
+// owns the received bytes, the text and the result until it has answered; the host's thread reads
+// them only after that. Deleting a search still running waits for its end.
+class ServerDataSearch {
+public:
+    explicit ServerDataSearch(Buffer& received)
+    {
+        mReceived.Swap(received);
+        mWorker = CreateWorker(Run, this);
+    }
+    ~ServerDataSearch()
+    {
+        // An answered search's thread only has to end, which nobody needs to wait for.
+        if (IsDone())
+            ReleaseWorker(mWorker);
+        else
+            DestroyWorker(mWorker);
+        std::free(mText);
+    }
+    ServerDataSearch(const ServerDataSearch&) = delete;
+    ServerDataSearch& operator=(const ServerDataSearch&) = delete;
+
+    bool IsRunning() const { return mWorker != _null; }
+    bool IsDone() const { return mDone.load(std::memory_order_acquire); }
+    // Hands the received bytes back when no worker could be started.
+    void GiveBack(Buffer& received) { received.Swap(mReceived); }
+    // Valid once IsDone.
+    const WideChar* Text() const { return mText != _null ? mText : u""; }
+    const ServerDataList& Result() const { return mResult; }
+
+private:
+    static uint8_t Run(WorkerThread*, void* data, int32_t)
+    {
+        ServerDataSearch* self = static_cast<ServerDataSearch*>(data);
+        self->mText = ServerDataText(self->mReceived);
+        const WideChar* text = self->Text();
+        FindDefaultList(text, String::Length(text), self->mResult);
+        self->mDone.store(true, std::memory_order_release);
+        return 0;
+    }
+
+    Buffer mReceived;
+    WideChar* mText = _null;
+    ServerDataList mResult;
+    std::atomic<bool> mDone{false};
+    WorkerThread* mWorker = _null;
+};
 
 void Vexal3DLoader::SendPing(const WideChar* url)
 {
@@ -80,6 +185,7 @@ void Vexal3DLoader::StartServerDataDownload(const WideChar* url)
     if (mPackageHandle == _null)
         mPackageHandle = CreateWebHandle(false);
     StopDownload();
+    DropServerDataSearch();
     BeginDownload(url, &mServerDataBuffer, 0, -1);
     LogTrace(LoaderText::kDownloadServerData, url);
     EnterState(LoaderStateServerData);
@@ -93,50 +199,66 @@ void Vexal3DLoader::ServerDataStep()
     mDownloadProgress.store(0.0f);
     EnterState(LoaderStateServerDataReady);
 
-    static const uint8_t kTerminator = 0;
-    mServerDataBuffer.Append(&kTerminator, 1);
-    WideChar* text = Utf8ToUtf16(_null, 0, reinterpret_cast<const char*>(mServerDataBuffer.GetData()));
+    DropServerDataSearch();
+    mServerDataSearch = new (std::nothrow) ServerDataSearch(mServerDataBuffer);
+    if (mServerDataSearch != _null && mServerDataSearch->IsRunning())
+        return;
+    // No thread to be had: the text is converted and searched here.
+    if (mServerDataSearch != _null)
+        mServerDataSearch->GiveBack(mServerDataBuffer);
+    DropServerDataSearch();
+    WideChar* text = ServerDataText(mServerDataBuffer);
     Setup(u"serverdata", text != _null ? text : u"");
     std::free(text);
+}
+
+void Vexal3DLoader::ServerDataSearchStep()
+{
+    if (!mServerDataSearch->IsDone())
+        return;
+    const std::unique_ptr<ServerDataSearch> search(mServerDataSearch);
+    mServerDataSearch = _null;
+    // A "voaurl" or new server data given while the search ran has the last word.
+    if (mState != LoaderStateServerDataReady)
+        return;
+    // Through the virtual slot, so that the subclass may take the text; the base class then
+    // uses what the worker found instead of searching again.
+    mSearchedServerData = &search->Result();
+    Setup(u"serverdata", search->Text());
+    mSearchedServerData = _null;
 }
 
 void Vexal3DLoader::ParseServerData(const WideChar* text)
 {
     if (text == _null)
         return;
-    int32_t start = 0, end = 0;
-    PatternSearch search;
-    const int32_t length = String::Length(text);
-    // The searches run on the host's thread. A well-formed list costs a few steps per unit;
-    // a text that opens the key's list again and again without closing it would make the lazy
-    // search rescan the rest of the line from every opening. Past the bound the data is refused.
-    const int64_t stepLimit = int64_t(length) * kServerDataStepsPerUnit + kServerDataStepsBase;
-    search.SetStepLimit(stepLimit);
-    search.Compile(String(LoaderText::kDefaultPattern));
-    if (search.Search(text, length, &start, &end, 1, false) < 1) {
-        if (search.WasStopped())
-            LogTrace(LoaderText::kServerDataTooHard, length);
+    if (mSearchedServerData != _null) {
+        const ServerDataList& found = *mSearchedServerData;
+        mSearchedServerData = _null;
+        UseServerDataList(found);
         return;
     }
-    // The match is "default": followed by the digits of the key.
-    const String key(text + start + 10, end - start - 10);
-    if (key.IsEmpty())
-        return;
+    // Text the host passes itself is searched within its call, and has the last word over a
+    // download's search still running.
+    DropServerDataSearch();
+    ServerDataList found;
+    FindDefaultList(text, String::Length(text), found);
+    UseServerDataList(found);
+}
 
-    String pattern = Format(LoaderText::kListPattern, key.Data());
-    pattern.Append(LoaderText::kListRestPattern);
-    search.Compile(pattern);
-    if (search.Search(text, length, &start, &end, 1, false) < 1) {
-        if (search.WasStopped())
-            LogTrace(LoaderText::kServerDataTooHard, length);
+void Vexal3DLoader::DropServerDataSearch()
+{
+    delete mServerDataSearch;
+    mServerDataSearch = _null;
+}
+
+void Vexal3DLoader::UseServerDataList(const ServerDataList& found)
+{
+    if (found.mTooHard) {
+        LogTrace(LoaderText::kServerDataTooHard, found.mLength);
         return;
     }
-    const String match(text + start, end - start);
-    const int32_t bracket = match.FindChar(u'[', true);
-    const String list = match.Mid(bracket + 1, match.GetLength() - bracket - 2);
-
-    Array<String> items;
-    Split(list, items, u",", u" \t");
+    const Array<String>& items = found.mItems;
     if (items.GetCount() < 8)
         return;
     if (!items[5].IsEmpty()) {

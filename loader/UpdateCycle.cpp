@@ -34,6 +34,8 @@ void Vexal3DLoader::Update(uint32_t elapsedMs)
         mDelay = mDelay > elapsedMs ? mDelay - elapsedMs : 0;
 
     PollDownload();
+    if (mServerDataSearch != _null)
+        ServerDataSearchStep();
     switch (mState) {
     case LoaderStateServerData:
         ServerDataStep();

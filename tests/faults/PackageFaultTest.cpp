@@ -68,8 +68,6 @@ TEST_F(FaultRun, ServerDataThatWouldBacktrackWithoutEndIsRefusedQuickly)
     while (data.size() < (1u << 20))
         data += "\"12\":[";
     mServer.Route("/serverdata", HttpPlan::Body(data, "text/plain"));
-    // The search of the server data runs on the host's thread, bounded by its step limit only.
-    mOutsideBoundMs = kLongestUpdateBoundMs;
     const HostResult result = RunHost({"serverdataurl=" + mServer.Url("/serverdata")}, 3, false);
 
     EXPECT_EQ(result.Count("[Loader] Server data not used: searching its"), 1) << result.mOutput.substr(0, 4000);

@@ -74,6 +74,23 @@ TEST_F(LoaderTest, ServerDataWithoutAUsableDefaultStaysInStateTwo)
     EXPECT_EQ(cut.mPackageUrls.GetCount(), 0);
 }
 
+TEST_F(LoaderTest, AnAddressGivenWhileTheServerDataIsSearchedHasTheLastWord)
+{
+    ServeGamePackage();
+    mServer.Route("/servers", HttpPlan::Body("{\"default\":3,\"3\":[1,2,3,4,5,\"" + Url("/other") +
+                                             "\",8000,\"h\"]}"));
+    TestLoader loader;
+    loader.Set("serverdataurl", Url("/servers"));
+    // The search answers in a later update; the host names its own address before that.
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateServerDataReady; }));
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    ASSERT_EQ(loader.mPackageUrls.GetCount(), 1);
+    EXPECT_EQ(NarrowText(loader.mPackageUrls[0]), Url("/pkg"));
+    EXPECT_EQ(NarrowText(loader.mModuleParams), "");
+    EXPECT_EQ(mServer.RequestCount("/other"), 0u);
+}
+
 TEST_F(LoaderTest, ServerDataItemsAreTakenAsTheyStand)
 {
     TestLoader loader;
