@@ -4,8 +4,7 @@
 
 #include "FuzzSupport.h"
 #include "Source/Common/Digest.h"
-#include "Source/Common/PackageBuilder.h"
-#include "loader/PackageFormat.h"
+#include "Source/Common/PackageFormat.h"
 
 namespace {
 
@@ -33,12 +32,12 @@ void CheckTextEnds(const char16_t* text) { FUZZ_CHECK(text[VEXAL_HEADER_TEXT_UNI
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = (QuietLogs(), true);
     (void)quiet;
-    static const Digest expectedKey = PackageBuilder::KeyDigest();
+    static const Digest expectedKey = PackageKeyDigest();
     if (size > 4 * VEXAL_HEADER_SIZE) return -1;
 
     PackageHeader header;
     std::memset(&header, 0xA5, sizeof(header));
-    const bool read = PackageBuilder::ReadHeader(data, uint32_t(size), header);
+    const bool read = ReadPackageHeader(data, uint32_t(size), header);
     FUZZ_CHECK(read == (size >= 8));
     if (!read) return 0;
 
@@ -62,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const String name = ModuleFileName(entry);
         FUZZ_CHECK(name.GetLength() <= VEXAL_HEADER_TEXT_UNITS);
         FUZZ_CHECK(ModuleHasFile(entry) == (name.GetLength() > 0 && name[0] != u'@'));
-        const bool safe = PackageBuilder::IsSafeFileName(name);
+        const bool safe = IsSafeModuleFileName(name);
         FUZZ_CHECK(safe == NameStaysInside(name));
         namesSafe = namesSafe && safe;
         uint32_t entrySize;
@@ -70,17 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sizeTotal += entrySize;
     }
     FUZZ_CHECK(ModuleSizeTotal(header) == sizeTotal);
-    const uint32_t expected = PackageBuilder::ExpectedPackageSize(header);
+    const uint32_t expected = ExpectedPackageSize(header);
     (void)IsSafeCacheName(header.cacheName);
     (void)keyAccepted;
     (void)namesSafe;
     (void)expected;
 
     // Writing the record back gives the stored bytes again, apart from the forced text ends.
-    const uint32_t stored = PackageBuilder::StoredHeaderSize(header.version);
+    const uint32_t stored = StoredHeaderSize(header.version);
     if (size >= stored) {
         uint8_t written[VEXAL_HEADER_SIZE];
-        FUZZ_CHECK(PackageBuilder::WriteHeader(header, written) == stored);
+        FUZZ_CHECK(WritePackageHeader(header, written) == stored);
         uint8_t original[VEXAL_HEADER_SIZE];
         std::memcpy(original, data, stored);
         const uint32_t keyBytes = header.version == 2 ? 16 : 0;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "Source/Common/PatternSearch.h"
+#include "regex/PatternSearch.h"
 #include "regex/RegexPattern.h"
 
 namespace {

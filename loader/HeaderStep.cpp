@@ -5,8 +5,7 @@
 #include "Source/Platform/Clock.h"
 #include "Source/Platform/Log.h"
 #include "loader/LoaderTexts.h"
-#include "Source/Common/PackageBuilder.h"
-#include "loader/PackageFormat.h"
+#include "Source/Common/PackageFormat.h"
 
 void Vexal3DLoader::HeaderStep()
 {
@@ -16,6 +15,10 @@ void Vexal3DLoader::HeaderStep()
     // A header passed its checks and waits for the size probe: nothing else moves meanwhile.
     if (mProbe != _null) {
         ProbeStep();
+        return;
+    }
+    if (mSignaturePending) {
+        SignatureStep();
         return;
     }
     if (HeaderRetryWaiting())
@@ -48,11 +51,12 @@ void Vexal3DLoader::HeaderStep()
         FallBack(LoaderText::kHeaderSize);
         return;
     }
-    PackageBuilder::ReadHeader(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeader);
+    ReadPackageHeader(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeader);
+    KeepHeaderSha256();
     mHeaderBuffer.Clear();
     mResSize = int32_t(ModuleSizeTotal(mHeader));
 
-    const Digest expectedKey = PackageBuilder::KeyDigest();
+    const Digest expectedKey = PackageKeyDigest();
     if (mHeader.magic != VEXAL_PACKAGE_MAGIC) {
         LogTrace(LoaderText::kBadMagic, mHeader.magic);
         FallBack(LoaderText::kVoaNotCorrect);
@@ -101,16 +105,21 @@ void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
 {
     // Sizes are unsigned 32-bit: a package may reach 4 GiB. A missing length (-1) never matches.
     const uint32_t length = uint32_t(reportedLength);
-    const uint32_t expectedSize = PackageBuilder::ExpectedPackageSize(mHeader);
+    const uint32_t expectedSize = ExpectedPackageSize(mHeader);
     if (length != 0 && length != expectedSize) {
         LogTrace(LoaderText::kBadPackageSize, length, expectedSize);
         FallBack(LoaderText::kVoaNotCorrect);
         return;
     }
+    if (!StartSignatureCheck())
+        EnterModulePhase();
+}
 
+void Vexal3DLoader::EnterModulePhase()
+{
     mHeaderRefusals = 0;
     EnterState(LoaderStateModules);
-    if (mRunMode == 0 || mRunMode == 1) {
+    if (mRunMode <= kLastFetchingRunMode) {
         if (!NextModule())
             LoadModule();
     } else {
@@ -125,7 +134,7 @@ bool Vexal3DLoader::HeaderNamesAreSafe()
         if (!ModuleHasFile(entry))
             continue;
         const String name = ModuleFileName(entry);
-        if (!PackageBuilder::IsSafeFileName(name)) {
+        if (!IsSafeModuleFileName(name)) {
             LogTrace(LoaderText::kUnsafeName, name.Data());
             return false;
         }

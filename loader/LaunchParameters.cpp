@@ -65,6 +65,8 @@ void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value)
         mHeaderTimeout = uint32_t(ParseLaunchNumber(value));
     } else if (Is(name, u"cdnip")) {
         SplitLaunchList(value, mCdnIps);
+    } else if (Is(name, u"voakey")) {
+        SetPublisherKeys(value);
     } else {
         // A misspelt name would otherwise be lost without a trace.
         LogTrace(LoaderText::kUnknownParameter, name);
@@ -141,6 +143,7 @@ void Vexal3DLoader::RestartIfHeaderAccepted()
         return;
     LogTrace(LoaderText::kRestartRun, int(mState), StateName(mState));
     StopDownload();
+    DropSignedDigests();
     UnloadModule();
     if (!mModuleCopyPath.IsEmpty()) {
         ClearFileAttributes(mModuleCopyPath);

@@ -42,7 +42,13 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mUrlIndex(0),
       mHeaderRefusals(0),
       mHeaderWaitStart(0),
-      mHeaderWait(0)
+      mHeaderWait(0),
+      mSignatureWanted(false),
+      mSignaturePending(false),
+      mHeaderSha256(),
+      mSignature(),
+      mSignedDigests(_null),
+      mReleaseRecorder(_null)
 {
     std::memset(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;
@@ -63,6 +69,9 @@ Vexal3DLoader::~Vexal3DLoader()
 {
     LogTrace(LoaderText::kLongestUpdate, CounterToMilliseconds(mLongestUpdateTicks));
     StopDownload();
+    DropSignedDigests();
+    // A release still being stored finishes on its own thread (joined when the library unloads).
+    ReleaseWorker(mReleaseRecorder);
     if (mPingHandle != _null) {
         DestroyWebHandle(mPingHandle);
         mPingHandle = _null;
@@ -133,6 +142,7 @@ void Vexal3DLoader::StopDownload()
         StopProbe(mProbe);
         mProbe = _null;
     }
+    mSignaturePending = false;
 }
 
 void Vexal3DLoader::NoteUpdateTime(uint64_t ticks)

@@ -6,9 +6,18 @@
 #include "Common/Array.h"
 #include "Common/Types.h"
 #include "Source/Common/Buffer.h"
+#include "Source/Common/PackageSignature.h"
 #include "Source/Common/String.h"
 #include "Source/Platform/WebDownload.h"
 #include "loader/ModuleBinding.h"
+
+// The run modes (the last argument of _VexalCreate) that fetch and check the game's module files
+// are 0 up to this one; any other mode loads the local module file as it stands.
+constexpr uint32_t kLastFetchingRunMode = 1;
+
+// The delay ("delay" -1) that holds the hand-off until the delay is set again: it is never
+// counted down.
+constexpr uint32_t kDelayHold = 0xFFFFFFFFu;
 
 // One window message as the host received it.
 struct MessageRecord {
@@ -16,6 +25,8 @@ struct MessageRecord {
     uint32_t mWParam;
     int32_t mLParam;
 };
+
+class SignedModuleDigests;
 
 // The loader object. Abstract: the concrete class adds the loading screen and supplies
 // ReleaseLoadingScreen. Lives from _VexalCreate to _VexalDelete on the host's thread; every
@@ -105,6 +116,17 @@ protected:
     void LoadModule();
     String MakeConfigText();
     void LimitDataFile();
+
+    // Signed packages (only with "voakey"; each in SignatureStep.cpp).
+    void SetPublisherKeys(const WideChar* value);
+    void KeepHeaderSha256();
+    bool StartSignatureCheck();
+    void SignatureStep();
+    void RefuseSignature(const String& reason);
+    void EnterModulePhase();
+    bool SignedFileMatches(uint32_t index, const String& name, const Digest& expected);
+    bool SignedBlockMatches(uint32_t index, const Buffer& block, const Digest& expected);
+    void DropSignedDigests();
 
     // Module step (state 5).
     void ModuleStep(uint32_t elapsedMs);
@@ -196,4 +218,13 @@ protected:
     uint32_t mHeaderWait;
     Array<String> mPackageUrls;
     Array<String> mCdnIps;
+    // Signed packages: set by "voakey"; the keys it gave (none usable: every address refused).
+    bool mSignatureWanted;
+    bool mSignaturePending;
+    Array<Ed25519PublicKey> mPublisherKeys;
+    Sha256Digest mHeaderSha256;
+    Buffer mSignatureBuffer;
+    PackageSignature mSignature;
+    SignedModuleDigests* mSignedDigests;
+    WorkerThread* mReleaseRecorder;
 };

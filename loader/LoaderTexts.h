@@ -27,6 +27,13 @@ inline constexpr const WideChar* kHeaderRetryWait = u"[Loader] Every package add
 inline constexpr const WideChar* kVoaNotCorrect = u"[Loader] Voa not correct, try backup url: %ls";
 inline constexpr const WideChar* kLocalModuleName = u"vexal3d.vob";
 
+// Signed packages.
+inline constexpr const WideChar* kSignatureRefused = u"[Loader] Voa signature not accepted (%ls), try backup url: %ls";
+inline constexpr const WideChar* kSignatureAccepted = u"[Loader] Voa signature accepted: release %u, key %d (%s)";
+inline constexpr const WideChar* kNoUsableKey = u"[Loader] Voa key given without a usable key: every package address is refused";
+inline constexpr const WideChar* kReleaseNotRecorded = u"[Loader] Accepted release %u not recorded: %ls";
+inline constexpr const WideChar* kSignedChecksum = u"[Loader] VOB(%d) signed checksum not correct";
+
 // Module pipeline.
 inline constexpr const WideChar* kCopyName = u"%ls-%d.%ls";
 inline constexpr const WideChar* kCopyNameNoExtension = u"%ls-%d";
@@ -39,7 +46,14 @@ inline constexpr const WideChar* kLoadFailedReason = u"[Loader] Load VOB failed,
 inline constexpr const WideChar* kCreateFailed = u"[Loader] Create VOB failed: %ls, %ls";
 inline constexpr const WideChar* kDataFilePath = u"%ls/vexal/%ls/%ls.vod";
 inline constexpr const WideChar* kDataFileTooLarge = u"[Loader] VOD too large, delete it : %ls";
-inline constexpr const WideChar* kConfigTick = u"%ls|tickurl|%ls&sg=%d%ls|tickinterval|%d";
+// The config text's tick pieces, appended one after another (not formatted in one go, since the
+// formatter's output is limited): params, "|tickurl|", the tick address, "&sg=" with the state,
+// the version suffix, "|tickinterval|" with the interval. kConfigTickName is what the module
+// parameters are searched for: when they name a tick address of their own, none is added.
+inline constexpr const WideChar* kConfigTickName = u"tickurl";
+inline constexpr const WideChar* kConfigTickUrl = u"|tickurl|";
+inline constexpr const WideChar* kConfigTickState = u"&sg=%d";
+inline constexpr const WideChar* kConfigTickInterval = u"|tickinterval|%d";
 inline constexpr const WideChar* kConfigCdnHost = u"|cdnhost|";
 inline constexpr const WideChar* kConfigErrorUrl = u"errurl";
 

@@ -6,13 +6,13 @@
 
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "Source/Platform/Process.h"
 #include "Source/Platform/WorkerThread.h"
 #include "loader/LoaderTexts.h"
-#include "loader/PackageFormat.h"
 
 namespace {
 
@@ -130,9 +130,11 @@ bool Vexal3DLoader::NextModule()
             mModuleFileName = name;
         // An all-zero digest stands for "no digest": such an entry is taken as present. Comparing
         // it with an existing file would delete that file and fetch a block whose digest can
-        // never match, again and again.
+        // never match, again and again. A signed package still holds it to its SHA-256.
         const Digest expected = DigestFromWords(entry.digest);
-        if (expected.IsZero() || digests.Of(mModuleIndex, name) == expected) {
+        const bool intact = mSignatureWanted ? SignedFileMatches(mModuleIndex, name, expected)
+                                             : expected.IsZero() || digests.Of(mModuleIndex, name) == expected;
+        if (intact) {
             ++mModuleIndex;
             continue;
         }
@@ -161,7 +163,10 @@ bool Vexal3DLoader::NextModule()
             // at once when its digest is that of no content; otherwise the package cannot be
             // completed, and this entry is not tried again.
             const Digest empty = ComputeDigest(_null, 0);
-            if (empty != expected) {
+            if (mSignatureWanted) {
+                if (!SignedBlockMatches(mModuleIndex, mModuleBuffer, expected))
+                    return true;
+            } else if (empty != expected) {
                 LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(empty).Data(),
                          DigestToText(expected).Data());
                 return true;
@@ -175,6 +180,7 @@ bool Vexal3DLoader::NextModule()
         LogTrace(LoaderText::kDownloadModule, int(mModuleIndex), CurrentPackageUrl());
         return true;
     }
+    DropSignedDigests();
     return false;
 }
 
@@ -208,16 +214,24 @@ void Vexal3DLoader::ModuleBlockStep()
         if (!UnpackBuffer(mModuleBuffer)) {
             LogTrace(LoaderText::kDecompressFailed, int(mModuleIndex));
         } else {
-            const Digest actual = ComputeDigest(mModuleBuffer.GetData(), mModuleBuffer.GetSize());
             const Digest expected = DigestFromWords(entry.digest);
             const String name = ModuleFileName(entry);
-            if (actual != expected) {
-                LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(actual).Data(),
-                         DigestToText(expected).Data());
-            } else if (WriteBufferToFile(mModuleBuffer.GetData(), name, mModuleBuffer.GetSize())) {
-                ++mModuleIndex;
+            bool intact;
+            if (mSignatureWanted) {
+                intact = SignedBlockMatches(mModuleIndex, mModuleBuffer, expected);
             } else {
-                LogTrace(LoaderText::kCreateFileFailed, int(mModuleIndex), name.Data());
+                const Digest actual = ComputeDigest(mModuleBuffer.GetData(), mModuleBuffer.GetSize());
+                intact = actual == expected;
+                if (!intact)
+                    LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(actual).Data(),
+                             DigestToText(expected).Data());
+            }
+            // A block that fails either digest is fetched again by the next step.
+            if (intact) {
+                if (WriteBufferToFile(mModuleBuffer.GetData(), name, mModuleBuffer.GetSize()))
+                    ++mModuleIndex;
+                else
+                    LogTrace(LoaderText::kCreateFileFailed, int(mModuleIndex), name.Data());
             }
         }
     }
@@ -268,12 +282,12 @@ void Vexal3DLoader::LoadModule()
 String Vexal3DLoader::MakeConfigText()
 {
     String text = mModuleParams;
-    if (!mTickUrl.IsEmpty() && mModuleParams.Find(u"tickurl", true) < 0) {
-        text.Append(u"|tickurl|");
+    if (!mTickUrl.IsEmpty() && mModuleParams.Find(LoaderText::kConfigTickName, true) < 0) {
+        text.Append(LoaderText::kConfigTickUrl);
         text.Append(mTickUrl);
-        text.Append(Format(u"&sg=%d", int(mState)));
+        text.Append(Format(LoaderText::kConfigTickState, int(mState)));
         text.Append(VersionSuffix());
-        text.Append(Format(u"|tickinterval|%d", int32_t(mTickInterval)));
+        text.Append(Format(LoaderText::kConfigTickInterval, int32_t(mTickInterval)));
     }
     if (!mCdnHost.IsEmpty()) {
         text.Append(LoaderText::kConfigCdnHost);

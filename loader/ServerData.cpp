@@ -1,12 +1,12 @@
-// States and their ticks, the periodic and final ticks, the report, and the server data that
-// names the default package address and game server.
+// The pings: the tick address, the periodic and final ticks and the report; and the server data
+// that names the default package address and game server.
 #include "loader/Loader.h"
 
 #include <cstdlib>
-#include "Source/Common/PatternSearch.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
+#include "regex/PatternSearch.h"
 #include "loader/LoaderTexts.h"
 
 namespace {
@@ -16,14 +16,6 @@ constexpr int64_t kServerDataStepsPerUnit = 2;
 constexpr int64_t kServerDataStepsBase = 1 << 16;
 
 } // namespace
-
-void Vexal3DLoader::EnterState(LoaderState state)
-{
-    mState = state;
-    LogTrace(LoaderText::kEnterState, int(state), StateName(state));
-    if (!mTickUrl.IsEmpty())
-        SendPing(Format(LoaderText::kStateTick, mTickUrl.Data(), int(state), VersionSuffix().Data()));
-}
 
 void Vexal3DLoader::SendPing(const WideChar* url)
 {

@@ -1,6 +1,18 @@
-// The update cycle: the one driver of every phase, the module step with the hand-off, and the
-// speed figure.
+// The update cycle: the one driver of every phase, the one door of every state change with its
+// tick, the module step with the hand-off, and the speed figure.
 #include "loader/Loader.h"
+
+#include "Source/Common/StringFormatter.h"
+#include "Source/Platform/Log.h"
+#include "loader/LoaderTexts.h"
+
+void Vexal3DLoader::EnterState(LoaderState state)
+{
+    mState = state;
+    LogTrace(LoaderText::kEnterState, int(state), StateName(state));
+    if (!mTickUrl.IsEmpty())
+        SendPing(Format(LoaderText::kStateTick, mTickUrl.Data(), int(state), VersionSuffix().Data()));
+}
 
 void Vexal3DLoader::Update(uint32_t elapsedMs)
 {
@@ -17,8 +29,8 @@ void Vexal3DLoader::Update(uint32_t elapsedMs)
     PeriodicTick(elapsedMs);
 
     // Counted down before the steps, so a delay that runs out in this update allows the
-    // hand-off in this same update. All bits set holds the hand-off.
-    if (mDelay != 0xFFFFFFFFu)
+    // hand-off in this same update.
+    if (mDelay != kDelayHold)
         mDelay = mDelay > elapsedMs ? mDelay - elapsedMs : 0;
 
     PollDownload();

@@ -1,26 +1,14 @@
-// Package files: stored header form, package key, block layout.
+// Building package files: the header record filled in, the blocks laid out behind it.
 #include "Source/Common/PackageBuilder.h"
 
 #include <cstring>
 #include <initializer_list>
 
 #include "Source/Common/Memory.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Platform/File.h"
 
 namespace {
-
-// The key every version-2 package carries is derived from this text and table.
-const char kKeyText[] = "7c41d09e2b5f83a6c0e9d4b17a2f6e35";
-const uint8_t kKeyTable[128] = {
-    0xAB, 0x2A, 0x9E, 0x86, 0xF3, 0x93, 0x25, 0x17, 0x4A, 0xE2, 0x13, 0x1F, 0xD8, 0x7D, 0x88, 0xAC,
-    0xDD, 0x50, 0x4D, 0x78, 0x9D, 0x93, 0x87, 0x55, 0x39, 0x85, 0x43, 0x5B, 0xC3, 0xF2, 0xD2, 0x58,
-    0x05, 0x75, 0x79, 0xCE, 0xF0, 0x74, 0x7E, 0x9B, 0x21, 0x7B, 0x89, 0xAA, 0x4C, 0xD1, 0x7C, 0xDE,
-    0xD1, 0x29, 0xDA, 0x1A, 0x7B, 0xC4, 0x9F, 0xF7, 0x04, 0xA9, 0x1C, 0x5A, 0x52, 0xA5, 0x2C, 0x8D,
-    0x45, 0xF5, 0x32, 0xE0, 0xAD, 0x56, 0xEE, 0xB5, 0x0C, 0x27, 0x90, 0x46, 0x77, 0x1D, 0x43, 0x11,
-    0x08, 0x09, 0xCA, 0x46, 0xC1, 0x29, 0xAE, 0x27, 0x4B, 0xDE, 0xEC, 0xD4, 0xE1, 0xA6, 0x3B, 0xB7,
-    0x42, 0xB5, 0x26, 0xC9, 0xB6, 0x90, 0x7B, 0x93, 0xC9, 0xAE, 0x75, 0x6D, 0x24, 0x21, 0x72, 0x4C,
-    0x95, 0xC5, 0xC3, 0x52, 0xBE, 0x12, 0x6A, 0x05, 0xEA, 0x32, 0x8F, 0xE2, 0x0C, 0xA0, 0x80, 0x0E,
-};
 
 constexpr uint32_t kTextBytes = VEXAL_HEADER_TEXT_UNITS * 2;
 
@@ -32,85 +20,13 @@ void CopyText(void* field, const WideChar* text) {
         std::memcpy(static_cast<uint8_t*>(field) + 2 * i, &text[i], 2);
 }
 
-// Sequential little-endian writing and reading of the stored header.
-class HeaderWriter {
-public:
-    explicit HeaderWriter(uint8_t* output) : mOut(output) {}
-    void U32(uint32_t value) {
-        for (int i = 0; i < 4; ++i) *mOut++ = uint8_t(value >> (8 * i));
-    }
-    void U64(uint64_t value) {
-        U32(uint32_t(value));
-        U32(uint32_t(value >> 32));
-    }
-    void Text(const void* field) {
-        for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
-            char16_t unit;
-            std::memcpy(&unit, static_cast<const uint8_t*>(field) + 2 * i, 2);
-            *mOut++ = uint8_t(unit);
-            *mOut++ = uint8_t(unit >> 8);
-        }
-    }
-    void Words(const void* field) {
-        for (int i = 0; i < 4; ++i) {
-            uint32_t word;
-            std::memcpy(&word, static_cast<const uint8_t*>(field) + 4 * i, 4);
-            U32(word);
-        }
-    }
-    uint8_t* mOut;
-};
-
-class HeaderReader {
-public:
-    HeaderReader(const uint8_t* data, uint32_t size) : mData(data), mLeft(size) {}
-    // Each field is read only when all its bytes are left; otherwise it stays as it was.
-    void U32(void* field) {
-        if (mLeft < 4) { mLeft = 0; return; }
-        const uint32_t value = Little32(mData);
-        std::memcpy(field, &value, 4);
-        Skip(4);
-    }
-    void U64(void* field) {
-        if (mLeft < 8) { mLeft = 0; return; }
-        const uint64_t value = uint64_t(Little32(mData)) | (uint64_t(Little32(mData + 4)) << 32);
-        std::memcpy(field, &value, 8);
-        Skip(8);
-    }
-    void Text(void* field) {
-        if (mLeft < kTextBytes) { mLeft = 0; return; }
-        for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
-            const char16_t unit = char16_t(mData[2 * i] | (mData[2 * i + 1] << 8));
-            std::memcpy(static_cast<uint8_t*>(field) + 2 * i, &unit, 2);
-        }
-        Skip(kTextBytes);
-    }
-    void Words(void* field) {
-        if (mLeft < 16) { mLeft = 0; return; }
-        for (int i = 0; i < 4; ++i) U32(static_cast<uint8_t*>(field) + 4 * i);
-    }
-
-private:
-    static uint32_t Little32(const uint8_t* bytes) {
-        return uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8) | (uint32_t(bytes[2]) << 16) | (uint32_t(bytes[3]) << 24);
-    }
-    void Skip(uint32_t count) {
-        mData += count;
-        mLeft -= count;
-    }
-    const uint8_t* mData;
-    uint32_t mLeft;
-};
-
-bool IsSeparator(WideChar unit) { return unit == u'/' || unit == u'\\'; }
-
 } // namespace
 
 PackageBuilder::PackageBuilder() : mEntryCount(0) {
     FillBytes(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;
     mHeader.version = 2;
-    Digest key = KeyDigest();
+    Digest key = PackageKeyDigest();
     mHeader.key[0] = key.a;
     mHeader.key[1] = key.b;
     mHeader.key[2] = key.c;
@@ -197,7 +113,7 @@ bool PackageBuilder::Finish(Buffer& output) {
     Buffer package;
     if (!package.Allocate(uint32_t(total))) return false;
     uint8_t* out = package.GetData();
-    out += WriteHeader(mHeader, out);
+    out += WritePackageHeader(mHeader, out);
     for (const Buffer* block : {&mBlocks[0], &mBlocks[1], &mBlocks[2], &mBlocks[3], &mBlocks[4], &mBlocks[5],
                                 &mBlocks[6], &mBlocks[7], &mDataBlocks[0], &mDataBlocks[1]}) {
         if (block->GetSize() == 0) continue;
@@ -212,7 +128,7 @@ bool PackageBuilder::WriteToFile(const WideChar* path) {
     uint64_t total = Layout();
     if (total == 0) return false;
     uint8_t header[VEXAL_HEADER_SIZE];
-    uint32_t headerSize = WriteHeader(mHeader, header);
+    uint32_t headerSize = WritePackageHeader(mHeader, header);
     File file;
     if (!file.CreateForWriting(path) || !file.Write(header, headerSize)) return false;
     for (const Buffer* block : {&mBlocks[0], &mBlocks[1], &mBlocks[2], &mBlocks[3], &mBlocks[4], &mBlocks[5],
@@ -221,102 +137,4 @@ bool PackageBuilder::WriteToFile(const WideChar* path) {
     }
     file.Close();
     return true;
-}
-
-uint32_t PackageBuilder::StoredHeaderSize(uint32_t version) {
-    return version == 2 ? VEXAL_HEADER_SIZE : VEXAL_HEADER_SIZE_NO_KEY;
-}
-
-uint32_t PackageBuilder::WriteHeader(const PackageHeader& header, uint8_t* output) {
-    HeaderWriter writer(output);
-    writer.U32(header.magic);
-    writer.U32(header.version);
-    writer.Text(header.name);
-    writer.Text(header.cacheName);
-    writer.U32(header.extra);
-    if (header.version == 2) writer.Words(header.key);
-    for (const ModuleEntry& entry : header.modules) {
-        writer.Text(entry.fileName);
-        writer.Words(entry.digest);
-        writer.U32(entry.offset);
-        writer.U32(entry.size);
-    }
-    for (const DataBlockEntry* block : {&header.blockA, &header.blockB}) {
-        writer.Text(block->name);
-        writer.U64(block->number);
-        writer.U64(block->size);
-        writer.U32(block->value1);
-        writer.U32(block->value2);
-        writer.Words(block->digest);
-    }
-    writer.Text(header.tailName);
-    return uint32_t(writer.mOut - output);
-}
-
-bool PackageBuilder::ReadHeader(const uint8_t* data, uint32_t size, PackageHeader& header) {
-    FillBytes(&header, 0, sizeof(header));
-    if (data == _null || size < 8) return false;
-    HeaderReader reader(data, size);
-    reader.U32(&header.magic);
-    reader.U32(&header.version);
-    reader.Text(header.name);
-    reader.Text(header.cacheName);
-    reader.U32(&header.extra);
-    if (header.version == 2) reader.Words(header.key);
-    for (ModuleEntry& entry : header.modules) {
-        reader.Text(entry.fileName);
-        reader.Words(entry.digest);
-        reader.U32(&entry.offset);
-        reader.U32(&entry.size);
-    }
-    for (DataBlockEntry* block : {&header.blockA, &header.blockB}) {
-        reader.Text(block->name);
-        reader.U64(&block->number);
-        reader.U64(&block->size);
-        reader.U32(&block->value1);
-        reader.U32(&block->value2);
-        reader.Words(block->digest);
-    }
-    reader.Text(header.tailName);
-    constexpr int32_t last = VEXAL_HEADER_TEXT_UNITS - 1;
-    header.name[last] = 0;
-    header.cacheName[last] = 0;
-    header.blockA.name[last] = 0;
-    header.blockB.name[last] = 0;
-    header.tailName[last] = 0;
-    return true;
-}
-
-Digest PackageBuilder::KeyDigest() {
-    constexpr uint32_t textLength = sizeof(kKeyText) - 1;
-    uint8_t bytes[16];
-    for (uint32_t i = 0; i < 16; ++i) {
-        uint8_t c = uint8_t(kKeyText[i % textLength]);
-        bytes[i] = uint8_t(kKeyTable[c & 0x7F] ^ c);
-    }
-    return ComputeDigest(bytes, sizeof(bytes));
-}
-
-uint32_t PackageBuilder::ExpectedPackageSize(const PackageHeader& header) {
-    // Only a version-2 header stores the key: every other version is 16 bytes shorter.
-    uint32_t size = StoredHeaderSize(header.version);
-    for (const ModuleEntry& entry : header.modules) size += entry.size;
-    size += uint32_t(header.blockA.size);
-    size += uint32_t(header.blockB.size);
-    return size;
-}
-
-bool PackageBuilder::IsSafeFileName(const WideChar* fileName) {
-    if (fileName == _null || fileName[0] == 0 || fileName[0] == u'@') return true;
-    if (IsSeparator(fileName[0])) return false;
-    // Walk the components; ".." anywhere climbs out of the cache folder.
-    int32_t start = 0;
-    for (int32_t i = 0;; ++i) {
-        WideChar unit = i < VEXAL_HEADER_TEXT_UNITS ? fileName[i] : 0;
-        if (unit == 0 || IsSeparator(unit)) {
-            if (i - start == 2 && fileName[start] == u'.' && fileName[start + 1] == u'.') return false;
-            if (unit == 0) return true;
-            start = i + 1;
-        }
-    }
 }

@@ -1,5 +1,5 @@
-// Writing and reading package files: the header in its stored form, the package key, and a
-// builder that packs module contents into blocks behind the header.
+// Building package files: a builder that packs module contents into blocks behind the header.
+// The header's stored form, the key and the sizes are the package format's (PackageFormat.h).
 #pragma once
 
 #include "Common/Types.h"
@@ -10,8 +10,8 @@
 
 // Builds a package in memory: entries are added in order (at most eight), then Finish lays out
 // the blocks behind the header and writes the whole file. The header record stays open for
-// changes until Finish and after it (tests break packages on purpose), and WriteHeader can then
-// write it over the start of a finished package. Not thread-safe; one builder per package.
+// changes until Finish and after it (tests break packages on purpose), and WritePackageHeader can
+// then write it over the start of a finished package. Not thread-safe; one builder per package.
 class PackageBuilder {
 public:
     // A version-2 header with the package magic and the package key; every other field zero.
@@ -50,24 +50,6 @@ public:
     // The same layout, written straight to a file (created or replaced) without holding the
     // whole package in memory twice. False when the layout fails or the file cannot be written.
     bool WriteToFile(const WideChar* path);
-
-    // The header in its stored form: 1132 bytes for version 2, else 1116 (no key). Writes into
-    // output, which must hold StoredHeaderSize bytes; returns the number of bytes written.
-    static uint32_t WriteHeader(const PackageHeader& header, uint8_t* output);
-    static uint32_t StoredHeaderSize(uint32_t version);
-    // Reads a header the way the loader does: sequentially from data, version 2 with the key,
-    // any other version without; each field only if its bytes are all there (missing fields stay
-    // zero). Forces the last unit of every text to 0. Returns false when size is below 8.
-    static bool ReadHeader(const uint8_t* data, uint32_t size, PackageHeader& header);
-    // The 16 bytes the loader expects in a version-2 header's key field, as digest words.
-    static Digest KeyDigest();
-    // The stored header's size (1132 for version 2, 1116 for any other) plus every entry's size plus the low 32 bits of both data block
-    // sizes, in 32-bit arithmetic as the loader computes it.
-    static uint32_t ExpectedPackageSize(const PackageHeader& header);
-    // True when a module file name can be written safely below the current directory: not
-    // absolute ("/" or "\" first) and no ".." component ("/" and "\" both separate
-    // components). Entries without a file (empty, or "@" first) are always safe.
-    static bool IsSafeFileName(const WideChar* fileName);
 
 private:
     // Fills offsets and sizes into the header; returns the package size, 0 from 4 GiB on.

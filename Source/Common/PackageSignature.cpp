@@ -9,7 +9,7 @@
 #include "Source/Common/Base64.h"
 #include "Source/Common/Buffer.h"
 #include "Source/Common/Memory.h"
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
@@ -238,25 +238,10 @@ uint8_t ModuleMaskOf(const PackageHeader& header)
 {
     uint8_t mask = 0;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
-        WideChar first;
-        memcpy(&first, header.modules[i].fileName, sizeof(first));
-        if (first != 0 && first != u'@')
+        if (ModuleHasFile(header.modules[i]))
             mask = uint8_t(mask | 1u << i);
     }
     return mask;
-}
-
-bool IsPlainName(const WideChar* name)
-{
-    if (name == _null || name[0] == 0)
-        return false;
-    if (name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0)))
-        return false;
-    for (int32_t i = 0; name[i] != 0; ++i) {
-        if (name[i] == u'/' || name[i] == u'\\')
-            return false;
-    }
-    return true;
 }
 
 // The stored release, 0 for none; damaged is set when a file is there but holds no release.
@@ -368,7 +353,7 @@ bool DescribeSignedHeader(const uint8_t* headerBytes, uint32_t size, PackageSign
 {
     FillBytes(&signature, 0, sizeof(signature));
     PackageHeader header;
-    if (headerBytes == _null || size != kSignedHeaderSize || !PackageBuilder::ReadHeader(headerBytes, size, header) ||
+    if (headerBytes == _null || size != kSignedHeaderSize || !ReadPackageHeader(headerBytes, size, header) ||
         !ComputeSha256(headerBytes, size, signature.mHeader))
         return false;
     CopyHeaderText(signature.mPackage, header.name);
@@ -526,7 +511,7 @@ SignatureCheck JudgePackageSignature(const uint8_t* data, size_t size, const Arr
 
 String AcceptedReleasePath(const WideChar* profileFolder, const WideChar* cacheName)
 {
-    if (profileFolder == _null || profileFolder[0] == 0 || !IsPlainName(cacheName))
+    if (profileFolder == _null || profileFolder[0] == 0 || !IsSafeCacheName(cacheName))
         return String();
     return Format(SignatureText::kReleasePath, profileFolder, cacheName);
 }

@@ -78,7 +78,7 @@ struct PackageSignature {
 SignatureVerdict ReadPackageSignature(const uint8_t* data, size_t size, PackageSignature& signature);
 
 // Fills package, cache, header digest and module mask from the header bytes a header request
-// receives (exactly kSignedHeaderSize bytes, read with PackageBuilder::ReadHeader). Release,
+// receives (exactly kSignedHeaderSize bytes, read with ReadPackageHeader). Release,
 // expiry and the module digests are the caller's. False when the bytes are not kSignedHeaderSize.
 bool DescribeSignedHeader(const uint8_t* headerBytes, uint32_t size, PackageSignature& signature);
 

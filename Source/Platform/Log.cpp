@@ -29,9 +29,9 @@ struct Channel {
     void* mContext;
 };
 
-// A message repeated exactly is written once; the repeats are counted and summed up in one line
-// when a different message comes, or once a minute while they go on, so that a run failing the
-// same way for hours keeps its log files small.
+// A message repeated exactly is written once to a log file or the console; the repeats are counted and summed
+// up in one line when a different message comes, or once a minute while they go on, so that a run
+// failing the same way for hours keeps its log files small.
 const uint32_t kRepeatSummaryMs = 60000;
 
 struct RepeatFold {
@@ -107,6 +107,12 @@ void Emit(Channel& channel, RepeatFold& fold, std::mutex& lock, const WideChar* 
     FormatIntoV(message, kMessageUnits, format, arguments);
     const uint32_t now = LogClock();
     std::lock_guard<std::mutex> guard(lock);
+    // The files, the console and the debugger output fold; a sink of a tool or a test of its own
+    // hears every line it is sent.
+    if (channel.mSink != _null && channel.mSink != FileLogSink && channel.mSink != ConsoleLogSink) {
+        Write(channel, message);
+        return;
+    }
     if (fold.mHasLast && SameText(message, fold.mLast)) {
         ++fold.mRepeats;
         if (now - fold.mSince >= kRepeatSummaryMs) WriteRepeats(channel, fold, now);

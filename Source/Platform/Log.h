@@ -11,10 +11,11 @@ typedef void (*LogSink)(const WideChar* text, void* context, uint8_t endLine);
 // Formats (the engine's wide printf, at most 8191 units) and writes one message on the trace /
 // error channel, preceded by the time stamp "%.4d/%.2d/%.2d-%.2d:%.2d:%.2d " and followed by a
 // line end. Without a sink the message goes to the debugger output (standard error here).
-// A message equal to the channel's previous one is not written again: the repeats are counted,
-// and "<message> (repeated N times)" is written before the next different message, or when a
-// repeat comes 60 s or more after the message (or its last such line) was written. Any thread
-// may log; each channel has a lock of its own, held while its sink writes.
+// On a channel writing to a log file, the console or the debugger output, a message equal to the
+// channel's previous one is not written again: the repeats are counted, and "<message> (repeated
+// N times)" is written before the next different message, or when a repeat comes 60 s or more
+// after the message (or its last such line) was written. Other sinks receive every message. Any thread may log; each
+// channel has a lock of its own, held while its sink writes.
 void LogTrace(const WideChar* format, ...);
 void LogError(const WideChar* format, ...);
 void LogTraceV(const WideChar* format, va_list arguments);

@@ -2,7 +2,8 @@
 // mixed) served by nginx on 127.0.0.1, each beside the same work done by standard tools: curl
 // fetching the same byte ranges, then vexal-pack unpacking and digesting each block (cold), or
 // vexal-pack digesting the files already in place (warm). Also the run's peak memory against
-// its budget: the largest block plus twice the largest unpacked module plus 64 MiB.
+// its budget: the largest block plus twice the largest unpacked module plus 64 MiB. And the runs
+// with "voakey" (a signed package) beside the same runs without it.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "support/BenchTable.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
@@ -136,6 +137,7 @@ struct Setup {
     ScratchFolder mFolder;
     std::string mRoot = mFolder.Native();
     std::string mPackageUrl;
+    std::string mPublicKey;
     PackageHeader mHeader = {};
     std::vector<std::string> mNames;
     uint64_t mLargestBlock = 0;
@@ -176,11 +178,26 @@ struct Setup {
         uint8_t bytes[VEXAL_HEADER_SIZE];
         size_t read = package ? fread(bytes, 1, sizeof bytes, package) : 0;
         if (package) fclose(package);
-        if (read != sizeof bytes || !PackageBuilder::ReadHeader(bytes, uint32_t(read), mHeader))
+        if (read != sizeof bytes || !ReadPackageHeader(bytes, uint32_t(read), mHeader))
             return Fail("cannot read the package header");
         for (const ModuleEntry& entry : mHeader.modules)
             if (entry.size > mLargestBlock) mLargestBlock = entry.size;
         std::string error;
+        // The publisher's key and signature file, for the runs with "voakey".
+        if (!RunChild({kTools + "/vexal-pack", "keygen", "--out", mRoot + "/publisher"}).mOk ||
+            !RunChild({kTools + "/vexal-pack", "sign", mRoot + "/www/game.vpk", "--key", mRoot + "/publisher.key",
+                       "--release", "1"})
+                 .mOk)
+            return Fail("vexal-pack keygen or sign failed");
+        FILE* publicKey = fopen((mRoot + "/publisher.pub").c_str(), "rb");
+        char keyText[128] = {};
+        if (publicKey == nullptr || fgets(keyText, sizeof keyText, publicKey) == nullptr) {
+            if (publicKey) fclose(publicKey);
+            return Fail("cannot read the public key");
+        }
+        fclose(publicKey);
+        mPublicKey = keyText;
+        while (!mPublicKey.empty() && (mPublicKey.back() == '\n' || mPublicKey.back() == '\r')) mPublicKey.pop_back();
         if (!mServer.Start(mRoot + "/www", mRoot + "/nginx", error)) return Fail("nginx: " + error);
         mPackageUrl = mServer.Url("/game.vpk");
         mReady = true;
@@ -192,11 +209,14 @@ struct Setup {
         return false;
     }
 
-    // A loading run into cache; the time until the game module took over.
-    ChildResult LoaderRun(const std::string& cache) {
-        return RunChild({kTools + "/vexal-host", "--headless", "--until-ready", "--fps", "1000", "--seconds", "600",
-                         "--cwd", cache, "voaurl=" + mPackageUrl},
-                        "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + mRoot});
+    // A loading run into cache; the time until the game module took over. signed: with "voakey",
+    // so the signature file is fetched and every module file is held to its SHA-256 as well.
+    ChildResult LoaderRun(const std::string& cache, bool withKey = false) {
+        std::vector<std::string> argv = {kTools + "/vexal-host", "--headless", "--until-ready", "--fps", "1000",
+                                         "--seconds", "600", "--cwd", cache};
+        if (withKey) argv.push_back("voakey=" + mPublicKey);
+        argv.push_back("voaurl=" + mPackageUrl);
+        return RunChild(argv, "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + mRoot});
     }
 };
 
@@ -313,6 +333,39 @@ const Pairing& WarmPairing() {
     return pairing;
 }
 
+// Signed against unsigned runs, alternating round by round: the cost of "voakey".
+const Pairing& SignedColdPairing() {
+    static const Pairing pairing =
+        MeasurePairing(3, [](Setup& setup, std::vector<double>& ours, std::vector<double>& peer) -> std::string {
+            std::string cache = setup.mRoot + "/cache";
+            for (bool withKey : {true, false}) {
+                RemoveTree(cache);
+                ChildResult run = setup.LoaderRun(cache, withKey);
+                if (!run.mOk) return kNoHandOff;
+                (withKey ? ours : peer).push_back(run.mSeconds);
+            }
+            return "";
+        });
+    return pairing;
+}
+
+const Pairing& SignedWarmPairing() {
+    bool warmedUp = false;
+    static const Pairing pairing = MeasurePairing(
+        5, [&](Setup& setup, std::vector<double>& ours, std::vector<double>& peer) -> std::string {
+            std::string cache = setup.mRoot + "/cache";
+            if (!warmedUp && !setup.LoaderRun(cache).mOk) return kNoHandOff;
+            warmedUp = true;
+            for (bool withKey : {true, false}) {
+                ChildResult run = setup.LoaderRun(cache, withKey);
+                if (!run.mOk) return kNoHandOff;
+                (withKey ? ours : peer).push_back(run.mSeconds);
+            }
+            return "";
+        });
+    return pairing;
+}
+
 // Reports one side of a pairing as this benchmark's time.
 void Report(benchmark::State& state, const Pairing& pairing, bool ours) {
     if (!pairing.mOk) {
@@ -327,6 +380,11 @@ void BM_LoaderColdRun(benchmark::State& state) { Report(state, ColdPairing(), tr
 void BM_CurlUnpackDigest(benchmark::State& state) { Report(state, ColdPairing(), false); }
 void BM_LoaderWarmRun(benchmark::State& state) { Report(state, WarmPairing(), true); }
 void BM_DigestFiles(benchmark::State& state) { Report(state, WarmPairing(), false); }
+
+void BM_SignedColdRun(benchmark::State& state) { Report(state, SignedColdPairing(), true); }
+void BM_UnsignedColdRun(benchmark::State& state) { Report(state, SignedColdPairing(), false); }
+void BM_SignedWarmRun(benchmark::State& state) { Report(state, SignedWarmPairing(), true); }
+void BM_UnsignedWarmRun(benchmark::State& state) { Report(state, SignedWarmPairing(), false); }
 
 void BM_ColdRunPeakMemory(benchmark::State& state) {
     Setup& setup = Shared();
@@ -343,11 +401,20 @@ BENCHMARK(BM_LoaderColdRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMi
 BENCHMARK(BM_CurlUnpackDigest)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoaderWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DigestFiles)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SignedColdRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnsignedColdRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SignedWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnsignedWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColdRunPeakMemory)->Iterations(1);
 
 VEXAL_BENCH_ROW("Cold run 256 MiB in 8 modules from nginx vs curl+unpack+digest", "BM_LoaderColdRun",
                 "BM_CurlUnpackDigest", "time", VexalBench::LowerIsBetter, 1.2, "ms", 1e-6);
 VEXAL_BENCH_ROW("Warm run 256 MiB in 8 modules vs vexal-pack digest", "BM_LoaderWarmRun", "BM_DigestFiles", "time",
                 VexalBench::LowerIsBetter, 1.1, "ms", 1e-6);
+
+VEXAL_BENCH_ROW("Cold run 256 MiB with voakey vs without", "BM_SignedColdRun", "BM_UnsignedColdRun", "time",
+                VexalBench::LowerIsBetter, 1.05, "ms", 1e-6);
+VEXAL_BENCH_ROW("Warm run 256 MiB with voakey vs without", "BM_SignedWarmRun", "BM_UnsignedWarmRun", "time",
+                VexalBench::LowerIsBetter, 1.2, "ms", 1e-6);
 
 VEXAL_BENCH_MAIN();

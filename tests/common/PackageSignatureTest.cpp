@@ -12,6 +12,7 @@
 #include "Source/Common/Base64.h"
 #include "Source/Common/Buffer.h"
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/PackageSignature.h"
 #include "Source/Platform/File.h"
 #include "support/ScratchFolder.h"
@@ -51,7 +52,7 @@ Package MakePackage(const char16_t* name, const std::string& gameContent)
     Package package;
     package.mHeaderBytes.assign(reinterpret_cast<const char*>(bytes.GetData()), kSignedHeaderSize);
     const uint8_t* header = reinterpret_cast<const uint8_t*>(package.mHeaderBytes.data());
-    EXPECT_TRUE(PackageBuilder::ReadHeader(header, kSignedHeaderSize, package.mHeader));
+    EXPECT_TRUE(ReadPackageHeader(header, kSignedHeaderSize, package.mHeader));
     EXPECT_TRUE(ComputeSha256(header, kSignedHeaderSize, package.mHeaderSha));
     EXPECT_TRUE(DescribeSignedHeader(header, kSignedHeaderSize, package.mFields));
     EXPECT_EQ(package.mFields.mModuleMask, 0x05) << "entries 0 and 2 have files";

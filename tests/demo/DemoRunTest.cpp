@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -81,6 +82,8 @@ double ShareOfDetail(const std::string& path, int& width, int& height) {
 TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     if (access((std::string(VEXAL_BINARY_DIR) + "/bin/Vexal3DLoader-Flash.so").c_str(), R_OK) != 0)
         GTEST_SKIP() << "the loader library is not built";
+    // A new folder each time: the demo builds everything in it from nothing.
+    std::filesystem::remove_all(kWork);
     // The demo module's cairo caches and lock order at display close are not the host's doing.
     CommandRun run = RunCommand("env LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "' TSAN_OPTIONS='halt_on_error=1 "
                                    "suppressions=" VEXAL_DEMO_TSAN "' '" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR
@@ -88,6 +91,13 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("cache hit: all 5 module files were intact, no block was fetched"), std::string::npos)
         << run.mOutput;
+    // Both runs held the package to the demo's publisher key and accepted its release 1.
+    EXPECT_NE(run.mOutput.find("signing the demo package"), std::string::npos) << run.mOutput;
+    size_t accepted = 0;
+    for (size_t at = run.mOutput.find("signature accepted: release 1, key 1 ("); at != std::string::npos;
+         at = run.mOutput.find("signature accepted: release 1, key 1 (", at + 1))
+        ++accepted;
+    EXPECT_EQ(accepted, 2u) << run.mOutput;
     // The summary ends with the funnel of both runs read from nginx's tick logs.
     EXPECT_NE(run.mOutput.find("app version 1.0.0: 2 runs, 2 handed over, 0 lost"), std::string::npos) << run.mOutput;
 
@@ -120,6 +130,20 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     }
     EXPECT_NE(ReadFile(kWork + "/shots/loading-30.png"), ReadFile(kWork + "/shots/loading-80.png"));
     EXPECT_NE(ReadFile(kWork + "/shots/loading-80.png"), ReadFile(kWork + "/shots/game.png"));
+}
+
+// The work folder is emptied at the start: one holding files the demo did not make (no marker) is
+// refused before anything in it is touched.
+TEST(Demo, RefusesToEmptyAFolderItDidNotMake) {
+    const std::string folder = std::string(VEXAL_BINARY_DIR) + "/demo-foreign";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder + "/notes");
+    std::ofstream(folder + "/notes/letter.txt") << "keep me";
+    CommandRun run = RunCommand("'" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR "' --work '" + folder + "' </dev/null");
+    EXPECT_EQ(run.mStatus, 1) << run.mOutput;
+    EXPECT_NE(run.mOutput.find("was not made by the demo"), std::string::npos) << run.mOutput;
+    EXPECT_EQ(ReadFile(folder + "/notes/letter.txt"), "keep me");
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

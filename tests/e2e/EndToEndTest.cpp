@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "support/ChildProcess.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
@@ -106,7 +106,7 @@ TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
     ASSERT_EQ(built.mStatus, 0) << built.mOutput;
     std::string package = ReadNativeFile(mScratch.Native("www/demo.vpk"));
     PackageHeader header;
-    ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
+    ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
 
     const std::string packageUrl = mServer.Url("/demo.vpk");
     ASSERT_TRUE(WriteNativeFile(mScratch.Native("www/serverdata.txt"),

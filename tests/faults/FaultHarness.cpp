@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "Source/Common/Digest.h"
+#include "Source/Common/PackageFormat.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ FaultPackage MakeFaultPackage(const std::vector<FaultModule>& modules, void (*ad
     EXPECT_TRUE(builder.Finish(output));
     if (adjust != nullptr) {
         adjust(builder.Header());
-        PackageBuilder::WriteHeader(builder.Header(), output.GetData());
+        WritePackageHeader(builder.Header(), output.GetData());
     }
     package.mHeader = builder.Header();
     package.mBytes.assign(reinterpret_cast<const char*>(output.GetData()), output.GetSize());

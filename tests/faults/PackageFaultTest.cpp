@@ -1,8 +1,12 @@
 // Hostile or odd input from the server side: module names that leave the cache folder, server
-// data that makes the pattern search backtrack without end, empty blocks.
+// data that makes the pattern search backtrack without end, empty blocks, signature files that
+// never end or never come.
+#include <cstdlib>
 #include <cstring>
 
 #include "FaultHarness.h"
+#include "Source/Common/Base64.h"
+#include "Source/Common/PackageSignature.h"
 
 namespace {
 
@@ -100,4 +104,63 @@ TEST_F(FaultRun, EmptyBlockWithAnotherDigestStopsTheRunInsteadOfLooping)
     EXPECT_EQ(UnrangedRequests(mServer.Requests("/pkg")), 1);
     EXPECT_EQ(mServer.RequestCount("/pkg"), 3u);   // header, probe, the game module's block
     ExpectKeptIntact();
+}
+
+// With "voakey": a first mirror whose signature file is 10 MiB (ranges ignored) and a second whose
+// signature file never comes are refused without holding the host's thread; the third serves.
+TEST_F(FaultRun, SignatureFilesTooLargeOrNeverSentAreRefusedBesideTheHostsThread)
+{
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(200000)}});
+    Ed25519SecretKey key;
+    Ed25519PublicKey publicKey;
+    ASSERT_TRUE(key.Generate() && key.GetPublicKey(publicKey));
+    char keyText[Base64Length(kEd25519KeySize) + 1];
+    Base64Encode(publicKey.bytes, kEd25519KeySize, keyText);
+    PackageSignature signature;
+    ASSERT_TRUE(DescribeSignedHeader(reinterpret_cast<const uint8_t*>(package.mBytes.data()), kSignedHeaderSize,
+                                     signature));
+    signature.mRelease = 1;
+    for (int i = 0; i < VEXAL_MODULE_COUNT; ++i) {
+        if (((signature.mModuleMask >> i) & 1) == 0)
+            continue;
+        std::string name;
+        for (const char16_t unit : package.mHeader.modules[i].fileName)
+            if (unit != 0)
+                name += char(unit);
+        const std::string& content = package.mFiles.at(name);
+        ASSERT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
+    }
+    Buffer signed_;
+    ASSERT_TRUE(SignPackageSignature(signature, key, signed_));
+
+    for (const char* path : {"/large", "/silent", "/good"})
+        Serve(package, path);
+    mServer.Route("/large.sig", HttpPlan::Generated(10u << 20, [](uint64_t, char* out, size_t count) {
+                                    std::memset(out, 's', count);
+                                }).IgnoreRanges());
+    mServer.Route("/silent.sig", HttpPlan::Body("never sent").Silent());
+    mServer.Route("/good.sig", HttpPlan::Body(std::string(reinterpret_cast<const char*>(signed_.GetData()),
+                                                          signed_.GetSize())));
+    std::vector<std::string> parameters =
+        RunParameters(mServer.Url("/large") + "|" + mServer.Url("/silent") + "|" + mServer.Url("/good"));
+    parameters.insert(parameters.begin(), {"voatimeout=1000", std::string("voakey=") + keyText});
+    // Release 1 was accepted before: the profile folder, outside the cache, is left as it is.
+    const std::string profile = mScratch.Native("run/home/vexal/faultgame");
+    ASSERT_EQ(std::system(("mkdir -p '" + profile + "'").c_str()), 0);
+    ASSERT_TRUE(WriteNativeFile(profile + "/release", "1\n"));
+    mOutsideBefore = SnapshotTree(mScratch.Native("run"), "cache");
+    const HostResult result = RunHost(parameters, 60, true);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] Voa signature not accepted (too large), try backup url: " +
+                           mServer.Url("/silent")),
+              1)
+        << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] Voa signature not accepted (missing), try backup url: " + mServer.Url("/good")),
+              1);
+    ExpectCacheHolds(package);
+    for (const char* path : {"/large", "/silent"})
+        for (const HttpRequest& request : mServer.Requests(path))
+            EXPECT_TRUE(request.Header("Range").empty() || request.Header("Range") == "bytes=0-1131")
+                << "no block of a refused mirror is fetched";
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <thread>
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Platform/Log.h"
 
@@ -121,7 +122,7 @@ std::string MakePackage(const std::vector<TestModule>& modules, uint32_t version
     EXPECT_TRUE(builder.Finish(output));
     if (adjust) {
         adjust(builder);
-        PackageBuilder::WriteHeader(builder.Header(), output.GetData());
+        WritePackageHeader(builder.Header(), output.GetData());
     }
     if (header != nullptr)
         *header = builder.Header();

@@ -14,7 +14,7 @@
 #include "Source/Common/Digest.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
-#include "loader/PackageFormat.h"
+#include "Source/Common/PackageFormat.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ TEST_F(LoaderTest, HeadersOfVersionsOtherThanTwoAreReadWithoutTheirKey)
         loader.Set("voaurl", Url("/pkg"));
         ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
         EXPECT_EQ(loader.mHeader.version, version);
-        EXPECT_EQ(package.size(), size_t(PackageBuilder::ExpectedPackageSize(loader.mHeader)));
+        EXPECT_EQ(package.size(), size_t(ExpectedPackageSize(loader.mHeader)));
         EXPECT_EQ(ReadNativeFile(Here("x.dat")), "xyz");
         EXPECT_FALSE(mTrace.Contains("not correct"));
     }
@@ -177,7 +177,7 @@ TEST_F(LoaderTest, ModuleBlockPastTwoGibibytesIsFetchedWithItsExactRange)
     const uint64_t blockSize = header.modules[2].size;
     const uint64_t storedBlock = bigOffset - gap;
     const uint64_t total = uint64_t(stored.size()) + gap + 4096;
-    ASSERT_EQ(total, uint64_t(PackageBuilder::ExpectedPackageSize(header)));
+    ASSERT_EQ(total, uint64_t(ExpectedPackageSize(header)));
     mServer.Route("/pkg", HttpPlan::Generated(total, [=](uint64_t offset, char* out, size_t count) {
         for (size_t i = 0; i < count; ++i) {
             const uint64_t at = offset + i;

@@ -1,7 +1,7 @@
 // PatternSearch: the spans the server-data reader gets.
 #include <gtest/gtest.h>
 
-#include "Source/Common/PatternSearch.h"
+#include "regex/PatternSearch.h"
 
 TEST(PatternSearch, FirstMatchAndFindAll) {
     PatternSearch search;

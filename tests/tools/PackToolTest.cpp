@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -132,6 +134,40 @@ TEST(ToolHelp, EveryToolAnswersHelpWithStatusZero)
         }
     }
     EXPECT_NE(access(scratch.Native("--help").c_str(), F_OK), 0) << "a tool took --help for a folder";
+}
+
+
+// Each installed tool's manual page is written by hand beside its usage text; an option the
+// usage offers and the page leaves out is a page gone stale. The page also states the exit
+// status and is clean roff (groff finds nothing to warn about).
+TEST(ToolHelp, ManualPagesNameEveryOptionOfTheUsage)
+{
+    const std::string bin = std::string(VEXAL_BINARY_DIR) + "/bin/";
+    const std::string runDemo = VEXAL_RUN_DEMO;
+    const std::string tools = runDemo.substr(0, runDemo.size() - std::string("demo/run-demo").size());
+    const std::regex option(R"((^|[\s\[(|,])(--?[A-Za-z][A-Za-z0-9-]*))");
+    for (const std::string tool : {"host", "pack", "screen", "regex", "ticks"}) {
+        const std::string page = tools + tool + "/vexal-" + tool + ".1";
+        std::string text = ReadNativeFile(page);
+        ASSERT_FALSE(text.empty()) << page;
+        // The roff text as a reader sees it: no font changes, plain hyphens and backslashes.
+        text = std::regex_replace(text, std::regex(R"(\\f[BIRP])"), "");
+        text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+        EXPECT_NE(text.find(".SH EXIT STATUS"), std::string::npos) << page;
+        CommandRun usage = RunCommand("'" + bin + "vexal-" + tool + "' --help 2>/dev/null", ErrorOutput::Separate);
+        ASSERT_EQ(usage.mStatus, 0) << tool;
+        std::set<std::string> offered;
+        for (std::sregex_iterator it(usage.mOutput.begin(), usage.mOutput.end(), option), end; it != end; ++it)
+            offered.insert((*it)[2]);
+        EXPECT_GE(offered.size(), 3u) << tool << ": " << usage.mOutput;
+        for (const std::string& name : offered) {
+            const std::regex named("(^|[^A-Za-z0-9-])" + name + "([^A-Za-z0-9-]|$)");
+            EXPECT_TRUE(std::regex_search(text, named)) << page << " does not name " << name;
+        }
+        CommandRun lint = RunCommand("groff -man -ww -z '" + page + "'");
+        EXPECT_EQ(lint.mStatus, 0) << lint.mOutput;
+        EXPECT_EQ(lint.mOutput, "") << page;
+    }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The package builder: stored header layout, key, block layout, reading headers back, safe names.
+// The package builder: stored header layout, key, block layout, reading headers back.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Platform/File.h"
 #include "support/ScratchFolder.h"
 
@@ -50,7 +51,7 @@ void ExpectBlockHolds(const Buffer& package, const ModuleEntry& entry, const std
 TEST(PackageBuilder, KeyMatchesTheKeyDataDerivation) {
     // MD5 of the 16 derived key bytes, computed independently: the stored key field holds the
     // RFC 1321 digest bytes in order (words A..D little-endian); the digest text reverses them.
-    Digest key = PackageBuilder::KeyDigest();
+    Digest key = PackageKeyDigest();
     EXPECT_EQ(DigestToText(key), String(u"5d53e799946e4350d039c2a0da568190"));
     PackageBuilder builder;
     std::string game = Content(1000, 0);
@@ -92,7 +93,7 @@ TEST(PackageBuilder, StoredLayoutAndBlocks) {
     EXPECT_EQ(header.modules[2].size, 0u);
     EXPECT_EQ(header.modules[2].digest[0] | header.modules[2].digest[1] | header.modules[2].digest[2] |
                   header.modules[2].digest[3], 0u);
-    EXPECT_EQ(PackageBuilder::ExpectedPackageSize(header), package.GetSize());
+    EXPECT_EQ(ExpectedPackageSize(header), package.GetSize());
     ExpectBlockHolds(package, header.modules[0], game);
     ExpectBlockHolds(package, header.modules[1], data);
     ExpectBlockHolds(package, header.modules[3], plain);
@@ -103,7 +104,7 @@ TEST(PackageBuilder, StoredLayoutAndBlocks) {
 
     // Reading the stored header back gives the same record.
     PackageHeader read;
-    ASSERT_TRUE(PackageBuilder::ReadHeader(package.GetData(), 1132, read));
+    ASSERT_TRUE(ReadPackageHeader(package.GetData(), 1132, read));
     EXPECT_EQ(0, memcmp(&read, &header, sizeof(read)));
 
     // At most eight entries.
@@ -122,46 +123,15 @@ TEST(PackageBuilder, VersionOneHeaderHasNoKey) {
     const PackageHeader& header = builder.Header();
     EXPECT_EQ(header.modules[0].offset, 1116u);
     EXPECT_EQ(package.GetSize(), 1116u + header.modules[0].size);
-    EXPECT_EQ(PackageBuilder::ExpectedPackageSize(header), package.GetSize());
+    EXPECT_EQ(ExpectedPackageSize(header), package.GetSize());
     EXPECT_EQ(package.GetData()[140], 'g') << "the entries follow extra directly";
     // The loader's 1132-byte request also receives 16 bytes of the first block; they are not read.
     PackageHeader read;
-    ASSERT_TRUE(PackageBuilder::ReadHeader(package.GetData(), 1132, read));
+    ASSERT_TRUE(ReadPackageHeader(package.GetData(), 1132, read));
     EXPECT_EQ(read.version, 1u);
     EXPECT_EQ(read.key[0] | read.key[1] | read.key[2] | read.key[3], 0u);
     EXPECT_EQ(0, memcmp(read.modules, header.modules, sizeof(read.modules)));
     ExpectBlockHolds(package, read.modules[0], game);
-}
-
-TEST(PackageBuilder, ReadingShortOrOddHeaders) {
-    PackageHeader header;
-    EXPECT_FALSE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>("\x0a\x0f\x0a"), 3, header));
-    // A header cut inside the name keeps only whole fields.
-    uint8_t bytes[1132];
-    memset(bytes, 'x', sizeof bytes);
-    ASSERT_TRUE(PackageBuilder::ReadHeader(bytes, 8 + 63, header));
-    EXPECT_EQ(header.magic, 0x78787878u);
-    EXPECT_EQ(header.name[0], 0) << "the name needs 64 bytes";
-    // Every text's last unit is forced to 0 (not the module names, which the loader keeps whole).
-    memset(bytes, 0, 8);
-    bytes[4] = 2;
-    ASSERT_TRUE(PackageBuilder::ReadHeader(bytes, sizeof bytes, header));
-    EXPECT_EQ(header.name[31], 0);
-    EXPECT_EQ(header.name[30], 0x7878);
-    EXPECT_EQ(header.cacheName[31], 0);
-    EXPECT_EQ(header.blockA.name[31], 0);
-    EXPECT_EQ(header.blockB.name[31], 0);
-    EXPECT_EQ(header.tailName[31], 0);
-    EXPECT_EQ(header.modules[7].fileName[31], 0x7878);
-}
-
-TEST(PackageBuilder, SafeFileNames) {
-    for (const char16_t* safe : {u"game.so", u"data/one.dat", u"a\\b.dat", u"...", u"..a", u"a..", u".hidden",
-                                 u"@../anything", u"", u"x/y/z"})
-        EXPECT_TRUE(PackageBuilder::IsSafeFileName(safe)) << NarrowText(safe);
-    for (const char16_t* unsafe : {u"/etc/passwd", u"\\share", u"..", u"../game.so", u"data/../../x", u"x/..",
-                                   u"..\\x", u"a\\..\\..\\b"})
-        EXPECT_FALSE(PackageBuilder::IsSafeFileName(unsafe)) << NarrowText(unsafe);
 }
 
 TEST(PackageBuilder, FileAndMemoryGiveTheSameBytes) {

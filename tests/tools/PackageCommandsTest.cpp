@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
 
@@ -65,10 +65,10 @@ protected:
     void PatchHeader(const std::string& name, Change change) {
         std::string bytes = ReadNativeFile(Path(name));
         PackageHeader header;
-        ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(bytes.data()), 1132, header));
+        ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(bytes.data()), 1132, header));
         change(header);
         uint8_t stored[1132];
-        uint32_t size = PackageBuilder::WriteHeader(header, stored);
+        uint32_t size = WritePackageHeader(header, stored);
         bytes.replace(0, size, reinterpret_cast<const char*>(stored), size);
         ASSERT_TRUE(WriteNativeFile(Path(name), bytes));
     }
@@ -113,7 +113,7 @@ TEST_F(PackageCommands, BuildInspectVerifyRoundTrip) {
     // The unpacked blocks are the module files, byte for byte.
     std::string package = ReadNativeFile(Path("p.vpk"));
     PackageHeader header;
-    ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
+    ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
     ASSERT_TRUE(WriteNativeFile(Path("block1"), package.substr(header.modules[1].offset, header.modules[1].size)));
     EXPECT_EQ(package[header.modules[1].offset + 15], 0) << "LZMA";
     EXPECT_EQ(package[header.modules[3].offset + 15], 1) << "zlib";
@@ -191,7 +191,7 @@ TEST_F(PackageCommands, VerifyFindsDamagedBlocks) {
     BuildStandard();
     std::string package = ReadNativeFile(Path("p.vpk"));
     PackageHeader header;
-    ASSERT_TRUE(PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
+    ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
     std::string damaged = package;
     damaged[header.modules[0].offset + header.modules[0].size / 2] ^= 0x55;  // inside the zlib stream
     ASSERT_TRUE(WriteNativeFile(Path("bad.vpk"), damaged));

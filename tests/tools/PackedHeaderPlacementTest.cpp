@@ -9,6 +9,7 @@
 #include "Source/Common/Buffer.h"
 #include "Source/Common/Decompress.h"
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 
 namespace {
 
@@ -27,14 +28,14 @@ TEST(PackedHeaderPlacement, ReadAndWrittenAtEveryOffset) {
     for (size_t offset = 0; offset < 8; ++offset) {
         SCOPED_TRACE(offset);
         PackageHeader* header = reinterpret_cast<PackageHeader*>(storage.data() + offset);
-        ASSERT_TRUE(PackageBuilder::ReadHeader(package.GetData(), VEXAL_HEADER_SIZE, *header));
+        ASSERT_TRUE(ReadPackageHeader(package.GetData(), VEXAL_HEADER_SIZE, *header));
         uint64_t blockBSize;
         std::memcpy(&blockBSize, &header->blockB.size, sizeof(blockBSize));
         EXPECT_EQ(blockBSize, 7u);
-        EXPECT_EQ(PackageBuilder::ExpectedPackageSize(*header), package.GetSize());
+        EXPECT_EQ(ExpectedPackageSize(*header), package.GetSize());
 
         uint8_t written[VEXAL_HEADER_SIZE];
-        ASSERT_EQ(PackageBuilder::WriteHeader(*header, written), VEXAL_HEADER_SIZE);
+        ASSERT_EQ(WritePackageHeader(*header, written), VEXAL_HEADER_SIZE);
         EXPECT_EQ(std::memcmp(written, package.GetData(), VEXAL_HEADER_SIZE), 0);
     }
 }

@@ -121,7 +121,8 @@ bool ParseScreenshotTime(const std::string& text, HostScreenshot& shot) {
 
 const char* HostUsageText() {
     return "usage: vexal-host [options] [name=value ...]\n"
-           "  --library PATH           loader library (default: Vexal3DLoader-Flash.so beside this program)\n"
+           "  --library PATH           loader library (default: Vexal3DLoader-Flash.so beside this program,\n"
+           "                           else the installed one)\n"
            "  --size WxH               window size (default 1280x720)\n"
            "  --headless               no window: the loader gets a null window\n"
            "  --fps N                  update and render rate (default 60)\n"

@@ -22,7 +22,7 @@ struct HostScreenshot {
 };
 
 struct HostOptions {
-    std::string mLibrary;            // empty: Vexal3DLoader-Flash.so beside the executable
+    std::string mLibrary;            // empty: beside the executable, else the installed library
     bool mHeadless = false;          // null window, no display connection
     int32_t mWidth = 1280;
     int32_t mHeight = 720;

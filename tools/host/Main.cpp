@@ -121,6 +121,22 @@ void ReportUnfinishedRun(float progress) {
         fprintf(stderr, "  %s\n", lines[i].c_str());
 }
 
+// The loader library when --library is not given: the one beside this program (a build tree),
+// else the installed one, looked for relative to this program first so that an install staged
+// or moved as a whole uses its own library.
+std::string DefaultLibraryPath() {
+    const std::string folder = ExecutableFolder();
+    const std::string beside = folder + "/Vexal3DLoader-Flash.so";
+#ifdef VEXAL_INSTALLED_LIBRARY
+    if (access(beside.c_str(), F_OK) == 0) return beside;
+    const std::string relative = folder + "/" VEXAL_INSTALLED_LIBRARY_RELATIVE;
+    if (access(relative.c_str(), F_OK) == 0) return relative;
+    return VEXAL_INSTALLED_LIBRARY;
+#else
+    return beside;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -140,7 +156,7 @@ int main(int argc, char** argv) {
 
     // The library path is resolved before changing folder, so a relative --library still works.
     std::string libraryPath = options.mLibrary;
-    if (libraryPath.empty()) libraryPath = ExecutableFolder() + "/Vexal3DLoader-Flash.so";
+    if (libraryPath.empty()) libraryPath = DefaultLibraryPath();
     else if (libraryPath.find('/') == std::string::npos) libraryPath = "./" + libraryPath;
     if (libraryPath[0] != '/') {
         char folder[4096];

@@ -12,6 +12,7 @@
 #include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/Sha256.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
@@ -138,7 +139,7 @@ int RunBuild(int argc, char** argv) {
     }
     for (const ModuleArgument& module : modules) {
         if (!CheckedName(module.mName, wide, error)) return BuildUsage(error.c_str());
-        if (!PackageBuilder::IsSafeFileName(wide)) {
+        if (!IsSafeModuleFileName(wide)) {
             fprintf(stderr, "vexal-pack: the module name \"%s\" is absolute or climbs out of the cache folder\n",
                     module.mName.c_str());
             return kExitFailed;
@@ -189,7 +190,7 @@ int RunBuild(int argc, char** argv) {
         printf("entry %u  %-31s  %s  offset %u  size %u\n", i, NarrowText(entry.fileName).c_str(),
                DigestWordsText(entry.digest).c_str(), entry.offset, entry.size);
     }
-    printf("package %s  version %u  %u bytes\n", out, header.version, PackageBuilder::ExpectedPackageSize(header));
+    printf("package %s  version %u  %u bytes\n", out, header.version, ExpectedPackageSize(header));
     return kExitOk;
 }
 
@@ -221,7 +222,7 @@ int RunInspect(int argc, char** argv) {
     printf("%-12s %s (%llu bytes)\n", "file", argv[0], (unsigned long long)report.mFileSize);
     printf("%-12s 0x%08x%s\n", "magic", header.magic, header.magic == VEXAL_PACKAGE_MAGIC ? "" : " (wrong)");
     printf("%-12s %u (header of %u bytes in the file)\n", "version", header.version,
-           PackageBuilder::StoredHeaderSize(header.version));
+           StoredHeaderSize(header.version));
     printf("%-12s \"%s\"\n", "name", NarrowText(header.name).c_str());
     printf("%-12s \"%s\"\n", "cache name", NarrowText(header.cacheName).c_str());
     printf("%-12s %u\n", "extra", header.extra);
@@ -231,7 +232,7 @@ int RunInspect(int argc, char** argv) {
         printf("%-12s not stored in a version %u header (not checked)\n", "key", header.version);
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
-        const char* kind = EntryHasFile(entry) ? "" : (entry.fileName[0] == 0 ? "  (empty entry)" : "  (no file)");
+        const char* kind = ModuleHasFile(entry) ? "" : (entry.fileName[0] == 0 ? "  (empty entry)" : "  (no file)");
         printf("entry %d      \"%s\"  digest %s  offset %u  size %u%s\n", i,
                NarrowText(entry.fileName, VEXAL_HEADER_TEXT_UNITS).c_str(), DigestWordsText(entry.digest).c_str(),
                entry.offset, entry.size, kind);
@@ -270,20 +271,20 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
     const bool signedModules = signature != _null && signature->mVerdict == kSignatureAccepted;
     // The first entry with a file is the library the loader loads.
     int32_t gameModule = 0;
-    while (gameModule < VEXAL_MODULE_COUNT && !EntryHasFile(header.modules[gameModule])) ++gameModule;
+    while (gameModule < VEXAL_MODULE_COUNT && !ModuleHasFile(header.modules[gameModule])) ++gameModule;
     std::vector<std::string> moduleFindings;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
         std::string fileName = NarrowText(entry.fileName, VEXAL_HEADER_TEXT_UNITS);
-        if (!EntryHasFile(entry) && entry.size == 0) continue;
+        if (!ModuleHasFile(entry) && entry.size == 0) continue;
         std::string line = "entry " + std::to_string(i) + " \"" + fileName + "\": ";
         Buffer block;
         uint32_t read = 0;
         bool readable = uint64_t(entry.offset) + entry.size <= report.mFileSize && block.Allocate(entry.size) &&
                         package.Seek(entry.offset) && (entry.size == 0 || package.Read(block.GetData(), entry.size, &read)) &&
                         read == entry.size;
-        Digest expected{entry.digest[0], entry.digest[1], entry.digest[2], entry.digest[3]};
-        const Sha256Digest* signedSha = signedModules && EntryHasFile(entry) ? &signature->mFields.mModules[i] : _null;
+        const Digest expected = DigestFromWords(entry.digest);
+        const Sha256Digest* signedSha = signedModules && ModuleHasFile(entry) ? &signature->mFields.mModules[i] : _null;
         bool unpacked = false;  // block holds the file the loader would write
         if (!readable) {
             line += "block cannot be read";
@@ -311,7 +312,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
         if (unpacked && i == gameModule) {
             ModulePlace place{fileName, folder != _null ? std::string(folder) : std::string(), {}};
             for (int32_t k = 0; k < VEXAL_MODULE_COUNT; ++k)
-                if (k != i && EntryHasFile(header.modules[k]))
+                if (k != i && ModuleHasFile(header.modules[k]))
                     place.mPackageFiles.push_back(NarrowText(header.modules[k].fileName, VEXAL_HEADER_TEXT_UNITS));
             for (const std::string& finding : CheckGameModule(block.GetData(), block.GetSize(), place)) {
                 moduleFindings.push_back("the game module \"" + fileName + "\" " + finding);
@@ -334,7 +335,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
                 failed = true;
             }
         }
-        if (folder != _null && EntryHasFile(entry)) {
+        if (folder != _null && ModuleHasFile(entry)) {
             std::string file = std::string(folder) + "/" + fileName;
             String widePath = PathArgument(file.c_str());
             Digest fileDigest;

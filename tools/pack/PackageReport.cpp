@@ -5,22 +5,12 @@
 #include <cstdlib>
 
 #include "Source/Common/Digest.h"
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
 
 namespace {
-
-// The data file's folder and name come from the cache name; the loader leaves the data file
-// alone unless the name is a plain folder name.
-bool CacheNameIsPlain(const char16_t* name) {
-    if (name[0] == 0) return false;
-    if (name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0))) return false;
-    for (int32_t i = 0; i < VEXAL_HEADER_TEXT_UNITS && name[i] != 0; ++i)
-        if (name[i] == u'/' || name[i] == u'\\') return false;
-    return true;
-}
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -43,11 +33,9 @@ std::string NarrowText(const char16_t* text, int32_t count) {
 
 std::string DigestWordsText(const uint32_t words[4]) {
     char text[33];
-    DigestToAscii(Digest{words[0], words[1], words[2], words[3]}, text);
+    DigestToAscii(DigestFromWords(words), text);
     return text;
 }
-
-bool EntryHasFile(const ModuleEntry& entry) { return entry.fileName[0] != 0 && entry.fileName[0] != u'@'; }
 
 bool ReadPackageReport(const char* path, PackageReport& report, std::string& error) {
     report = PackageReport();
@@ -63,9 +51,9 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
         total += read;
     file.Close();
     report.mHeaderBytes = total;
-    PackageBuilder::ReadHeader(bytes, total, report.mHeader);
+    ReadPackageHeader(bytes, total, report.mHeader);
     const PackageHeader& header = report.mHeader;
-    report.mExpectedSize = PackageBuilder::ExpectedPackageSize(header);
+    report.mExpectedSize = ExpectedPackageSize(header);
 
     if (total != VEXAL_HEADER_SIZE) {
         report.mRejections.push_back("the file holds " + std::to_string(total) + " bytes, less than the " +
@@ -73,16 +61,15 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
     }
     if (header.magic != VEXAL_PACKAGE_MAGIC)
         report.mRejections.push_back("wrong magic " + Hex(header.magic) + ", expected " + Hex(VEXAL_PACKAGE_MAGIC));
-    Digest key = PackageBuilder::KeyDigest();
+    Digest key = PackageKeyDigest();
     uint32_t expectedKey[4] = {key.a, key.b, key.c, key.d};
-    report.mKeyRight = header.key[0] == key.a && header.key[1] == key.b && header.key[2] == key.c &&
-                       header.key[3] == key.d;
+    report.mKeyRight = DigestFromWords(header.key) == key;
     if (header.version == 2 && !report.mKeyRight)
         report.mRejections.push_back("wrong key " + DigestWordsText(header.key) + ", expected " +
                                      DigestWordsText(expectedKey));
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
-        if (!PackageBuilder::IsSafeFileName(entry.fileName))
+        if (!IsSafeModuleFileName(entry.fileName))
             report.mRejections.push_back("entry " + std::to_string(i) + " has an unsafe file name \"" +
                                          NarrowText(entry.fileName, VEXAL_HEADER_TEXT_UNITS) + "\"");
     }
@@ -93,7 +80,7 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
     bool anyFile = false;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         const ModuleEntry& entry = header.modules[i];
-        if (!EntryHasFile(entry)) continue;
+        if (!ModuleHasFile(entry)) continue;
         anyFile = true;
         if (uint64_t(entry.offset) + entry.size > report.mFileSize)
             report.mProblems.push_back("entry " + std::to_string(i) + "'s block (offset " +
@@ -101,7 +88,9 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
                                        ") reaches past the end of the file");
     }
     if (!anyFile) report.mProblems.push_back("no entry names a file, so there is no game module to load");
-    if (!CacheNameIsPlain(header.cacheName))
+    // The data file's folder and name come from the cache name; the loader leaves the data file
+    // alone unless the name is a plain folder name.
+    if (!IsSafeCacheName(header.cacheName))
         report.mWarnings.push_back("the cache name \"" + NarrowText(header.cacheName) +
                                    "\" is not a plain folder name: the game's data file is never size-checked");
     return true;

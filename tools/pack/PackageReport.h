@@ -28,5 +28,3 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
 std::string NarrowText(const char16_t* text, int32_t count = -1);
 // The digest text of four stored digest words.
 std::string DigestWordsText(const uint32_t words[4]);
-// True when an entry names a file the loader fetches (not empty, not beginning with "@").
-bool EntryHasFile(const ModuleEntry& entry);

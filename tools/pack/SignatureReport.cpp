@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "Source/Common/Buffer.h"
-#include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
 #include "tools/pack/PackageReport.h"
@@ -83,7 +83,7 @@ bool JudgeSignatureFile(const char* package, const char* publicKeyFile, Signatur
     }
     const std::string header = HeaderBytes(package);
     PackageHeader record;
-    PackageBuilder::ReadHeader(reinterpret_cast<const uint8_t*>(header.data()), uint32_t(header.size()), record);
+    ReadPackageHeader(reinterpret_cast<const uint8_t*>(header.data()), uint32_t(header.size()), record);
     Sha256Digest headerSha;
     ComputeSha256(header.data(), header.size(), headerSha);
     const SignatureCheck check =

@@ -1,5 +1,5 @@
 // Pattern search over the regular-expression engine.
-#include "Source/Common/PatternSearch.h"
+#include "regex/PatternSearch.h"
 
 #include <new>
 #include "regex/RegexPattern.h"
