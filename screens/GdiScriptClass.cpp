@@ -2,6 +2,7 @@
 // dispatcher of the native-call protocol, one dispatcher per parameter shape.
 #include "Source/Common/Variable.h"
 #include "Source/Script/IScriptManager.h"
+#include "Source/Script/NativeCall.h"
 #include "screens/ScreenTexts.h"
 #include "screens/Vexal3DRenderer_GDI.h"
 
@@ -29,78 +30,60 @@ typedef void (*SelfTarget)(Renderer*);
 template <typename T>
 void* AsTarget(T function) { return reinterpret_cast<void*>(function); }
 
-// The frame every dispatcher shares: the target and the self object (only a _GDI renderer
-// counts: a method called on another class's object does nothing), the profile and call state
-// around the work. work(manager, target, self) reads the parameters, calls the target and
+// Dispatchers, one per target shape. Only a _GDI renderer counts as self: a method called on
+// another class's object does nothing. Each lambda reads the parameters, calls the target and
 // returns through exactly one return operation.
-template <typename Work>
-int Dispatch(Work work) {
-    IScriptManager* manager = Vexal::FindScriptManager();
-    if (!manager) return 0;
-    void* target = manager->BeginCall(_null);
-    if (!target) {
-        manager->SetPendingError(ScreenText::kFunctionEmpty);
-        return manager->ReturnNothing();
-    }
-    Renderer* self = dynamic_cast<Renderer*>(manager->GetSelf(_null, false));
-    if (!self) return manager->ReturnNothing();
-    manager->ProfileNativeEnter(target);
-    self->mCallState = 2;
-    int results = work(manager, target, self);
-    self->mCallState = 0;
-    manager->ProfileNativeLeave();
-    return results;
-}
+using Vexal::DispatchNative;
 
 int CallIntGetter(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
-        return m->ReturnInt32(reinterpret_cast<IntGetter>(t)(self));
+    return DispatchNative<Renderer, IntGetter>([](IScriptManager* m, Renderer* self, IntGetter target) {
+        return m->ReturnInt32(target(self));
     });
 }
 
 int CallFloatGetter(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
-        return m->ReturnFloat(reinterpret_cast<FloatGetter>(t)(self));
+    return DispatchNative<Renderer, FloatGetter>([](IScriptManager* m, Renderer* self, FloatGetter target) {
+        return m->ReturnFloat(target(self));
     });
 }
 
 int CallUIntGetter(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
-        return m->ReturnUInt32(reinterpret_cast<UIntGetter>(t)(self));
+    return DispatchNative<Renderer, UIntGetter>([](IScriptManager* m, Renderer* self, UIntGetter target) {
+        return m->ReturnUInt32(target(self));
     });
 }
 
 int CallUIntSetter(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, UIntSetter>([](IScriptManager* m, Renderer* self, UIntSetter target) {
         uint32_t value = m->GetParamUInt32(0);
-        reinterpret_cast<UIntSetter>(t)(self, value);
+        target(self, value);
         return m->ReturnNothing();
     });
 }
 
 int CallShape(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, ShapeTarget>([](IScriptManager* m, Renderer* self, ShapeTarget target) {
         uint32_t colour = m->GetParamUInt32(4);
         int32_t d = m->GetParamInt32(3);
         int32_t c = m->GetParamInt32(2);
         int32_t b = m->GetParamInt32(1);
         int32_t a = m->GetParamInt32(0);
-        reinterpret_cast<ShapeTarget>(t)(self, a, b, c, d, colour);
+        target(self, a, b, c, d, colour);
         return m->ReturnNothing();
     });
 }
 
 int CallTextInt(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, TextIntTarget>([](IScriptManager* m, Renderer* self, TextIntTarget target) {
         int32_t size = m->GetParamInt32(1);
         const WideChar* text = u"";
         m->GetParamString(&text, 0);
-        return m->ReturnInt32(reinterpret_cast<TextIntTarget>(t)(self, text, size));
+        return m->ReturnInt32(target(self, text, size));
     });
 }
 
 int CallTextDraw(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, TextDrawTarget>([](IScriptManager* m, Renderer* self, TextDrawTarget target) {
         uint32_t colour = m->GetParamUInt32(7);
         uint32_t flags = m->GetParamUInt32(6);
         int32_t bottom = m->GetParamInt32(5);
@@ -110,69 +93,57 @@ int CallTextDraw(lua_State*) {
         const WideChar* text = u"";
         m->GetParamString(&text, 1);
         uint32_t font = m->GetParamUInt32(0);
-        reinterpret_cast<TextDrawTarget>(t)(self, font, text, left, top, right, bottom, flags, colour);
+        target(self, font, text, left, top, right, bottom, flags, colour);
         return m->ReturnNothing();
     });
 }
 
 int CallHandle(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, HandleTarget>([](IScriptManager* m, Renderer* self, HandleTarget target) {
         uint32_t handle = m->GetParamUInt32(0);
-        return m->ReturnInt32(reinterpret_cast<HandleTarget>(t)(self, handle));
+        return m->ReturnInt32(target(self, handle));
     });
 }
 
 int CallHandleText(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, HandleTextTarget>([](IScriptManager* m, Renderer* self, HandleTextTarget target) {
         const WideChar* text = u"";
         m->GetParamString(&text, 1);
         uint32_t handle = m->GetParamUInt32(0);
-        return m->ReturnInt32(reinterpret_cast<HandleTextTarget>(t)(self, handle, text));
+        return m->ReturnInt32(target(self, handle, text));
     });
 }
 
 int CallText(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, TextTarget>([](IScriptManager* m, Renderer* self, TextTarget target) {
         const WideChar* text = u"";
         m->GetParamString(&text, 0);
-        return m->ReturnInt32(reinterpret_cast<TextTarget>(t)(self, text));
+        return m->ReturnInt32(target(self, text));
     });
 }
 
 int CallImageDraw(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
+    return DispatchNative<Renderer, ImageDrawTarget>([](IScriptManager* m, Renderer* self, ImageDrawTarget target) {
         int32_t height = m->GetParamInt32(4);
         int32_t width = m->GetParamInt32(3);
         int32_t y = m->GetParamInt32(2);
         int32_t x = m->GetParamInt32(1);
         uint32_t image = m->GetParamUInt32(0);
-        reinterpret_cast<ImageDrawTarget>(t)(self, image, x, y, width, height);
+        target(self, image, x, y, width, height);
         return m->ReturnNothing();
     });
 }
 
 int CallSelf(lua_State*) {
-    return Dispatch([](IScriptManager* m, void* t, Renderer* self) {
-        reinterpret_cast<SelfTarget>(t)(self);
+    return DispatchNative<Renderer, SelfTarget>([](IScriptManager* m, Renderer* self, SelfTarget target) {
+        target(self);
         return m->ReturnNothing();
     });
 }
 
 // The class constructor new: a renderer without owner, handed to the script.
 int ConstructGdi(lua_State*) {
-    IScriptManager* manager = Vexal::FindScriptManager();
-    if (!manager) return 0;
-    manager->BeginCall(&ConstructGdi);
-    manager->ProfileNativeEnter(reinterpret_cast<const void*>(&ConstructGdi));
-    Renderer* renderer = new Renderer(_null);
-    int results;
-    {
-        Variable value(_null, Variable::kObject);
-        value.SetObject(renderer);
-        results = manager->ReturnVariable(value);
-    }
-    manager->ProfileNativeLeave();
-    return results;
+    return Vexal::ConstructNative(&ConstructGdi, [] { return new Renderer(_null); });
 }
 
 // The targets.

@@ -47,6 +47,5 @@ inline constexpr const WideChar* kPresentFailed =
 // The script interface.
 inline constexpr const char* kGdiClass = "_GDI";
 inline constexpr const WideChar* kGdiGlobal = u"_gdi";
-inline constexpr const WideChar* kFunctionEmpty = u"Internal Error : function empty";
 
 }  // namespace ScreenText

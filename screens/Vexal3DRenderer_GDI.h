@@ -27,7 +27,7 @@ struct AnimatedImage {
 // valid handle. Drawing and measuring work only inside a render pass (mGraphics set): outside one,
 // or with a handle that is 0 or past the list, they do nothing and return 0. Colours are
 // 0xAARRGGBB. Host's thread only (the thread that drives the script manager).
-class Vexal3DRenderer_GDI : public Vexal::ScriptObject {
+class Vexal3DRenderer_GDI final : public Vexal::ScriptObject {
 public:
     // Binds the object to the class _GDI (which must be registered) with no field table of its
     // own. owner supplies the window and the progress figures; null for a renderer made by a

@@ -28,14 +28,15 @@ struct ScriptConfigNode;
 // Every operation runs on the thread that drives the loader and works on the current Lua state.
 // The manager takes no lock. Texts crossing the interface are UTF-16 (WideChar) or UTF-8 (char).
 //
-// Native call protocol, followed by every bound native function (a dispatcher):
-//   target = BeginCall(_null)              // null: SetPendingError(u"Internal Error : function empty"),
+// Native call protocol, followed by every bound native function (a dispatcher; DispatchNative
+// and ConstructNative in NativeCall.h are the one implementation):
+//   target = BeginCall(_null)              // null: SetPendingError(kFunctionEmpty),
 //                                          //       return ReturnNothing()
 //   self = GetSelf(_null, false)           // null: return ReturnNothing()
-//   ProfileNativeEnter(target); self->mCallState = 2;
+//   ProfileNativeEnter(target); self->mCallState = kCallRunning;
 //   ... typed parameter readers, the target's work ...
 //   n = exactly one Return... operation;   // may raise the pending script error (no return)
-//   self->mCallState = 0; ProfileNativeLeave(); return n;
+//   self->mCallState = kCallIdle; ProfileNativeLeave(); return n;
 // A script error raised by a return operation unwinds the dispatcher's frame: hold nothing that
 // owns memory in it across the return operation.
 //

@@ -49,6 +49,10 @@ enum CacheMetaIndex { kCacheOwnerIndex = 1 };
 const char kCachingReaderKey = 0;
 const char kCacheSetKey = 0;
 
+// The extension table X of a class (links[C] = X) holds the class metatable M under this light
+// userdata key, apart from every script-assigned field (a script cannot make a light userdata).
+void* const kClassMetatableKey = reinterpret_cast<void*>(1);
+
 // Property accessors are stored in M under the address of the interned name. Addresses are
 // 8-aligned, so the setter's key sets bit 0: on 64-bit addresses bit 31 may already be set,
 // which would give getter and setter one key.
@@ -408,7 +412,7 @@ int ClassFieldWriter(lua_State* L) {
     lua_pushvalue(L, 2);
     lua_pushvalue(L, 3);
     lua_rawset(L, 4);
-    lua_pushlightuserdata(L, reinterpret_cast<void*>(1));
+    lua_pushlightuserdata(L, kClassMetatableKey);
     lua_rawget(L, 4);                                  // 5: M
     if (lua_istable(L, 5)) {
         lua_pushvalue(L, 2);
@@ -527,10 +531,10 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
 
     lua_rawgeti(L, LUA_REGISTRYINDEX, mClassBaseRef);
     lua_setmetatable(L, -3);
-    lua_rawgeti(L, LUA_REGISTRYINDEX, mClassLinksRef); // links[C] = X, X[1] = M
+    lua_rawgeti(L, LUA_REGISTRYINDEX, mClassLinksRef); // links[C] = X, X[kClassMetatableKey] = M
     lua_pushvalue(L, -3);
     lua_newtable(L);
-    lua_pushlightuserdata(L, reinterpret_cast<void*>(1));
+    lua_pushlightuserdata(L, kClassMetatableKey);
     lua_pushvalue(L, -5);
     lua_rawset(L, -3);
     lua_rawset(L, -3);

@@ -316,10 +316,10 @@ int32_t LuaScriptManager::ReturnString(const WideChar* text) {
     // is pushed first.
     lua_State* L = mCallStack.Top().mState;
     if (text == _null) text = kEmptyText;
-    if (mReturnBuffer == _null) mReturnBuffer = static_cast<char*>(std::malloc(1024));
+    if (mReturnBuffer == _null) mReturnBuffer = static_cast<char*>(std::malloc(kReturnBufferBytes));
     int32_t size = 0;
     bool truncated = true;
-    if (mReturnBuffer) Utf16ToUtf8(mReturnBuffer, 1024, text, -1, &size, &truncated);
+    if (mReturnBuffer) Utf16ToUtf8(mReturnBuffer, kReturnBufferBytes, text, -1, &size, &truncated);
     if (!truncated) {
         lua_pushlstring(L, mReturnBuffer, size_t(size));
     } else {

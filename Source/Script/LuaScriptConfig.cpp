@@ -51,6 +51,8 @@ constexpr uint32_t kEntryTypeOffset = 21;
 constexpr uint32_t kMaxNameBytes = 2042;
 // Nesting limit of the recursive parser, far beyond any configuration a script writes.
 constexpr int32_t kMaxDepth = 200;
+// The scripts' configuration library keeps its hosts in this array slot of the globals' metatable.
+constexpr int kConfigHostsIndex = 1;
 
 // Reads a blob front to back; every read checks the bytes left first.
 struct BlobReader {
@@ -272,11 +274,10 @@ void LuaScriptManager::LoadConfigBlob(const uint8_t* data, uint32_t size) {
             if (ReadStrings(reader, P, name, nameSize)) root = ParseNode(reader, P, 0);
             lua_State* L = mLuaState;
             int top = lua_gettop(L);
-            // The scripts' configuration library keeps its hosts in the table at index 1 of the
-            // globals' metatable; without it there is nowhere to put the tree.
+            // Without the configuration library's host table there is nowhere to put the tree.
             bool stored = false;
             if (root && lua_getmetatable(L, LUA_GLOBALSINDEX)) {
-                lua_rawgeti(L, -1, 1);
+                lua_rawgeti(L, -1, kConfigHostsIndex);
                 if (lua_istable(L, -1) && mConfigs.Append(root)) {
                     lua_pushlstring(L, hostKey, hostKeySize);
                     lua_pushlightuserdata(L, root);

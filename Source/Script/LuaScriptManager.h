@@ -54,6 +54,8 @@ public:
     static constexpr int16_t kPooledText = 1024;
     static constexpr int16_t kHeapText = 0;
     static constexpr int32_t kPoolUnits = 1024;
+    // Bytes of the reusable buffer that ReturnString converts into; longer texts take the heap.
+    static constexpr int32_t kReturnBufferBytes = 1024;
 
     LuaScriptManager();
     ~LuaScriptManager() override;

@@ -6,7 +6,7 @@
 
 namespace Vexal {
 
-ScriptObject::ScriptObject() : mBinding(_null), mTag(0), mCallState(0) {}
+ScriptObject::ScriptObject() : mBinding(_null), mTag(0), mCallState(kCallIdle) {}
 
 ScriptObject::~ScriptObject() {
     if (mBinding == _null) return;

@@ -32,7 +32,11 @@ public:
     ObjectBinding* mBinding;
     // Opaque value reserved for creation and destruction notifications; 0.
     int32_t mTag;
-    // 2 while one of the object's bound native functions runs, 0 otherwise (set by dispatchers).
+    // Values of mCallState.
+    static constexpr int32_t kCallIdle = 0;
+    static constexpr int32_t kCallRunning = 2;
+    // kCallRunning while one of the object's bound native functions runs, kCallIdle otherwise
+    // (set by the dispatcher, DispatchNative).
     int32_t mCallState;
 };
 

@@ -2,16 +2,16 @@
 // times from a script, each beside the same calls with both switched off.
 #include <lua.hpp>
 
-#include "BoundDispatch.h"
 #include "support/BenchTable.h"
 #include "Source/Platform/Log.h"
 #include "Source/Script/IScriptManager.h"
+#include "Source/Script/NativeCall.h"
 
 namespace {
 
 using Vexal::IScriptManager;
 
-class Meter : public Vexal::ScriptObject {
+class Meter final : public Vexal::ScriptObject {
 public:
     Meter() { Vexal::GetScriptManager()->BindObject("Meter", this, false); }
     void Tick(int32_t value, int32_t step) { mSum += value * step; }
@@ -25,10 +25,11 @@ TickTarget gTick = {&Meter::Tick};
 
 // Two ints.
 int DispatchTick(lua_State*) {
-    return DispatchBound<Meter, TickTarget>([](IScriptManager* m, Meter* self, TickTarget* target) {
+    return Vexal::DispatchNative<Meter, TickTarget*>([](IScriptManager* m, Meter* self, TickTarget* target) {
         int32_t step = m->GetParamInt32(1);
         int32_t value = m->GetParamInt32(0);
         (self->*target->mMethod)(value, step);
+        return m->ReturnNothing();
     });
 }
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "BoundDispatch.h"
 #include "support/BenchTable.h"
 #include "Source/Script/IScriptManager.h"
+#include "Source/Script/NativeCall.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);
@@ -49,7 +49,7 @@ using Vexal::IScriptManager;
 
 constexpr int kCalls = 1000000;
 
-class Canvas : public Vexal::ScriptObject {
+class Canvas final : public Vexal::ScriptObject {
 public:
     Canvas() { Vexal::GetScriptManager()->BindObject("Canvas", this, false); }
     void Draw(int32_t x, int32_t y, int32_t w, int32_t h, int32_t colour, const WideChar* label) {
@@ -65,7 +65,7 @@ DrawTarget gDraw = {&Canvas::Draw};
 
 // Five ints and a text, read last to first as the generated dispatchers read them.
 int DispatchDraw(lua_State*) {
-    return DispatchBound<Canvas, DrawTarget>([](IScriptManager* m, Canvas* self, DrawTarget* target) {
+    return Vexal::DispatchNative<Canvas, DrawTarget*>([](IScriptManager* m, Canvas* self, DrawTarget* target) {
         const WideChar* label = nullptr;
         m->GetParamString(&label, 5);
         int32_t colour = m->GetParamInt32(4);
@@ -74,6 +74,7 @@ int DispatchDraw(lua_State*) {
         int32_t y = m->GetParamInt32(1);
         int32_t x = m->GetParamInt32(0);
         (self->*target->mMethod)(x, y, w, h, colour, label);
+        return m->ReturnNothing();
     });
 }
 

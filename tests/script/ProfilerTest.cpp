@@ -7,6 +7,7 @@
 #include "ScriptTestClasses.h"
 #include "Source/Platform/Log.h"
 #include "Source/Script/LuaScriptManager.h"
+#include "Source/Script/NativeCall.h"
 
 namespace ScriptTest {
 namespace {
@@ -30,14 +31,8 @@ typedef int32_t (*FreeFunction)(IScriptManager* m);
 
 // A global native function following the call protocol.
 int DispatchGlobal(lua_State*) {
-    IScriptManager* m = Vexal::GetScriptManager();
-    FreeFunction target = reinterpret_cast<FreeFunction>(m->BeginCall(nullptr));
-    if (target == nullptr) return m->ReturnNothing();
-    m->GetSelf(nullptr, false);
-    m->ProfileNativeEnter(reinterpret_cast<void*>(target));
-    int32_t results = target(m);
-    m->ProfileNativeLeave();
-    return results;
+    return Vexal::DispatchNative<ScriptObject, FreeFunction, Vexal::SelfRule::kOptional>(
+        [](IScriptManager* m, ScriptObject*, FreeFunction target) { return target(m); });
 }
 
 int32_t Advance(IScriptManager* m) {

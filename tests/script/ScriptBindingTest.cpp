@@ -235,14 +235,28 @@ TEST_F(ScriptBindingTest, OwnFieldTableAndCatchAllAccessor) {
         u"plainBag.set_z = 6 assert(rawget(plainBag, 'set_z') == nil)");
 }
 
+// A native object of another class, bound under the class name "Thing": scripts see Thing's
+// methods and properties on it, but none of them may run on it. Its mark lies where a Thing keeps
+// its value.
+class Stranger final : public ScriptObject {
+public:
+    Stranger() { Vexal::GetScriptManager()->BindObject("Thing", this, false); }
+    int32_t mMark = 0;
+};
+
 TEST_F(ScriptBindingTest, AMethodWithoutTargetOrSelf) {
     Publish("t", new Thing());
+    Stranger* stranger = new Stranger();
+    Publish("stranger", stranger);
     Run(u"local ok, message = pcall(t.broken, t)\n"
         u"assert(not ok and message:find('Internal Error : function empty', 1, true), message)\n"
         u"ok, message = pcall(emptyTarget)\n"
         u"assert(not ok and message:find('Internal Error : function empty', 1, true))\n"
         // Called with '.' instead of ':' a method has no self: no value, no effect.
-        u"assert(select('#', t.rInt32(5)) == 0)");
+        u"assert(select('#', t.rInt32(5)) == 0)\n"
+        // An object of another native class is no self either.
+        u"stranger:chain() t.chain(stranger) stranger.value = 5");
+    EXPECT_EQ(stranger->mMark, 0);
 }
 
 TEST_F(ScriptBindingTest, FreshObjectsStayAnchoredUntilHandedOut) {

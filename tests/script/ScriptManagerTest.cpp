@@ -8,6 +8,7 @@
 #include "ScriptTestClasses.h"
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/Log.h"
+#include "Source/Script/NativeCall.h"
 
 namespace ScriptTest {
 namespace {
@@ -336,9 +337,8 @@ TEST_F(ScriptManagerTest, FunctionReferencesByRegistryAndMovedOntoObjects) {
     int32_t native = mManager->CreateFunctionRef(
         reinterpret_cast<void*>(+[](Thing*, IScriptManager* m) { return m->ReturnInt32(99); }),
         [](lua_State*) {
-            IScriptManager* m = Vexal::GetScriptManager();
-            auto target = reinterpret_cast<int32_t (*)(Thing*, IScriptManager*)>(m->BeginCall(nullptr));
-            return int(target(nullptr, m));
+            return Vexal::DispatchNative<Thing, int32_t (*)(Thing*, IScriptManager*), Vexal::SelfRule::kOptional>(
+                [](IScriptManager* m, Thing* self, auto target) { return target(self, m); });
         });
     mManager->CallFunction(nullptr, native, &result);
     EXPECT_EQ(result.GetNumber(), 99.0);

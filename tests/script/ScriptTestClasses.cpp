@@ -5,6 +5,7 @@
 
 #include "Source/Common/Buffer.h"
 #include "Source/Common/StringEncoding.h"
+#include "Source/Script/NativeCall.h"
 
 namespace ScriptTest {
 
@@ -26,42 +27,18 @@ namespace {
 
 typedef int32_t (*Method)(Thing* self, IScriptManager* m);
 
-// Methods end at once without a self; free functions run with or without one.
-template <bool kNeedsSelf>
+template <Vexal::SelfRule kRule>
 int Dispatch(lua_State*) {
-    IScriptManager* m = Vexal::GetScriptManager();
-    Method target = reinterpret_cast<Method>(m->BeginCall(nullptr));
-    if (target == nullptr) {
-        m->SetPendingError(u"Internal Error : function empty");
-        return m->ReturnNothing();
-    }
-    ScriptObject* self = m->GetSelf(nullptr, false);
-    if (kNeedsSelf && self == nullptr) return m->ReturnNothing();
-    m->ProfileNativeEnter(reinterpret_cast<void*>(target));
-    if (kNeedsSelf) self->mCallState = 2;
-    int32_t results = target(static_cast<Thing*>(self), m);
-    if (kNeedsSelf) self->mCallState = 0;
-    m->ProfileNativeLeave();
-    return results;
+    return Vexal::DispatchNative<Thing, Method, kRule>(
+        [](IScriptManager* m, Thing* self, Method target) { return target(self, m); });
 }
 
-const lua_CFunction DispatchMethod = Dispatch<true>;
-const lua_CFunction DispatchFree = Dispatch<false>;
+// Methods end at once without a self; free functions run with or without one.
+const lua_CFunction DispatchMethod = Dispatch<Vexal::SelfRule::kRequired>;
+const lua_CFunction DispatchFree = Dispatch<Vexal::SelfRule::kOptional>;
 
-template <typename Make>
-int Construct(lua_CFunction itself, Make make) {
-    IScriptManager* m = Vexal::GetScriptManager();
-    m->BeginCall(itself);
-    m->ProfileNativeEnter(reinterpret_cast<void*>(itself));
-    Variable object(u"", Variable::kObject);
-    object.SetObject(make());
-    int32_t results = m->ReturnVariable(object);
-    m->ProfileNativeLeave();
-    return results;
-}
-
-int NewThing(lua_State*) { return Construct(NewThing, [] { return new Thing("Thing", false); }); }
-int NewBag(lua_State*) { return Construct(NewBag, [] { return new Thing("Bag", true); }); }
+int NewThing(lua_State*) { return Vexal::ConstructNative(NewThing, [] { return new Thing("Thing", false); }); }
+int NewBag(lua_State*) { return Vexal::ConstructNative(NewBag, [] { return new Thing("Bag", true); }); }
 
 void* T(Method method) { return reinterpret_cast<void*>(method); }
 

@@ -15,7 +15,7 @@ using Vexal::ScriptObject;
 
 // Class "Thing": one method per reader and return type, properties, constants.
 // Class "Bag": a per-object field table and a catch-all accessor.
-class Thing : public ScriptObject {
+class Thing final : public ScriptObject {
 public:
     explicit Thing(const char* className = "Thing", bool ownFieldTable = false);
     ~Thing() override;
