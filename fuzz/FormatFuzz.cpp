@@ -16,12 +16,18 @@
 
 namespace {
 
-enum class Kind { Signed, Unsigned, Floating, Character, Pointer, Wide, Narrow };
+enum class Kind { Signed,
+                  Unsigned,
+                  Floating,
+                  Character,
+                  Pointer,
+                  Wide,
+                  Narrow };
 
 struct FieldLayout {
     Kind kind;
-    std::string text;   // the conversion as ASCII, "%" included
-    int stars = 0;      // "*" width and/or precision taking int values before the value
+    std::string text; // the conversion as ASCII, "%" included
+    int stars = 0;    // "*" width and/or precision taking int values before the value
     int starValues[2] = {0, 0};
 };
 
@@ -50,12 +56,18 @@ FieldLayout MakeLayout(FuzzedDataProvider& input) {
         if (flags & (1 << i)) layout.text += kFlags[i];
     switch (input.ConsumeIntegralInRange<int>(0, 2)) {
     case 1: layout.text += std::to_string(input.ConsumeIntegralInRange<int>(0, 300)); break;
-    case 2: layout.text += "*"; layout.starValues[layout.stars++] = input.ConsumeIntegralInRange<int>(-300, 300); break;
+    case 2:
+        layout.text += "*";
+        layout.starValues[layout.stars++] = input.ConsumeIntegralInRange<int>(-300, 300);
+        break;
     default: break;
     }
     switch (input.ConsumeIntegralInRange<int>(0, 3)) {
     case 1: layout.text += "." + std::to_string(input.ConsumeIntegralInRange<int>(0, 300)); break;
-    case 2: layout.text += ".*"; layout.starValues[layout.stars++] = input.ConsumeIntegralInRange<int>(-20, 300); break;
+    case 2:
+        layout.text += ".*";
+        layout.starValues[layout.stars++] = input.ConsumeIntegralInRange<int>(-20, 300);
+        break;
     case 3: layout.text += "."; break;
     default: break;
     }
@@ -71,11 +83,26 @@ FieldLayout MakeLayout(FuzzedDataProvider& input) {
         layout.text += conversion;
         break;
     }
-    case 2: layout.kind = Kind::Floating; layout.text += kFloats[input.ConsumeIntegralInRange<int>(0, 5)]; break;
-    case 3: layout.kind = Kind::Character; layout.text += "c"; break;
-    case 4: layout.kind = Kind::Pointer; layout.text += "p"; break;
-    case 5: layout.kind = Kind::Wide; layout.text += "ls"; break;
-    default: layout.kind = Kind::Narrow; layout.text += "s"; break;
+    case 2:
+        layout.kind = Kind::Floating;
+        layout.text += kFloats[input.ConsumeIntegralInRange<int>(0, 5)];
+        break;
+    case 3:
+        layout.kind = Kind::Character;
+        layout.text += "c";
+        break;
+    case 4:
+        layout.kind = Kind::Pointer;
+        layout.text += "p";
+        break;
+    case 5:
+        layout.kind = Kind::Wide;
+        layout.text += "ls";
+        break;
+    default:
+        layout.kind = Kind::Narrow;
+        layout.text += "s";
+        break;
     }
     return layout;
 }

@@ -18,12 +18,12 @@ inline void QuietLogs() { SetLogSinks(DiscardLogLine, _null, DiscardLogLine, _nu
 
 // A property every input must keep. A failure aborts, which libFuzzer records as a crash with
 // the input that caused it.
-#define FUZZ_CHECK(condition)                                                                     \
-    do {                                                                                          \
-        if (!(condition)) {                                                                       \
+#define FUZZ_CHECK(condition)                                                                        \
+    do {                                                                                             \
+        if (!(condition)) {                                                                          \
             std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                         \
-        }                                                                                         \
+            std::abort();                                                                            \
+        }                                                                                            \
     } while (0)
 
 // The bytes as little-endian UTF-16 units (a last odd byte is dropped), followed by a 0 that is

@@ -31,9 +31,15 @@ int Build(lua_State* L, const uint8_t* data, size_t size) {
         const int depth = lua_gettop(L) - base;
         const uint8_t operation = byte();
         switch (operation % 13) {
-        case 0: if (depth < kMaxStack) lua_pushnil(L); break;
-        case 1: if (depth < kMaxStack) lua_pushboolean(L, byte() & 1); break;
-        case 2: if (depth < kMaxStack) lua_pushinteger(L, lua_Integer(int8_t(byte())) * (1 << (byte() % 31))); break;
+        case 0:
+            if (depth < kMaxStack) lua_pushnil(L);
+            break;
+        case 1:
+            if (depth < kMaxStack) lua_pushboolean(L, byte() & 1);
+            break;
+        case 2:
+            if (depth < kMaxStack) lua_pushinteger(L, lua_Integer(int8_t(byte())) * (1 << (byte() % 31)));
+            break;
         case 3: {
             double number = 0;
             uint8_t bytes[8] = {};
@@ -49,7 +55,9 @@ int Build(lua_State* L, const uint8_t* data, size_t size) {
             at += available;
             break;
         }
-        case 5: if (depth < kMaxStack) lua_createtable(L, 0, 0); break;
+        case 5:
+            if (depth < kMaxStack) lua_createtable(L, 0, 0);
+            break;
         case 6: // t[k] = v with t, k, v the top three
             if (depth >= 3 && lua_istable(L, -3) && !lua_isnil(L, -2) && !(lua_isnumber(L, -2) && lua_tonumber(L, -2) != lua_tonumber(L, -2)))
                 lua_rawset(L, -3);
@@ -57,10 +65,14 @@ int Build(lua_State* L, const uint8_t* data, size_t size) {
         case 7: // append v to the table below it
             if (depth >= 2 && lua_istable(L, -2)) lua_rawseti(L, -2, int(lua_objlen(L, -2)) + 1);
             break;
-        case 8: if (depth < kMaxStack) lua_pushcfunction(L, ScriptFunction); break;
+        case 8:
+            if (depth < kMaxStack) lua_pushcfunction(L, ScriptFunction);
+            break;
         // Light userdata only come from native code, which hands out objects; a null one stands
         // for them here (any other address would be taken for an object when pushed back).
-        case 9: if (depth < kMaxStack) lua_pushlightuserdata(L, _null); break;
+        case 9:
+            if (depth < kMaxStack) lua_pushlightuserdata(L, _null);
+            break;
         case 10: // a table refers to itself under a key
             if (depth >= 2 && lua_istable(L, -1) && !lua_isnil(L, -2) &&
                 !(lua_isnumber(L, -2) && lua_tonumber(L, -2) != lua_tonumber(L, -2))) {

@@ -16,8 +16,7 @@ const uint8_t kPublicKey[32] = {0xd7, 0x5a, 0x98, 0x01, 0x82, 0xb1, 0x0a, 0xb7, 
                                 0xd3, 0xc9, 0x64, 0x07, 0x3a, 0x0e, 0xe1, 0x72, 0xf3, 0xda, 0xa6,
                                 0x23, 0x25, 0xaf, 0x02, 0x1a, 0x68, 0xf7, 0x07, 0x51, 0x1a};
 
-void CheckName(const WideChar* name)
-{
+void CheckName(const WideChar* name) {
     FUZZ_CHECK(name[VEXAL_HEADER_TEXT_UNITS - 1] == 0);
     for (int32_t i = 0; i < VEXAL_HEADER_TEXT_UNITS && name[i] != 0; ++i)
         FUZZ_CHECK(name[i] >= 0x20 && (name[i] < 0x7F || name[i] > 0x9F));
@@ -25,8 +24,7 @@ void CheckName(const WideChar* name)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = (QuietLogs(), true);
     (void)quiet;
     if (size > kSignatureFileLimit + 64)

@@ -52,9 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     trimSet.push_back(0);
     // The sets end at their first 0, as the splitter reads them.
     for (size_t i = 0; i < delimiters.size(); ++i)
-        if (delimiters[i] == 0) { delimiters.resize(i + 1); break; }
+        if (delimiters[i] == 0) {
+            delimiters.resize(i + 1);
+            break;
+        }
     for (size_t i = 0; i < trimSet.size(); ++i)
-        if (trimSet[i] == 0) { trimSet.resize(i + 1); break; }
+        if (trimSet[i] == 0) {
+            trimSet.resize(i + 1);
+            break;
+        }
 
     const WideChar* text = units.data() + delimiterCount + trimCount;
     std::u16string textCopy(text);

@@ -58,13 +58,13 @@ typedef uintptr_t VexalWindow;
  * ------------------------------------------------------------------------------------------- */
 typedef int32_t LoaderState;
 enum {
-    LoaderStateCreated = 0,        /* created, nothing requested                                 */
-    LoaderStateServerData = 1,     /* downloading server data                                    */
-    LoaderStateServerDataReady = 2,/* server data received                                       */
-    LoaderStateHeader = 3,         /* fetching the package header                                */
-    LoaderStateModules = 4,        /* fetching and verifying module files                        */
-    LoaderStateModuleCreated = 5,  /* game module created, loading screen still shown            */
-    LoaderStateHandedOver = 6      /* the game module owns the window                            */
+    LoaderStateCreated = 0,         /* created, nothing requested                                 */
+    LoaderStateServerData = 1,      /* downloading server data                                    */
+    LoaderStateServerDataReady = 2, /* server data received                                       */
+    LoaderStateHeader = 3,          /* fetching the package header                                */
+    LoaderStateModules = 4,         /* fetching and verifying module files                        */
+    LoaderStateModuleCreated = 5,   /* game module created, loading screen still shown            */
+    LoaderStateHandedOver = 6       /* the game module owns the window                            */
 };
 
 /* ---------------------------------------------------------------------------------------------
@@ -73,11 +73,11 @@ enum {
  * is absent: the fields from modules on follow extra directly and the stored header is 1116
  * bytes; the record in memory keeps the version-2 layout either way.
  * ------------------------------------------------------------------------------------------- */
-#define VEXAL_PACKAGE_MAGIC        0x0F0A0F0Au
-#define VEXAL_HEADER_SIZE          1132u
-#define VEXAL_HEADER_SIZE_NO_KEY   1116u
-#define VEXAL_MODULE_COUNT         8
-#define VEXAL_HEADER_TEXT_UNITS    32
+#define VEXAL_PACKAGE_MAGIC      0x0F0A0F0Au
+#define VEXAL_HEADER_SIZE        1132u
+#define VEXAL_HEADER_SIZE_NO_KEY 1116u
+#define VEXAL_MODULE_COUNT       8
+#define VEXAL_HEADER_TEXT_UNITS  32
 
 #pragma pack(push, 1)
 
@@ -88,8 +88,8 @@ enum {
 typedef struct ModuleEntry {
     char16_t fileName[VEXAL_HEADER_TEXT_UNITS];
     uint32_t digest[4];
-    uint32_t offset;   /* position of the packed block in the package file */
-    uint32_t size;     /* length of the packed block in the package file   */
+    uint32_t offset; /* position of the packed block in the package file */
+    uint32_t size;   /* length of the packed block in the package file   */
 } ModuleEntry;
 
 /* A further data block. The loader reads only the low 32 bits of size (it counts toward the
@@ -106,13 +106,13 @@ typedef struct DataBlockEntry {
 /* The header. The game module receives a pointer to the loader's own record in _VobCreate; it
  * stays valid as long as the loader lives. The last unit of every text is 0 after reading. */
 typedef struct PackageHeader {
-    uint32_t magic;                             /* VEXAL_PACKAGE_MAGIC                      */
-    uint32_t version;                           /* 2: key present in the file               */
+    uint32_t magic;   /* VEXAL_PACKAGE_MAGIC                      */
+    uint32_t version; /* 2: key present in the file               */
     char16_t name[VEXAL_HEADER_TEXT_UNITS];
     char16_t cacheName[VEXAL_HEADER_TEXT_UNITS]; /* names the game's data folder and file   */
     uint32_t extra;
-    uint32_t key[4];                            /* version 2: the package key digest words  */
-    ModuleEntry modules[VEXAL_MODULE_COUNT];    /* modules[first with a file] = the game    */
+    uint32_t key[4];                         /* version 2: the package key digest words  */
+    ModuleEntry modules[VEXAL_MODULE_COUNT]; /* modules[first with a file] = the game    */
     DataBlockEntry blockA;
     DataBlockEntry blockB;
     char16_t tailName[VEXAL_HEADER_TEXT_UNITS];

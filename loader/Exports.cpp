@@ -19,20 +19,17 @@ constexpr uint32_t kTimerPeriodMs = 1;
 void* gLibraryInstance = _null;
 ThreadSlot gLoaderSlot = {0, false};
 
-Vexal3DLoader* CurrentLoader()
-{
+Vexal3DLoader* CurrentLoader() {
     return static_cast<Vexal3DLoader*>(GetThreadSlotValue(gLoaderSlot));
 }
 
-__attribute__((constructor)) void AttachLibrary()
-{
+__attribute__((constructor)) void AttachLibrary() {
     gLibraryInstance = ModuleBaseOf(reinterpret_cast<const void*>(&AttachLibrary));
     AllocateThreadSlot(gLoaderSlot);
     KeepGraphicsLibrariesLoaded();
 }
 
-__attribute__((destructor)) void DetachLibrary()
-{
+__attribute__((destructor)) void DetachLibrary() {
     // Transfers stopped without waiting may still be inside libcurl: their threads run this
     // library's code and may write to the log files, so they end before anything else goes.
     WaitForStoppedTransfers();
@@ -51,33 +48,28 @@ __attribute__((destructor)) void DetachLibrary()
 
 extern "C" {
 
-int _VexalCreate(VexalWindow window, void*, void*, void*, uint32_t runMode)
-{
+int _VexalCreate(VexalWindow window, void*, void*, void*, uint32_t runMode) {
     Vexal3DLoader* loader = new (std::nothrow) Vexal3DLoader_Flash(window, runMode);
     SetThreadSlotValue(gLoaderSlot, loader);
     StartWindowTimer(window, kTimerId, kTimerPeriodMs);
     return 1;
 }
 
-int _VexalDelete(VexalWindow window)
-{
+int _VexalDelete(VexalWindow window) {
     StopWindowTimer(window, kTimerId);
     delete CurrentLoader();
     return SetThreadSlotValue(gLoaderSlot, _null) ? 1 : 0;
 }
 
-void _VexalSetup(const char16_t* name, const char16_t* value)
-{
+void _VexalSetup(const char16_t* name, const char16_t* value) {
     if (Vexal3DLoader* loader = CurrentLoader())
         loader->Setup(name != _null ? name : u"", value != _null ? value : u"");
 }
 
-void _VexalStart(void)
-{
+void _VexalStart(void) {
 }
 
-int _VexalUpdate(void*, uint32_t elapsedMs)
-{
+int _VexalUpdate(void*, uint32_t elapsedMs) {
     if (Vexal3DLoader* loader = CurrentLoader()) {
         const uint64_t start = ReadHighResolutionCounter();
         loader->Update(elapsedMs);
@@ -86,22 +78,19 @@ int _VexalUpdate(void*, uint32_t elapsedMs)
     return 1;
 }
 
-void _VexalRender(void)
-{
+void _VexalRender(void) {
     if (Vexal3DLoader* loader = CurrentLoader())
         loader->Render();
 }
 
-int _VexalMessage(void*, uint32_t message, uint32_t wParam, int32_t lParam)
-{
+int _VexalMessage(void*, uint32_t message, uint32_t wParam, int32_t lParam) {
     Vexal3DLoader* loader = CurrentLoader();
     if (loader == _null)
         return 1;
     return loader->Message(MessageRecord{message, wParam, lParam}) ? 1 : 0;
 }
 
-float _VexalProgress(void)
-{
+float _VexalProgress(void) {
     Vexal3DLoader* loader = CurrentLoader();
     return loader != _null ? loader->GetProgress() : 0.0f;
 }

@@ -16,8 +16,7 @@ constexpr uint32_t kLongestRetryWait = 60000;
 
 } // namespace
 
-uint32_t Vexal3DLoader::HeaderRetryWait(uint32_t round, uint32_t randomBits)
-{
+uint32_t Vexal3DLoader::HeaderRetryWait(uint32_t round, uint32_t randomBits) {
     uint32_t wait = kLongestRetryWait;
     if (round < 6)
         wait = kFirstRetryWait << round < kLongestRetryWait ? kFirstRetryWait << round : kLongestRetryWait;
@@ -25,8 +24,7 @@ uint32_t Vexal3DLoader::HeaderRetryWait(uint32_t round, uint32_t randomBits)
     return wait - randomBits % (wait / 4 + 1);
 }
 
-void Vexal3DLoader::RetryHeader()
-{
+void Vexal3DLoader::RetryHeader() {
     if (mHeaderRefusals != 0xFFFFFFFFu)
         ++mHeaderRefusals;
     const uint32_t count = uint32_t(mPackageUrls.GetCount());
@@ -40,8 +38,7 @@ void Vexal3DLoader::RetryHeader()
     LogTrace(LoaderText::kHeaderRetryWait, mHeaderWait, CurrentPackageUrl());
 }
 
-bool Vexal3DLoader::HeaderRetryWaiting()
-{
+bool Vexal3DLoader::HeaderRetryWaiting() {
     if (mHeaderWait == 0)
         return false;
     const uint32_t now = TimeMilliseconds();

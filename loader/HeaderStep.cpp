@@ -7,8 +7,7 @@
 #include "loader/LoaderTexts.h"
 #include "Source/Common/PackageFormat.h"
 
-void Vexal3DLoader::HeaderStep()
-{
+void Vexal3DLoader::HeaderStep() {
     const int32_t urlCount = mPackageUrls.GetCount();
     if (urlCount == 0)
         return;
@@ -80,8 +79,7 @@ void Vexal3DLoader::HeaderStep()
         CheckPackageSize(0);
 }
 
-void Vexal3DLoader::ProbeStep()
-{
+void Vexal3DLoader::ProbeStep() {
     // The header download has ended: the display stays at its end until the probe answers.
     mProgress = float(double(0.1f) * 1.0);
     String contentType;
@@ -101,8 +99,7 @@ void Vexal3DLoader::ProbeStep()
     CheckPackageSize(length);
 }
 
-void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
-{
+void Vexal3DLoader::CheckPackageSize(int64_t reportedLength) {
     // Sizes are unsigned 32-bit: a package may reach 4 GiB. A missing length (-1) never matches.
     const uint32_t length = uint32_t(reportedLength);
     const uint32_t expectedSize = ExpectedPackageSize(mHeader);
@@ -115,8 +112,7 @@ void Vexal3DLoader::CheckPackageSize(int64_t reportedLength)
         EnterModulePhase();
 }
 
-void Vexal3DLoader::EnterModulePhase()
-{
+void Vexal3DLoader::EnterModulePhase() {
     mHeaderRefusals = 0;
     EnterState(LoaderStateModules);
     if (mRunMode <= kLastFetchingRunMode) {
@@ -128,8 +124,7 @@ void Vexal3DLoader::EnterModulePhase()
     }
 }
 
-bool Vexal3DLoader::HeaderNamesAreSafe()
-{
+bool Vexal3DLoader::HeaderNamesAreSafe() {
     for (const ModuleEntry& entry : mHeader.modules) {
         if (!ModuleHasFile(entry))
             continue;
@@ -142,8 +137,7 @@ bool Vexal3DLoader::HeaderNamesAreSafe()
     return true;
 }
 
-void Vexal3DLoader::FallBack(const WideChar* message)
-{
+void Vexal3DLoader::FallBack(const WideChar* message) {
     mUrlIndex = (mUrlIndex + 1) % uint32_t(mPackageUrls.GetCount());
     LogTrace(message, CurrentPackageUrl());
     StopDownload();

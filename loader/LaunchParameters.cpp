@@ -10,13 +10,11 @@
 
 namespace {
 
-bool Is(const WideChar* name, const WideChar* expected)
-{
+bool Is(const WideChar* name, const WideChar* expected) {
     return CompareNoCase(name, expected) == 0;
 }
 
-bool IsListed(const Array<String>& list, const String& text)
-{
+bool IsListed(const Array<String>& list, const String& text) {
     for (const String& item : list) {
         if (item == text)
             return true;
@@ -26,8 +24,7 @@ bool IsListed(const Array<String>& list, const String& text)
 
 } // namespace
 
-void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value)
-{
+void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value) {
     if (name == _null)
         name = u"";
     if (value == _null)
@@ -73,8 +70,7 @@ void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value)
     }
 }
 
-void Vexal3DLoader::AppendModuleParams(const WideChar* value)
-{
+void Vexal3DLoader::AppendModuleParams(const WideChar* value) {
     if (mModuleParams.IsEmpty()) {
         mModuleParams = value;
         return;
@@ -84,8 +80,7 @@ void Vexal3DLoader::AppendModuleParams(const WideChar* value)
     mModuleParams.Append(value);
 }
 
-void Vexal3DLoader::SetPackageUrls(const WideChar* value)
-{
+void Vexal3DLoader::SetPackageUrls(const WideChar* value) {
     RestartIfHeaderAccepted();
     if (mPackageHandle == _null)
         mPackageHandle = CreateWebHandle(false);
@@ -129,16 +124,14 @@ void Vexal3DLoader::SetPackageUrls(const WideChar* value)
     EnterState(LoaderStateHeader);
 }
 
-void Vexal3DLoader::StartHeaderDownload(const WideChar* url)
-{
+void Vexal3DLoader::StartHeaderDownload(const WideChar* url) {
     BeginDownload(url, &mHeaderBuffer, 0, int64_t(VEXAL_HEADER_SIZE));
 }
 
 // A package address (or server data address) arriving once a header was accepted starts the run
 // again: the module pipeline begins from the first entry, and a game module already loaded is
 // deleted and unloaded first, so that loading the module again cannot leak the old library.
-void Vexal3DLoader::RestartIfHeaderAccepted()
-{
+void Vexal3DLoader::RestartIfHeaderAccepted() {
     if (mState < LoaderStateModules)
         return;
     LogTrace(LoaderText::kRestartRun, int(mState), StateName(mState));

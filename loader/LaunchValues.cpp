@@ -3,8 +3,7 @@
 
 #include "Source/Common/StringFormatter.h"
 
-int32_t ParseLaunchNumber(const WideChar* value)
-{
+int32_t ParseLaunchNumber(const WideChar* value) {
     if (value == _null)
         return 0;
     const WideChar* cursor = value;
@@ -26,16 +25,14 @@ int32_t ParseLaunchNumber(const WideChar* value)
     return int32_t(result);
 }
 
-void SplitLaunchList(const WideChar* value, Array<String>& list)
-{
+void SplitLaunchList(const WideChar* value, Array<String>& list) {
     Array<String> items;
     Split(value != _null ? value : u"", items, u"|", u" \t");
     for (String& item : items)
         list.Append(static_cast<String&&>(item));
 }
 
-String HostOfAddress(const WideChar* address)
-{
+String HostOfAddress(const WideChar* address) {
     Array<String> items;
     Split(address != _null ? address : u"", items, u"/?", u" \t");
     for (const String& item : items) {

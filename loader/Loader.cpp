@@ -50,8 +50,7 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mSignedDigests(_null),
       mReleaseRecorder(_null),
       mServerDataSearch(_null),
-      mSearchedServerData(_null)
-{
+      mSearchedServerData(_null) {
     std::memset(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;
     mHeader.version = 1;
@@ -67,8 +66,7 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
     SetupLogChannels();
 }
 
-Vexal3DLoader::~Vexal3DLoader()
-{
+Vexal3DLoader::~Vexal3DLoader() {
     LogTrace(LoaderText::kLongestUpdate, CounterToMilliseconds(mLongestUpdateTicks));
     StopDownload();
     DropServerDataSearch();
@@ -90,40 +88,40 @@ Vexal3DLoader::~Vexal3DLoader()
     }
 }
 
-bool Vexal3DLoader::Message(const MessageRecord& record)
-{
+bool Vexal3DLoader::Message(const MessageRecord& record) {
     if (mState != LoaderStateHandedOver || mModule.mMessage == _null)
         return false;
     return mModule.mMessage(mHostWindow, record.mMessage, record.mWParam, record.mLParam) != 0;
 }
 
-void Vexal3DLoader::Render()
-{
+void Vexal3DLoader::Render() {
     if (mState == LoaderStateHandedOver && mModule.mRender != _null)
         mModule.mRender(mHostWindow);
 }
 
-const WideChar* Vexal3DLoader::StateName(LoaderState state)
-{
+const WideChar* Vexal3DLoader::StateName(LoaderState state) {
     static const WideChar* const kNames[] = {
-        u"created", u"server data", u"server data received", u"header",
-        u"modules", u"module created", u"handed over",
+        u"created",
+        u"server data",
+        u"server data received",
+        u"header",
+        u"modules",
+        u"module created",
+        u"handed over",
     };
     if (state < 0 || state >= LoaderState(sizeof(kNames) / sizeof(kNames[0])))
         return u"unknown";
     return kNames[state];
 }
 
-void Vexal3DLoader::BeginDownload(const WideChar* url, Buffer* target, uint64_t rangeStart, int64_t rangeEnd)
-{
+void Vexal3DLoader::BeginDownload(const WideChar* url, Buffer* target, uint64_t rangeStart, int64_t rangeEnd) {
     target->Clear();
     mDownloadProgress.store(0.0f);
     mDownloadTarget = target;
     mDownload = StartTransfer(url, rangeStart, rangeEnd, mPackageHandle, u"");
 }
 
-void Vexal3DLoader::PollDownload()
-{
+void Vexal3DLoader::PollDownload() {
     if (mDownload == _null)
         return;
     const float fraction = GetTransferProgress(mDownload);
@@ -133,8 +131,7 @@ void Vexal3DLoader::PollDownload()
     mDownloadProgress.store(fraction);
 }
 
-void Vexal3DLoader::StopDownload()
-{
+void Vexal3DLoader::StopDownload() {
     // Neither waits: a transfer still inside libcurl lets go on its own thread, and its body
     // never reaches the loader's buffers.
     if (mDownload != _null) {
@@ -148,8 +145,7 @@ void Vexal3DLoader::StopDownload()
     mSignaturePending = false;
 }
 
-void Vexal3DLoader::NoteUpdateTime(uint64_t ticks)
-{
+void Vexal3DLoader::NoteUpdateTime(uint64_t ticks) {
     const uint64_t outside = ticks > mBlockingTicks ? ticks - mBlockingTicks : 0;
     if (outside > mLongestUpdateTicks)
         mLongestUpdateTicks = outside;
@@ -157,20 +153,17 @@ void Vexal3DLoader::NoteUpdateTime(uint64_t ticks)
 }
 
 Vexal3DLoader::BlockingStep::BlockingStep(Vexal3DLoader& loader)
-    : mLoader(loader), mStart(ReadHighResolutionCounter())
-{
+    : mLoader(loader), mStart(ReadHighResolutionCounter()) {
 }
 
-void Vexal3DLoader::BlockingStep::End()
-{
+void Vexal3DLoader::BlockingStep::End() {
     if (mEnded)
         return;
     mEnded = true;
     mLoader.mBlockingTicks += ReadHighResolutionCounter() - mStart;
 }
 
-void Vexal3DLoader::UnloadModule()
-{
+void Vexal3DLoader::UnloadModule() {
     // _VobDelete also after a failed or missing _VobCreate: the module may have set up things
     // when it was loaded.
     if (mModule.mDelete != _null)
@@ -180,8 +173,7 @@ void Vexal3DLoader::UnloadModule()
     std::memset(&mModule, 0, sizeof(mModule));
 }
 
-const WideChar* Vexal3DLoader::CurrentPackageUrl() const
-{
+const WideChar* Vexal3DLoader::CurrentPackageUrl() const {
     if (!mPackageUrls.IsIndexValid(int32_t(mUrlIndex)))
         return u"";
     return mPackageUrls[int32_t(mUrlIndex)].Data();

@@ -6,15 +6,13 @@
 namespace {
 
 template <typename Function>
-void Look(Function& entry, LibraryHandle library, const char* name)
-{
+void Look(Function& entry, LibraryHandle library, const char* name) {
     entry = reinterpret_cast<Function>(FindLibrarySymbol(library, name));
 }
 
 } // namespace
 
-bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason)
-{
+bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason) {
     std::memset(&binding, 0, sizeof(binding));
     LibraryHandle library = LoadDynamicLibrary(path, reason);
     if (library == _null)
@@ -33,9 +31,7 @@ bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason)
     const struct {
         bool mMissing;
         const WideChar* mName;
-    } required[] = {{binding.mCreate == _null, u"_VobCreate"},   {binding.mDelete == _null, u"_VobDelete"},
-                    {binding.mUpdate == _null, u"_VobUpdate"},   {binding.mRender == _null, u"_VobRender"},
-                    {binding.mMessage == _null, u"_VobMessage"}, {binding.mProgress == _null, u"_VobProgress"}};
+    } required[] = {{binding.mCreate == _null, u"_VobCreate"}, {binding.mDelete == _null, u"_VobDelete"}, {binding.mUpdate == _null, u"_VobUpdate"}, {binding.mRender == _null, u"_VobRender"}, {binding.mMessage == _null, u"_VobMessage"}, {binding.mProgress == _null, u"_VobProgress"}};
     String missing;
     for (const auto& entry : required) {
         if (!entry.mMissing)
@@ -55,8 +51,7 @@ bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason)
     return true;
 }
 
-void UnbindModule(ModuleBinding& binding)
-{
+void UnbindModule(ModuleBinding& binding) {
     UnloadDynamicLibrary(binding.mLibrary);
     std::memset(&binding, 0, sizeof(binding));
 }

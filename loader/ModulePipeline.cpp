@@ -19,8 +19,7 @@ namespace {
 // The per-process name of a module file that could not be replaced: game.so becomes
 // game-1234.so. Cut to what the header's name field holds, so that the name written, the name
 // loaded and the name in the header stay one.
-String PerProcessName(const String& name)
-{
+String PerProcessName(const String& name) {
     const String base = PathWithoutExtension(name);
     const String extension = PathExtension(name);
     const uint32_t process = CurrentProcessId();
@@ -32,8 +31,7 @@ String PerProcessName(const String& name)
     return copy;
 }
 
-String PathInCurrentDirectory(const String& name)
-{
+String PathInCurrentDirectory(const String& name) {
     String path = CurrentDirectory();
     // Without a current directory the name still has to stay relative (and carry a "/", so that
     // the library loader does not search its own paths).
@@ -57,8 +55,7 @@ public:
 
     // The digest of the file name of entry index. Unless the helper is already taking it, the
     // helper starts on the next entry with a file to check while this thread digests this one.
-    Digest Of(uint32_t index, const String& name)
-    {
+    Digest Of(uint32_t index, const String& name) {
         if (mHelper != _null && mIndex == index) {
             DestroyWorker(mHelper);
             mHelper = _null;
@@ -70,8 +67,7 @@ public:
     }
 
     // Stops the helper's digest and waits for its thread.
-    void Cancel()
-    {
+    void Cancel() {
         if (mHelper == _null)
             return;
         mStop.store(true, std::memory_order_relaxed);
@@ -80,16 +76,14 @@ public:
     }
 
 private:
-    static uint8_t Compute(WorkerThread*, void* data, int32_t)
-    {
+    static uint8_t Compute(WorkerThread*, void* data, int32_t) {
         ModuleDigests* self = static_cast<ModuleDigests*>(data);
         self->mDigest = DigestOfFile(self->mName, &self->mStop);
         self->mDone.store(!self->mStop.load(std::memory_order_relaxed), std::memory_order_release);
         return 0;
     }
 
-    void StartAfter(uint32_t index)
-    {
+    void StartAfter(uint32_t index) {
         for (uint32_t next = index + 1; next < VEXAL_MODULE_COUNT; ++next) {
             const ModuleEntry& entry = mHeader.modules[next];
             if (!ModuleHasFile(entry) || DigestFromWords(entry.digest).IsZero())
@@ -114,8 +108,7 @@ private:
 
 } // namespace
 
-bool Vexal3DLoader::NextModule()
-{
+bool Vexal3DLoader::NextModule() {
     // The files already on disk are digested here, and a wrong one deleted.
     BlockingStep blocking(*this);
     ModuleDigests digests(mHeader);
@@ -184,8 +177,7 @@ bool Vexal3DLoader::NextModule()
     return false;
 }
 
-void Vexal3DLoader::ModuleBlockStep()
-{
+void Vexal3DLoader::ModuleBlockStep() {
     const float fraction = mDownloadProgress.load();
     uint32_t done = uint32_t(mFinishSize);
     if (mModuleIndex < VEXAL_MODULE_COUNT)
@@ -243,8 +235,7 @@ void Vexal3DLoader::ModuleBlockStep()
         LoadModule();
 }
 
-void Vexal3DLoader::LoadModule()
-{
+void Vexal3DLoader::LoadModule() {
     StopDownload();
     if (mPackageHandle != _null) {
         DestroyWebHandle(mPackageHandle);
@@ -279,8 +270,7 @@ void Vexal3DLoader::LoadModule()
 // "params|tickurl|T&sg=4[&av=A]|tickinterval|N" and "|cdnhost|H": put together piece by piece
 // rather than through the formatter, whose output is limited, so long parameters reach the
 // module whole.
-String Vexal3DLoader::MakeConfigText()
-{
+String Vexal3DLoader::MakeConfigText() {
     String text = mModuleParams;
     if (!mTickUrl.IsEmpty() && mModuleParams.Find(LoaderText::kConfigTickName, true) < 0) {
         text.Append(LoaderText::kConfigTickUrl);
@@ -296,8 +286,7 @@ String Vexal3DLoader::MakeConfigText()
     return text;
 }
 
-void Vexal3DLoader::LimitDataFile()
-{
+void Vexal3DLoader::LimitDataFile() {
     // The cache name comes from the network: only a plain single name may build the path of a
     // file that is deleted. Without a profile folder the path would not be the user's at all.
     const String cacheName(mHeader.cacheName);

@@ -29,8 +29,7 @@ constexpr int64_t kServerDataStepsPerUnit = 2;
 constexpr int64_t kServerDataStepsBase = 1 << 16;
 
 // The default server's list in a server data text: the items between the brackets, split.
-void FindDefaultList(const WideChar* text, int32_t length, ServerDataList& found)
-{
+void FindDefaultList(const WideChar* text, int32_t length, ServerDataList& found) {
     found.mLength = length;
     int32_t start = 0, end = 0;
     PatternSearch search;
@@ -63,8 +62,7 @@ void FindDefaultList(const WideChar* text, int32_t length, ServerDataList& found
 
 // The received bytes up to their first zero (one is appended) as wide text, freed with free;
 // none when they cannot be converted.
-WideChar* ServerDataText(Buffer& received)
-{
+WideChar* ServerDataText(Buffer& received) {
     static const uint8_t kTerminator = 0;
     received.Append(&kTerminator, 1);
     return Utf8ToUtf16(_null, 0, reinterpret_cast<const char*>(received.GetData()));
@@ -79,13 +77,11 @@ WideChar* ServerDataText(Buffer& received)
 // them only after that. Deleting a search still running waits for its end.
 class ServerDataSearch {
 public:
-    explicit ServerDataSearch(Buffer& received)
-    {
+    explicit ServerDataSearch(Buffer& received) {
         mReceived.Swap(received);
         mWorker = CreateWorker(Run, this);
     }
-    ~ServerDataSearch()
-    {
+    ~ServerDataSearch() {
         // An answered search's thread only has to end, which nobody needs to wait for.
         if (IsDone())
             ReleaseWorker(mWorker);
@@ -105,8 +101,7 @@ public:
     const ServerDataList& Result() const { return mResult; }
 
 private:
-    static uint8_t Run(WorkerThread*, void* data, int32_t)
-    {
+    static uint8_t Run(WorkerThread*, void* data, int32_t) {
         ServerDataSearch* self = static_cast<ServerDataSearch*>(data);
         self->mText = ServerDataText(self->mReceived);
         const WideChar* text = self->Text();
@@ -122,15 +117,13 @@ private:
     WorkerThread* mWorker = _null;
 };
 
-void Vexal3DLoader::SendPing(const WideChar* url)
-{
+void Vexal3DLoader::SendPing(const WideChar* url) {
     if (mPingHandle == _null)
         mPingHandle = CreateWebHandle(true);
     SendWebRequest(url, mPingHandle);
 }
 
-String Vexal3DLoader::VersionSuffix() const
-{
+String Vexal3DLoader::VersionSuffix() const {
     if (mAppVersion.IsEmpty())
         return String();
     String suffix(LoaderText::kVersionItem);
@@ -138,8 +131,7 @@ String Vexal3DLoader::VersionSuffix() const
     return suffix;
 }
 
-void Vexal3DLoader::SetTickUrl(const WideChar* value)
-{
+void Vexal3DLoader::SetTickUrl(const WideChar* value) {
     mTickUrl = value;
     if (!mRunId.IsEmpty() && mTickUrl.Find(LoaderText::kRunIdItem, true) < 0) {
         mTickUrl.Append(LoaderText::kRunIdItem);
@@ -156,8 +148,7 @@ void Vexal3DLoader::SetTickUrl(const WideChar* value)
     SendPing(Format(LoaderText::kFirstTick, mTickUrl.Data(), int(mState)));
 }
 
-void Vexal3DLoader::PeriodicTick(uint32_t elapsedMs)
-{
+void Vexal3DLoader::PeriodicTick(uint32_t elapsedMs) {
     if (mTickUrl.IsEmpty())
         return;
     mTickElapsed += elapsedMs;
@@ -168,8 +159,7 @@ void Vexal3DLoader::PeriodicTick(uint32_t elapsedMs)
     }
 }
 
-void Vexal3DLoader::FinalTick()
-{
+void Vexal3DLoader::FinalTick() {
     if (mTickElapsed == 0)
         return;
     if (!mTickUrl.IsEmpty())
@@ -179,8 +169,7 @@ void Vexal3DLoader::FinalTick()
     mTickElapsed = 0;
 }
 
-void Vexal3DLoader::StartServerDataDownload(const WideChar* url)
-{
+void Vexal3DLoader::StartServerDataDownload(const WideChar* url) {
     RestartIfHeaderAccepted();
     if (mPackageHandle == _null)
         mPackageHandle = CreateWebHandle(false);
@@ -191,8 +180,7 @@ void Vexal3DLoader::StartServerDataDownload(const WideChar* url)
     EnterState(LoaderStateServerData);
 }
 
-void Vexal3DLoader::ServerDataStep()
-{
+void Vexal3DLoader::ServerDataStep() {
     if (mDownloadProgress.load() < 1.0f)
         return;
     StopDownload();
@@ -212,8 +200,7 @@ void Vexal3DLoader::ServerDataStep()
     std::free(text);
 }
 
-void Vexal3DLoader::ServerDataSearchStep()
-{
+void Vexal3DLoader::ServerDataSearchStep() {
     if (!mServerDataSearch->IsDone())
         return;
     const std::unique_ptr<ServerDataSearch> search(mServerDataSearch);
@@ -228,8 +215,7 @@ void Vexal3DLoader::ServerDataSearchStep()
     mSearchedServerData = _null;
 }
 
-void Vexal3DLoader::ParseServerData(const WideChar* text)
-{
+void Vexal3DLoader::ParseServerData(const WideChar* text) {
     if (text == _null)
         return;
     if (mSearchedServerData != _null) {
@@ -246,14 +232,12 @@ void Vexal3DLoader::ParseServerData(const WideChar* text)
     UseServerDataList(found);
 }
 
-void Vexal3DLoader::DropServerDataSearch()
-{
+void Vexal3DLoader::DropServerDataSearch() {
     delete mServerDataSearch;
     mServerDataSearch = _null;
 }
 
-void Vexal3DLoader::UseServerDataList(const ServerDataList& found)
-{
+void Vexal3DLoader::UseServerDataList(const ServerDataList& found) {
     if (found.mTooHard) {
         LogTrace(LoaderText::kServerDataTooHard, found.mLength);
         return;

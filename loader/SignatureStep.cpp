@@ -24,8 +24,7 @@
 // file only after its result was taken.
 class SignedModuleDigests {
 public:
-    explicit SignedModuleDigests(const PackageHeader& header)
-    {
+    explicit SignedModuleDigests(const PackageHeader& header) {
         for (uint32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
             const ModuleEntry& entry = header.modules[i];
             if (!ModuleHasFile(entry))
@@ -44,8 +43,7 @@ public:
         mHelper = CreateWorker(Help, this);
     }
 
-    ~SignedModuleDigests()
-    {
+    ~SignedModuleDigests() {
         mStop.store(true, std::memory_order_relaxed);
         DestroyWorker(mHelper);
     }
@@ -54,8 +52,7 @@ public:
     SignedModuleDigests& operator=(const SignedModuleDigests&) = delete;
 
     // Both digests of entry index's file; false when it could not be read.
-    bool Of(uint32_t index, Digest& digest, Sha256Digest& sha256)
-    {
+    bool Of(uint32_t index, Digest& digest, Sha256Digest& sha256) {
         Result& result = mResults[index];
         while (!result.mDone.load(std::memory_order_acquire)) {
             if (TakeJob())
@@ -81,8 +78,7 @@ private:
         std::atomic<bool> mDone{false};
     };
 
-    static uint8_t Help(WorkerThread*, void* data, int32_t)
-    {
+    static uint8_t Help(WorkerThread*, void* data, int32_t) {
         SignedModuleDigests* self = static_cast<SignedModuleDigests*>(data);
         while (!self->mStop.load(std::memory_order_relaxed) && self->TakeJob()) {
         }
@@ -90,8 +86,7 @@ private:
     }
 
     // Digests the next file nobody has taken; false when none is left.
-    bool TakeJob()
-    {
+    bool TakeJob() {
         const int32_t job = mNext.fetch_add(1, std::memory_order_relaxed);
         if (job >= mJobCount)
             return false;
@@ -119,8 +114,7 @@ struct ReleaseRecord {
     uint32_t mRelease;
 };
 
-uint8_t RecordRelease(WorkerThread*, void* data, int32_t)
-{
+uint8_t RecordRelease(WorkerThread*, void* data, int32_t) {
     ReleaseRecord* record = static_cast<ReleaseRecord*>(data);
     if (!RecordAcceptedRelease(record->mPath, record->mRelease))
         LogTrace(LoaderText::kReleaseNotRecorded, record->mRelease, record->mPath.Data());
@@ -137,8 +131,7 @@ struct BlockSha256 {
     std::atomic<bool> mDone;
 };
 
-uint8_t ComputeBlockSha256(WorkerThread*, void* data, int32_t)
-{
+uint8_t ComputeBlockSha256(WorkerThread*, void* data, int32_t) {
     BlockSha256* job = static_cast<BlockSha256*>(data);
     job->mOk = ComputeSha256(job->mData, job->mSize, job->mDigest);
     job->mDone.store(true, std::memory_order_release);
@@ -147,8 +140,7 @@ uint8_t ComputeBlockSha256(WorkerThread*, void* data, int32_t)
 
 } // namespace
 
-void Vexal3DLoader::SetPublisherKeys(const WideChar* value)
-{
+void Vexal3DLoader::SetPublisherKeys(const WideChar* value) {
     mSignatureWanted = true;
     mPublisherKeys.Clear();
     // Verification once asked for is never skipped: without a usable key nothing is accepted.
@@ -165,14 +157,12 @@ void Vexal3DLoader::SetPublisherKeys(const WideChar* value)
     }
 }
 
-void Vexal3DLoader::KeepHeaderSha256()
-{
+void Vexal3DLoader::KeepHeaderSha256() {
     if (mSignatureWanted)
         ComputeSha256(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeaderSha256);
 }
 
-bool Vexal3DLoader::StartSignatureCheck()
-{
+bool Vexal3DLoader::StartSignatureCheck() {
     if (!mSignatureWanted)
         return false;
     if (mPublisherKeys.GetCount() == 0) {
@@ -187,8 +177,7 @@ bool Vexal3DLoader::StartSignatureCheck()
     return true;
 }
 
-void Vexal3DLoader::SignatureStep()
-{
+void Vexal3DLoader::SignatureStep() {
     // The header has arrived: the display stays at its end until the signature is judged.
     mProgress = float(double(0.1f) * 1.0);
     if (mDownloadProgress.load() != 1.0f) {
@@ -229,8 +218,7 @@ void Vexal3DLoader::SignatureStep()
     EnterModulePhase();
 }
 
-void Vexal3DLoader::RefuseSignature(const String& reason)
-{
+void Vexal3DLoader::RefuseSignature(const String& reason) {
     mUrlIndex = (mUrlIndex + 1) % uint32_t(mPackageUrls.GetCount());
     LogTrace(LoaderText::kSignatureRefused, reason.Data(), CurrentPackageUrl());
     StopDownload();
@@ -240,8 +228,7 @@ void Vexal3DLoader::RefuseSignature(const String& reason)
     StartHeaderDownload(CurrentPackageUrl());
 }
 
-bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const Digest& expected)
-{
+bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const Digest& expected) {
     if (mSignedDigests == _null)
         mSignedDigests = new (std::nothrow) SignedModuleDigests(mHeader);
     Digest digest;
@@ -252,8 +239,7 @@ bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const 
     return read && (expected.IsZero() || digest == expected) && sha256 == mSignature.mModules[index];
 }
 
-bool Vexal3DLoader::SignedBlockMatches(uint32_t index, const Buffer& block, const Digest& expected)
-{
+bool Vexal3DLoader::SignedBlockMatches(uint32_t index, const Buffer& block, const Digest& expected) {
     BlockSha256 job{block.GetData(), block.GetSize(), {}, false, {false}};
     WorkerThread* worker = CreateWorker(ComputeBlockSha256, &job);
     const Digest actual = ComputeDigest(block.GetData(), block.GetSize());
@@ -272,8 +258,7 @@ bool Vexal3DLoader::SignedBlockMatches(uint32_t index, const Buffer& block, cons
     return true;
 }
 
-void Vexal3DLoader::DropSignedDigests()
-{
+void Vexal3DLoader::DropSignedDigests() {
     delete mSignedDigests;
     mSignedDigests = _null;
 }

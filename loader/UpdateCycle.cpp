@@ -6,16 +6,14 @@
 #include "Source/Platform/Log.h"
 #include "loader/LoaderTexts.h"
 
-void Vexal3DLoader::EnterState(LoaderState state)
-{
+void Vexal3DLoader::EnterState(LoaderState state) {
     mState = state;
     LogTrace(LoaderText::kEnterState, int(state), StateName(state));
     if (!mTickUrl.IsEmpty())
         SendPing(Format(LoaderText::kStateTick, mTickUrl.Data(), int(state), VersionSuffix().Data()));
 }
 
-void Vexal3DLoader::Update(uint32_t elapsedMs)
-{
+void Vexal3DLoader::Update(uint32_t elapsedMs) {
     if (mPingHandle != _null)
         PollWebHandle(mPingHandle);
 
@@ -56,8 +54,7 @@ void Vexal3DLoader::Update(uint32_t elapsedMs)
     RefreshSpeed();
 }
 
-void Vexal3DLoader::ModuleStep(uint32_t elapsedMs)
-{
+void Vexal3DLoader::ModuleStep(uint32_t elapsedMs) {
     const int ready = mModule.mUpdate(mHostWindow, elapsedMs);
     if (ready != 0 && mDelay == 0) {
         EnterState(LoaderStateHandedOver);
@@ -68,8 +65,7 @@ void Vexal3DLoader::ModuleStep(uint32_t elapsedMs)
     mProgress = float(double(value) * double(0.6f) + double(0.4f));
 }
 
-void Vexal3DLoader::RefreshSpeed()
-{
+void Vexal3DLoader::RefreshSpeed() {
     if (mPackageHandle != _null)
         mSpeed = float(GetDownloadSpeed(mPackageHandle));
     else if (mModule.mSpeed != _null)

@@ -32,7 +32,7 @@ bool MatchOne(RegexSearchState& state, bool rightToLeft, const Test& test) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // ---- empty ----
 
@@ -75,14 +75,26 @@ bool CStringElxT::Backtrack(RegexSearchState& state) const {
 namespace {
 
 enum PosixKind {
-    PosixUnknown = -1, PosixAlnum, PosixAlpha, PosixAscii, PosixBlank, PosixCntrl, PosixDigit, PosixGraph,
-    PosixLower, PosixPrint, PosixPunct, PosixSpace, PosixUpper, PosixXdigit
+    PosixUnknown = -1,
+    PosixAlnum,
+    PosixAlpha,
+    PosixAscii,
+    PosixBlank,
+    PosixCntrl,
+    PosixDigit,
+    PosixGraph,
+    PosixLower,
+    PosixPrint,
+    PosixPunct,
+    PosixSpace,
+    PosixUpper,
+    PosixXdigit
 };
 
 const char* const kPosixNames[] = {"alnum", "alpha", "ascii", "blank", "cntrl", "digit", "graph",
                                    "lower", "print", "punct", "space", "upper", "xdigit"};
 
-}  // namespace
+} // namespace
 
 CPosixElxT::CPosixElxT(const WideChar* name, int32_t length, bool negated, bool rightToLeft)
     : mKind(PosixUnknown), mNegated(negated), mRightToLeft(rightToLeft) {
@@ -102,20 +114,20 @@ bool CPosixElxT::Contains(WideChar unit) const {
     wint_t c = wint_t(unit);
     bool in;
     switch (mKind) {
-        case PosixAlnum: in = std::iswalnum(c); break;
-        case PosixAlpha: in = std::iswalpha(c); break;
-        case PosixAscii: in = unit < 128; break;
-        case PosixBlank: in = unit == u' ' || unit == 9; break;
-        case PosixCntrl: in = std::iswcntrl(c); break;
-        case PosixDigit: in = std::iswdigit(c); break;
-        case PosixGraph: in = std::iswgraph(c); break;
-        case PosixLower: in = std::iswlower(c); break;
-        case PosixPrint: in = std::iswprint(c); break;
-        case PosixPunct: in = std::iswpunct(c); break;
-        case PosixSpace: in = std::iswspace(c); break;
-        case PosixUpper: in = std::iswupper(c); break;
-        case PosixXdigit: in = std::iswxdigit(c); break;
-        default: return false;
+    case PosixAlnum: in = std::iswalnum(c); break;
+    case PosixAlpha: in = std::iswalpha(c); break;
+    case PosixAscii: in = unit < 128; break;
+    case PosixBlank: in = unit == u' ' || unit == 9; break;
+    case PosixCntrl: in = std::iswcntrl(c); break;
+    case PosixDigit: in = std::iswdigit(c); break;
+    case PosixGraph: in = std::iswgraph(c); break;
+    case PosixLower: in = std::iswlower(c); break;
+    case PosixPrint: in = std::iswprint(c); break;
+    case PosixPunct: in = std::iswpunct(c); break;
+    case PosixSpace: in = std::iswspace(c); break;
+    case PosixUpper: in = std::iswupper(c); break;
+    case PosixXdigit: in = std::iswxdigit(c); break;
+    default: return false;
     }
     return in != mNegated;
 }
@@ -205,26 +217,26 @@ bool CBoundaryElxT::Test(const RegexSearchState& state) const {
     int32_t at = state.mCursor;
     if (at < 0 || at > length) return false;
     switch (mKind) {
-        case LineStart:
-            if (at == 0) return true;
-            if (!mMultiLine) return false;
-            return text[at - 1] == 10 || (text[at - 1] == 13 && (at == length || text[at] != 10));
-        case LineEnd:
-            if (at == length) return true;
-            if (!mMultiLine) return false;
-            return text[at] == 13 || (text[at] == 10 && (at == 0 || text[at - 1] != 13));
-        case TextStart:
-            return at == 0;
-        case TextEnd:
-            return at == length;
-        case TextEndOrFinalBreak:
-            return at == length || (at == length - 1 && text[at] == 10) ||
-                   (at == length - 2 && text[at] == 13 && text[at + 1] == 10);
-        case WordBoundary: {
-            bool before = at > 0 && IsWordUnit(text[at - 1]);
-            bool after = at < length && IsWordUnit(text[at]);
-            return before != after;
-        }
+    case LineStart:
+        if (at == 0) return true;
+        if (!mMultiLine) return false;
+        return text[at - 1] == 10 || (text[at - 1] == 13 && (at == length || text[at] != 10));
+    case LineEnd:
+        if (at == length) return true;
+        if (!mMultiLine) return false;
+        return text[at] == 13 || (text[at] == 10 && (at == 0 || text[at - 1] != 13));
+    case TextStart:
+        return at == 0;
+    case TextEnd:
+        return at == length;
+    case TextEndOrFinalBreak:
+        return at == length || (at == length - 1 && text[at] == 10) ||
+               (at == length - 2 && text[at] == 13 && text[at + 1] == 10);
+    case WordBoundary: {
+        bool before = at > 0 && IsWordUnit(text[at - 1]);
+        bool after = at < length && IsWordUnit(text[at]);
+        return before != after;
+    }
     }
     return false;
 }

@@ -88,7 +88,7 @@ public:
 private:
     bool ContainsDirect(WideChar unit) const;
 
-    CBufferT<WideChar> mRanges;  // pairs low, high
+    CBufferT<WideChar> mRanges; // pairs low, high
     CBufferT<WideChar> mChars;
     CBufferT<const CRangeElxT*> mNestedRanges;
     CBufferT<const CPosixElxT*> mNestedPosix;
@@ -99,7 +99,12 @@ private:
 // A zero-width anchor.
 class CBoundaryElxT : public ElxInterface {
 public:
-    enum Kind { LineStart, LineEnd, TextStart, TextEnd, TextEndOrFinalBreak, WordBoundary };
+    enum Kind { LineStart,
+                LineEnd,
+                TextStart,
+                TextEnd,
+                TextEndOrFinalBreak,
+                WordBoundary };
     CBoundaryElxT(Kind kind, bool negated, bool multiLine);
     bool TryMatch(RegexSearchState& state) const override;
     bool Backtrack(RegexSearchState& state) const override;
@@ -181,7 +186,7 @@ protected:
     const ElxInterface* mChild;
     int32_t mMinimum;
     int32_t mMaximum;
-    int32_t mStep;  // signed width of one repetition of a fixed-width child, 0 otherwise
+    int32_t mStep; // signed width of one repetition of a fixed-width child, 0 otherwise
 };
 
 // Exactly n repetitions, backtracking inside earlier ones when a later one fails.
@@ -264,8 +269,8 @@ public:
     bool TryMatch(RegexSearchState& state) const override;
     bool Backtrack(RegexSearchState& state) const override;
 
-    int32_t mGroup;                 // >= 0: test this group; otherwise test mAssert
-    const ElxInterface* mAssert;    // none: the condition is false
+    int32_t mGroup;              // >= 0: test this group; otherwise test mAssert
+    const ElxInterface* mAssert; // none: the condition is false
     const ElxInterface* mYes;
     const ElxInterface* mNo;
 };

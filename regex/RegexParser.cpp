@@ -30,17 +30,27 @@ int32_t HexValue(WideChar c) {
 
 bool IsSpecialOutside(WideChar c) {
     switch (c) {
-        case u'$': case u'(': case u')': case u'*': case u'+': case u'.': case u'?':
-        case u'[': case u'^': case u'{': case u'|': case u'}':
-            return true;
-        default:
-            return false;
+    case u'$':
+    case u'(':
+    case u')':
+    case u'*':
+    case u'+':
+    case u'.':
+    case u'?':
+    case u'[':
+    case u'^':
+    case u'{':
+    case u'|':
+    case u'}':
+        return true;
+    default:
+        return false;
     }
 }
 
 WideChar FoldAscii(WideChar c) { return c >= u'a' && c <= u'z' ? WideChar(c - 32) : c; }
 
-}  // namespace
+} // namespace
 
 RegexParser::RegexParser(RegexPattern& pattern, const WideChar* text, int32_t length, int32_t flags)
     : mPattern(pattern), mText(text), mLength(length), mPos(0), mQuote(QuoteNone), mCompileFlags(flags),
@@ -74,16 +84,19 @@ ElxInterface* RegexParser::Cached(int32_t kind, bool rightToLeft) {
         bool built = range != _null;
         if (built) {
             switch (kind) {
-                case ClassDot: built = range->AddChar(10); break;
-                case ClassWord: case ClassNotWord:
-                    built = range->AddRange(u'A', u'Z') && range->AddRange(u'a', u'z') &&
-                            range->AddRange(u'0', u'9') && range->AddChar(u'_');
-                    break;
-                case ClassSpace: case ClassNotSpace:
-                    built = range->AddRange(9, 13) && range->AddChar(u' ');
-                    break;
-                case ClassDigit: case ClassNotDigit: built = range->AddRange(u'0', u'9'); break;
-                default: break;
+            case ClassDot: built = range->AddChar(10); break;
+            case ClassWord:
+            case ClassNotWord:
+                built = range->AddRange(u'A', u'Z') && range->AddRange(u'a', u'z') &&
+                        range->AddRange(u'0', u'9') && range->AddChar(u'_');
+                break;
+            case ClassSpace:
+            case ClassNotSpace:
+                built = range->AddRange(9, 13) && range->AddChar(u' ');
+                break;
+            case ClassDigit:
+            case ClassNotDigit: built = range->AddRange(u'0', u'9'); break;
+            default: break;
             }
         }
         if (!built) mOutOfMemory = true;
@@ -187,71 +200,81 @@ bool RegexParser::ReadEscape(bool inClass, Token& token) {
     token.special = false;
     token.len = 2;
     switch (e) {
-        case u'a': token.ch = 7; break;
-        case u'e': token.ch = 27; break;
-        case u'f': token.ch = 12; break;
-        case u'n': token.ch = 10; break;
-        case u'r': token.ch = 13; break;
-        case u't': token.ch = 9; break;
-        case u'v': token.ch = 11; break;
-        case u'b':
-            if (inClass)
-                token.ch = 8;
-            else
-                token.special = token.escape = true;
-            break;
-        case u'B': case u'A': case u'z': case u'Z':
-            if (!inClass) token.special = token.escape = true;
-            break;
-        case u'G':
-            if (inClass) return false;
+    case u'a': token.ch = 7; break;
+    case u'e': token.ch = 27; break;
+    case u'f': token.ch = 12; break;
+    case u'n': token.ch = 10; break;
+    case u'r': token.ch = 13; break;
+    case u't': token.ch = 9; break;
+    case u'v': token.ch = 11; break;
+    case u'b':
+        if (inClass)
+            token.ch = 8;
+        else
             token.special = token.escape = true;
-            break;
-        case u'd': case u'D': case u'w': case u'W': case u's': case u'S':
+        break;
+    case u'B':
+    case u'A':
+    case u'z':
+    case u'Z':
+        if (!inClass) token.special = token.escape = true;
+        break;
+    case u'G':
+        if (inClass) return false;
+        token.special = token.escape = true;
+        break;
+    case u'd':
+    case u'D':
+    case u'w':
+    case u'W':
+    case u's':
+    case u'S':
+        token.special = token.escape = true;
+        break;
+    case u'x':
+    case u'u': {
+        int32_t value;
+        if (ReadHex(e == u'x' ? 2 : 4, value)) token.ch = WideChar(value);
+        break;
+    }
+    case u'Q': mQuote = QuoteLiteral; return false;
+    case u'L': mQuote = QuoteLower; return false;
+    case u'U': mQuote = QuoteUpper; return false;
+    case u'E': return false;
+    case u'k':
+    case u'g': {
+        if (inClass) break;
+        WideChar open = At(mPos);
+        if (open == u'<' || open == u'\'') {
+            int32_t close = ScanName(mPos + 1, open == u'<' ? u'>' : u'\'');
+            if (close < 0) break;
             token.special = token.escape = true;
-            break;
-        case u'x': case u'u': {
-            int32_t value;
-            if (ReadHex(e == u'x' ? 2 : 4, value)) token.ch = WideChar(value);
-            break;
-        }
-        case u'Q': mQuote = QuoteLiteral; return false;
-        case u'L': mQuote = QuoteLower; return false;
-        case u'U': mQuote = QuoteUpper; return false;
-        case u'E': return false;
-        case u'k': case u'g': {
-            if (inClass) break;
-            WideChar open = At(mPos);
-            if (open == u'<' || open == u'\'') {
-                int32_t close = ScanName(mPos + 1, open == u'<' ? u'>' : u'\'');
-                if (close < 0) break;
-                token.special = token.escape = true;
-                token.ch = u'k';
-                token.nameStart = mPos + 1;
-                token.nameLength = close - mPos - 1;
-                int32_t number;
-                if (NameIsNumber(token.nameStart, token.nameLength, number)) {
-                    token.nameLength = -1;
-                    token.value = number;
-                }
-                mPos = close + 1;
-            } else if (IsDigit(open)) {
-                token.special = token.escape = true;
-                token.ch = u'k';
-                for (int32_t digits = 0; digits < 3 && IsDigit(At(mPos)); ++digits)
-                    token.value = token.value * 10 + (mText[mPos++] - u'0');
+            token.ch = u'k';
+            token.nameStart = mPos + 1;
+            token.nameLength = close - mPos - 1;
+            int32_t number;
+            if (NameIsNumber(token.nameStart, token.nameLength, number)) {
+                token.nameLength = -1;
+                token.value = number;
             }
-            break;
+            mPos = close + 1;
+        } else if (IsDigit(open)) {
+            token.special = token.escape = true;
+            token.ch = u'k';
+            for (int32_t digits = 0; digits < 3 && IsDigit(At(mPos)); ++digits)
+                token.value = token.value * 10 + (mText[mPos++] - u'0');
         }
-        default:
-            if (IsDigit(e) && !inClass) {
-                token.special = token.escape = true;
-                token.ch = u'k';
-                token.value = e - u'0';
-                for (int32_t digits = 1; digits < 3 && IsDigit(At(mPos)); ++digits)
-                    token.value = token.value * 10 + (mText[mPos++] - u'0');
-            }
-            break;
+        break;
+    }
+    default:
+        if (IsDigit(e) && !inClass) {
+            token.special = token.escape = true;
+            token.ch = u'k';
+            token.value = e - u'0';
+            for (int32_t digits = 1; digits < 3 && IsDigit(At(mPos)); ++digits)
+                token.value = token.value * 10 + (mText[mPos++] - u'0');
+        }
+        break;
     }
     token.len = mPos - token.pos;
     return true;
@@ -405,45 +428,46 @@ ElxInterface* RegexParser::ParseAtom() {
     if (!token.special) return ParseLiteralRun(token);
     if (token.escape) {
         switch (token.ch) {
-            case u'd': return Cached(ClassDigit, mRightToLeft);
-            case u'D': return Cached(ClassNotDigit, mRightToLeft);
-            case u'w': return Cached(ClassWord, mRightToLeft);
-            case u'W': return Cached(ClassNotWord, mRightToLeft);
-            case u's': return Cached(ClassSpace, mRightToLeft);
-            case u'S': return Cached(ClassNotSpace, mRightToLeft);
-            case u'k': {
-                CBackrefElxT* backref = Make<CBackrefElxT>(token.nameLength < 0 ? token.value : -1, mRightToLeft,
-                                                           IgnoreCase());
-                if (!backref) return &gFallback;
-                if (token.nameLength >= 0 &&
-                    !mBackrefs.Push({token.nameStart, token.nameLength, 0, backref}))
-                    mOutOfMemory = true;
-                return backref;
-            }
-            default: return MakeAnchor(token.ch);
+        case u'd': return Cached(ClassDigit, mRightToLeft);
+        case u'D': return Cached(ClassNotDigit, mRightToLeft);
+        case u'w': return Cached(ClassWord, mRightToLeft);
+        case u'W': return Cached(ClassNotWord, mRightToLeft);
+        case u's': return Cached(ClassSpace, mRightToLeft);
+        case u'S': return Cached(ClassNotSpace, mRightToLeft);
+        case u'k': {
+            CBackrefElxT* backref = Make<CBackrefElxT>(token.nameLength < 0 ? token.value : -1, mRightToLeft,
+                                                       IgnoreCase());
+            if (!backref) return &gFallback;
+            if (token.nameLength >= 0 &&
+                !mBackrefs.Push({token.nameStart, token.nameLength, 0, backref}))
+                mOutOfMemory = true;
+            return backref;
+        }
+        default: return MakeAnchor(token.ch);
         }
     }
     switch (token.ch) {
-        case u'(': return ParseGroup();
-        case u'[': {
-            int32_t end;
-            if (mQuote == QuoteNone && At(mPos) == u':') {
-                ElxInterface* posix = ParsePosix(mPos, end);
-                if (posix) {
-                    mPos = end;
-                    return posix;
-                }
+    case u'(': return ParseGroup();
+    case u'[': {
+        int32_t end;
+        if (mQuote == QuoteNone && At(mPos) == u':') {
+            ElxInterface* posix = ParsePosix(mPos, end);
+            if (posix) {
+                mPos = end;
+                return posix;
             }
-            return ParseClass();
         }
-        case u'.': return Cached((mFlags & FlagDotAll) ? ClassDotAll : ClassDot, mRightToLeft);
-        case u'^': case u'$': return MakeAnchor(token.ch);
-        case 0: return _null;
-        default: {
-            // A misplaced special character stands for itself.
-            token.special = false;
-            return ParseLiteralRun(token);
-        }
+        return ParseClass();
+    }
+    case u'.': return Cached((mFlags & FlagDotAll) ? ClassDotAll : ClassDot, mRightToLeft);
+    case u'^':
+    case u'$': return MakeAnchor(token.ch);
+    case 0: return _null;
+    default: {
+        // A misplaced special character stands for itself.
+        token.special = false;
+        return ParseLiteralRun(token);
+    }
     }
 }
 
@@ -451,18 +475,18 @@ ElxInterface* RegexParser::MakeAnchor(WideChar letter) {
     bool multiLine = (mFlags & FlagMultiLine) != 0;
     ElxInterface* anchor = _null;
     switch (letter) {
-        case u'^': anchor = Make<CBoundaryElxT>(CBoundaryElxT::LineStart, false, multiLine); break;
-        case u'$': anchor = Make<CBoundaryElxT>(CBoundaryElxT::LineEnd, false, multiLine); break;
-        case u'A': anchor = Make<CBoundaryElxT>(CBoundaryElxT::TextStart, false, multiLine); break;
-        case u'z': anchor = Make<CBoundaryElxT>(CBoundaryElxT::TextEnd, false, multiLine); break;
-        case u'Z': anchor = Make<CBoundaryElxT>(CBoundaryElxT::TextEndOrFinalBreak, false, multiLine); break;
-        case u'b': anchor = Make<CBoundaryElxT>(CBoundaryElxT::WordBoundary, false, multiLine); break;
-        case u'B': anchor = Make<CBoundaryElxT>(CBoundaryElxT::WordBoundary, true, multiLine); break;
-        case u'G':
-            if (!(mFlags & FlagContinue)) return Empty();
-            anchor = Make<CGlobalElxT>();
-            break;
-        default: return Empty();
+    case u'^': anchor = Make<CBoundaryElxT>(CBoundaryElxT::LineStart, false, multiLine); break;
+    case u'$': anchor = Make<CBoundaryElxT>(CBoundaryElxT::LineEnd, false, multiLine); break;
+    case u'A': anchor = Make<CBoundaryElxT>(CBoundaryElxT::TextStart, false, multiLine); break;
+    case u'z': anchor = Make<CBoundaryElxT>(CBoundaryElxT::TextEnd, false, multiLine); break;
+    case u'Z': anchor = Make<CBoundaryElxT>(CBoundaryElxT::TextEndOrFinalBreak, false, multiLine); break;
+    case u'b': anchor = Make<CBoundaryElxT>(CBoundaryElxT::WordBoundary, false, multiLine); break;
+    case u'B': anchor = Make<CBoundaryElxT>(CBoundaryElxT::WordBoundary, true, multiLine); break;
+    case u'G':
+        if (!(mFlags & FlagContinue)) return Empty();
+        anchor = Make<CGlobalElxT>();
+        break;
+    default: return Empty();
     }
     return anchor ? anchor : &gFallback;
 }
@@ -521,12 +545,12 @@ ElxInterface* RegexParser::ParseClass() {
         if (token.special && token.escape) {
             int32_t kind = ClassDigit;
             switch (token.ch) {
-                case u'D': kind = ClassNotDigit; break;
-                case u'w': kind = ClassWord; break;
-                case u'W': kind = ClassNotWord; break;
-                case u's': kind = ClassSpace; break;
-                case u'S': kind = ClassNotSpace; break;
-                default: break;
+            case u'D': kind = ClassNotDigit; break;
+            case u'w': kind = ClassWord; break;
+            case u'W': kind = ClassNotWord; break;
+            case u's': kind = ClassSpace; break;
+            case u'S': kind = ClassNotSpace; break;
+            default: break;
             }
             ElxInterface* nested = Cached(kind, false);
             if (nested != &gFallback) stored = stored && range->AddNested(static_cast<const CRangeElxT*>(nested));
@@ -542,7 +566,7 @@ ElxInterface* RegexParser::ParseClass() {
             }
             token.special = false;
         }
-        if (token.special) {  // a '-' that is not between two literal ends
+        if (token.special) { // a '-' that is not between two literal ends
             stored = stored && range->AddChar(token.ch);
             continue;
         }
@@ -721,11 +745,11 @@ ElxInterface* RegexParser::ParseGroupBody() {
         WideChar letter = At(at);
         int32_t bit = 0;
         switch (letter | 0x20) {
-            case u's': bit = FlagDotAll; break;
-            case u'm': bit = FlagMultiLine; break;
-            case u'g': bit = FlagContinue; break;
-            case u'i': bit = FlagIgnoreCase; break;
-            default: break;
+        case u's': bit = FlagDotAll; break;
+        case u'm': bit = FlagMultiLine; break;
+        case u'g': bit = FlagContinue; break;
+        case u'i': bit = FlagIgnoreCase; break;
+        default: break;
         }
         if (letter == u'-') clear = true;
         else if (clear) flags &= ~bit;

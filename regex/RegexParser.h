@@ -16,13 +16,22 @@ public:
 
     // The shared classes of the cache: index 1 + 2 * kind + (right-to-left ? 1 : 0); 0 is the
     // empty element.
-    enum ClassKind { ClassDotAll, ClassDot, ClassWord, ClassNotWord, ClassSpace, ClassNotSpace, ClassDigit,
+    enum ClassKind { ClassDotAll,
+                     ClassDot,
+                     ClassWord,
+                     ClassNotWord,
+                     ClassSpace,
+                     ClassNotSpace,
+                     ClassDigit,
                      ClassNotDigit };
 
 private:
     // How the characters after \Q, \L or \U are read, up to the next \E: as plain characters,
     // and for \L and \U changed to lower or upper case.
-    enum QuoteMode { QuoteNone, QuoteLiteral, QuoteLower, QuoteUpper };
+    enum QuoteMode { QuoteNone,
+                     QuoteLiteral,
+                     QuoteLower,
+                     QuoteUpper };
 
     // One token: a character or a whole escape. special: a syntax character (or an escape with a
     // meaning: classes, anchors, back-references); the end of the pattern is the special 0.
@@ -40,9 +49,9 @@ private:
         int32_t pos;
         QuoteMode quote;
     };
-    struct Pending {  // a name or number resolved once every group is known
+    struct Pending { // a name or number resolved once every group is known
         int32_t nameStart;
-        int32_t nameLength;  // -1: by number (value)
+        int32_t nameLength; // -1: by number (value)
         int32_t value;
         ElxInterface* element;
     };
@@ -52,7 +61,10 @@ private:
     bool ReadEscape(bool inClass, Token& token);
     Token Peek(bool inClass);
     Mark Save() const { return {mPos, mQuote}; }
-    void Restore(const Mark& mark) { mPos = mark.pos; mQuote = mark.quote; }
+    void Restore(const Mark& mark) {
+        mPos = mark.pos;
+        mQuote = mark.quote;
+    }
     WideChar At(int32_t position) const { return position >= 0 && position < mLength ? mText[position] : 0; }
     bool ReadHex(int32_t maxDigits, int32_t& value);
     bool ReadBrace(int32_t position, int32_t& minimum, int32_t& maximum, int32_t& end) const;
@@ -89,16 +101,16 @@ private:
     const WideChar* mText;
     int32_t mLength;
     int32_t mPos;
-    QuoteMode mQuote;       // set by \Q, \L or \U; QuoteNone after \E
+    QuoteMode mQuote; // set by \Q, \L or \U; QuoteNone after \E
     int32_t mCompileFlags;
-    int32_t mFlags;         // the flags in force at this point of the pattern
-    bool mRightToLeft;      // direction of the elements being built
+    int32_t mFlags;    // the flags in force at this point of the pattern
+    bool mRightToLeft; // direction of the elements being built
     int32_t mDepth;
     int32_t mMaxDepth;
     int32_t mGroupCount;
     bool mOutOfMemory;
-    CBufferT<Pending> mNamedGroups;   // in order of opening; element: the group's list; value: its number
-    CBufferT<CBracketElxT*> mNamedMarks;  // per named group: its opening and closing marks
+    CBufferT<Pending> mNamedGroups;      // in order of opening; element: the group's list; value: its number
+    CBufferT<CBracketElxT*> mNamedMarks; // per named group: its opening and closing marks
     CBufferT<Pending> mDelegates;
     CBufferT<Pending> mBackrefs;
     CBufferT<Pending> mConditions;

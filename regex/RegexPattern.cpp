@@ -113,7 +113,7 @@ RegexMatch RegexPattern::FindNext(RegexSearchState& state) const {
         state.mCursor = cursor;
         state.OpenGroup(0);
         bool matched = !state.mAbort && mRoot->TryMatch(state);
-        if (state.mAbort) break;  // a stack could not grow: the search ends without a match
+        if (state.mAbort) break; // a stack could not grow: the search ends without a match
         if (matched) {
             state.CloseGroup(0);
             int32_t end = state.mCursor;

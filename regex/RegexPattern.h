@@ -11,12 +11,12 @@ class RegexParser;
 // Compile flags (bit values).
 enum RegexFlags : int32_t {
     FlagNone = 0,
-    FlagDotAll = 1,         // . also matches newline (10)
-    FlagMultiLine = 2,      // ^ and $ also match at line breaks
-    FlagContinue = 4,       // \G matches where the current search began (otherwise it matches empty)
-    FlagIgnoreCase = 8,     // literals, classes and back-references without regard to case
-    FlagRightToLeft = 16,   // the search runs from the end toward the start
-    FlagExtended = 32,      // unescaped whitespace is ignored, # comments to the end of the line
+    FlagDotAll = 1,       // . also matches newline (10)
+    FlagMultiLine = 2,    // ^ and $ also match at line breaks
+    FlagContinue = 4,     // \G matches where the current search began (otherwise it matches empty)
+    FlagIgnoreCase = 8,   // literals, classes and back-references without regard to case
+    FlagRightToLeft = 16, // the search runs from the end toward the start
+    FlagExtended = 32,    // unescaped whitespace is ignored, # comments to the end of the line
 };
 
 // A pattern compiled into a tree of elements, owned by its creator. The language has no syntax
@@ -74,8 +74,8 @@ private:
     int32_t mFlags;
     int32_t mHighestGroup;
     bool mTooDeep;
-    CBufferT<ElxInterface*> mElements;          // every element created; freed together
-    CBufferT<ElxInterface*> mGroups;            // [0] the root, [n] the element of group n
-    ElxInterface* mClassCache[17];              // shared classes, see RegexParser::Cached
-    CBufferT<WideChar> mLeadingLiteral;         // every match starts with it (left-to-right)
+    CBufferT<ElxInterface*> mElements;  // every element created; freed together
+    CBufferT<ElxInterface*> mGroups;    // [0] the root, [n] the element of group n
+    ElxInterface* mClassCache[17];      // shared classes, see RegexParser::Cached
+    CBufferT<WideChar> mLeadingLiteral; // every match starts with it (left-to-right)
 };

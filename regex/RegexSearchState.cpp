@@ -9,9 +9,13 @@ const int32_t kNoChange = -0x7FFFFFFF - 1;
 
 // A record: the record it replaced as the group's capture (-1 none), start, end (-1 while the
 // group is open) and the count of nested re-entries by recursion.
-enum { RecordPrevious = 0, RecordStart = 1, RecordEnd = 2, RecordNesting = 3, RecordSize = 4 };
+enum { RecordPrevious = 0,
+       RecordStart = 1,
+       RecordEnd = 2,
+       RecordNesting = 3,
+       RecordSize = 4 };
 
-}  // namespace
+} // namespace
 
 RegexSearchState::RegexSearchState()
     : mNextStart(0), mSearchStart(0), mCursor(0), mRecursionDepth(0), mAbort(false) {

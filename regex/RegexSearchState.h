@@ -69,16 +69,16 @@ public:
 
     // ---- working data of a match attempt ----
     CBufferRefT<WideChar> mText;
-    int32_t mNextStart;     // where the next search begins; the stop position when finished
-    int32_t mSearchStart;   // where the current search began (\G)
-    int32_t mCursor;        // the matching position, moved by the elements
+    int32_t mNextStart;   // where the next search begins; the stop position when finished
+    int32_t mSearchStart; // where the current search began (\G)
+    int32_t mCursor;      // the matching position, moved by the elements
     int32_t mRecursionDepth;
-    bool mAbort;            // a stack could not grow: the attempt is being abandoned
-    CBufferT<int32_t> mStack;       // backtracking entries saved by the elements
-    CBufferT<int32_t> mCaptures;    // records of 4: previous record, start, end, nesting counter
-    CBufferT<int32_t> mGroupIndex;  // per group: its current record, -1 when not matched
-    CBufferT<int32_t> mJournal;     // pairs (slot, old value) to undo capture changes
-    int64_t mSteps = 0;             // work done so far (see SetStepLimit)
+    bool mAbort;                   // a stack could not grow: the attempt is being abandoned
+    CBufferT<int32_t> mStack;      // backtracking entries saved by the elements
+    CBufferT<int32_t> mCaptures;   // records of 4: previous record, start, end, nesting counter
+    CBufferT<int32_t> mGroupIndex; // per group: its current record, -1 when not matched
+    CBufferT<int32_t> mJournal;    // pairs (slot, old value) to undo capture changes
+    int64_t mSteps = 0;            // work done so far (see SetStepLimit)
     int64_t mStepLimit = 0;
     bool mStepLimitReached = false;
 

@@ -33,7 +33,7 @@ String MovieFolder() {
     return String(ScreenText::kTemporaryFallback);
 }
 
-}  // namespace
+} // namespace
 
 String UserDataPath() { return Format(ScreenText::kUserDataFile, CurrentDirectory().Data()); }
 

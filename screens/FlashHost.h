@@ -46,10 +46,10 @@ public:
     static intptr_t FlashWindowProc(FlashWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
     // --- fields, in this order ---
-    Vexal3DLoader_Flash* mLoader;        // not owned
+    Vexal3DLoader_Flash* mLoader; // not owned
     FlashHostingModule mModule;
-    IFlashPlayer* mFlash;                // one reference, or none
-    FlashWindow* mAxWindow;              // owned holder of the hosting window, or none
+    IFlashPlayer* mFlash;   // one reference, or none
+    FlashWindow* mAxWindow; // owned holder of the hosting window, or none
     bool mCreated;
     bool mResizePending;
     Array<String> mWatchedNames;

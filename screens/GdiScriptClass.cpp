@@ -162,7 +162,7 @@ void TargetDrawRect(Renderer* r, int32_t a, int32_t b, int32_t c, int32_t d, uin
 void TargetFillRect(Renderer* r, int32_t a, int32_t b, int32_t c, int32_t d, uint32_t colour) { r->FillRect(a, b, c, d, colour); }
 int32_t TargetLoadFont(Renderer* r, const WideChar* family, int32_t size) { return r->LoadFont(family, size); }
 void TargetDrawText(Renderer* r, uint32_t font, const WideChar* text, int32_t left, int32_t top, int32_t right,
-              int32_t bottom, uint32_t flags, uint32_t colour) {
+                    int32_t bottom, uint32_t flags, uint32_t colour) {
     r->DrawText(font, text, left, top, right, bottom, flags, colour);
 }
 int32_t TargetGetTextHeight(Renderer* r, uint32_t font) { return r->GetTextHeight(font); }
@@ -182,7 +182,7 @@ void AddConstant(IScriptManager* manager, const char* name, uint32_t value) {
     manager->AddConstant(name, constant, 0, true);
 }
 
-}  // namespace
+} // namespace
 
 void Vexal3DRenderer_GDI::RegisterGdiClass(IScriptManager* manager) {
     if (!manager) return;

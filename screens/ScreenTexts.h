@@ -48,4 +48,4 @@ inline constexpr const WideChar* kPresentFailed =
 inline constexpr const char* kGdiClass = "_GDI";
 inline constexpr const WideChar* kGdiGlobal = u"_gdi";
 
-}  // namespace ScreenText
+} // namespace ScreenText

@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint32_t kWmSize = VEXAL_WM_SIZE;
 
-}  // namespace
+} // namespace
 
 Vexal3DLoader_Flash::Vexal3DLoader_Flash(VexalWindow hostWindow, uint32_t runMode)
     : Vexal3DLoader_Flash(hostWindow, runMode, true) {}

@@ -20,7 +20,7 @@ constexpr uint32_t kZeroDelayMs = 50;
 
 uint32_t FrameDelayMs(uint32_t hundredths) { return hundredths ? hundredths * 10 : kZeroDelayMs; }
 
-}  // namespace
+} // namespace
 
 Vexal3DRenderer_GDI::Vexal3DRenderer_GDI(Vexal3DLoader_Flash* owner)
     : mOwner(owner), mGraphics(_null), mBgColor(kOpaqueBlack), mRenderCallback(0), mWindowImage(_null),
@@ -108,7 +108,7 @@ bool Vexal3DRenderer_GDI::DrawFrame() {
         if (Vexal::IScriptManager* manager = Vexal::FindScriptManager())
             manager->CallFunction(this, mRenderCallback, static_cast<Variable*>(_null));
     }
-    CanvasPixels(canvas, _null);  // every drawing call has reached the pixels
+    CanvasPixels(canvas, _null); // every drawing call has reached the pixels
     mGraphics = _null;
     return true;
 }

@@ -10,17 +10,19 @@
 #include "Source/Script/ScriptObject.h"
 
 class Vexal3DLoader_Flash;
-namespace Vexal { class IScriptManager; }
+namespace Vexal {
+class IScriptManager;
+}
 
 // One loaded image that carries frame delays (an animated GIF): which frame shows and for how
 // much longer.
 struct AnimatedImage {
-    GraphicsImage* image;        // an element of mImages, not owned
-    uint32_t* frameDelays;       // owned copy of the delays, hundredths of a second, frameCount entries
+    GraphicsImage* image;  // an element of mImages, not owned
+    uint32_t* frameDelays; // owned copy of the delays, hundredths of a second, frameCount entries
     uint32_t currentFrame;
     uint32_t frameCount;
-    uint32_t elapsed;            // milliseconds the current frame has shown
-    uint32_t currentDelay;       // milliseconds it shows: its delay x 10, or 50 for a delay of 0
+    uint32_t elapsed;      // milliseconds the current frame has shown
+    uint32_t currentDelay; // milliseconds it shows: its delay x 10, or 50 for a delay of 0
 };
 
 // Handles of fonts and images are 1-based indexes into their lists, never reused; 0 is never a
@@ -89,13 +91,13 @@ public:
     GraphicsCanvas* GetLastFrame() const { return mFrame; }
 
     // --- fields, in this order ---
-    Vexal3DLoader_Flash* mOwner;          // not owned
-    GraphicsCanvas* mGraphics;            // the surface of the pass in progress; null outside one
+    Vexal3DLoader_Flash* mOwner; // not owned
+    GraphicsCanvas* mGraphics;   // the surface of the pass in progress; null outside one
     uint32_t mBgColor;
-    Array<GraphicsFont*> mFonts;          // owned; an entry may be null (a font that could not be made)
-    Array<GraphicsImage*> mImages;        // owned
+    Array<GraphicsFont*> mFonts;   // owned; an entry may be null (a font that could not be made)
+    Array<GraphicsImage*> mImages; // owned
     Array<AnimatedImage> mAnimations;
-    int32_t mRenderCallback;              // key of the stored render function; 0 = none
+    int32_t mRenderCallback; // key of the stored render function; 0 = none
 
 private:
     GraphicsFont* Font(uint32_t handle) const;
@@ -106,5 +108,5 @@ private:
 
     WindowImage* mWindowImage;
     GraphicsCanvas* mFrame;
-    bool mPresentFailureLogged;           // a frame that could not be shown has been reported
+    bool mPresentFailureLogged; // a frame that could not be shown has been reported
 };

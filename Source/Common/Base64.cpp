@@ -5,8 +5,7 @@ namespace {
 
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int SextetOf(char c)
-{
+int SextetOf(char c) {
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
     if (c >= 'a' && c <= 'z')
@@ -22,8 +21,7 @@ int SextetOf(char c)
 
 } // namespace
 
-void Base64Encode(const void* bytes, size_t count, char* text)
-{
+void Base64Encode(const void* bytes, size_t count, char* text) {
     const uint8_t* in = static_cast<const uint8_t*>(bytes);
     size_t out = 0;
     for (size_t i = 0; i < count; i += 3) {
@@ -38,8 +36,7 @@ void Base64Encode(const void* bytes, size_t count, char* text)
     text[out] = 0;
 }
 
-bool Base64Decode(const char* text, size_t length, uint8_t* bytes, size_t capacity, size_t* decoded)
-{
+bool Base64Decode(const char* text, size_t length, uint8_t* bytes, size_t capacity, size_t* decoded) {
     if (decoded != _null)
         *decoded = 0;
     if (text == _null || length % 4 != 0)

@@ -25,8 +25,7 @@ enum LzmaStatus : int32_t {
 constexpr size_t kLzmaPropertiesSize = 5;
 constexpr uint32_t kLzmaMinimumDictionary = 4096;
 
-int32_t StatusOf(lzma_ret result)
-{
+int32_t StatusOf(lzma_ret result) {
     switch (result) {
     case LZMA_OK:
     case LZMA_STREAM_END:
@@ -46,8 +45,7 @@ int32_t StatusOf(lzma_ret result)
 // Decodes a raw LZMA1 stream until its end marker or until the output is full, whichever comes
 // first; a stream that runs out before either is cut short.
 int32_t DecodeLzma(uint8_t* output, size_t* outputLength, const uint8_t* input, size_t inputLength,
-                   const uint8_t* properties)
-{
+                   const uint8_t* properties) {
     const size_t capacity = *outputLength;
     *outputLength = 0;
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, _null}, {LZMA_VLI_UNKNOWN, _null}};
@@ -92,13 +90,11 @@ int32_t DecodeLzma(uint8_t* output, size_t* outputLength, const uint8_t* input, 
     return status;
 }
 
-uint32_t ReadLittle32(const uint8_t* bytes)
-{
+uint32_t ReadLittle32(const uint8_t* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
-void WriteLittle32(uint8_t* bytes, uint32_t value)
-{
+void WriteLittle32(uint8_t* bytes, uint32_t value) {
     bytes[0] = uint8_t(value);
     bytes[1] = uint8_t(value >> 8);
     bytes[2] = uint8_t(value >> 16);
@@ -106,8 +102,7 @@ void WriteLittle32(uint8_t* bytes, uint32_t value)
 }
 
 // Fills the 20-byte header of a packed block.
-void WriteHeader(uint8_t* block, PackMethod method, const uint8_t* properties, uint32_t unpackedSize)
-{
+void WriteHeader(uint8_t* block, PackMethod method, const uint8_t* properties, uint32_t unpackedSize) {
     memcpy(block, kPackedMagic, sizeof(kPackedMagic));
     memset(block + kPackedPropertiesOffset, 0, 8);
     if (properties != _null)
@@ -116,8 +111,7 @@ void WriteHeader(uint8_t* block, PackMethod method, const uint8_t* properties, u
     WriteLittle32(block + kPackedSizeOffset, unpackedSize);
 }
 
-bool PackZlib(int32_t level, const uint8_t* input, uint32_t inputLength, Buffer& packed)
-{
+bool PackZlib(int32_t level, const uint8_t* input, uint32_t inputLength, Buffer& packed) {
     if (level < -1 || level > 9)
         return false;
     uLongf length = compressBound(inputLength);
@@ -129,8 +123,7 @@ bool PackZlib(int32_t level, const uint8_t* input, uint32_t inputLength, Buffer&
     return packed.Resize(uint32_t(kPackedHeaderSize + length));
 }
 
-bool PackLzma(int32_t level, const uint8_t* input, uint32_t inputLength, Buffer& packed)
-{
+bool PackLzma(int32_t level, const uint8_t* input, uint32_t inputLength, Buffer& packed) {
     if (level < -1 || level > 9)
         return false;
     lzma_options_lzma options;
@@ -169,8 +162,7 @@ bool PackLzma(int32_t level, const uint8_t* input, uint32_t inputLength, Buffer&
 } // namespace
 
 bool Decompress(uint8_t* output, size_t* outputLength, const uint8_t* input, size_t inputLength,
-                const uint8_t* properties, bool lzma)
-{
+                const uint8_t* properties, bool lzma) {
     if (lzma) {
         const int32_t status = DecodeLzma(output, outputLength, input, inputLength, properties);
         if (status != kLzmaOk) {
@@ -189,8 +181,7 @@ bool Decompress(uint8_t* output, size_t* outputLength, const uint8_t* input, siz
     return true;
 }
 
-bool UnpackBuffer(Buffer& buffer)
-{
+bool UnpackBuffer(Buffer& buffer) {
     const uint32_t size = buffer.GetSize();
     const uint8_t* data = buffer.GetData();
     if (size < kPackedHeaderSize || memcmp(data, kPackedMagic, sizeof(kPackedMagic)) != 0)
@@ -222,8 +213,7 @@ bool UnpackBuffer(Buffer& buffer)
     return true;
 }
 
-bool PackBuffer(PackMethod method, int32_t level, const void* input, uint32_t inputLength, Buffer& output)
-{
+bool PackBuffer(PackMethod method, int32_t level, const void* input, uint32_t inputLength, Buffer& output) {
     if (inputLength > kMaxUnpackedSize || (input == _null && inputLength != 0))
         return false;
     Buffer packed;

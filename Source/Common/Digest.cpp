@@ -11,13 +11,11 @@ namespace {
 // DigestOfFile's read size: a multiple of 64, so the pieces chain.
 constexpr uint32_t kFileBlockSize = 65536;
 
-inline uint32_t Rotate(uint32_t value, int count)
-{
+inline uint32_t Rotate(uint32_t value, int count) {
     return (value << count) | (value >> (32 - count));
 }
 
-inline uint32_t LoadWord(const uint8_t* bytes)
-{
+inline uint32_t LoadWord(const uint8_t* bytes) {
     uint32_t word;
     memcpy(&word, bytes, sizeof(word)); // the block's words are little-endian, as is the machine
     return word;
@@ -25,23 +23,22 @@ inline uint32_t LoadWord(const uint8_t* bytes)
 
 // The four rounds, written so that each step's dependency chain on the previous result is short:
 // the parts that do not involve the newest word are added first.
-#define VEXAL_F(a, b, c, d, x, s, t)                  \
-    a += x + t + ((((c) ^ (d)) & (b)) ^ (d));          \
+#define VEXAL_F(a, b, c, d, x, s, t)          \
+    a += x + t + ((((c) ^ (d)) & (b)) ^ (d)); \
     a = Rotate(a, s) + b;
-#define VEXAL_G(a, b, c, d, x, s, t)                  \
-    a += x + t + (~(d) & (c));                         \
-    a += (d) & (b);                                    \
+#define VEXAL_G(a, b, c, d, x, s, t) \
+    a += x + t + (~(d) & (c));       \
+    a += (d) & (b);                  \
     a = Rotate(a, s) + b;
-#define VEXAL_H(a, b, c, d, x, s, t)                  \
-    a += x + t + ((b) ^ (c) ^ (d));                    \
+#define VEXAL_H(a, b, c, d, x, s, t) \
+    a += x + t + ((b) ^ (c) ^ (d));  \
     a = Rotate(a, s) + b;
-#define VEXAL_I(a, b, c, d, x, s, t)                  \
-    a += x + t + ((c) ^ ((b) | ~(d)));                 \
+#define VEXAL_I(a, b, c, d, x, s, t)   \
+    a += x + t + ((c) ^ ((b) | ~(d))); \
     a = Rotate(a, s) + b;
 
 // Runs the compression function over count consecutive 64-byte blocks.
-void Compress(Digest& state, const uint8_t* blocks, size_t count)
-{
+void Compress(Digest& state, const uint8_t* blocks, size_t count) {
     uint32_t a = state.a, b = state.b, c = state.c, d = state.d;
     for (; count != 0; --count, blocks += 64) {
         const uint32_t x0 = LoadWord(blocks + 0), x1 = LoadWord(blocks + 4);
@@ -138,8 +135,7 @@ void Compress(Digest& state, const uint8_t* blocks, size_t count)
 #undef VEXAL_H
 #undef VEXAL_I
 
-void PutBitCount(uint8_t* block, uint32_t totalLength)
-{
+void PutBitCount(uint8_t* block, uint32_t totalLength) {
     const uint32_t low = totalLength << 3;
     const uint32_t high = totalLength >> 29;
     memcpy(block + 56, &low, sizeof(low));
@@ -148,18 +144,15 @@ void PutBitCount(uint8_t* block, uint32_t totalLength)
 
 } // namespace
 
-Digest DigestStart()
-{
+Digest DigestStart() {
     return Digest{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 }
 
-Digest ComputeDigest(const void* data, size_t length)
-{
+Digest ComputeDigest(const void* data, size_t length) {
     return ContinueDigest(DigestStart(), data, length, int64_t(uint32_t(length)));
 }
 
-Digest ContinueDigest(const Digest& state, const void* data, size_t length, int64_t totalLength)
-{
+Digest ContinueDigest(const Digest& state, const void* data, size_t length, int64_t totalLength) {
     const uint32_t total = totalLength < 0 ? uint32_t(length) : uint32_t(totalLength);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     Digest result = state;
@@ -189,8 +182,7 @@ Digest ContinueDigest(const Digest& state, const void* data, size_t length, int6
     return result;
 }
 
-Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop)
-{
+Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop) {
     const Digest failed = {0, 0, 0, 0};
     File file;
     if (!file.OpenForReading(path))
@@ -224,8 +216,7 @@ Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop)
     return first ? ComputeDigest(_null, 0) : state;
 }
 
-void DigestToAscii(const Digest& digest, char text[33])
-{
+void DigestToAscii(const Digest& digest, char text[33]) {
     static const char kHex[] = "0123456789abcdef";
     const uint32_t words[4] = {digest.d, digest.c, digest.b, digest.a};
     for (int i = 0; i < 4; ++i) {
@@ -235,8 +226,7 @@ void DigestToAscii(const Digest& digest, char text[33])
     text[32] = 0;
 }
 
-String DigestToText(const Digest& digest)
-{
+String DigestToText(const Digest& digest) {
     char ascii[33];
     DigestToAscii(digest, ascii);
     WideChar wide[33];

@@ -13,8 +13,7 @@ struct Digest {
     uint32_t c;
     uint32_t d;
 
-    bool operator==(const Digest& other) const
-    {
+    bool operator==(const Digest& other) const {
         return a == other.a && b == other.b && c == other.c && d == other.d;
     }
     bool operator!=(const Digest& other) const { return !(*this == other); }

@@ -15,8 +15,7 @@ EVP_PKEY* Key(void* key) { return static_cast<EVP_PKEY*>(key); }
 } // namespace
 
 bool VerifyEd25519(const Ed25519PublicKey& key, const void* message, size_t length,
-                   const uint8_t signature[kEd25519SignatureSize])
-{
+                   const uint8_t signature[kEd25519SignatureSize]) {
     if (signature == _null || (message == _null && length != 0))
         return false;
     static const uint8_t kNothing = 0;
@@ -33,19 +32,16 @@ bool VerifyEd25519(const Ed25519PublicKey& key, const void* message, size_t leng
 
 Ed25519SecretKey::Ed25519SecretKey() : mKey(_null) {}
 
-Ed25519SecretKey::~Ed25519SecretKey()
-{
+Ed25519SecretKey::~Ed25519SecretKey() {
     Release();
 }
 
-void Ed25519SecretKey::Release()
-{
+void Ed25519SecretKey::Release() {
     EVP_PKEY_free(Key(mKey));
     mKey = _null;
 }
 
-bool Ed25519SecretKey::Generate()
-{
+bool Ed25519SecretKey::Generate() {
     Release();
     EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, _null);
     EVP_PKEY* key = _null;
@@ -55,8 +51,7 @@ bool Ed25519SecretKey::Generate()
     return mKey != _null;
 }
 
-bool Ed25519SecretKey::ReadPem(const void* text, size_t length)
-{
+bool Ed25519SecretKey::ReadPem(const void* text, size_t length) {
     Release();
     if (text == _null || length == 0 || length > 0x7FFFFFFF)
         return false;
@@ -72,8 +67,7 @@ bool Ed25519SecretKey::ReadPem(const void* text, size_t length)
     return mKey != _null;
 }
 
-bool Ed25519SecretKey::WritePem(Buffer& output) const
-{
+bool Ed25519SecretKey::WritePem(Buffer& output) const {
     output.Clear();
     if (mKey == _null)
         return false;
@@ -89,15 +83,13 @@ bool Ed25519SecretKey::WritePem(Buffer& output) const
     return written;
 }
 
-bool Ed25519SecretKey::GetPublicKey(Ed25519PublicKey& key) const
-{
+bool Ed25519SecretKey::GetPublicKey(Ed25519PublicKey& key) const {
     size_t length = sizeof(key.bytes);
     return mKey != _null && EVP_PKEY_get_raw_public_key(Key(mKey), key.bytes, &length) == 1 &&
            length == sizeof(key.bytes);
 }
 
-bool Ed25519SecretKey::Sign(const void* message, size_t length, uint8_t signature[kEd25519SignatureSize]) const
-{
+bool Ed25519SecretKey::Sign(const void* message, size_t length, uint8_t signature[kEd25519SignatureSize]) const {
     if (mKey == _null || signature == _null || (message == _null && length != 0))
         return false;
     static const uint8_t kNothing = 0;

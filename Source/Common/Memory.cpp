@@ -8,7 +8,7 @@
 namespace {
 const WideChar kModule[] = u"Source/Common/Memory";
 const size_t kLargestRequest = 0x7FFFFFFE;
-}
+} // namespace
 
 void* HeapAllocate(size_t bytes) {
     if (bytes == 0 || bytes > kLargestRequest) return _null;

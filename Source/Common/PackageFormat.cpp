@@ -10,6 +10,7 @@ namespace {
 
 // The key every version-2 package carries is derived from this text and table.
 const char kKeyText[] = "7c41d09e2b5f83a6c0e9d4b17a2f6e35";
+// clang-format off
 const uint8_t kKeyTable[128] = {
     0xAB, 0x2A, 0x9E, 0x86, 0xF3, 0x93, 0x25, 0x17, 0x4A, 0xE2, 0x13, 0x1F, 0xD8, 0x7D, 0x88, 0xAC,
     0xDD, 0x50, 0x4D, 0x78, 0x9D, 0x93, 0x87, 0x55, 0x39, 0x85, 0x43, 0x5B, 0xC3, 0xF2, 0xD2, 0x58,
@@ -20,6 +21,7 @@ const uint8_t kKeyTable[128] = {
     0x42, 0xB5, 0x26, 0xC9, 0xB6, 0x90, 0x7B, 0x93, 0xC9, 0xAE, 0x75, 0x6D, 0x24, 0x21, 0x72, 0x4C,
     0x95, 0xC5, 0xC3, 0x52, 0xBE, 0x12, 0x6A, 0x05, 0xEA, 0x32, 0x8F, 0xE2, 0x0C, 0xA0, 0x80, 0x0E,
 };
+// clang-format on
 
 constexpr uint32_t kTextBytes = VEXAL_HEADER_TEXT_UNITS * 2;
 
@@ -57,19 +59,28 @@ public:
     HeaderReader(const uint8_t* data, uint32_t size) : mData(data), mLeft(size) {}
     // Each field is read only when all its bytes are left; otherwise it stays as it was.
     void U32(void* field) {
-        if (mLeft < 4) { mLeft = 0; return; }
+        if (mLeft < 4) {
+            mLeft = 0;
+            return;
+        }
         const uint32_t value = Little32(mData);
         std::memcpy(field, &value, 4);
         Skip(4);
     }
     void U64(void* field) {
-        if (mLeft < 8) { mLeft = 0; return; }
+        if (mLeft < 8) {
+            mLeft = 0;
+            return;
+        }
         const uint64_t value = uint64_t(Little32(mData)) | (uint64_t(Little32(mData + 4)) << 32);
         std::memcpy(field, &value, 8);
         Skip(8);
     }
     void Text(void* field) {
-        if (mLeft < kTextBytes) { mLeft = 0; return; }
+        if (mLeft < kTextBytes) {
+            mLeft = 0;
+            return;
+        }
         for (int i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
             const char16_t unit = char16_t(mData[2 * i] | (mData[2 * i + 1] << 8));
             std::memcpy(static_cast<uint8_t*>(field) + 2 * i, &unit, 2);
@@ -77,7 +88,10 @@ public:
         Skip(kTextBytes);
     }
     void Words(void* field) {
-        if (mLeft < 16) { mLeft = 0; return; }
+        if (mLeft < 16) {
+            mLeft = 0;
+            return;
+        }
         for (int i = 0; i < 4; ++i) U32(static_cast<uint8_t*>(field) + 4 * i);
     }
 

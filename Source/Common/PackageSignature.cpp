@@ -32,8 +32,16 @@ constexpr const WideChar* kReleaseDamaged = u"[Loader] Release file damaged, cou
 constexpr const WideChar* kReleasePath = u"%ls/vexal/%ls/release";
 constexpr const WideChar* kOlderRelease = u"older release %u < %u";
 constexpr const WideChar* kReasons[] = {
-    u"", u"missing", u"damaged", u"too large", u"unknown key", u"bad signature",
-    u"other package", u"header differs", u"expired", u"",
+    u"",
+    u"missing",
+    u"damaged",
+    u"too large",
+    u"unknown key",
+    u"bad signature",
+    u"other package",
+    u"header differs",
+    u"expired",
+    u"",
 };
 } // namespace SignatureText
 
@@ -47,8 +55,7 @@ bool IsControl(uint32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0
 
 // Strict UTF-8 (no overlong form, no surrogate, nothing above U+10FFFF) into at most 31 units
 // of UTF-16, NUL-terminated; no control character.
-bool ReadName(const char* text, size_t length, WideChar name[VEXAL_HEADER_TEXT_UNITS])
-{
+bool ReadName(const char* text, size_t length, WideChar name[VEXAL_HEADER_TEXT_UNITS]) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text);
     int32_t units = 0;
     size_t at = 0;
@@ -105,8 +112,7 @@ bool ReadName(const char* text, size_t length, WideChar name[VEXAL_HEADER_TEXT_U
 
 // The UTF-8 form of a name (surrogate pairs joined); false for a lone surrogate or a control
 // character, which the reader would refuse.
-bool AppendName(Buffer& output, const WideChar* name)
-{
+bool AppendName(Buffer& output, const WideChar* name) {
     for (int32_t i = 0; i < kNameUnits && name[i] != 0; ++i) {
         uint32_t code = name[i];
         if (code >= 0xDC00 && code <= 0xDFFF)
@@ -148,8 +154,7 @@ bool AppendName(Buffer& output, const WideChar* name)
 }
 
 // Decimal digits without sign or leading zero, from 1 to maximum.
-bool ReadNumber(const char* text, size_t length, uint64_t maximum, uint64_t& value)
-{
+bool ReadNumber(const char* text, size_t length, uint64_t maximum, uint64_t& value) {
     if (length == 0 || length > 19 || text[0] == '0')
         return false;
     uint64_t number = 0;
@@ -170,8 +175,7 @@ public:
     LineReader(const char* data, size_t size) : mData(data), mSize(size), mAt(0) {}
 
     // The next line without its "\n"; false when no complete line is left.
-    bool Next(const char*& line, size_t& length)
-    {
+    bool Next(const char*& line, size_t& length) {
         const void* end = mAt < mSize ? memchr(mData + mAt, '\n', mSize - mAt) : _null;
         if (end == _null)
             return false;
@@ -192,8 +196,7 @@ private:
 };
 
 // "<name> <value>": true with the value when the line begins with the name and one blank.
-bool Field(const char* line, size_t length, const char* name, const char*& value, size_t& valueLength)
-{
+bool Field(const char* line, size_t length, const char* name, const char*& value, size_t& valueLength) {
     const size_t nameLength = strlen(name);
     if (length <= nameLength || memcmp(line, name, nameLength) != 0 || line[nameLength] != ' ')
         return false;
@@ -202,28 +205,24 @@ bool Field(const char* line, size_t length, const char* name, const char*& value
     return true;
 }
 
-bool IsLine(const char* line, size_t length, const char* text)
-{
+bool IsLine(const char* line, size_t length, const char* text) {
     return length == strlen(text) && memcmp(line, text, length) == 0;
 }
 
 bool AppendText(Buffer& output, const char* text) { return output.Append(text, uint32_t(strlen(text))); }
 
-bool AppendLine(Buffer& output, const char* name, const char* value)
-{
+bool AppendLine(Buffer& output, const char* name, const char* value) {
     return AppendText(output, name) && AppendText(output, " ") && AppendText(output, value) &&
            AppendText(output, "\n");
 }
 
 // A header text field (packed, at any address) as units, NUL-terminated at 31 at the latest.
-void CopyHeaderText(WideChar text[VEXAL_HEADER_TEXT_UNITS], const void* field)
-{
+void CopyHeaderText(WideChar text[VEXAL_HEADER_TEXT_UNITS], const void* field) {
     memcpy(text, field, VEXAL_HEADER_TEXT_UNITS * sizeof(WideChar));
     text[VEXAL_HEADER_TEXT_UNITS - 1] = 0;
 }
 
-bool SameText(const WideChar* a, const WideChar* b)
-{
+bool SameText(const WideChar* a, const WideChar* b) {
     for (int32_t i = 0; i < VEXAL_HEADER_TEXT_UNITS; ++i) {
         if (a[i] != b[i])
             return false;
@@ -234,8 +233,7 @@ bool SameText(const WideChar* a, const WideChar* b)
 }
 
 // Bit i set for each entry of the header that names a file (not empty, not "@" first).
-uint8_t ModuleMaskOf(const PackageHeader& header)
-{
+uint8_t ModuleMaskOf(const PackageHeader& header) {
     uint8_t mask = 0;
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i) {
         if (ModuleHasFile(header.modules[i]))
@@ -245,8 +243,7 @@ uint8_t ModuleMaskOf(const PackageHeader& header)
 }
 
 // The stored release, 0 for none; damaged is set when a file is there but holds no release.
-uint32_t LoadRelease(const WideChar* path, bool& damaged)
-{
+uint32_t LoadRelease(const WideChar* path, bool& damaged) {
     damaged = false;
     if (path == _null || path[0] == 0 || !FileExists(path))
         return 0;
@@ -271,8 +268,7 @@ uint32_t LoadRelease(const WideChar* path, bool& damaged)
 
 } // namespace
 
-String SignatureReasonText(const SignatureCheck& check)
-{
+String SignatureReasonText(const SignatureCheck& check) {
     if (check.mVerdict == kSignatureOlderRelease)
         return Format(SignatureText::kOlderRelease, check.mRelease, check.mHighest);
     if (check.mVerdict < kSignatureAccepted || check.mVerdict > kSignatureOlderRelease)
@@ -280,8 +276,7 @@ String SignatureReasonText(const SignatureCheck& check)
     return String(SignatureText::kReasons[check.mVerdict]);
 }
 
-SignatureVerdict ReadPackageSignature(const uint8_t* data, size_t size, PackageSignature& signature)
-{
+SignatureVerdict ReadPackageSignature(const uint8_t* data, size_t size, PackageSignature& signature) {
     FillBytes(&signature, 0, sizeof(signature));
     if (size > kSignatureFileLimit)
         return kSignatureTooLarge;
@@ -349,8 +344,7 @@ SignatureVerdict ReadPackageSignature(const uint8_t* data, size_t size, PackageS
     }
 }
 
-bool DescribeSignedHeader(const uint8_t* headerBytes, uint32_t size, PackageSignature& signature)
-{
+bool DescribeSignedHeader(const uint8_t* headerBytes, uint32_t size, PackageSignature& signature) {
     FillBytes(&signature, 0, sizeof(signature));
     PackageHeader header;
     if (headerBytes == _null || size != kSignedHeaderSize || !ReadPackageHeader(headerBytes, size, header) ||
@@ -362,8 +356,7 @@ bool DescribeSignedHeader(const uint8_t* headerBytes, uint32_t size, PackageSign
     return true;
 }
 
-bool WriteSignedText(const PackageSignature& signature, Buffer& output)
-{
+bool WriteSignedText(const PackageSignature& signature, Buffer& output) {
     output.Clear();
     if (signature.mRelease == 0 || (signature.mHasExpiry && signature.mExpires < 1))
         return false;
@@ -395,8 +388,7 @@ bool WriteSignedText(const PackageSignature& signature, Buffer& output)
     return ok;
 }
 
-bool SignPackageSignature(PackageSignature& signature, const Ed25519SecretKey& key, Buffer& output)
-{
+bool SignPackageSignature(PackageSignature& signature, const Ed25519SecretKey& key, Buffer& output) {
     if (!WriteSignedText(signature, output))
         return false;
     char text[kSignatureTextLength + 1];
@@ -413,8 +405,7 @@ bool SignPackageSignature(PackageSignature& signature, const Ed25519SecretKey& k
     return true;
 }
 
-String SignatureAddress(const WideChar* packageAddress)
-{
+String SignatureAddress(const WideChar* packageAddress) {
     String address(packageAddress);
     int32_t end = 0;
     while (end < address.GetLength() && address[end] != u'?' && address[end] != u'#')
@@ -423,8 +414,7 @@ String SignatureAddress(const WideChar* packageAddress)
     return address;
 }
 
-int32_t ReadPublisherKeys(const WideChar* list, Array<Ed25519PublicKey>& keys)
-{
+int32_t ReadPublisherKeys(const WideChar* list, Array<Ed25519PublicKey>& keys) {
     int32_t taken = 0;
     if (list == _null)
         return 0;
@@ -464,8 +454,7 @@ int32_t ReadPublisherKeys(const WideChar* list, Array<Ed25519PublicKey>& keys)
 
 SignatureCheck CheckPackageSignature(const uint8_t* file, const PackageSignature& signature,
                                      const Array<Ed25519PublicKey>& keys, const PackageHeader& header,
-                                     const Sha256Digest& headerSha256, int64_t now, uint32_t highestRelease)
-{
+                                     const Sha256Digest& headerSha256, int64_t now, uint32_t highestRelease) {
     SignatureCheck check = {kSignatureAccepted, signature.mRelease, highestRelease, -1};
     if (keys.GetCount() == 0) {
         check.mVerdict = kSignatureUnknownKey;
@@ -496,8 +485,7 @@ SignatureCheck CheckPackageSignature(const uint8_t* file, const PackageSignature
 
 SignatureCheck JudgePackageSignature(const uint8_t* data, size_t size, const Array<Ed25519PublicKey>& keys,
                                      const PackageHeader& header, const Sha256Digest& headerSha256, int64_t now,
-                                     uint32_t highestRelease, PackageSignature& signature)
-{
+                                     uint32_t highestRelease, PackageSignature& signature) {
     // Without a key nothing the file says can be trusted, so it is not even read.
     if (keys.GetCount() == 0) {
         FillBytes(&signature, 0, sizeof(signature));
@@ -509,15 +497,13 @@ SignatureCheck JudgePackageSignature(const uint8_t* data, size_t size, const Arr
     return CheckPackageSignature(data, signature, keys, header, headerSha256, now, highestRelease);
 }
 
-String AcceptedReleasePath(const WideChar* profileFolder, const WideChar* cacheName)
-{
+String AcceptedReleasePath(const WideChar* profileFolder, const WideChar* cacheName) {
     if (profileFolder == _null || profileFolder[0] == 0 || !IsSafeCacheName(cacheName))
         return String();
     return Format(SignatureText::kReleasePath, profileFolder, cacheName);
 }
 
-uint32_t ReadAcceptedRelease(const WideChar* path)
-{
+uint32_t ReadAcceptedRelease(const WideChar* path) {
     bool damaged = false;
     const uint32_t release = LoadRelease(path, damaged);
     if (damaged)
@@ -525,8 +511,7 @@ uint32_t ReadAcceptedRelease(const WideChar* path)
     return release;
 }
 
-bool RecordAcceptedRelease(const WideChar* path, uint32_t release)
-{
+bool RecordAcceptedRelease(const WideChar* path, uint32_t release) {
     if (path == _null || path[0] == 0 || release == 0)
         return false;
     bool damaged = false;

@@ -15,8 +15,7 @@ constexpr uint32_t kFileBlockSize = 65536;
 
 EVP_MD_CTX* Context(void* context) { return static_cast<EVP_MD_CTX*>(context); }
 
-int HexValue(char c)
-{
+int HexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -26,29 +25,24 @@ int HexValue(char c)
 
 } // namespace
 
-bool Sha256Digest::operator==(const Sha256Digest& other) const
-{
+bool Sha256Digest::operator==(const Sha256Digest& other) const {
     return memcmp(bytes, other.bytes, sizeof(bytes)) == 0;
 }
 
-Sha256::Sha256() : mContext(EVP_MD_CTX_new()), mReady(false)
-{
+Sha256::Sha256() : mContext(EVP_MD_CTX_new()), mReady(false) {
     Reset();
 }
 
-Sha256::~Sha256()
-{
+Sha256::~Sha256() {
     EVP_MD_CTX_free(Context(mContext));
 }
 
-bool Sha256::Reset()
-{
+bool Sha256::Reset() {
     mReady = mContext != _null && EVP_DigestInit_ex(Context(mContext), EVP_sha256(), _null) == 1;
     return mReady;
 }
 
-bool Sha256::Add(const void* data, size_t length)
-{
+bool Sha256::Add(const void* data, size_t length) {
     if (!mReady)
         return false;
     if (length == 0)
@@ -58,8 +52,7 @@ bool Sha256::Add(const void* data, size_t length)
     return mReady;
 }
 
-bool Sha256::Finish(Sha256Digest& digest)
-{
+bool Sha256::Finish(Sha256Digest& digest) {
     unsigned int length = 0;
     const bool done = mReady && EVP_DigestFinal_ex(Context(mContext), digest.bytes, &length) == 1 &&
                       length == sizeof(digest.bytes);
@@ -69,14 +62,12 @@ bool Sha256::Finish(Sha256Digest& digest)
     return done;
 }
 
-bool ComputeSha256(const void* data, size_t length, Sha256Digest& digest)
-{
+bool ComputeSha256(const void* data, size_t length, Sha256Digest& digest) {
     Sha256 hash;
     return hash.Add(data, length) && hash.Finish(digest);
 }
 
-bool FileDigests(const WideChar* path, Digest& digest, Sha256Digest& sha256, const std::atomic<bool>* stop)
-{
+bool FileDigests(const WideChar* path, Digest& digest, Sha256Digest& sha256, const std::atomic<bool>* stop) {
     digest = Digest{0, 0, 0, 0};
     memset(sha256.bytes, 0, sizeof(sha256.bytes));
     File file;
@@ -113,8 +104,7 @@ bool FileDigests(const WideChar* path, Digest& digest, Sha256Digest& sha256, con
     return true;
 }
 
-void Sha256ToAscii(const Sha256Digest& digest, char text[65])
-{
+void Sha256ToAscii(const Sha256Digest& digest, char text[65]) {
     static const char kHex[] = "0123456789abcdef";
     for (int i = 0; i < 32; ++i) {
         text[2 * i] = kHex[digest.bytes[i] >> 4];
@@ -123,8 +113,7 @@ void Sha256ToAscii(const Sha256Digest& digest, char text[65])
     text[64] = 0;
 }
 
-String Sha256ToText(const Sha256Digest& digest)
-{
+String Sha256ToText(const Sha256Digest& digest) {
     char ascii[65];
     Sha256ToAscii(digest, ascii);
     WideChar wide[65];
@@ -133,8 +122,7 @@ String Sha256ToText(const Sha256Digest& digest)
     return String(wide, 64);
 }
 
-bool Sha256FromAscii(const char* text, size_t length, Sha256Digest& digest)
-{
+bool Sha256FromAscii(const char* text, size_t length, Sha256Digest& digest) {
     if (text == _null || length != 64)
         return false;
     Sha256Digest read;

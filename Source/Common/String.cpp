@@ -63,7 +63,7 @@ WideChar* NewUnits(int32_t units) {
     return static_cast<WideChar*>(HeapAllocate((size_t(units) + 1) * sizeof(WideChar)));
 }
 
-}  // namespace
+} // namespace
 
 WideChar FoldCase(WideChar unit) {
     return (unit >= u'a' && unit <= u'z') ? WideChar(unit - (u'a' - u'A')) : unit;
@@ -152,7 +152,7 @@ void String::AssignUnits(const WideChar* text, int32_t length) {
         return;
     }
     WideChar* data = NewUnits(length);
-    if (data == _null) return;  // reported by the heap; the string keeps its old text
+    if (data == _null) return; // reported by the heap; the string keeps its old text
     CopyBytes(data, text, size_t(length) * sizeof(WideChar));
     data[length] = 0;
     Clear();

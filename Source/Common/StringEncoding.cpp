@@ -35,7 +35,8 @@ Unit* EmptyResult(Unit* output, int32_t outputSize, int32_t* outLength) {
     return output;
 }
 
-int32_t Utf8Size(WideChar unit) { return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3; }
+int32_t Utf8Size(WideChar unit) { return unit < 0x80 ? 1 : unit < 0x800 ? 2
+                                                                        : 3; }
 
 // Encodes into output (room for outputSize bytes including the terminator); a null output only
 // counts. Returns the bytes written without the terminator.
@@ -84,7 +85,7 @@ int32_t DecodeUtf8(WideChar* output, int32_t outputSize, const char* input, int3
             unit = WideChar(lead);
             i += 1;
         } else if ((lead & 0xE0) == 0xC0) {
-            if (length - i < 2) break;  // cut by the end of the input: dropped
+            if (length - i < 2) break; // cut by the end of the input: dropped
             unit = WideChar(((lead & 0x1F) << 6) | (bytes[i + 1] & 0x3F));
             i += 2;
         } else if ((lead & 0xF0) == 0xE0) {
@@ -92,7 +93,7 @@ int32_t DecodeUtf8(WideChar* output, int32_t outputSize, const char* input, int3
             unit = WideChar(((lead & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F));
             i += 3;
         } else {
-            i += 1;  // a stray continuation byte or a 4-byte lead
+            i += 1; // a stray continuation byte or a 4-byte lead
             continue;
         }
         if (written >= limit) {
@@ -146,7 +147,7 @@ int32_t DecodeLocale(WideChar* output, int32_t outputSize, const char* input, in
     for (int32_t i = 0; i < length;) {
         wchar_t character;
         size_t size = std::mbrtowc(&character, input + i, size_t(length - i), &state);
-        if (size == size_t(-2)) break;  // a character cut by the end of the input
+        if (size == size_t(-2)) break; // a character cut by the end of the input
         char32_t codePoint;
         if (size == size_t(-1)) {
             state = std::mbstate_t{};
@@ -198,7 +199,7 @@ Unit* ConvertInto(Unit* output, int32_t outputSize, int32_t length, int32_t* out
     return output;
 }
 
-}  // namespace
+} // namespace
 
 char* Utf16ToUtf8(char* output, int32_t outputSize, const WideChar* input, int32_t inputCount,
                   int32_t* outLength, bool* truncated) {

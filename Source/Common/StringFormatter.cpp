@@ -19,7 +19,7 @@ struct Output {
     WideChar* buffer;
     int32_t limit;
     int32_t position;
-    bool mayHoldNul = false;  // a conversion may have written a NUL unit
+    bool mayHoldNul = false; // a conversion may have written a NUL unit
 
     bool Full() const { return position >= limit; }
     void Put(WideChar unit) {
@@ -43,7 +43,16 @@ struct FieldLayout {
     bool zero = false;
     int32_t width = 0;
     int32_t precision = -1;
-    enum Length { kNone, kChar, kShort, kLong, kLongLong, kSize, kMax, kPointerDiff, kLongDouble, kWide } length = kNone;
+    enum Length { kNone,
+                  kChar,
+                  kShort,
+                  kLong,
+                  kLongLong,
+                  kSize,
+                  kMax,
+                  kPointerDiff,
+                  kLongDouble,
+                  kWide } length = kNone;
 };
 
 // Pads a piece of already converted text (length units) to the width.
@@ -116,13 +125,22 @@ void PutWideText(Output& out, const FieldLayout& layout, const WideChar* text) {
             if (a == 0) goto done;
             to[0] = a;
             WideChar b = text[1];
-            if (b == 0) { to += 1; goto done; }
+            if (b == 0) {
+                to += 1;
+                goto done;
+            }
             to[1] = b;
             WideChar c = text[2];
-            if (c == 0) { to += 2; goto done; }
+            if (c == 0) {
+                to += 2;
+                goto done;
+            }
             to[2] = c;
             WideChar d = text[3];
-            if (d == 0) { to += 3; goto done; }
+            if (d == 0) {
+                to += 3;
+                goto done;
+            }
             to[3] = d;
             to += 4;
             text += 4;
@@ -149,7 +167,7 @@ void PutNarrowText(Output& out, const FieldLayout& layout, const char* text) {
     int32_t bytes = 0;
     while ((layout.precision < 0 || bytes < layout.precision) && text[bytes] != 0) ++bytes;
     int32_t length = layout.width > 0 ? Utf8ToUtf16Count(text, bytes) : 0;
-    out.mayHoldNul = true;  // an overlong sequence decodes to 0
+    out.mayHoldNul = true; // an overlong sequence decodes to 0
     PadBefore(out, layout, length);
     if (!out.Full()) {
         int32_t room = out.limit - out.position;
@@ -186,7 +204,7 @@ void PutFloatByLibrary(Output& out, const FieldLayout& layout, char conversion, 
         text = static_cast<char*>(std::malloc(size_t(length) + 1));
         if (text != _null) {
             std::snprintf(text, size_t(length) + 1, format, value);
-        } else {  // no memory for a huge field: what fitted locally
+        } else { // no memory for a huge field: what fitted locally
             text = local;
             length = int(sizeof(local)) - 1;
         }
@@ -203,7 +221,7 @@ bool PutFloatQuickly(Output& out, const FieldLayout& layout, char conversion, do
     if (conversion == 'e' || conversion == 'E') style = std::chars_format::scientific;
     else if (conversion == 'g' || conversion == 'G') style = std::chars_format::general;
     char text[360];
-    char* digits = text + 1;  // room for a sign in front
+    char* digits = text + 1; // room for a sign in front
     std::to_chars_result result =
         std::to_chars(digits, text + sizeof(text), value, style, layout.precision < 0 ? 6 : layout.precision);
     if (result.ec != std::errc()) return false;
@@ -239,7 +257,7 @@ int32_t ReadNumber(const WideChar*& p) {
     int64_t value = 0;
     while (*p >= u'0' && *p <= u'9') {
         value = value * 10 + (*p++ - u'0');
-        if (value > 0x7FFFFFF) value = 0x7FFFFFF;  // a width no buffer of ours can hold anyway
+        if (value > 0x7FFFFFF) value = 0x7FFFFFF; // a width no buffer of ours can hold anyway
     }
     return int32_t(value);
 }
@@ -253,13 +271,25 @@ const WideChar* CopyLiteral(Output& out, const WideChar* p) {
         if (a == 0 || a == u'%') goto done;
         to[0] = a;
         WideChar b = p[1];
-        if (b == 0 || b == u'%') { to += 1; p += 1; goto done; }
+        if (b == 0 || b == u'%') {
+            to += 1;
+            p += 1;
+            goto done;
+        }
         to[1] = b;
         WideChar c = p[2];
-        if (c == 0 || c == u'%') { to += 2; p += 2; goto done; }
+        if (c == 0 || c == u'%') {
+            to += 2;
+            p += 2;
+            goto done;
+        }
         to[2] = c;
         WideChar d = p[3];
-        if (d == 0 || d == u'%') { to += 3; p += 3; goto done; }
+        if (d == 0 || d == u'%') {
+            to += 3;
+            p += 3;
+            goto done;
+        }
         to[3] = d;
         to += 4;
         p += 4;
@@ -326,22 +356,50 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'h':
             ++p;
             layout.length = FieldLayout::kShort;
-            if (*p == u'h') { ++p; layout.length = FieldLayout::kChar; }
+            if (*p == u'h') {
+                ++p;
+                layout.length = FieldLayout::kChar;
+            }
             break;
         case u'l':
             ++p;
             layout.length = FieldLayout::kLong;
-            if (*p == u'l') { ++p; layout.length = FieldLayout::kLongLong; }
+            if (*p == u'l') {
+                ++p;
+                layout.length = FieldLayout::kLongLong;
+            }
             break;
-        case u'L': ++p; layout.length = FieldLayout::kLongDouble; break;
-        case u'z': ++p; layout.length = FieldLayout::kSize; break;
-        case u'j': ++p; layout.length = FieldLayout::kMax; break;
-        case u't': ++p; layout.length = FieldLayout::kPointerDiff; break;
-        case u'w': ++p; layout.length = FieldLayout::kWide; break;
+        case u'L':
+            ++p;
+            layout.length = FieldLayout::kLongDouble;
+            break;
+        case u'z':
+            ++p;
+            layout.length = FieldLayout::kSize;
+            break;
+        case u'j':
+            ++p;
+            layout.length = FieldLayout::kMax;
+            break;
+        case u't':
+            ++p;
+            layout.length = FieldLayout::kPointerDiff;
+            break;
+        case u'w':
+            ++p;
+            layout.length = FieldLayout::kWide;
+            break;
         case u'I':
-            if (p[1] == u'6' && p[2] == u'4') { p += 3; layout.length = FieldLayout::kLongLong; }
-            else if (p[1] == u'3' && p[2] == u'2') { p += 3; layout.length = FieldLayout::kNone; }
-            else { ++p; layout.length = FieldLayout::kSize; }
+            if (p[1] == u'6' && p[2] == u'4') {
+                p += 3;
+                layout.length = FieldLayout::kLongLong;
+            } else if (p[1] == u'3' && p[2] == u'2') {
+                p += 3;
+                layout.length = FieldLayout::kNone;
+            } else {
+                ++p;
+                layout.length = FieldLayout::kSize;
+            }
             break;
         default: break;
         }
@@ -380,7 +438,8 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
             case FieldLayout::kPointerDiff: value = static_cast<uint64_t>(va_arg(arguments, ptrdiff_t)); break;
             default: value = va_arg(arguments, unsigned); break;
             }
-            unsigned base = conversion == u'u' ? 10 : conversion == u'o' ? 8 : 16;
+            unsigned base = conversion == u'u' ? 10 : conversion == u'o' ? 8
+                                                                         : 16;
             PutInteger(out, layout, value, false, base, conversion == u'X', false);
             break;
         }
@@ -436,7 +495,7 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
     }
 }
 
-}  // namespace
+} // namespace
 
 WideChar* FormatIntoV(WideChar* buffer, int32_t size, const WideChar* format, va_list arguments) {
     if (!VEXAL_CHECK(buffer != _null && size > 0 && format != _null,

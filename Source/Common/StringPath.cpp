@@ -36,7 +36,7 @@ void AppendTrimmed(Array<String>& output, const WideChar* start, const WideChar*
     output.Append(String(start, int32_t(end - start)));
 }
 
-}  // namespace
+} // namespace
 
 String PathWithoutExtension(const WideChar* path) {
     int32_t length = String::Length(path);

@@ -161,7 +161,8 @@ static bool DeepCopy(Variable& target, const Variable& other) {
     case Variable::kBytes: target.SetBytes(source.GetBytes(), source.GetByteCount()); break;
     case Variable::kObject: target.SetObject(source.GetObject()); break;
     case Variable::kFunction: target.SetFunctionRef(source.GetFunctionRef()); break;
-    case Variable::kFloat: case Variable::kDouble: target.SetNumber(source.GetNumber()); break;
+    case Variable::kFloat:
+    case Variable::kDouble: target.SetNumber(source.GetNumber()); break;
     default: target.SetInteger(source.GetInteger()); break;
     }
     if (!source.GetCount().IsNull()) DeepCopy(target.GetCount(), source.GetCount());
@@ -178,8 +179,16 @@ static bool DeepCopy(Variable& target, const Variable& other) {
 
 int64_t Variable::GetInteger() const {
     switch (mType) {
-    case kBool: case kWChar: case kInt8: case kInt16: case kInt32: case kInt64:
-    case kUInt8: case kUInt16: case kUInt32: case kUInt64:
+    case kBool:
+    case kWChar:
+    case kInt8:
+    case kInt16:
+    case kInt32:
+    case kInt64:
+    case kUInt8:
+    case kUInt16:
+    case kUInt32:
+    case kUInt64:
         return mValue.mInt64;
     case kFloat: return TruncateToInt64(double(mValue.mFloat));
     case kDouble: return TruncateToInt64(mValue.mDouble);
@@ -200,11 +209,13 @@ void Variable::SetInteger(int64_t value) {
     if (IsNull()) return;
     switch (mType) {
     case kBool: mValue.mInt64 = value != 0; break;
-    case kWChar: case kUInt16: mValue.mInt64 = uint16_t(value); break;
+    case kWChar:
+    case kUInt16: mValue.mInt64 = uint16_t(value); break;
     case kInt8: mValue.mInt64 = int8_t(value); break;
     case kInt16: mValue.mInt64 = int16_t(value); break;
     case kInt32: mValue.mInt64 = int32_t(value); break;
-    case kInt64: case kUInt64: mValue.mInt64 = value; break;
+    case kInt64:
+    case kUInt64: mValue.mInt64 = value; break;
     case kUInt8: mValue.mInt64 = uint8_t(value); break;
     case kUInt32: mValue.mInt64 = uint32_t(value); break;
     case kFloat: mValue.mFloat = float(value); break;
@@ -214,8 +225,14 @@ void Variable::SetInteger(int64_t value) {
 }
 
 void Variable::SetUnsigned(uint64_t value) {
-    if (mType == kFloat) { if (!IsNull()) mValue.mFloat = float(value); return; }
-    if (mType == kDouble) { if (!IsNull()) mValue.mDouble = double(value); return; }
+    if (mType == kFloat) {
+        if (!IsNull()) mValue.mFloat = float(value);
+        return;
+    }
+    if (mType == kDouble) {
+        if (!IsNull()) mValue.mDouble = double(value);
+        return;
+    }
     SetInteger(int64_t(value));
 }
 
@@ -312,7 +329,10 @@ Variable& Variable::Create(const WideChar* path, uint32_t type) {
     if (IsNull() || path == _null || *path == 0) return Null();
     int32_t dot = -1;
     for (int32_t i = String::Length(path) - 1; i > 0; --i)
-        if (path[i] == u'.') { dot = i; break; }
+        if (path[i] == u'.') {
+            dot = i;
+            break;
+        }
     const WideChar* leaf = dot < 0 ? path : path + dot + 1;
     String parentPath;
     if (dot > 0) parentPath.Assign(path, dot);

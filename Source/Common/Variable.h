@@ -6,7 +6,9 @@
 #include "Common/Array.h"
 #include "Source/Common/String.h"
 
-namespace Vexal { class ScriptObject; }
+namespace Vexal {
+class ScriptObject;
+}
 
 class Variable;
 
@@ -26,7 +28,7 @@ public:
     // Type codes. The low byte is the base type; kArray marks an array of that base type.
     static constexpr uint32_t kNone = 0;
     static constexpr uint32_t kBool = 2;
-    static constexpr uint32_t kWChar = 3;      // 16-bit unsigned character
+    static constexpr uint32_t kWChar = 3; // 16-bit unsigned character
     static constexpr uint32_t kInt8 = 4;
     static constexpr uint32_t kInt16 = 5;
     static constexpr uint32_t kInt32 = 6;

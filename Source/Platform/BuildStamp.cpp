@@ -62,7 +62,7 @@ const Stamp& TheStamp() {
     return stamp;
 }
 
-}  // namespace
+} // namespace
 
 const WideChar* BuildDateText() { return TheStamp().mDate; }
 const WideChar* BuildTimeText() { return TheStamp().mTime; }

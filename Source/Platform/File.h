@@ -80,8 +80,8 @@ public:
 private:
     bool Open(const WideChar* path, int flags);
 
-    int mHandle;            // the operating-system descriptor; -1 for none
-    int32_t mTextEncoding;  // a FileTextEncoding value; 0 by default
+    int mHandle;           // the operating-system descriptor; -1 for none
+    int32_t mTextEncoding; // a FileTextEncoding value; 0 by default
 };
 
 // The size of a file; 0 when it cannot be opened (or is a folder).

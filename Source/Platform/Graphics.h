@@ -16,9 +16,9 @@ struct GraphicsImage;
 
 // Horizontal and vertical placement of text inside its layout rectangle.
 enum GraphicsAlign : int32_t {
-    kGraphicsAlignNear = 0,    // left / top
+    kGraphicsAlignNear = 0, // left / top
     kGraphicsAlignCenter = 1,
-    kGraphicsAlignFar = 2,     // right / bottom
+    kGraphicsAlignFar = 2, // right / bottom
 };
 
 // Makes the drawing libraries this library brought into the process stay there for good. Their

@@ -38,7 +38,7 @@ struct RepeatFold {
     WideChar mLast[kMessageUnits];
     bool mHasLast;
     uint32_t mRepeats;
-    uint32_t mSince;  // when mLast or its last summary was written
+    uint32_t mSince; // when mLast or its last summary was written
 };
 
 // Routed on the thread that creates the loader object before any worker starts. Every thread
@@ -156,7 +156,7 @@ void ReopenChannel(Channel& channel, RepeatFold& fold, std::mutex& lock, File*& 
     channel = {FileLogSink, created};
 }
 
-}  // namespace
+} // namespace
 
 void LogTraceV(const WideChar* format, va_list arguments) { Emit(gTrace, gTraceFold, gTraceLock, format, arguments); }
 void LogErrorV(const WideChar* format, va_list arguments) { Emit(gError, gErrorFold, gErrorLock, format, arguments); }

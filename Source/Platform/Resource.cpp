@@ -12,8 +12,7 @@ EmbeddedResourceTable* gFirstTable = _null;
 // Compares a wide name with a table's UTF-8 name, folding only A-Z / a-z. A wide unit above
 // 0x7F never matches a byte of a multi-byte sequence one to one, so names with such characters
 // are compared through their UTF-8 bytes.
-bool SameName(const WideChar* wide, const char* narrow)
-{
+bool SameName(const WideChar* wide, const char* narrow) {
     uint8_t encoded[4];
     while (*wide != 0) {
         uint32_t unit = *wide++;
@@ -47,8 +46,7 @@ bool SameName(const WideChar* wide, const char* narrow)
 
 } // namespace
 
-void RegisterEmbeddedResources(EmbeddedResourceTable* table, bool ahead)
-{
+void RegisterEmbeddedResources(EmbeddedResourceTable* table, bool ahead) {
     if (table == _null)
         return;
     if (ahead) {
@@ -63,8 +61,7 @@ void RegisterEmbeddedResources(EmbeddedResourceTable* table, bool ahead)
     *link = table;
 }
 
-bool LoadEmbeddedResource(const WideChar* name, Buffer& buffer)
-{
+bool LoadEmbeddedResource(const WideChar* name, Buffer& buffer) {
     if (name == _null || name[0] == 0)
         return false;
     for (const EmbeddedResourceTable* table = gFirstTable; table != _null; table = table->next) {

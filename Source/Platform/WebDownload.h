@@ -124,10 +124,10 @@ void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength);
 class WebProbe;
 
 enum WebProbeOutcome {
-    kProbeRunning,    // no outcome yet: ask again later
-    kProbeAnswered,   // a 2xx answer: the outputs are filled as ProbeUrl fills them
-    kProbeNoAnswer,   // any other status, or the transfer failed: the outputs are untouched
-    kProbeTimedOut,   // the answer headers did not arrive in time: the outputs are untouched
+    kProbeRunning,  // no outcome yet: ask again later
+    kProbeAnswered, // a 2xx answer: the outputs are filled as ProbeUrl fills them
+    kProbeNoAnswer, // any other status, or the transfer failed: the outputs are untouched
+    kProbeTimedOut, // the answer headers did not arrive in time: the outputs are untouched
 };
 
 // Starts asking url for its content type and length. None when no worker can be started.

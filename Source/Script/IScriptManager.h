@@ -212,18 +212,18 @@ public:
     // Slot 60. The self object when the call has one, else a result left by a run with result
     // mode 2, else nothing.
     virtual int32_t ReturnNothing() = 0;
-    virtual int32_t ReturnBool(bool value) = 0;          // slot 61
-    virtual int32_t ReturnWChar(WideChar value) = 0;     // slot 62
-    virtual int32_t ReturnInt8(int8_t value) = 0;        // slot 63
-    virtual int32_t ReturnInt16(int16_t value) = 0;      // slot 64
-    virtual int32_t ReturnInt32(int32_t value) = 0;      // slot 65
-    virtual int32_t ReturnInt64(int64_t value) = 0;      // slot 66
-    virtual int32_t ReturnUInt8(uint8_t value) = 0;      // slot 67
-    virtual int32_t ReturnUInt16(uint16_t value) = 0;    // slot 68
-    virtual int32_t ReturnUInt32(uint32_t value) = 0;    // slot 69
-    virtual int32_t ReturnUInt64(uint64_t value) = 0;    // slot 70
-    virtual int32_t ReturnFloat(float value) = 0;        // slot 71
-    virtual int32_t ReturnDouble(double value) = 0;      // slot 72
+    virtual int32_t ReturnBool(bool value) = 0;       // slot 61
+    virtual int32_t ReturnWChar(WideChar value) = 0;  // slot 62
+    virtual int32_t ReturnInt8(int8_t value) = 0;     // slot 63
+    virtual int32_t ReturnInt16(int16_t value) = 0;   // slot 64
+    virtual int32_t ReturnInt32(int32_t value) = 0;   // slot 65
+    virtual int32_t ReturnInt64(int64_t value) = 0;   // slot 66
+    virtual int32_t ReturnUInt8(uint8_t value) = 0;   // slot 67
+    virtual int32_t ReturnUInt16(uint16_t value) = 0; // slot 68
+    virtual int32_t ReturnUInt32(uint32_t value) = 0; // slot 69
+    virtual int32_t ReturnUInt64(uint64_t value) = 0; // slot 70
+    virtual int32_t ReturnFloat(float value) = 0;     // slot 71
+    virtual int32_t ReturnDouble(double value) = 0;   // slot 72
     // Slot 73. The text as UTF-8 (null gives "").
     virtual int32_t ReturnString(const WideChar* text) = 0;
     // Slot 74. obj's table (nil for null); obj stops being fresh.
@@ -243,15 +243,15 @@ public:
     virtual void CallFunction(ScriptObject* obj, int32_t key, Variable* result) = 0;
 
     // Slots 79-86: profiler and allocation tracker.
-    virtual void EnableProfiler(bool on) = 0;                       // slot 79
-    virtual void DumpProfile() = 0;                                 // slot 80
-    virtual void SetCostThreshold(int32_t milliseconds) = 0;        // slot 81; <= 0 is off
-    virtual int32_t GetCostThreshold() = 0;                         // slot 82
-    virtual bool IsProfilerEnabled() = 0;                           // slot 83
+    virtual void EnableProfiler(bool on) = 0;                // slot 79
+    virtual void DumpProfile() = 0;                          // slot 80
+    virtual void SetCostThreshold(int32_t milliseconds) = 0; // slot 81; <= 0 is off
+    virtual int32_t GetCostThreshold() = 0;                  // slot 82
+    virtual bool IsProfilerEnabled() = 0;                    // slot 83
     // Slot 84. Opens a timed call of the native function identified by target (a dispatcher's
     // target, or a constructor itself). Slot 85 closes it.
     virtual void ProfileNativeEnter(const void* target) = 0;
-    virtual void ProfileNativeLeave() = 0;                          // slot 85
+    virtual void ProfileNativeLeave() = 0; // slot 85
     // Slot 86. minimum > 0 starts attributing allocations to script locations; <= 0 dumps the
     // totals of at least the starting minimum and stops.
     virtual void TrackAllocations(int32_t minimum) = 0;

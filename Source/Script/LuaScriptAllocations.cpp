@@ -26,7 +26,7 @@ struct AllocationObserver {
     void* mOriginalData;
     lua_State* mState;
     LuaScriptManager* mManager;
-    bool mBusy;         // inside a report: allocations made meanwhile are not reported
+    bool mBusy; // inside a report: allocations made meanwhile are not reported
 };
 
 AllocationObserver sObserver = {};

@@ -39,7 +39,9 @@ namespace {
 const WideChar kTableOnTop[] = u"lua_type( mLuaState, -1 ) == LUA_TTABLE";
 const WideChar kFunctionOnTop[] = u"lua_type( mLuaState, -1 ) == LUA_TFUNCTION";
 
-enum ObjectMetaIndex { kLinkIndex = 1, kSlotIndex = 2, kSecondLinkIndex = 3 };
+enum ObjectMetaIndex { kLinkIndex = 1,
+                       kSlotIndex = 2,
+                       kSecondLinkIndex = 3 };
 
 // Q's metatable: [1] is T, __index the caching reader.
 enum CacheMetaIndex { kCacheOwnerIndex = 1 };
@@ -105,7 +107,7 @@ int PropertyReader(lua_State* L);
 int ResolveKey(lua_State* L, int objectIndex, int keyIndex, int cacheIndex) {
     if (!lua_getmetatable(L, objectIndex)) return 0;
     int meta = lua_gettop(L);
-    int classIndex = 0;  // the last link found: the class metatable, whose accessors come last
+    int classIndex = 0; // the last link found: the class metatable, whose accessors come last
     for (int level : {kLinkIndex, kSecondLinkIndex}) {
         lua_rawgeti(L, meta, level);
         if (!lua_istable(L, -1)) break;
@@ -153,8 +155,8 @@ int PropertyReader(lua_State* L) {
 // __index of a lookup cache, called with (Q, k) after Q's entry was nil.
 int CachingReader(lua_State* L) {
     lua_settop(L, 2);
-    if (!lua_getmetatable(L, 1)) return 0;            // 3
-    lua_rawgeti(L, 3, kCacheOwnerIndex);               // 4: T
+    if (!lua_getmetatable(L, 1)) return 0; // 3
+    lua_rawgeti(L, 3, kCacheOwnerIndex);   // 4: T
     if (!lua_istable(L, 4)) return 0;
     return ResolveKey(L, 4, 2, 1);
 }
@@ -240,10 +242,10 @@ void ClassEntryChanged(lua_State* L, int classIndex, int keyIndex) {
 // __newindex of object tables, called with (T, k, v).
 int PropertyWriter(lua_State* L) {
     lua_settop(L, 3);
-    if (!lua_getmetatable(L, 1)) return 0;            // 4
-    lua_rawgeti(L, 4, kLinkIndex);                     // 5
+    if (!lua_getmetatable(L, 1)) return 0; // 4
+    lua_rawgeti(L, 4, kLinkIndex);         // 5
     if (!lua_istable(L, 5)) return 0;
-    lua_rawgeti(L, 4, kSecondLinkIndex);               // 6
+    lua_rawgeti(L, 4, kSecondLinkIndex); // 6
     int classIndex = 5;
     int fieldIndex = 1;
     if (lua_istable(L, 6)) {
@@ -268,9 +270,9 @@ int PropertyWriter(lua_State* L) {
 // __tostring of object tables: the class's "tostring" method, else the native address.
 int ObjectText(lua_State* L) {
     lua_settop(L, 1);
-    if (lua_getmetatable(L, 1)) {                      // 2
-        lua_rawgeti(L, 2, kLinkIndex);                 // 3
-        lua_rawgeti(L, 2, kSecondLinkIndex);           // 4
+    if (lua_getmetatable(L, 1)) {            // 2
+        lua_rawgeti(L, 2, kLinkIndex);       // 3
+        lua_rawgeti(L, 2, kSecondLinkIndex); // 4
         int classIndex = lua_istable(L, 4) ? 4 : 3;
         if (lua_istable(L, classIndex)) {
             lua_pushstring(L, "tostring");
@@ -333,13 +335,13 @@ NativeSlot* SlotOfTable(lua_State* L, int index) {
 void AddLookupCache(lua_State* L, int classIndex, int objectIndex, int metaIndex) {
     int top = lua_gettop(L);
     lua_pushlightuserdata(L, const_cast<char*>(&kCachingReaderKey));
-    lua_rawget(L, classIndex);                         // top + 1: the caching reader
+    lua_rawget(L, classIndex); // top + 1: the caching reader
     if (!lua_isfunction(L, top + 1)) {
         lua_settop(L, top);
         return;
     }
-    lua_newtable(L);                                   // top + 2: Q
-    lua_createtable(L, 1, 1);                          // top + 3: Q's metatable
+    lua_newtable(L);          // top + 2: Q
+    lua_createtable(L, 1, 1); // top + 3: Q's metatable
     lua_pushvalue(L, objectIndex);
     lua_rawseti(L, top + 3, kCacheOwnerIndex);
     lua_pushvalue(L, top + 1);
@@ -347,7 +349,7 @@ void AddLookupCache(lua_State* L, int classIndex, int objectIndex, int metaIndex
     lua_setmetatable(L, top + 2);
 
     lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
-    lua_rawget(L, classIndex);                         // top + 3: the class's caches
+    lua_rawget(L, classIndex); // top + 3: the class's caches
     if (!lua_istable(L, top + 3)) {
         lua_pop(L, 1);
         lua_newtable(L);
@@ -386,7 +388,7 @@ int AbsoluteIndex(lua_State* L, int index) {
 int ClassIndex(lua_State* L) {
     lua_settop(L, 2);
     lua_pushvalue(L, 1);
-    lua_rawget(L, lua_upvalueindex(1));                // 3: X
+    lua_rawget(L, lua_upvalueindex(1)); // 3: X
     if (lua_istable(L, 3)) {
         lua_pushvalue(L, 2);
         lua_rawget(L, 3);
@@ -403,7 +405,7 @@ int ClassIndex(lua_State* L) {
 int ClassFieldWriter(lua_State* L) {
     lua_settop(L, 3);
     lua_pushvalue(L, 1);
-    lua_rawget(L, lua_upvalueindex(1));                // 4: X
+    lua_rawget(L, lua_upvalueindex(1)); // 4: X
     if (!lua_istable(L, 4)) {
         lua_settop(L, 3);
         lua_rawset(L, 1);
@@ -413,7 +415,7 @@ int ClassFieldWriter(lua_State* L) {
     lua_pushvalue(L, 3);
     lua_rawset(L, 4);
     lua_pushlightuserdata(L, kClassMetatableKey);
-    lua_rawget(L, 4);                                  // 5: M
+    lua_rawget(L, 4); // 5: M
     if (lua_istable(L, 5)) {
         lua_pushvalue(L, 2);
         lua_pushvalue(L, 3);
@@ -510,7 +512,7 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     mClassName = className;
     lua_State* L = mLuaState;
 
-    lua_newtable(L);                                   // C
+    lua_newtable(L); // C
     lua_pushstring(L, "new");
     PushClosure(_null, constructor);
     lua_rawset(L, -3);
@@ -518,7 +520,7 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     lua_pushvalue(L, -2);
     lua_rawset(L, LUA_GLOBALSINDEX);
 
-    bool reopened = !luaL_newmetatable(L, className);  // M
+    bool reopened = !luaL_newmetatable(L, className); // M
     lua_pushcfunction(L, PropertyReader);
     lua_setfield(L, -2, "__index");
     lua_pushcfunction(L, PropertyWriter);
@@ -543,7 +545,7 @@ void LuaScriptManager::BeginClass(const char* className, lua_CFunction construct
     lua_pushstring(L, "__metatable");
     lua_pushvalue(L, -3);
     lua_rawset(L, -3);
-    lua_remove(L, -2);                                 // M stays on top
+    lua_remove(L, -2); // M stays on top
     // A class opened again keeps its M and its objects: their caches start over, and they take
     // the new class table and the reset metamethods.
     if (reopened) ClassEntryChanged(L, lua_gettop(L), 0);
@@ -660,7 +662,7 @@ ScriptObject* LuaScriptManager::BindObject(const char* className, ScriptObject* 
     if (obj == _null || obj->mBinding != _null) return obj;
     lua_State* L = mLuaState;
     int top = lua_gettop(L);
-    luaL_getmetatable(L, className ? className : "");                  // top + 1: M
+    luaL_getmetatable(L, className ? className : ""); // top + 1: M
     if (!VEXAL_CHECK(lua_type(L, -1) == LUA_TTABLE, kTableOnTop, kScriptModule)) {
         lua_settop(L, top);
         return obj;
@@ -679,8 +681,8 @@ ScriptObject* LuaScriptManager::BindObject(const char* className, ScriptObject* 
     binding->mLockRef = 0;
 
     int classIndex = top + 1;
-    lua_newtable(L);                                                   // top + 2: T
-    lua_createtable(L, 3, 4);                                          // top + 3: T's metatable
+    lua_newtable(L);          // top + 2: T
+    lua_createtable(L, 3, 4); // top + 3: T's metatable
     CopyMetafields(L, classIndex, top + 3);
     if (ownFieldTable) {
         lua_newtable(L);
@@ -703,7 +705,7 @@ ScriptObject* LuaScriptManager::BindObject(const char* className, ScriptObject* 
     lua_pushvalue(L, top + 2);
     lua_setfenv(L, -2);
     lua_rawseti(L, -2, kSlotIndex);
-    lua_setmetatable(L, -2);                                           // T on top
+    lua_setmetatable(L, -2); // T on top
 
     for (int32_t ref : {mObjectsRef, mAnchorRef}) {
         lua_rawgeti(L, LUA_REGISTRYINDEX, ref);

@@ -30,13 +30,13 @@ struct ScriptConfigNode {
     uint32_t mHashCount;
     uint8_t mHeaderWords[16];
     lua_State* mStrings;
-    uint8_t* mTypes;                    // mArrayCount type bytes
+    uint8_t* mTypes; // mArrayCount type bytes
     union Value {
         uint8_t mBytes[8];
-        ScriptConfigNode* mNode;        // type 4
-    }* mValues;                         // mArrayCount values
-    uint8_t* mEntries;                  // mHashCount entries of 24 bytes, as read
-    ScriptConfigNode** mEntryNodes;     // per entry, its nested node or null
+        ScriptConfigNode* mNode;    // type 4
+    } * mValues;                    // mArrayCount values
+    uint8_t* mEntries;              // mHashCount entries of 24 bytes, as read
+    ScriptConfigNode** mEntryNodes; // per entry, its nested node or null
 };
 
 namespace {

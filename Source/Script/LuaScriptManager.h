@@ -26,27 +26,27 @@ inline void* KeyPointer(int32_t key) { return reinterpret_cast<void*>(uintptr_t(
 // and the owns-state flag; the rest are the means behind the object model on this engine.
 struct ScriptState {
     lua_State* mState;
-    int32_t mObjectsRef;     // native address -> object table, weak values
-    int32_t mAnchorRef;      // native address -> object table of fresh objects, strong
-    int32_t mClassBaseRef;   // metatable of every class table
-    int32_t mOwnsState;      // 1 when the manager opened the state and closes it
-    int32_t mSlotMetaRef;    // metatable of native slots: the release hook
-    int32_t mClassLinksRef;  // class table -> class extension table
-    int32_t mTracebackRef;   // the traceback handler of protected calls
+    int32_t mObjectsRef;    // native address -> object table, weak values
+    int32_t mAnchorRef;     // native address -> object table of fresh objects, strong
+    int32_t mClassBaseRef;  // metatable of every class table
+    int32_t mOwnsState;     // 1 when the manager opened the state and closes it
+    int32_t mSlotMetaRef;   // metatable of native slots: the release hook
+    int32_t mClassLinksRef; // class table -> class extension table
+    int32_t mTracebackRef;  // the traceback handler of protected calls
 };
 
 // A native call in progress.
 struct CallFrame {
-    ScriptObject* mSelf;     // the bound self, or null
-    lua_State* mState;       // the Lua thread that made the call
-    int32_t mArgs;           // number of Lua arguments, self included
+    ScriptObject* mSelf; // the bound self, or null
+    lua_State* mState;   // the Lua thread that made the call
+    int32_t mArgs;       // number of Lua arguments, self included
 };
 
 // A text handed out by GetParamString, released when the call that took it returns.
 struct TempString {
     WideChar* mText;
-    int32_t mDepth;          // call depth at which it was handed out
-    int16_t mKind;           // kPooledText or kHeapText
+    int32_t mDepth; // call depth at which it was handed out
+    int16_t mKind;  // kPooledText or kHeapText
 };
 
 class LuaScriptManager : public IScriptManager {
@@ -289,7 +289,7 @@ private:
     int32_t mAnchorRef;
     int32_t mClassBaseRef;
     uint8_t mPendingResult;
-    int32_t mPendingDepth;   // call depth of the native call the waiting result belongs to
+    int32_t mPendingDepth; // call depth of the native call the waiting result belongs to
     int64_t mConversionBudget;
     String mLastError;
     String mPendingError;

@@ -30,7 +30,7 @@ namespace {
 struct Conversion {
     int64_t mValuesLeft;
     const char* mStackFloor;
-    int mPathIndex;     // stack index of the set of tables on the current path; 0 before the first
+    int mPathIndex; // stack index of the set of tables on the current path; 0 before the first
     bool mCycleTold;
     bool mBudgetTold;
     bool mDepthTold;
@@ -145,7 +145,8 @@ void LuaScriptManager::PushVariableAt(lua_State* L, const Variable& value, Scrip
     }
     switch (type) {
     case Variable::kBool: lua_pushboolean(L, v.GetInteger() != 0); break;
-    case Variable::kWChar: case Variable::kUInt16: lua_pushinteger(L, uint16_t(v.GetInteger())); break;
+    case Variable::kWChar:
+    case Variable::kUInt16: lua_pushinteger(L, uint16_t(v.GetInteger())); break;
     case Variable::kInt8: lua_pushinteger(L, int8_t(v.GetInteger())); break;
     case Variable::kInt16: lua_pushinteger(L, int16_t(v.GetInteger())); break;
     case Variable::kInt32: lua_pushinteger(L, int32_t(v.GetInteger())); break;
@@ -153,7 +154,8 @@ void LuaScriptManager::PushVariableAt(lua_State* L, const Variable& value, Scrip
     case Variable::kUInt8: lua_pushinteger(L, uint8_t(v.GetInteger())); break;
     case Variable::kUInt32: lua_pushnumber(L, double(uint32_t(v.GetInteger()))); break;
     case Variable::kUInt64: lua_pushnumber(L, UnsignedToNumber(v.GetUnsigned())); break;
-    case Variable::kFloat: case Variable::kDouble: lua_pushnumber(L, v.GetNumber()); break;
+    case Variable::kFloat:
+    case Variable::kDouble: lua_pushnumber(L, v.GetNumber()); break;
     case Variable::kBytes:
         lua_pushlstring(L, v.GetBytes() ? reinterpret_cast<const char*>(v.GetBytes()) : "", v.GetByteCount());
         break;
@@ -209,10 +211,13 @@ void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int3
     case Variable::kNone: break;
     case 1: return;
     case Variable::kBool: out->SetBool(lua_toboolean(L, index) != 0); return;
-    case Variable::kWChar: case Variable::kInt16: case Variable::kUInt16:
+    case Variable::kWChar:
+    case Variable::kInt16:
+    case Variable::kUInt16:
         out->SetInteger(uint16_t(lua_tointeger(L, index)));
         return;
-    case Variable::kInt8: case Variable::kUInt8: out->SetInteger(uint8_t(lua_tointeger(L, index))); return;
+    case Variable::kInt8:
+    case Variable::kUInt8: out->SetInteger(uint8_t(lua_tointeger(L, index))); return;
     case Variable::kInt32: out->SetInteger(int32_t(lua_tointeger(L, index))); return;
     case Variable::kInt64: out->SetInteger(NumberToInt64(lua_tonumber(L, index))); return;
     case Variable::kUInt32:
@@ -226,7 +231,8 @@ void LuaScriptManager::ToVariableAt(lua_State* L, int index, Variable* out, int3
         else out->SetInteger(NumberToInt64(number));
         return;
     }
-    case Variable::kFloat: case Variable::kDouble: out->SetNumber(lua_tonumber(L, index)); return;
+    case Variable::kFloat:
+    case Variable::kDouble: out->SetNumber(lua_tonumber(L, index)); return;
     case Variable::kBytes: {
         size_t size = 0;
         const char* bytes = _null;

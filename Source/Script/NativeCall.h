@@ -20,7 +20,8 @@ inline constexpr const WideChar* kFunctionEmpty = u"Internal Error : function em
 // Whether a dispatcher needs a self object. A method or accessor without one (called with '.'
 // instead of ':', or on an object of another class) returns no value and does nothing else; a
 // free function runs either way and gets its self, when it has one of the class, or null.
-enum class SelfRule { kRequired, kOptional };
+enum class SelfRule { kRequired,
+                      kOptional };
 
 // The call's self as an object of class Self, or null when it is none. A target written for one
 // class must never run on an object of another: a script can take a method from one object and

@@ -27,8 +27,7 @@ constexpr size_t kFileSize = size_t(512) << 20;
 constexpr uint32_t kUnpackedSize = uint32_t(64) << 20;
 
 // Bytes with some structure (so that they pack about 3:1) and no long runs.
-void Fill(uint8_t* bytes, size_t length)
-{
+void Fill(uint8_t* bytes, size_t length) {
     uint64_t state = 0x9E3779B97F4A7C15ull;
     static const char* const kWords[] = {"module ", "block ", "digest ", "header ", "loader ", "package "};
     size_t at = 0;
@@ -44,8 +43,7 @@ void Fill(uint8_t* bytes, size_t length)
     }
 }
 
-const std::vector<uint8_t>& MemoryInput()
-{
+const std::vector<uint8_t>& MemoryInput() {
     static std::vector<uint8_t> bytes = [] {
         std::vector<uint8_t> made(kMemorySize);
         Fill(made.data(), made.size());
@@ -54,8 +52,7 @@ const std::vector<uint8_t>& MemoryInput()
     return bytes;
 }
 
-void BM_ComputeDigest(benchmark::State& state)
-{
+void BM_ComputeDigest(benchmark::State& state) {
     const std::vector<uint8_t>& input = MemoryInput();
     for (auto _ : state) {
         Digest digest = DigestStart();
@@ -66,8 +63,7 @@ void BM_ComputeDigest(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
 }
 
-void BM_OpenSslMd5(benchmark::State& state)
-{
+void BM_OpenSslMd5(benchmark::State& state) {
     const std::vector<uint8_t>& input = MemoryInput();
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -84,8 +80,7 @@ void BM_OpenSslMd5(benchmark::State& state)
 }
 
 // A 512 MiB file under $TMPDIR, written once and read once so that it sits in the page cache.
-const std::string& CachedFile()
-{
+const std::string& CachedFile() {
     static std::string path = [] {
         const char* root = getenv("TMPDIR");
         std::string made = std::string(root != nullptr && root[0] != 0 ? root : "/tmp") + "/vexal-bench-digest.bin";
@@ -108,15 +103,13 @@ const std::string& CachedFile()
     return path;
 }
 
-void RemoveCachedFile()
-{
+void RemoveCachedFile() {
     const char* root = getenv("TMPDIR");
     std::string path = std::string(root != nullptr && root[0] != 0 ? root : "/tmp") + "/vexal-bench-digest.bin";
     unlink(path.c_str());
 }
 
-void BM_DigestOfFile(benchmark::State& state)
-{
+void BM_DigestOfFile(benchmark::State& state) {
     const std::string& path = CachedFile();
     WideChar* wide = Utf8ToUtf16(nullptr, 0, path.c_str());
     String widePath(wide);
@@ -131,8 +124,7 @@ void BM_DigestOfFile(benchmark::State& state)
 }
 
 // The two digests a signed package needs of each cached file, in one read and one thread.
-void BM_FileDigests(benchmark::State& state)
-{
+void BM_FileDigests(benchmark::State& state) {
     const std::string& path = CachedFile();
     WideChar* wide = Utf8ToUtf16(nullptr, 0, path.c_str());
     String widePath(wide);
@@ -148,8 +140,7 @@ void BM_FileDigests(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kFileSize));
 }
 
-void BM_ComputeSha256(benchmark::State& state)
-{
+void BM_ComputeSha256(benchmark::State& state) {
     const std::vector<uint8_t>& input = MemoryInput();
     for (auto _ : state) {
         Sha256 hash;
@@ -162,8 +153,7 @@ void BM_ComputeSha256(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
 }
 
-void BM_OpenSslMd5File(benchmark::State& state)
-{
+void BM_OpenSslMd5File(benchmark::State& state) {
     const std::string& path = CachedFile();
     std::vector<uint8_t> block(kPiece);
     EVP_MD_CTX* context = EVP_MD_CTX_new();
@@ -184,8 +174,7 @@ void BM_OpenSslMd5File(benchmark::State& state)
 }
 
 // 64 MiB of input packed once per method.
-const Buffer& PackedBlock(PackMethod method)
-{
+const Buffer& PackedBlock(PackMethod method) {
     static Buffer blocks[2];
     Buffer& block = blocks[method == kPackLzma ? 0 : 1];
     if (block.GetSize() == 0) {
@@ -196,8 +185,7 @@ const Buffer& PackedBlock(PackMethod method)
     return block;
 }
 
-void BM_UnpackBuffer(benchmark::State& state)
-{
+void BM_UnpackBuffer(benchmark::State& state) {
     const Buffer& packed = PackedBlock(PackMethod(state.range(0)));
     for (auto _ : state) {
         Buffer buffer;
@@ -210,8 +198,7 @@ void BM_UnpackBuffer(benchmark::State& state)
 }
 
 // The decoders called directly: one output block of the final size, one call.
-void BM_DecoderDirect(benchmark::State& state)
-{
+void BM_DecoderDirect(benchmark::State& state) {
     const Buffer& packed = PackedBlock(PackMethod(state.range(0)));
     const uint8_t* stream = packed.GetData() + kPackedHeaderSize;
     const size_t streamSize = packed.GetSize() - kPackedHeaderSize;
@@ -269,8 +256,7 @@ VEXAL_BENCH_ROW("UnpackBuffer zlib, 64 MiB vs uncompress", "BM_UnpackBuffer/1", 
 VEXAL_BENCH_ROW("UnpackBuffer LZMA, 64 MiB vs liblzma raw decoder", "BM_UnpackBuffer/0", "BM_DecoderDirect/0",
                 "bytes_per_second", VexalBench::HigherIsBetter, 0.97, "MB/s", 1e-6);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int status = VexalBench::Main(argc, argv);
     RemoveCachedFile();
     return status;

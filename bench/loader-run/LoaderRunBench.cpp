@@ -36,8 +36,8 @@ double Now() {
 
 struct ChildResult {
     bool mOk = false;
-    double mSeconds = 0.0;      // until the marker line appeared (or the end without a marker)
-    long mPeakKiB = 0;          // the child's peak resident size
+    double mSeconds = 0.0; // until the marker line appeared (or the end without a marker)
+    long mPeakKiB = 0;     // the child's peak resident size
     std::string mOutput;
 };
 

@@ -32,8 +32,7 @@ std::string ReadAll(const char* path) { return ReadNativeFile(path); }
 
 std::u16string Wide(const std::string& text) { return HttpTestServer::Wide(text); }
 
-std::string Package(const std::string& module)
-{
+std::string Package(const std::string& module) {
     PackageBuilder builder;
     builder.SetCacheName(u"bench");
     builder.AddModule(u"game.so", module.data(), uint32_t(module.size()), kPackZlib, 1);
@@ -42,8 +41,7 @@ std::string Package(const std::string& module)
     return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
 }
 
-Bench& State()
-{
+Bench& State() {
     static Bench* bench = [] {
         Bench* b = new Bench;
         static ScratchFolder folder;
@@ -67,15 +65,13 @@ Bench& State()
     return *bench;
 }
 
-void Setup(const std::string& name, const std::string& value)
-{
+void Setup(const std::string& name, const std::string& value) {
     State().library.mSetup(Wide(name).c_str(), Wide(value).c_str());
 }
 
 // Updates until done() or 20 s.
 template <typename Done>
-bool PumpUntil(Done done)
-{
+bool PumpUntil(Done done) {
     Bench& b = State();
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!done()) {
@@ -88,8 +84,7 @@ bool PumpUntil(Done done)
 }
 
 // Brings the thread's loader into the phase the benchmark measures (once per phase).
-bool EnterPhase(int phase)
-{
+bool EnterPhase(int phase) {
     Bench& b = State();
     if (!b.ready)
         return false;
@@ -129,8 +124,7 @@ bool EnterPhase(int phase)
 }
 
 template <typename Call>
-double MedianNs(Call call)
-{
+double MedianNs(Call call) {
     constexpr int kBatches = 301;
     constexpr int kPerBatch = 200;
     std::vector<double> samples;
@@ -150,8 +144,7 @@ double MedianNs(Call call)
 
 // The table row: our median per update beside the empty call's; the goal is the ratio that
 // corresponds to the 2 microsecond budget.
-void Publish(const std::string& title, double oursNs, double emptyNs)
-{
+void Publish(const std::string& title, double oursNs, double emptyNs) {
     auto& figures = VexalBench::Figures();
     figures.erase(std::remove_if(figures.begin(), figures.end(),
                                  [&](const VexalBench::Figure& f) { return f.title == title; }),
@@ -160,8 +153,7 @@ void Publish(const std::string& title, double oursNs, double emptyNs)
                           emptyNs > 0 ? kBudgetNs / emptyNs : 0);
 }
 
-void MeasureState(benchmark::State& state, int phase, const char* title)
-{
+void MeasureState(benchmark::State& state, int phase, const char* title) {
     if (!EnterPhase(phase)) {
         state.SkipWithError("the loader did not reach the state");
         return;
@@ -175,8 +167,7 @@ void MeasureState(benchmark::State& state, int phase, const char* title)
     Publish(title, ours, empty);
 }
 
-void BM_EmptyExport(benchmark::State& state)
-{
+void BM_EmptyExport(benchmark::State& state) {
     LoaderLibrary& l = State().library;
     for (auto _ : state)
         l.mStart();
@@ -195,8 +186,7 @@ BENCHMARK(BM_UpdateRelaying);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int result = VexalBench::Main(argc, argv);
     Bench& b = State();
     if (b.phase != 0)

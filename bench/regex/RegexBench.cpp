@@ -37,7 +37,7 @@ const std::string& ServerList() {
 }
 
 const std::u16string& ServerListWide() {
-    static const std::u16string wide(ServerList().begin(), ServerList().end());  // the text is ASCII
+    static const std::u16string wide(ServerList().begin(), ServerList().end()); // the text is ASCII
     return wide;
 }
 
@@ -93,7 +93,7 @@ void BM_OursList(benchmark::State& state) { Ours(state, kListPattern); }
 void BM_Pcre2List(benchmark::State& state) { Pcre2(state, kListPattern); }
 void BM_StdRegexList(benchmark::State& state) { StdRegex(state, kListPattern); }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_OursDefault)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Pcre2Default)->Unit(benchmark::kMicrosecond);

@@ -29,7 +29,7 @@ bool DisplayWorks() {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool EnsureBenchDisplay() {
     const char* current = std::getenv("DISPLAY");

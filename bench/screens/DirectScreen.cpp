@@ -52,8 +52,14 @@ cairo_surface_t* LoadPicture(const std::string& path) {
 }
 
 void Blit(cairo_t* cr, cairo_surface_t* picture, int x, int y, int w, int h) {
-    if (x < 0) { w += x; x = 0; }
-    if (y < 0) { h += y; y = 0; }
+    if (x < 0) {
+        w += x;
+        x = 0;
+    }
+    if (y < 0) {
+        h += y;
+        y = 0;
+    }
     if (w <= 0 || h <= 0) return;
     cairo_pattern_t* pattern = cairo_pattern_create_for_surface(picture);
     cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
@@ -91,7 +97,7 @@ void Text(DirectScreenState* s, int y, const char* text) {
     cairo_restore(s->cr);
 }
 
-}  // namespace
+} // namespace
 
 DirectScreen::DirectScreen(Display* display, Window window, int width, int height, const char* assets)
     : mState(new DirectScreenState) {

@@ -84,7 +84,7 @@ void MeasureHeapGrowth() {
                           double(before) / 1024.0, "KiB", VexalBench::LowerIsBetter, 1.0);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (!EnsureBenchDisplay()) {

@@ -59,7 +59,7 @@ void BM_SwprintfFloatPeer(benchmark::State& state) {
 }
 BENCHMARK(BM_SwprintfFloatPeer);
 
-}  // namespace
+} // namespace
 
 VEXAL_BENCH_ROW("Format \"[Loader] Download VOB(%d) from url: %ls\" vs swprintf", "BM_Format", "BM_SwprintfPeer",
                 "time", VexalBench::LowerIsBetter, 1.0, "ns", 1.0);

@@ -26,7 +26,8 @@
 
 namespace VexalBench {
 
-enum Direction { LowerIsBetter = 0, HigherIsBetter = 1 };
+enum Direction { LowerIsBetter = 0,
+                 HigherIsBetter = 1 };
 
 struct Row {
     std::string title;
@@ -35,8 +36,8 @@ struct Row {
     std::string metric;
     Direction direction;
     double goal;
-    std::string unit;   // unit of the printed figures
-    double scale;       // printed figure = measured value * scale (time is measured in ns)
+    std::string unit; // unit of the printed figures
+    double scale;     // printed figure = measured value * scale (time is measured in ns)
 };
 
 struct Figure {
@@ -48,10 +49,19 @@ struct Figure {
     double goal;
 };
 
-inline std::vector<Row>& Rows() { static std::vector<Row> rows; return rows; }
-inline std::vector<Figure>& Figures() { static std::vector<Figure> figures; return figures; }
+inline std::vector<Row>& Rows() {
+    static std::vector<Row> rows;
+    return rows;
+}
+inline std::vector<Figure>& Figures() {
+    static std::vector<Figure> figures;
+    return figures;
+}
 
-inline bool AddRow(const Row& row) { Rows().push_back(row); return true; }
+inline bool AddRow(const Row& row) {
+    Rows().push_back(row);
+    return true;
+}
 // A figure measured by hand: ratio = ours / peer compared with goal in the given direction.
 inline void AddFigure(const std::string& title, double ours, double peer, const std::string& unit,
                       Direction direction, double goal) {
@@ -139,12 +149,12 @@ inline int Main(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace VexalBench
+} // namespace VexalBench
 
 #define VEXAL_BENCH_CONCAT2(a, b) a##b
-#define VEXAL_BENCH_CONCAT(a, b) VEXAL_BENCH_CONCAT2(a, b)
-#define VEXAL_BENCH_ROW(title, ours, peer, metric, direction, goal, unit, scale)                     \
-    static bool VEXAL_BENCH_CONCAT(vexalBenchRow, __LINE__) [[maybe_unused]] =                         \
+#define VEXAL_BENCH_CONCAT(a, b)  VEXAL_BENCH_CONCAT2(a, b)
+#define VEXAL_BENCH_ROW(title, ours, peer, metric, direction, goal, unit, scale) \
+    static bool VEXAL_BENCH_CONCAT(vexalBenchRow, __LINE__) [[maybe_unused]] =   \
         VexalBench::AddRow({title, ours, peer, metric, direction, goal, unit, scale})
 #define VEXAL_BENCH_MAIN() \
     int main(int argc, char** argv) { return VexalBench::Main(argc, argv); }

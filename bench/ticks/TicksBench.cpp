@@ -66,7 +66,7 @@ struct Tick {
     int64_t mTimeMs;
     uint32_t mRun;
     int mState;
-    int mSecond;      // periodic ticks: seconds since the run's tick timer started; -1 otherwise
+    int mSecond; // periodic ticks: seconds since the run's tick timer started; -1 otherwise
     float mProgress;
     bool mFinal;
 };
@@ -79,7 +79,7 @@ bool WriteLog(const std::string& path, uint64_t& bytes) {
     if (!file) return false;
     std::vector<char> buffer(1 << 22);
     std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
-    const int64_t origin = int64_t(1796646343) * 1000;  // 2026-12-07
+    const int64_t origin = int64_t(1796646343) * 1000; // 2026-12-07
     std::vector<Tick> pending;
     uint64_t written = 0, ticks = 0;
     uint64_t x = 88172645463325252ull;
@@ -207,7 +207,7 @@ void BM_TicksFigures(benchmark::State& state) {
                               kMemoryBudgetMiB, "MiB", VexalBench::LowerIsBetter, 1.0);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_TicksFunnel)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WcLines)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -13,14 +13,23 @@ template <typename T>
 class Array {
 public:
     Array() : mCount(0) {}
-    Array(const Array& other) : Array() { for (const T& element : other) Append(element); }
+    Array(const Array& other) : Array() {
+        for (const T& element : other) Append(element);
+    }
     Array(Array&& other) noexcept : mCount(other.mCount), mStorage(std::move(other.mStorage)) { other.mCount = 0; }
     Array& operator=(const Array& other) {
-        if (this != &other) { Clear(); for (const T& element : other) Append(element); }
+        if (this != &other) {
+            Clear();
+            for (const T& element : other) Append(element);
+        }
         return *this;
     }
     Array& operator=(Array&& other) noexcept {
-        if (this != &other) { Free(); mStorage.Swap(other.mStorage); std::swap(mCount, other.mCount); }
+        if (this != &other) {
+            Free();
+            mStorage.Swap(other.mStorage);
+            std::swap(mCount, other.mCount);
+        }
         return *this;
     }
     ~Array() { Free(); }
@@ -30,7 +39,10 @@ public:
     bool IsIndexValid(int32_t index) const { return index >= 0 && index < mCount; }
 
     T& operator[](int32_t index) {
-        if (!IsIndexValid(index)) { AssertFailed(u"IsIndexValid( index )", u"Common/Array", __LINE__); return Scratch(); }
+        if (!IsIndexValid(index)) {
+            AssertFailed(u"IsIndexValid( index )", u"Common/Array", __LINE__);
+            return Scratch();
+        }
         return mStorage.GetItems()[index];
     }
     const T& operator[](int32_t index) const { return const_cast<Array*>(this)->operator[](index); }
@@ -41,7 +53,10 @@ public:
     bool Append(T&& element) { return Add(std::move(element)); }
     // Removes the element at index, keeping the order of the rest.
     void RemoveAt(int32_t index) {
-        if (!IsIndexValid(index)) { AssertFailed(u"IsIndexValid( index )", u"Common/Array", __LINE__); return; }
+        if (!IsIndexValid(index)) {
+            AssertFailed(u"IsIndexValid( index )", u"Common/Array", __LINE__);
+            return;
+        }
         T* items = mStorage.GetItems();
         for (int32_t i = index; i + 1 < mCount; ++i) items[i] = std::move(items[i + 1]);
         items[--mCount].~T();
@@ -72,7 +87,11 @@ private:
         Clear();
         mStorage.Release();
     }
-    static T& Scratch() { static thread_local T scratch; scratch = T(); return scratch; }
+    static T& Scratch() {
+        static thread_local T scratch;
+        scratch = T();
+        return scratch;
+    }
 
     int32_t mCount;
     ContainerStorage<T> mStorage;

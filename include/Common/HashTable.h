@@ -14,9 +14,9 @@ public:
     struct Entry {
         V mValue;
         String mKey;
-        Entry* mPrev;       // insertion order
+        Entry* mPrev; // insertion order
         Entry* mNext;
-        Entry* mChainPrev;  // bucket chain, ascending hash
+        Entry* mChainPrev; // bucket chain, ascending hash
         Entry* mChainNext;
         uint32_t mHash;
     };
@@ -48,8 +48,10 @@ public:
         entry->mChainPrev = previous;
         entry->mChainNext = previous ? previous->mChainNext : *slot;
         if (entry->mChainNext) entry->mChainNext->mChainPrev = entry;
-        if (previous) previous->mChainNext = entry; else *slot = entry;
-        if (mTail) mTail->mNext = entry; else mHead = entry;
+        if (previous) previous->mChainNext = entry;
+        else *slot = entry;
+        if (mTail) mTail->mNext = entry;
+        else mHead = entry;
         mTail = entry;
         ++mCount;
         return entry;
@@ -70,8 +72,10 @@ public:
         if (entry->mChainPrev) entry->mChainPrev->mChainNext = entry->mChainNext;
         else mBuckets[entry->mHash % mBucketCount] = entry->mChainNext;
         if (entry->mChainNext) entry->mChainNext->mChainPrev = entry->mChainPrev;
-        if (entry->mPrev) entry->mPrev->mNext = entry->mNext; else mHead = entry->mNext;
-        if (entry->mNext) entry->mNext->mPrev = entry->mPrev; else mTail = entry->mPrev;
+        if (entry->mPrev) entry->mPrev->mNext = entry->mNext;
+        else mHead = entry->mNext;
+        if (entry->mNext) entry->mNext->mPrev = entry->mPrev;
+        else mTail = entry->mPrev;
         entry->~Entry();
         std::free(entry);
         --mCount;

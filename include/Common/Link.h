@@ -17,7 +17,10 @@ public:
 
     // Links node after position (at the head when position is none and the list is not empty).
     void InsertAfter(N* node, N* position) {
-        if (node == _null) { AssertFailed(u"node != _null", u"Common/Link", __LINE__); return; }
+        if (node == _null) {
+            AssertFailed(u"node != _null", u"Common/Link", __LINE__);
+            return;
+        }
         if (mHead == _null) {
             node->mPrev = node->mNext = _null;
             mHead = mTail = node;
@@ -39,14 +42,22 @@ public:
     void Append(N* node) { InsertAfter(node, mTail); }
     // Unlinks node (which must be in this list).
     void Remove(N* node) {
-        if (node == _null) { AssertFailed(u"node != _null", u"Common/Link", __LINE__); return; }
-        if (node->mPrev) node->mPrev->mNext = node->mNext; else mHead = node->mNext;
-        if (node->mNext) node->mNext->mPrev = node->mPrev; else mTail = node->mPrev;
+        if (node == _null) {
+            AssertFailed(u"node != _null", u"Common/Link", __LINE__);
+            return;
+        }
+        if (node->mPrev) node->mPrev->mNext = node->mNext;
+        else mHead = node->mNext;
+        if (node->mNext) node->mNext->mPrev = node->mPrev;
+        else mTail = node->mPrev;
         node->mPrev = node->mNext = _null;
         --mCount;
     }
     // Forgets every node without touching them (the owner frees them).
-    void Reset() { mHead = mTail = _null; mCount = 0; }
+    void Reset() {
+        mHead = mTail = _null;
+        mCount = 0;
+    }
 
 private:
     N* mHead;

@@ -67,5 +67,5 @@ private:
     int32_t mCount;
     int32_t mFront;
     int32_t mBack;
-    ContainerStorage<T> mStorage;  // capacity + 1 slots
+    ContainerStorage<T> mStorage; // capacity + 1 slots
 };

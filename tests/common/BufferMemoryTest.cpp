@@ -33,7 +33,7 @@ TEST(Buffer, ResizeKeepsBytesAndClampsTheCursor) {
     EXPECT_EQ(buffer.GetCursorOffset(), 4u);
     EXPECT_EQ(std::memcmp(buffer.GetData(), "0123", 4), 0);
     uint8_t* data = buffer.GetData();
-    ASSERT_TRUE(buffer.Resize(4));  // unchanged size: nothing happens
+    ASSERT_TRUE(buffer.Resize(4)); // unchanged size: nothing happens
     EXPECT_EQ(buffer.GetData(), data);
     ASSERT_TRUE(buffer.Resize(0));
     EXPECT_EQ(buffer.GetData(), _null);
@@ -41,7 +41,7 @@ TEST(Buffer, ResizeKeepsBytesAndClampsTheCursor) {
 }
 
 TEST(Buffer, SetBorrowsWithoutCopyAndNeverFreesBorrowedBytes) {
-    static const char kBytes[] = "borrowed";  // freeing these would be caught by the sanitizer
+    static const char kBytes[] = "borrowed"; // freeing these would be caught by the sanitizer
     Buffer buffer;
     ASSERT_TRUE(buffer.Set(kBytes, 8, false));
     EXPECT_FALSE(buffer.Owns());
@@ -49,7 +49,7 @@ TEST(Buffer, SetBorrowsWithoutCopyAndNeverFreesBorrowedBytes) {
     buffer.Clear();
     EXPECT_TRUE(buffer.Owns());
     ASSERT_TRUE(buffer.Set(kBytes, 8, false));
-    ASSERT_TRUE(buffer.Resize(4));  // a borrowed buffer becomes a private copy
+    ASSERT_TRUE(buffer.Resize(4)); // a borrowed buffer becomes a private copy
     EXPECT_TRUE(buffer.Owns());
     EXPECT_NE(buffer.GetData(), reinterpret_cast<const uint8_t*>(kBytes));
     ASSERT_TRUE(buffer.Set(kBytes, 8, false));

@@ -56,7 +56,7 @@ TEST(Queue, WrapsAndRepacksInOrder) {
     for (int i = 0; i < 4; ++i) queue.Push(next++);
     EXPECT_EQ(queue.GetCount(), 16);
     EXPECT_EQ(queue.GetCapacity(), 16);
-    queue.Push(next++);  // the 17th element repacks from the front
+    queue.Push(next++); // the 17th element repacks from the front
     EXPECT_EQ(queue.GetCapacity(), 32);
     EXPECT_EQ(queue.GetFront(), 0);
     EXPECT_EQ(queue.GetBack(), 17);

@@ -14,38 +14,32 @@
 
 namespace {
 
-std::string Contents(const Buffer& buffer)
-{
+std::string Contents(const Buffer& buffer) {
     return std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize());
 }
 
-void SetContents(Buffer& buffer, const std::string& bytes)
-{
+void SetContents(Buffer& buffer, const std::string& bytes) {
     ASSERT_TRUE(buffer.Set(bytes.data(), uint32_t(bytes.size()), true));
 }
 
-std::string Fixture(const std::string& name)
-{
+std::string Fixture(const std::string& name) {
     return ReadNativeFile(std::string(VEXAL_TEST_DATA_DIR) + "/common/" + name);
 }
 
-std::string Sample()
-{
+std::string Sample() {
     std::string text;
     for (int i = 0; i < 3000; ++i)
         text += "block " + std::to_string(i % 37) + " of the module, repeated often enough to pack well\n";
     return text;
 }
 
-std::string Packed(PackMethod method, const std::string& plain, int32_t level = -1)
-{
+std::string Packed(PackMethod method, const std::string& plain, int32_t level = -1) {
     Buffer packed;
     EXPECT_TRUE(PackBuffer(method, level, plain.data(), uint32_t(plain.size()), packed));
     return Contents(packed);
 }
 
-void PutSize(std::string& block, uint32_t size)
-{
+void PutSize(std::string& block, uint32_t size) {
     for (int i = 0; i < 4; ++i)
         block[kPackedSizeOffset + i] = char(uint8_t(size >> (8 * i)));
 }
@@ -59,15 +53,13 @@ public:
     const std::string& Text() const { return mText; }
 
 private:
-    static void Collect(const WideChar* text, void* context, uint8_t)
-    {
+    static void Collect(const WideChar* text, void* context, uint8_t) {
         static_cast<LogCapture*>(context)->mText += NarrowText(text) + "\n";
     }
     std::string mText;
 };
 
-TEST(Unpack, PlainDataIsLeftAlone)
-{
+TEST(Unpack, PlainDataIsLeftAlone) {
     Buffer buffer;
     // 19 bytes that begin with the magic are too short to be a block.
     std::string short19(reinterpret_cast<const char*>(kPackedMagic), 8);
@@ -86,8 +78,7 @@ TEST(Unpack, PlainDataIsLeftAlone)
     EXPECT_EQ(empty.GetSize(), 0u);
 }
 
-TEST(Unpack, HeaderOnlyOrZeroSizeBecomesEmpty)
-{
+TEST(Unpack, HeaderOnlyOrZeroSizeBecomesEmpty) {
     std::string header = Packed(kPackZlib, "some bytes").substr(0, kPackedHeaderSize);
     Buffer buffer;
     SetContents(buffer, header);
@@ -101,8 +92,7 @@ TEST(Unpack, HeaderOnlyOrZeroSizeBecomesEmpty)
     EXPECT_EQ(buffer.GetSize(), 0u);
 }
 
-TEST(Unpack, RoundTripsBothMethods)
-{
+TEST(Unpack, RoundTripsBothMethods) {
     const std::string plain = Sample();
     for (PackMethod method : {kPackZlib, kPackLzma}) {
         for (int32_t level : {-1, 0, 9}) {
@@ -125,8 +115,7 @@ TEST(Unpack, RoundTripsBothMethods)
     EXPECT_EQ(uint8_t(packed[kPackedPropertiesOffset]), 0x5D);
 }
 
-TEST(Unpack, BlocksFromOtherEncoders)
-{
+TEST(Unpack, BlocksFromOtherEncoders) {
     const std::string plain = Fixture("plain.txt");
     ASSERT_FALSE(plain.empty());
     Buffer buffer;
@@ -151,8 +140,7 @@ TEST(Unpack, BlocksFromOtherEncoders)
     EXPECT_EQ(Contents(buffer), plain);
 }
 
-TEST(Unpack, TooSmallSizeFailsZlibAndStopsLzma)
-{
+TEST(Unpack, TooSmallSizeFailsZlibAndStopsLzma) {
     const std::string plain = Sample();
     std::string zlibBlock = Packed(kPackZlib, plain);
     PutSize(zlibBlock, uint32_t(plain.size() - 1));
@@ -173,8 +161,7 @@ TEST(Unpack, TooSmallSizeFailsZlibAndStopsLzma)
     EXPECT_EQ(Contents(buffer), plain.substr(0, 1000));
 }
 
-TEST(Unpack, DamagedAndCutStreamsFailAndKeepTheBlock)
-{
+TEST(Unpack, DamagedAndCutStreamsFailAndKeepTheBlock) {
     const std::string plain = Sample();
     struct Case {
         const char* what;
@@ -216,8 +203,7 @@ TEST(Unpack, DamagedAndCutStreamsFailAndKeepTheBlock)
     }
 }
 
-TEST(Unpack, SizesThatCannotBeAllocatedFailCleanly)
-{
+TEST(Unpack, SizesThatCannotBeAllocatedFailCleanly) {
     for (uint32_t size : {0xFFFFFFFFu, 0x80000000u}) {
         std::string block = Packed(kPackZlib, Sample());
         PutSize(block, size);
@@ -230,8 +216,7 @@ TEST(Unpack, SizesThatCannotBeAllocatedFailCleanly)
     }
 }
 
-TEST(Decompress, ReportsTheProducedLength)
-{
+TEST(Decompress, ReportsTheProducedLength) {
     const std::string plain = "hello hello hello hello";
     const std::string block = Packed(kPackLzma, plain);
     std::vector<uint8_t> output(100);
@@ -252,8 +237,7 @@ TEST(Decompress, ReportsTheProducedLength)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(output.data()), length), plain);
 }
 
-TEST(Pack, RefusesBadLevels)
-{
+TEST(Pack, RefusesBadLevels) {
     Buffer output;
     ASSERT_TRUE(output.Set("keep", 4, true));
     EXPECT_FALSE(PackBuffer(kPackZlib, 10, "x", 1, output));

@@ -14,21 +14,18 @@
 namespace {
 
 // The bytes (i * 7 + 3) mod 256, so that every block differs.
-std::vector<uint8_t> Pattern(size_t length)
-{
+std::vector<uint8_t> Pattern(size_t length) {
     std::vector<uint8_t> bytes(length);
     for (size_t i = 0; i < length; ++i)
         bytes[i] = uint8_t(i * 7 + 3);
     return bytes;
 }
 
-std::string Text(const Digest& digest)
-{
+std::string Text(const Digest& digest) {
     return NarrowText(DigestToText(digest));
 }
 
-TEST(Digest, KnownTexts)
-{
+TEST(Digest, KnownTexts) {
     EXPECT_EQ(Text(ComputeDigest(nullptr, 0)), "7e42f8ec980980e904b2008fd98c1dd4");
     EXPECT_EQ(Text(ComputeDigest("abc", 3)), "727fe1287d3f96d6b04fd23c98500190");
     // A full last block gets no padding: not the RFC value (67733f79...).
@@ -36,17 +33,19 @@ TEST(Digest, KnownTexts)
     EXPECT_EQ(Text(ComputeDigest(letters.data(), letters.size())), "0033e32569cade33125cd96289d4ff56");
 }
 
-TEST(Digest, PaddingRuleByLength)
-{
+TEST(Digest, PaddingRuleByLength) {
     struct Case {
         size_t length;
         const char* text;
     };
     // Lengths where the rule gives RFC 1321's digest, bytes reversed.
     const Case rfc[] = {
-        {3, "416b2c498d1b125886ef230581e4aec9"},   {55, "1bcb0d44118f3ffee58d19e174e5c052"},
-        {57, "512c8073bcb1fc25ab5cc336d25d801c"},  {63, "36a2f5b8f542f093768637e8596d2fa6"},
-        {65, "97787b1644720f5aa8bdef7a2e66bd70"},  {1000, "1acbf179806b6719ac82207f076f0410"},
+        {3, "416b2c498d1b125886ef230581e4aec9"},
+        {55, "1bcb0d44118f3ffee58d19e174e5c052"},
+        {57, "512c8073bcb1fc25ab5cc336d25d801c"},
+        {63, "36a2f5b8f542f093768637e8596d2fa6"},
+        {65, "97787b1644720f5aa8bdef7a2e66bd70"},
+        {1000, "1acbf179806b6719ac82207f076f0410"},
     };
     for (const Case& c : rfc) {
         std::vector<uint8_t> bytes = Pattern(c.length);
@@ -65,8 +64,7 @@ TEST(Digest, PaddingRuleByLength)
     }
 }
 
-TEST(Digest, PiecesChainToTheWholeDigest)
-{
+TEST(Digest, PiecesChainToTheWholeDigest) {
     const std::vector<uint8_t> bytes = Pattern(131072 + 56);
     const Digest whole = ComputeDigest(bytes.data(), bytes.size());
     EXPECT_EQ(Text(whole), "7052fb5df2351dc96f58d66c2aed8d11");
@@ -86,8 +84,7 @@ TEST(Digest, PiecesChainToTheWholeDigest)
     EXPECT_NE(ContinueDigest(DigestStart(), bytes.data(), 10, 11), ComputeDigest(bytes.data(), 10));
 }
 
-TEST(Digest, TextIsWordsDCBAInHex)
-{
+TEST(Digest, TextIsWordsDCBAInHex) {
     const Digest digest = {0x01234567u, 0x89abcdefu, 0x00000001u, 0xfedcba98u};
     EXPECT_EQ(Text(digest), "fedcba980000000189abcdef01234567");
     char ascii[33];
@@ -96,8 +93,7 @@ TEST(Digest, TextIsWordsDCBAInHex)
     EXPECT_EQ(Text(Digest{0, 0, 0, 0}), std::string(32, '0'));
 }
 
-TEST(Digest, FilesAroundTheReadSize)
-{
+TEST(Digest, FilesAroundTheReadSize) {
     ScratchFolder scratch;
     ASSERT_TRUE(scratch.IsValid());
     struct Case {
@@ -129,15 +125,13 @@ TEST(Digest, FilesAroundTheReadSize)
     EXPECT_TRUE(DigestOfFile(path, &stop).IsZero());
 }
 
-std::string Hex(const Sha256Digest& digest)
-{
+std::string Hex(const Sha256Digest& digest) {
     char text[65];
     Sha256ToAscii(digest, text);
     return text;
 }
 
-TEST(Sha256, KnownAnswersInAnyPiecesAndWithTheDigestInOneRead)
-{
+TEST(Sha256, KnownAnswersInAnyPiecesAndWithTheDigestInOneRead) {
     Sha256Digest digest;
     ASSERT_TRUE(ComputeSha256(nullptr, 0, digest));
     EXPECT_EQ(Hex(digest), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");

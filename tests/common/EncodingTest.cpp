@@ -41,7 +41,7 @@ private:
     std::string mOld;
 };
 
-}  // namespace
+} // namespace
 
 TEST(Encoding, Utf16ToUtf8EncodesUnitByUnit) {
     EXPECT_EQ(ToUtf8(u"A\u00e9\u20ac"), "A\xc3\xa9\xe2\x82\xac");
@@ -77,7 +77,9 @@ TEST(Encoding, Utf8ToUtf16SkipsStrayBytesAndDropsCutSequences) {
     EXPECT_EQ(ToUtf16("\x41\xc3"), u"A");
     EXPECT_EQ(ToUtf16("A\xc3\xa9\xe2\x82\xac"), u"A\u00e9\u20ac");
     // A 4-byte lead is skipped, and so are its continuation bytes, one by one.
-    EXPECT_EQ(ToUtf16("A\xf0\x9f\x98\x80" "B"), u"AB");
+    EXPECT_EQ(ToUtf16("A\xf0\x9f\x98\x80"
+                      "B"),
+              u"AB");
     // Following bytes are taken as they come, whatever their top bits.
     EXPECT_EQ(ToUtf16("\xc3\x41"), std::u16string(1, char16_t((0x03 << 6) | 0x01)));
     // The count limits the input; a sequence cut by it is dropped.
@@ -168,9 +170,9 @@ TEST(Encoding, LocaleConversionsFollowTheCharacterType) {
     AnsiToWide(wide, 16, "a\xc3\xa9\xf0\x9f\x98\x80", -1, &length);
     EXPECT_EQ(std::u16string(wide), u"a\u00e9\U0001F600");
     EXPECT_EQ(length, 4);
-    AnsiToWide(wide, 4, "a\xc3\xa9\xf0\x9f\x98\x80", -1, &length);  // the pair does not fit
+    AnsiToWide(wide, 4, "a\xc3\xa9\xf0\x9f\x98\x80", -1, &length); // the pair does not fit
     EXPECT_EQ(std::u16string(wide), u"a\u00e9");
-    AnsiToWide(wide, 16, "a\xc3", -1, &length);  // cut at the end
+    AnsiToWide(wide, 16, "a\xc3", -1, &length); // cut at the end
     EXPECT_EQ(std::u16string(wide), u"a");
     char* allocated = WideToAnsi(_null, 0, u"\u20ac", -1, &length);
     ASSERT_NE(allocated, _null);

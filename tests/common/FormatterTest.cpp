@@ -26,7 +26,7 @@ std::u16string Widen(const char* text) {
     return wide;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Formatter, TheSystemsIntegerForms) {
     EXPECT_EQ(F(u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d ", 2016, 6, 18, 18, 11, 3), u"2016/06/18-18:11:03 ");
@@ -99,7 +99,7 @@ TEST(Formatter, FloatsMatchTheCLibraryAcrossFlagsWidthsAndPrecisions) {
 
 TEST(Formatter, FloatWiderThanAnyLocalBufferIsComplete) {
     std::u16string text = F(u"%.300f", 1e10);
-    EXPECT_EQ(text.size(), 12u + 300u);  // "10000000000." and the digits
+    EXPECT_EQ(text.size(), 12u + 300u); // "10000000000." and the digits
     std::u16string wide = Format(u"%1000.1f", 1.0).Data();
     EXPECT_EQ(wide.size(), 1000u);
     EXPECT_EQ(wide.substr(997), u"1.0");
@@ -120,13 +120,17 @@ TEST(Formatter, TextConversions) {
 TEST(Formatter, PrecisionBoundsTheTextRead) {
     // Exactly three units, no terminator: the precision must keep the reader inside them.
     WideChar* wide = static_cast<WideChar*>(std::malloc(3 * sizeof(WideChar)));
-    wide[0] = u'x'; wide[1] = u'y'; wide[2] = u'z';
+    wide[0] = u'x';
+    wide[1] = u'y';
+    wide[2] = u'z';
     EXPECT_EQ(F(u"%.3ls", wide), u"xyz");
     std::free(wide);
     char* narrow = static_cast<char*>(std::malloc(3));
-    narrow[0] = 'a'; narrow[1] = '\xc3'; narrow[2] = '\xa9';
+    narrow[0] = 'a';
+    narrow[1] = '\xc3';
+    narrow[2] = '\xa9';
     EXPECT_EQ(F(u"%.3s", narrow), u"a\u00e9");
-    EXPECT_EQ(F(u"%.2s", narrow), u"a");  // the cut sequence is dropped
+    EXPECT_EQ(F(u"%.2s", narrow), u"a"); // the cut sequence is dropped
     std::free(narrow);
 }
 
@@ -148,7 +152,7 @@ TEST(Formatter, NeverWritesPastItsBuffer) {
     EXPECT_EQ(std::u16string(buffer), u"    ");
     FormatInto(buffer, 1, u"abc");
     EXPECT_EQ(buffer[0], 0);
-    EXPECT_EQ(buffer[1], u' ');  // left from the call before: only the first unit was touched
+    EXPECT_EQ(buffer[1], u' '); // left from the call before: only the first unit was touched
     // Heap buffer of exactly the size, so that the sanitizer sees any overrun.
     WideChar* exact = static_cast<WideChar*>(std::malloc(4 * sizeof(WideChar)));
     FormatInto(exact, 4, u"%ls%s%d%p", u"long text", "more", 12345, exact);

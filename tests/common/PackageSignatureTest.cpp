@@ -21,8 +21,7 @@ namespace {
 
 constexpr int64_t kNow = 1800000000;
 
-std::string KeyText(const Ed25519SecretKey& key)
-{
+std::string KeyText(const Ed25519SecretKey& key) {
     Ed25519PublicKey publicKey;
     EXPECT_TRUE(key.GetPublicKey(publicKey));
     char text[64];
@@ -38,8 +37,7 @@ struct Package {
     PackageSignature mFields;
 };
 
-Package MakePackage(const char16_t* name, const std::string& gameContent)
-{
+Package MakePackage(const char16_t* name, const std::string& gameContent) {
     PackageBuilder builder;
     builder.SetName(name);
     builder.SetCacheName(u"mygame");
@@ -62,8 +60,7 @@ Package MakePackage(const char16_t* name, const std::string& gameContent)
     return package;
 }
 
-std::string Sign(PackageSignature fields, const Ed25519SecretKey& key)
-{
+std::string Sign(PackageSignature fields, const Ed25519SecretKey& key) {
     Buffer output;
     EXPECT_TRUE(SignPackageSignature(fields, key, output));
     return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
@@ -71,15 +68,13 @@ std::string Sign(PackageSignature fields, const Ed25519SecretKey& key)
 
 // A base64 text whose character at index carries a 1 in its lowest bit: where the padding leaves
 // bits over, the text is no longer the canonical one.
-std::string WithSpareBit(std::string text, size_t index)
-{
+std::string WithSpareBit(std::string text, size_t index) {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     text[index] = kAlphabet[kAlphabet.find(text[index]) | 1];
     return text;
 }
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     if (at != std::string::npos)
@@ -89,16 +84,14 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 class PackageSignatures : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(mPublisher.Generate());
         ASSERT_TRUE(mOther.Generate());
         mPackage = MakePackage(u"My game", "the genuine game module");
     }
 
     SignatureCheck Judge(const std::string& file, const std::string& keyList, const Package& received,
-                         uint32_t highest = 0, int64_t now = kNow)
-    {
+                         uint32_t highest = 0, int64_t now = kNow) {
         Array<Ed25519PublicKey> keys;
         ReadPublisherKeys(WideText(keyList), keys);
         PackageSignature fields;
@@ -111,8 +104,7 @@ protected:
     Package mPackage;
 };
 
-TEST_F(PackageSignatures, SignedFileReadsBackAndIsWrittenBackByteForByte)
-{
+TEST_F(PackageSignatures, SignedFileReadsBackAndIsWrittenBackByteForByte) {
     PackageSignature fields = mPackage.mFields;
     fields.mHasExpiry = true;
     fields.mExpires = kNow + 86400;
@@ -154,8 +146,7 @@ TEST_F(PackageSignatures, SignedFileReadsBackAndIsWrittenBackByteForByte)
     EXPECT_FALSE(WriteSignedText(fields, refused));
 }
 
-TEST_F(PackageSignatures, EveryThreatHasItsReason)
-{
+TEST_F(PackageSignatures, EveryThreatHasItsReason) {
     CaptureLog log;
     const std::string publisher = KeyText(mPublisher);
     const std::string good = Sign(mPackage.mFields, mPublisher);
@@ -273,8 +264,7 @@ TEST_F(PackageSignatures, EveryThreatHasItsReason)
     EXPECT_EQ(Judge(good + std::string(65536 - good.size(), 'x'), publisher, mPackage).mVerdict, kSignatureDamaged);
 }
 
-TEST_F(PackageSignatures, KeyListReportsEachUnreadableKey)
-{
+TEST_F(PackageSignatures, KeyListReportsEachUnreadableKey) {
     CaptureLog log;
     const std::string good = KeyText(mPublisher);
     const std::string notCanonical = WithSpareBit(good, 42); // the last sextet's two spare bits
@@ -295,8 +285,7 @@ TEST_F(PackageSignatures, KeyListReportsEachUnreadableKey)
     EXPECT_EQ(ReadPublisherKeys(nullptr, none), 0);
 }
 
-TEST(SignatureAddress, SigGoesAtTheEndOfThePathBeforeAnyQuery)
-{
+TEST(SignatureAddress, SigGoesAtTheEndOfThePathBeforeAnyQuery) {
     EXPECT_EQ(std::u16string(SignatureAddress(u"http://a.example/g/game.vpk").Data()), u"http://a.example/g/game.vpk.sig");
     EXPECT_EQ(std::u16string(SignatureAddress(u"http://a.example/game.vpk?v=3&k=a?b").Data()),
               u"http://a.example/game.vpk.sig?v=3&k=a?b");
@@ -304,8 +293,7 @@ TEST(SignatureAddress, SigGoesAtTheEndOfThePathBeforeAnyQuery)
               u"http://a.example/game.vpk.sig#top");
 }
 
-TEST(AcceptedRelease, KeptAtomicallyNeverLoweredDamageCountsAsZero)
-{
+TEST(AcceptedRelease, KeptAtomicallyNeverLoweredDamageCountsAsZero) {
     ScratchFolder scratch;
     ASSERT_TRUE(scratch.IsValid());
     const String profile = scratch.Wide("home");

@@ -21,7 +21,7 @@ std::u16string Items(const WideChar* text, const WideChar* delimiters, const Wid
     return joined;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Paths, ExtensionsAndFolders) {
     EXPECT_EQ(Text(PathWithoutExtension(u"C:\\Games\\Player.exe")), u"C:\\Games\\Player");

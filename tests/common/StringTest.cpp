@@ -6,7 +6,7 @@
 
 namespace {
 std::u16string Text(const String& s) { return std::u16string(s.Data(), size_t(s.GetLength())); }
-}  // namespace
+} // namespace
 
 TEST(String, EmptyStringsShareTheLiteralAndOwnNothing) {
     String a, b(u"");
@@ -26,7 +26,7 @@ TEST(String, AllocatesExactlyAndCutsAtAnEmbeddedNul) {
     EXPECT_EQ(s.GetLength(), 5);
     EXPECT_EQ(s.GetCapacity(), 6u);
     const WideChar embedded[] = {u'a', u'b', 0, u'c', u'd', 0};
-    s.Assign(embedded, 5);  // reuses the buffer
+    s.Assign(embedded, 5); // reuses the buffer
     EXPECT_EQ(s.GetLength(), 2);
     EXPECT_EQ(s.GetCapacity(), 6u);
     EXPECT_EQ(Text(s), u"ab");
@@ -59,7 +59,7 @@ TEST(String, InsertAndRemoveClipToTheText) {
     s.InsertChar(1, u'b');
     s.Insert(3, u"d");
     EXPECT_EQ(Text(s), u"abcde");
-    s.Insert(9, u"x");  // beyond the end: nothing
+    s.Insert(9, u"x"); // beyond the end: nothing
     s.Insert(-1, u"x");
     EXPECT_EQ(Text(s), u"abcde");
     s.Insert(5, u"fgh", 2);
@@ -89,7 +89,7 @@ TEST(String, TrimsFoldOnlyAsciiUnlessExact) {
     s.TrimRight(u" \t");
     EXPECT_EQ(Text(s), u"value");
     s = u"\u00e9a\u00c9";
-    s.TrimLeftChar(u'\u00c9', false);  // é is not folded to É
+    s.TrimLeftChar(u'\u00c9', false); // é is not folded to É
     EXPECT_EQ(Text(s), u"\u00e9a\u00c9");
     s = u"aaa";
     s.TrimLeftChar(u'a');
@@ -110,7 +110,7 @@ TEST(String, ReplaceAllDoesNotSearchTheReplacementAgain) {
     s.ReplaceAll(u"", u"x");
     EXPECT_EQ(Text(s), u"abc");
     s = u"xyx";
-    s.ReplaceAll(s.Data() + 2, u"zz");  // the searched text is part of the string
+    s.ReplaceAll(s.Data() + 2, u"zz"); // the searched text is part of the string
     EXPECT_EQ(Text(s), u"zzyzz");
     s.ReplaceChar(u'Z', u'q', false);
     EXPECT_EQ(Text(s), u"qqyqq");
@@ -134,7 +134,7 @@ TEST(String, FindsAndComparesWithAsciiFolding) {
     EXPECT_NE(abc.Compare(u"ABC", true), 0);
     EXPECT_EQ(abc.Compare(u"abd"), -1);
     EXPECT_EQ(abc.Compare(u"ab"), 1);
-    EXPECT_EQ(abc.Compare(u"abc\uffff"), -1);  // units compare unsigned
+    EXPECT_EQ(abc.Compare(u"abc\uffff"), -1); // units compare unsigned
     EXPECT_EQ(String(u"\uffff").Compare(u"a"), 1);
     EXPECT_EQ(String(u"\u00e9").Compare(u"\u00c9", false), 0xe9 - 0xc9);
     EXPECT_EQ(CompareNoCase(u"Key", u"kEY"), 0);

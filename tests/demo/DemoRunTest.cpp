@@ -86,8 +86,9 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     std::filesystem::remove_all(kWork);
     // The demo module's cairo caches and lock order at display close are not the host's doing.
     CommandRun run = RunCommand("env LSAN_OPTIONS=suppressions='" VEXAL_DEMO_LSAN "' TSAN_OPTIONS='halt_on_error=1 "
-                                   "suppressions=" VEXAL_DEMO_TSAN "' '" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR
-                                   "' --work '" + kWork + "' </dev/null");
+                                "suppressions=" VEXAL_DEMO_TSAN "' '" VEXAL_RUN_DEMO "' '" VEXAL_BINARY_DIR
+                                "' --work '" +
+                                kWork + "' </dev/null");
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("cache hit: all 5 module files were intact, no block was fetched"), std::string::npos)
         << run.mOutput;
@@ -104,10 +105,12 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     // The game module saw the hand-off in both runs, and the loader ticked state 6 in both.
     for (const char* name : {"run1", "run2"}) {
         std::string host = ReadFile(kWork + "/logs/" + name + "-host.log");
-        EXPECT_NE(host.find("demo: handed over"), std::string::npos) << name << ":\n" << host;
+        EXPECT_NE(host.find("demo: handed over"), std::string::npos) << name << ":\n"
+                                                                     << host;
         EXPECT_NE(host.find("ready after "), std::string::npos) << name;
         std::string ticks = ReadFile(kWork + "/logs/" + name + "-tick.log");
-        EXPECT_NE(ticks.find("&sg=6&av=1.0.0\n"), std::string::npos) << name << ":\n" << ticks;
+        EXPECT_NE(ticks.find("&sg=6&av=1.0.0\n"), std::string::npos) << name << ":\n"
+                                                                     << ticks;
         EXPECT_NE(ticks.find("&f=1\n"), std::string::npos) << name;
     }
 

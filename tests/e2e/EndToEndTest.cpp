@@ -48,7 +48,7 @@ std::string MakeContent(size_t size, int kind, uint32_t seed) {
 }
 
 struct DataFile {
-    std::string mName;   // as written into the header, relative to the cache folder
+    std::string mName; // as written into the header, relative to the cache folder
     size_t mSize;
     int mKind;
     bool mLzma;
@@ -68,7 +68,8 @@ protected:
 
     std::string Host(const std::vector<std::string>& parameters) {
         std::string command = "env HOME='" + mScratch.Native("home") + "' '[VEXAL-DEBUG]=YES' "
-                              "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_E2E_TSAN "' '" + kBin +
+                                                                       "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_E2E_TSAN "' '" +
+                              kBin +
                               "/vexal-host' --headless --until-ready --seconds 60 --cwd '" + mScratch.Native("cache") + "'";
         for (const std::string& parameter : parameters) command += " '" + parameter + "'";
         CommandRun result = RunCommand(command);
@@ -82,9 +83,12 @@ protected:
 
 TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
     const std::vector<DataFile> files = {
-        {"data/tiny.txt", 17, 0, false},        {"data/empty.bin", 0, 1, true},
-        {"data/block64k.bin", 65536, 1, true},  {"data/text.txt", 300000, 0, false},
-        {"data/noise.bin", 1 << 20, 1, true},   {"data/mixed.bin", 2621440, 2, false},
+        {"data/tiny.txt", 17, 0, false},
+        {"data/empty.bin", 0, 1, true},
+        {"data/block64k.bin", 65536, 1, true},
+        {"data/text.txt", 300000, 0, false},
+        {"data/noise.bin", 1 << 20, 1, true},
+        {"data/mixed.bin", 2621440, 2, false},
         {"sound.dat", 700001, 2, true},
     };
     // The package: the demo module first, then the data files, each with its method.
@@ -111,7 +115,8 @@ TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
     const std::string packageUrl = mServer.Url("/demo.vpk");
     ASSERT_TRUE(WriteNativeFile(mScratch.Native("www/serverdata.txt"),
                                 "{\"version\":1,\"default\":3,\"servers\":{\"2\":[\"Old\"],\"3\":[\"Demo\",\"eu\",1,2,"
-                                "\"x\",\"" + packageUrl + "\",8000,\"game.example.net\"]}}\n"));
+                                "\"x\",\"" +
+                                    packageUrl + "\",8000,\"game.example.net\"]}}\n"));
 
     const std::string tickUrl = mServer.Url("/tick?game=demo");
     std::string output = Host({"tickurl=" + tickUrl, "tickinterval=500", "appversion=1.2.3",
@@ -122,8 +127,7 @@ TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
     EXPECT_NE(output.find("demo: header name Demo cache demo\n"), std::string::npos);
     EXPECT_NE(output.find("demo: config host=game.example.net:8000\n"), std::string::npos) << output;
     std::smatch match;
-    EXPECT_TRUE(std::regex_search(output, match, std::regex("demo: config tickurl=" + std::regex_replace(tickUrl, std::regex(R"([?.])"), R"(\$&)") +
-                                                            "&s=[^&]*_[0-9]{14}&cv=[^&]+&sg=4&av=1\\.2\\.3\n")))
+    EXPECT_TRUE(std::regex_search(output, match, std::regex("demo: config tickurl=" + std::regex_replace(tickUrl, std::regex(R"([?.])"), R"(\$&)") + "&s=[^&]*_[0-9]{14}&cv=[^&]+&sg=4&av=1\\.2\\.3\n")))
         << output;
     EXPECT_NE(output.find("demo: config tickinterval=500\n"), std::string::npos);
 

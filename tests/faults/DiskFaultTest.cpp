@@ -13,8 +13,7 @@ namespace {
 
 // "unshare -m" as root, "unshare -rm" (a user namespace of our own) otherwise; "" when neither
 // can mount here.
-std::string MountNamespacePrefix(const std::string& scratch)
-{
+std::string MountNamespacePrefix(const std::string& scratch) {
     const std::string probe = scratch + "/mount-probe";
     mkdir(probe.c_str(), 0755);
     for (const char* prefix : {"unshare -m ", "unshare -rm "}) {
@@ -30,8 +29,7 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 } // namespace
 
-TEST_F(FaultRun, FullCacheFolderFailsTheWriteAndKeepsWhatWasThere)
-{
+TEST_F(FaultRun, FullCacheFolderFailsTheWriteAndKeepsWhatWasThere) {
     const FaultPackage package = MakeFaultPackage({{"data/big.bin", NoiseBytes(1 << 20, 5)}});
     Serve(package);
     const std::string game = package.mFiles.at("game.so");
@@ -69,8 +67,7 @@ TEST_F(FaultRun, FullCacheFolderFailsTheWriteAndKeepsWhatWasThere)
     ExpectKeptIntact();
 }
 
-TEST_F(FaultRun, ReadOnlyCacheFolderFailsTheWriteAndKeepsWhatWasThere)
-{
+TEST_F(FaultRun, ReadOnlyCacheFolderFailsTheWriteAndKeepsWhatWasThere) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(100000)}});
     Serve(package);
     // The game module is already there and intact; the data file is missing.

@@ -21,8 +21,7 @@ namespace {
 
 const char* const kHost = VEXAL_HOST_PROGRAM;
 
-std::string Quote(const std::string& text)
-{
+std::string Quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
         if (c == '\'') quoted += "'\\''";
@@ -31,8 +30,7 @@ std::string Quote(const std::string& text)
     return quoted + "'";
 }
 
-std::string DigestText(const std::string& bytes)
-{
+std::string DigestText(const std::string& bytes) {
     return NarrowText(DigestToText(ComputeDigest(bytes.data(), bytes.size())).Data());
 }
 
@@ -40,8 +38,7 @@ TreeState* gTree = nullptr;
 std::string gRoot;
 std::string gSkip;
 
-int RecordEntry(const char* path, const struct stat* info, int type, struct FTW*)
-{
+int RecordEntry(const char* path, const struct stat* info, int type, struct FTW*) {
     std::string name = path;
     name = name.size() > gRoot.size() ? name.substr(gRoot.size() + 1) : ".";
     if (!gSkip.empty() && (name == gSkip || name.rfind(gSkip + "/", 0) == 0))
@@ -56,8 +53,7 @@ int RecordEntry(const char* path, const struct stat* info, int type, struct FTW*
 
 } // namespace
 
-std::string NoiseBytes(size_t size, uint32_t seed)
-{
+std::string NoiseBytes(size_t size, uint32_t seed) {
     std::string out(size, '\0');
     uint32_t x = seed * 2654435761u + 1;
     for (size_t i = 0; i < size; ++i) {
@@ -69,8 +65,7 @@ std::string NoiseBytes(size_t size, uint32_t seed)
     return out;
 }
 
-std::string TextBytes(size_t size)
-{
+std::string TextBytes(size_t size) {
     std::string out;
     for (int line = 0; out.size() < size; ++line)
         out += "entity " + std::to_string(line % 977) + " at " + std::to_string(line % 31) + "\n";
@@ -78,8 +73,7 @@ std::string TextBytes(size_t size)
     return out;
 }
 
-FaultPackage MakeFaultPackage(const std::vector<FaultModule>& modules, void (*adjust)(PackageHeader&))
-{
+FaultPackage MakeFaultPackage(const std::vector<FaultModule>& modules, void (*adjust)(PackageHeader&)) {
     FaultPackage package;
     const std::string game = ReadNativeFile(VEXAL_RECORDING_MODULE);
     EXPECT_FALSE(game.empty()) << VEXAL_RECORDING_MODULE;
@@ -108,24 +102,21 @@ FaultPackage MakeFaultPackage(const std::vector<FaultModule>& modules, void (*ad
     return package;
 }
 
-int HostResult::Count(const std::string& text) const
-{
+int HostResult::Count(const std::string& text) const {
     int count = 0;
     for (size_t at = mOutput.find(text); at != std::string::npos; at = mOutput.find(text, at + text.size()))
         ++count;
     return count;
 }
 
-HostProcess::~HostProcess()
-{
+HostProcess::~HostProcess() {
     if (mPid > 0) {
         kill(mPid, SIGKILL);
         waitpid(mPid, nullptr, 0);
     }
 }
 
-bool HostProcess::Start(const std::string& command, const std::string& outputPath)
-{
+bool HostProcess::Start(const std::string& command, const std::string& outputPath) {
     mOutputPath = outputPath;
     mPid = fork();
     if (mPid < 0)
@@ -143,8 +134,7 @@ bool HostProcess::Start(const std::string& command, const std::string& outputPat
     return true;
 }
 
-HostResult HostProcess::Wait(int timeoutSeconds)
-{
+HostResult HostProcess::Wait(int timeoutSeconds) {
     HostResult result;
     if (mPid <= 0)
         return result;
@@ -173,8 +163,7 @@ HostResult HostProcess::Wait(int timeoutSeconds)
     return result;
 }
 
-TreeState SnapshotTree(const std::string& root, const std::string& skip)
-{
+TreeState SnapshotTree(const std::string& root, const std::string& skip) {
     TreeState tree;
     gTree = &tree;
     gRoot = root;
@@ -184,8 +173,7 @@ TreeState SnapshotTree(const std::string& root, const std::string& skip)
     return tree;
 }
 
-void FaultRun::SetUp()
-{
+void FaultRun::SetUp() {
     ASSERT_TRUE(mScratch.IsValid());
     for (const char* folder : {"run", "run/cache", "run/sentinel", "run/sentinel/deep", "run/home", "out"})
         ASSERT_EQ(mkdir(mScratch.Native(folder).c_str(), 0755), 0) << folder;
@@ -203,18 +191,15 @@ void FaultRun::SetUp()
     mOutsideBefore = SnapshotTree(mScratch.Native("run"), "cache");
 }
 
-void FaultRun::TearDown()
-{
+void FaultRun::TearDown() {
     mServer.Stop();
 }
 
-std::string FaultRun::Cache(const std::string& name) const
-{
+std::string FaultRun::Cache(const std::string& name) const {
     return mScratch.Native(name.empty() ? "run/cache" : "run/cache/" + name);
 }
 
-std::string FaultRun::HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady) const
-{
+std::string FaultRun::HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady) const {
     // Under ThreadSanitizer the host reads the suppressions of the uninstrumented font libraries.
     std::string command = "env HOME=" + Quote(mScratch.Native("run/home")) + " '[VEXAL-DEBUG]=YES' " +
                           Quote("TSAN_OPTIONS=halt_on_error=1 suppressions=" VEXAL_FAULT_TSAN) + " " + Quote(kHost) +
@@ -226,8 +211,7 @@ std::string FaultRun::HostCommand(const std::vector<std::string>& parameters, do
 }
 
 HostResult FaultRun::RunHost(const std::vector<std::string>& parameters, double seconds, bool untilReady,
-                             const std::string& prefix)
-{
+                             const std::string& prefix) {
     HostProcess host;
     EXPECT_TRUE(host.Start(prefix + HostCommand(parameters, seconds, untilReady), Out("host.txt")));
     HostResult result = host.Wait(int(seconds) + 60);
@@ -235,8 +219,7 @@ HostResult FaultRun::RunHost(const std::vector<std::string>& parameters, double 
     return result;
 }
 
-void FaultRun::CheckRun(const HostResult& result)
-{
+void FaultRun::CheckRun(const HostResult& result) {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     // A run that never reached the hand-off ends with status 1 and says so.
     const bool ready = result.Contains("ready after ");
@@ -258,19 +241,16 @@ void FaultRun::CheckRun(const HostResult& result)
     EXPECT_EQ(outside, mOutsideBefore) << "a file outside the cache folder changed";
 }
 
-void FaultRun::Serve(const FaultPackage& package, const std::string& path)
-{
+void FaultRun::Serve(const FaultPackage& package, const std::string& path) {
     mServer.Route(path, HttpPlan::Body(package.mBytes));
 }
 
-std::vector<std::string> FaultRun::RunParameters(const std::string& url) const
-{
+std::vector<std::string> FaultRun::RunParameters(const std::string& url) const {
     // The recording module reports itself loaded and ready at once.
     return {"voaparam=progress|1|ready|1|quiet|1", "voaurl=" + url};
 }
 
-void FaultRun::ExpectCacheHolds(const FaultPackage& package, const std::string& folder)
-{
+void FaultRun::ExpectCacheHolds(const FaultPackage& package, const std::string& folder) {
     const std::string root = folder.empty() ? Cache() : folder;
     for (const auto& [name, content] : package.mFiles) {
         const std::string cached = ReadNativeFile(root + "/" + name);
@@ -280,15 +260,13 @@ void FaultRun::ExpectCacheHolds(const FaultPackage& package, const std::string& 
     ExpectKeptIntact(root);
 }
 
-void FaultRun::ExpectKeptIntact(const std::string& folder)
-{
+void FaultRun::ExpectKeptIntact(const std::string& folder) {
     const std::string root = folder.empty() ? Cache() : folder;
     for (const auto& [name, content] : mKeep)
         EXPECT_TRUE(ReadNativeFile(root + "/" + name) == content) << name << " was changed";
 }
 
-std::vector<HttpRequest> FaultRun::RangeRequests(const std::string& path, uint32_t first) const
-{
+std::vector<HttpRequest> FaultRun::RangeRequests(const std::string& path, uint32_t first) const {
     std::vector<HttpRequest> found;
     const std::string prefix = "bytes=" + std::to_string(first) + "-";
     for (const HttpRequest& request : mServer.Requests(path))

@@ -38,7 +38,7 @@ struct FaultModule {
 struct FaultPackage {
     std::string mBytes;
     PackageHeader mHeader{};
-    std::map<std::string, std::string> mFiles;  // name -> content every file must end up with
+    std::map<std::string, std::string> mFiles; // name -> content every file must end up with
 
     // The byte range [first, last] of entry index's block in the package.
     uint32_t BlockStart(int index) const { return mHeader.modules[index].offset; }
@@ -56,8 +56,8 @@ FaultPackage MakeFaultPackage(const std::vector<FaultModule>& modules,
 
 // What one host run left behind.
 struct HostResult {
-    int mStatus = -1;            // exit status; -1 when killed or not started
-    std::string mOutput;         // standard output and error (the log lines are on it)
+    int mStatus = -1;    // exit status; -1 when killed or not started
+    std::string mOutput; // standard output and error (the log lines are on it)
     double mLongestUpdateMs = -1.0;
     // The longest update outside the blocking steps, from the loader's own trace line.
     double mLongestOutsideMs = -1.0;

@@ -15,8 +15,7 @@ std::string RangeFrom(uint32_t first) { return "bytes=" + std::to_string(first) 
 
 // Waits until the condition holds; false after timeoutMs.
 template <typename Condition>
-bool WaitFor(Condition condition, int timeoutMs)
-{
+bool WaitFor(Condition condition, int timeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 20) {
         if (condition())
             return true;
@@ -27,8 +26,7 @@ bool WaitFor(Condition condition, int timeoutMs)
 
 } // namespace
 
-TEST_F(FaultRun, ServerKilledInTheMiddleOfABlockResumesAfterItsRestart)
-{
+TEST_F(FaultRun, ServerKilledInTheMiddleOfABlockResumesAfterItsRestart) {
     const FaultPackage package = MakeFaultPackage({{"data/big.bin", NoiseBytes(3 << 20, 1)}});
     const uint32_t start = package.BlockStart(1), end = package.BlockEnd(1);
     const uint32_t half = (end - start) / 2;
@@ -43,10 +41,10 @@ TEST_F(FaultRun, ServerKilledInTheMiddleOfABlockResumesAfterItsRestart)
     HostProcess host;
     ASSERT_TRUE(host.Start(HostCommand(RunParameters(mServer.Url("/pkg")), 60, true), Out("host.txt")));
     ASSERT_TRUE(WaitFor([&] { return !RangeRequests("/pkg", start).empty(); }, 30000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // half the block is on its way
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // half the block is on its way
     const uint16_t port = mServer.Port();
     mServer.Stop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // attempts meet a closed port
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // attempts meet a closed port
     ASSERT_TRUE(mServer.Start(port));
     const HostResult result = host.Wait(90);
     CheckRun(result);
@@ -66,8 +64,7 @@ TEST_F(FaultRun, ServerKilledInTheMiddleOfABlockResumesAfterItsRestart)
     EXPECT_EQ(result.Count("[WS] Web download resumed at " + std::to_string(start + half) + ": " + url), 1);
 }
 
-TEST_F(FaultRun, ErrorStormsOnHeaderAndBlockEndInAWholeRun)
-{
+TEST_F(FaultRun, ErrorStormsOnHeaderAndBlockEndInAWholeRun) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(400000), kPackLzma}});
     const uint32_t start = package.BlockStart(1);
     const std::string bytes = package.mBytes;
@@ -94,8 +91,7 @@ TEST_F(FaultRun, ErrorStormsOnHeaderAndBlockEndInAWholeRun)
     EXPECT_EQ(result.Count(failed + " (HTTP 500), retry in 1 s"), 1);
 }
 
-TEST_F(FaultRun, ServerIgnoringRangesIsLeftForTheNextAddress)
-{
+TEST_F(FaultRun, ServerIgnoringRangesIsLeftForTheNextAddress) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(200000)}});
     mServer.Route("/whole", HttpPlan::Body(package.mBytes).IgnoreRanges());
     Serve(package, "/ranged");
@@ -110,8 +106,7 @@ TEST_F(FaultRun, ServerIgnoringRangesIsLeftForTheNextAddress)
         EXPECT_EQ(request.Header("Range"), "bytes=0-1131") << "only the header was asked of it";
 }
 
-TEST_F(FaultRun, TruncatedBlockIsFetchedAgain)
-{
+TEST_F(FaultRun, TruncatedBlockIsFetchedAgain) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(300000)}});
     const uint32_t start = package.BlockStart(1), end = package.BlockEnd(1);
     const std::string bytes = package.mBytes;
@@ -130,8 +125,7 @@ TEST_F(FaultRun, TruncatedBlockIsFetchedAgain)
     EXPECT_EQ(blockAnswers.load(), 2);
 }
 
-TEST_F(FaultRun, DamagedBlockIsFetchedAgainUntilItsDigestHolds)
-{
+TEST_F(FaultRun, DamagedBlockIsFetchedAgainUntilItsDigestHolds) {
     const FaultPackage package = MakeFaultPackage({{"data/level.bin", NoiseBytes(200000, 3), kPackZlib, true}});
     const uint32_t start = package.BlockStart(1), end = package.BlockEnd(1);
     std::string damaged = package.mBytes;
@@ -150,8 +144,7 @@ TEST_F(FaultRun, DamagedBlockIsFetchedAgainUntilItsDigestHolds)
     ExpectCacheHolds(package);
 }
 
-TEST_F(FaultRun, BlockClaimingFourGibibytesIsRefusedWithoutTheAllocation)
-{
+TEST_F(FaultRun, BlockClaimingFourGibibytesIsRefusedWithoutTheAllocation) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(100000)}});
     const uint32_t start = package.BlockStart(1);
     std::string hostile = package.mBytes;
@@ -172,8 +165,7 @@ TEST_F(FaultRun, BlockClaimingFourGibibytesIsRefusedWithoutTheAllocation)
     ExpectCacheHolds(package);
 }
 
-TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeGoesUncheckedAfterTheHeaderTimeOut)
-{
+TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeGoesUncheckedAfterTheHeaderTimeOut) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
     const std::string bytes = package.mBytes;
     std::atomic<int> probes{0};
@@ -197,8 +189,7 @@ TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeGoesUncheckedAfterTheHeaderTimeOut
     ExpectCacheHolds(package);
 }
 
-TEST_F(FaultRun, LateSizeProbeAnswerWithAWrongLengthIsRefused)
-{
+TEST_F(FaultRun, LateSizeProbeAnswerWithAWrongLengthIsRefused) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
     const std::string bytes = package.mBytes;
     // The probe of the first address is answered after 3 s, with 4 bytes too many.
@@ -219,8 +210,7 @@ TEST_F(FaultRun, LateSizeProbeAnswerWithAWrongLengthIsRefused)
     ExpectCacheHolds(package);
 }
 
-TEST_F(FaultRun, StalledFirstAddressIsLeftAtTheHeaderTimeOut)
-{
+TEST_F(FaultRun, StalledFirstAddressIsLeftAtTheHeaderTimeOut) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
     mServer.Route("/stalled", HttpPlan::Body(package.mBytes).Silent());
     Serve(package, "/pkg");
@@ -234,8 +224,7 @@ TEST_F(FaultRun, StalledFirstAddressIsLeftAtTheHeaderTimeOut)
     ExpectCacheHolds(package);
 }
 
-TEST_F(FaultRun, SlowLorisHeaderDownloadTimesOutToTheNextAddress)
-{
+TEST_F(FaultRun, SlowLorisHeaderDownloadTimesOutToTheNextAddress) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
     mServer.Route("/slow", HttpPlan::Body(package.mBytes).TrickleHead(1, 200));
     Serve(package, "/fast");

@@ -10,16 +10,14 @@
 
 namespace {
 
-void NameModuleOneFolderUp(PackageHeader& header)
-{
+void NameModuleOneFolderUp(PackageHeader& header) {
     // "../game.so": the file of that name beside the cache folder must stay as it is.
     std::memset(header.modules[0].fileName, 0, sizeof(header.modules[0].fileName));
     const char16_t name[] = u"../game.so";
     std::memcpy(header.modules[0].fileName, name, sizeof(name));
 }
 
-void NameModuleAbsolute(PackageHeader& header)
-{
+void NameModuleAbsolute(PackageHeader& header) {
     std::memset(header.modules[1].fileName, 0, sizeof(header.modules[1].fileName));
     const char16_t name[] = u"/tmp/vexal-escape.txt";
     std::memcpy(header.modules[1].fileName, name, sizeof(name));
@@ -27,8 +25,7 @@ void NameModuleAbsolute(PackageHeader& header)
 
 void BreakDigestOfEntryOne(PackageHeader& header) { header.modules[1].digest[0] ^= 0x01020304u; }
 
-int UnrangedRequests(const std::vector<HttpRequest>& requests)
-{
+int UnrangedRequests(const std::vector<HttpRequest>& requests) {
     int count = 0;
     for (const HttpRequest& request : requests)
         count += request.HasHeader("Range") ? 0 : 1;
@@ -37,8 +34,7 @@ int UnrangedRequests(const std::vector<HttpRequest>& requests)
 
 } // namespace
 
-TEST_F(FaultRun, ModuleNamesLeavingTheCacheFolderAreRefused)
-{
+TEST_F(FaultRun, ModuleNamesLeavingTheCacheFolderAreRefused) {
     const FaultPackage upward = MakeFaultPackage({{"data/level.txt", TextBytes(20000)}}, NameModuleOneFolderUp);
     const FaultPackage absolute = MakeFaultPackage({{"data/level.txt", TextBytes(20000)}}, NameModuleAbsolute);
     Serve(upward, "/up");
@@ -61,8 +57,7 @@ TEST_F(FaultRun, ModuleNamesLeavingTheCacheFolderAreRefused)
     ExpectKeptIntact();
 }
 
-TEST_F(FaultRun, ServerDataThatWouldBacktrackWithoutEndIsRefusedQuickly)
-{
+TEST_F(FaultRun, ServerDataThatWouldBacktrackWithoutEndIsRefusedQuickly) {
     // The default server's list opened again and again, never closed, on one line of 1 MiB.
     std::string data = "{\"version\":1,\"default\":12,\"servers\":{";
     while (data.size() < (1u << 20))
@@ -76,8 +71,7 @@ TEST_F(FaultRun, ServerDataThatWouldBacktrackWithoutEndIsRefusedQuickly)
     ExpectKeptIntact();
 }
 
-TEST_F(FaultRun, EmptyPlainBlockIsWrittenWithoutARequest)
-{
+TEST_F(FaultRun, EmptyPlainBlockIsWrittenWithoutARequest) {
     const FaultPackage package = MakeFaultPackage({{"data/empty.dat", "", kPackZlib, true},
                                                    {"data/level.txt", TextBytes(20000)}});
     ASSERT_EQ(package.mHeader.modules[1].size, 0u);
@@ -88,11 +82,10 @@ TEST_F(FaultRun, EmptyPlainBlockIsWrittenWithoutARequest)
     ExpectCacheHolds(package);
     // The size probe is the one request without a range; the empty block needed none.
     EXPECT_EQ(UnrangedRequests(mServer.Requests("/pkg")), 1);
-    EXPECT_EQ(mServer.RequestCount("/pkg"), 4u);   // header, probe, two blocks
+    EXPECT_EQ(mServer.RequestCount("/pkg"), 4u); // header, probe, two blocks
 }
 
-TEST_F(FaultRun, EmptyBlockWithAnotherDigestStopsTheRunInsteadOfLooping)
-{
+TEST_F(FaultRun, EmptyBlockWithAnotherDigestStopsTheRunInsteadOfLooping) {
     const FaultPackage package = MakeFaultPackage({{"data/empty.dat", "", kPackZlib, true}}, BreakDigestOfEntryOne);
     Serve(package);
     const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 3, false);
@@ -100,14 +93,13 @@ TEST_F(FaultRun, EmptyBlockWithAnotherDigestStopsTheRunInsteadOfLooping)
     EXPECT_EQ(result.Count("[Loader] VOB(1) checksum not correct"), 1) << result.mOutput;
     EXPECT_FALSE(result.Contains("ready after"));
     EXPECT_EQ(UnrangedRequests(mServer.Requests("/pkg")), 1);
-    EXPECT_EQ(mServer.RequestCount("/pkg"), 3u);   // header, probe, the game module's block
+    EXPECT_EQ(mServer.RequestCount("/pkg"), 3u); // header, probe, the game module's block
     ExpectKeptIntact();
 }
 
 // With "voakey": a first mirror whose signature file is 10 MiB (ranges ignored) and a second whose
 // signature file never comes are refused without holding the host's thread; the third serves.
-TEST_F(FaultRun, SignatureFilesTooLargeOrNeverSentAreRefusedBesideTheHostsThread)
-{
+TEST_F(FaultRun, SignatureFilesTooLargeOrNeverSentAreRefusedBesideTheHostsThread) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(200000)}});
     Ed25519SecretKey key;
     Ed25519PublicKey publicKey;

@@ -41,8 +41,7 @@ protected:
     void TearDown() override { RunCommand("rm -rf '" + mFolder + "'"); }
 
     CommandRun Host(const std::string& arguments, const std::string& environment = "") {
-        return RunCommand("env VEXAL_TEST_RECORD='" + mRecord + "' " + environment + " '" VEXAL_HOST_PROGRAM
-                          "' --library '" VEXAL_LOADER_DOUBLE "' " + arguments);
+        return RunCommand("env VEXAL_TEST_RECORD='" + mRecord + "' " + environment + " '" VEXAL_HOST_PROGRAM "' --library '" VEXAL_LOADER_DOUBLE "' " + arguments);
     }
 
     std::string mFolder;
@@ -51,7 +50,7 @@ protected:
 
 TEST_F(HostRun, HeadlessRunPassesParametersInOrderAndDeletesAtTheEnd) {
     CommandRun run = Host("--headless --seconds 0.3 --run-mode 7 --cwd '" + mFolder +
-                         "/cache' voaurl=http://h/p.vpk?x=1 delay= TickUrl=a=b caf\xC3\xA9=\xE2\x82\xAC");
+                          "/cache' voaurl=http://h/p.vpk?x=1 delay= TickUrl=a=b caf\xC3\xA9=\xE2\x82\xAC");
     // The stand-in never reports progress, so the timed run ends before the hand-off: a failure.
     ASSERT_EQ(run.mStatus, 1) << run.mOutput;
     EXPECT_NE(run.mOutput.find("the run ended before the progress reached 1: progress 0.000"), std::string::npos);
@@ -114,7 +113,7 @@ TEST_F(HostRun, WindowShowsTheDemoSceneInScreenshots) {
     if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     std::string shot = mFolder + "/shot.png";
     CommandRun run = Host("--size 320x200 --seconds 2.5 --screenshot '" + shot + "@2.2'",
-                         kWindowedDemo);
+                          kWindowedDemo);
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_NE(run.mOutput.find("demo: create window yes"), std::string::npos) << run.mOutput;
     cairo_surface_t* image = cairo_image_surface_create_from_png(shot.c_str());
@@ -137,8 +136,8 @@ TEST_F(HostRun, ScreenshotsTiedToTheProgressHoldTheEndOfTheRun) {
     if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     std::string half = mFolder + "/half.png", after = mFolder + "/after.png";
     CommandRun run = Host("--size 160x100 --until-ready --seconds 20 --screenshot '" + half + "@70%' --screenshot '" +
-                             after + "@ready+1.2'",
-                         kWindowedDemo);
+                              after + "@ready+1.2'",
+                          kWindowedDemo);
     ASSERT_EQ(run.mStatus, 0) << run.mOutput;
     EXPECT_EQ(access(half.c_str(), R_OK), 0) << run.mOutput;
     EXPECT_EQ(access(after.c_str(), R_OK), 0) << run.mOutput;
@@ -175,7 +174,8 @@ TEST_F(HostRun, ScreenshotsThatCannotBeWrittenFailTheRun) {
 // reached and shows the end of its trace log, and warns about parameters the loader ignores.
 TEST_F(HostRun, RealLoaderRunsThatEndEarlyExplainThemselves) {
     const std::string real = "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_LOADER_TSAN "' '" VEXAL_HOST_PROGRAM
-                             "' --library '" VEXAL_LOADER_LIBRARY "' --headless --cwd '" + mFolder + "/cache' ";
+                             "' --library '" VEXAL_LOADER_LIBRARY "' --headless --cwd '" +
+                             mFolder + "/cache' ";
     CommandRun misspelt = RunCommand("env HOME='" + mFolder + "' " + real +
                                      "--until-ready --seconds 1 voarul=http://127.0.0.1:1/p.vpk");
     EXPECT_EQ(misspelt.mStatus, 1) << misspelt.mOutput;

@@ -79,10 +79,22 @@ TEST(HostOptions, ScreenshotsTiedToTheProgress) {
 
 TEST(HostOptions, UsageErrors) {
     const std::vector<std::vector<const char*>> bad = {
-        {"--size", "640"},      {"--size", "0x480"},   {"--size", "640x"},     {"--fps", "0"},
-        {"--fps", "abc"},       {"--seconds", "-1"},   {"--seconds"},          {"--screenshot", "a.png"},
-        {"--screenshot", "@3"}, {"--screenshot", "a@x"}, {"--bogus"},          {"novalue"},
-        {"=value"},             {"--run-mode", "-2"},  {"--headless=yes"},     {"--library="},
+        {"--size", "640"},
+        {"--size", "0x480"},
+        {"--size", "640x"},
+        {"--fps", "0"},
+        {"--fps", "abc"},
+        {"--seconds", "-1"},
+        {"--seconds"},
+        {"--screenshot", "a.png"},
+        {"--screenshot", "@3"},
+        {"--screenshot", "a@x"},
+        {"--bogus"},
+        {"novalue"},
+        {"=value"},
+        {"--run-mode", "-2"},
+        {"--headless=yes"},
+        {"--library="},
     };
     for (const auto& args : bad) {
         HostOptions options;
@@ -153,7 +165,7 @@ TEST(HostEvents, MouseMessages) {
     TranslateEvent(move, state, out);
     XEvent press = MakeEvent(ButtonPress);
     press.xbutton.button = Button3;
-    press.xbutton.x = -5;  // dragged outside the window: a negative coordinate in 16 bits
+    press.xbutton.x = -5; // dragged outside the window: a negative coordinate in 16 bits
     press.xbutton.y = 7;
     TranslateEvent(press, state, out);
     XEvent release = MakeEvent(ButtonRelease);
@@ -197,15 +209,19 @@ TEST(HostText, Utf8ToWide) {
     EXPECT_EQ(WideFromUtf8("\xE2\x82\xAC"), u"\u20AC");
     EXPECT_EQ(WideFromUtf8("\xF0\x9F\x98\x80"), u"\U0001F600");
     // Broken input becomes U+FFFD per bad byte and decoding carries on.
-    EXPECT_EQ(WideFromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(WideFromUtf8("a\xFF"
+                           "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(WideFromUtf8("a\xC3"), u"a\uFFFD");
-    EXPECT_EQ(WideFromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");         // overlong "/"
+    EXPECT_EQ(WideFromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");           // overlong "/"
     EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // an encoded surrogate
 }
 
 TEST(HostText, LogBytesToUtf8) {
     // The loader's log files: UTF-16LE after a byte-order mark.
-    const std::string log("\xFF\xFE" "a\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 16);
+    const std::string log("\xFF\xFE"
+                          "a\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0",
+                          16);
     EXPECT_EQ(Utf8FromUtf16Bytes(log), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
     // No mark, a lone surrogate, a last odd byte.
     EXPECT_EQ(Utf8FromUtf16Bytes(std::string("x\0\x00\xDCy\0z", 7)), "x\xEF\xBF\xBDy");

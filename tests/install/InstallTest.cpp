@@ -75,9 +75,11 @@ TEST_F(Installed, PkgConfigAloneBuildsAHostAndGameModuleThatLoadFromNginx) {
     const std::string work = mScratch.Native("work");
     CommandRun built = RunCommand(
         "set -e; cflags=$(" + pkgConfig + "--cflags vexal3d-loader); cd '" + work + "'; "
-        "cc -std=c11 -Wall -Werror " VEXAL_THIRDPARTY_FLAGS " $cflags -DLOADER_LIBRARY='\"" + path + "\"' '" + source +
+                                                                                    "cc -std=c11 -Wall -Werror " VEXAL_THIRDPARTY_FLAGS " $cflags -DLOADER_LIBRARY='\"" +
+        path + "\"' '" + source +
         "/host.c' -o host -ldl; "
-        "cc -std=c11 -Wall -Werror -shared -fPIC -fvisibility=hidden " VEXAL_THIRDPARTY_FLAGS " $cflags '" + source +
+        "cc -std=c11 -Wall -Werror -shared -fPIC -fvisibility=hidden " VEXAL_THIRDPARTY_FLAGS " $cflags '" +
+        source +
         "/game.c' -o game.so");
     ASSERT_EQ(built.mStatus, 0) << built.mOutput;
     Package(work + "/game.so", "PkgConfigGame");
@@ -88,8 +90,8 @@ TEST_F(Installed, FindPackageAloneBuildsAHostAndGameModuleThatLoadFromNginx) {
     const std::string work = mScratch.Native("work");
     CommandRun built = RunCommand("'" VEXAL_CMAKE "' -S '" VEXAL_THIRDPARTY_DIR "' -B '" + work +
                                   "' -DCMAKE_PREFIX_PATH='" + mPrefix + "' -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF "
-                                  "-DCMAKE_C_FLAGS='-Wall -Werror " VEXAL_THIRDPARTY_FLAGS "' && '" VEXAL_CMAKE
-                                  "' --build '" + work + "'");
+                                                                        "-DCMAKE_C_FLAGS='-Wall -Werror " VEXAL_THIRDPARTY_FLAGS "' && '" VEXAL_CMAKE "' --build '" +
+                                  work + "'");
     ASSERT_EQ(built.mStatus, 0) << built.mOutput;
     Package(work + "/game.so", "CMakeGame");
     ExpectWholeRun(work + "/host", "CMakeGame");

@@ -17,15 +17,13 @@ namespace {
 // child process inherits it).
 class EnvironmentChange {
 public:
-    EnvironmentChange(const char* name, const std::string& option) : mName(name)
-    {
+    EnvironmentChange(const char* name, const std::string& option) : mName(name) {
         const char* previous = std::getenv(name);
         mHad = previous != nullptr;
         mSaved = mHad ? previous : "";
         setenv(name, (mSaved + (mSaved.empty() ? "" : ":") + option).c_str(), 1);
     }
-    ~EnvironmentChange()
-    {
+    ~EnvironmentChange() {
         if (mHad)
             setenv(mName, mSaved.c_str(), 1);
         else
@@ -38,8 +36,7 @@ private:
     std::string mSaved;
 };
 
-void CreateLoaderOnAWindowAndExit()
-{
+void CreateLoaderOnAWindowAndExit() {
     Display* display = XOpenDisplay(nullptr);
     for (int attempt = 0; display == nullptr && attempt < 20; ++attempt) {
         usleep(100000);
@@ -59,8 +56,7 @@ void CreateLoaderOnAWindowAndExit()
     std::exit(0);
 }
 
-TEST(LoaderExit, ExitWithARunningWindowTimerEndsCleanly)
-{
+TEST(LoaderExit, ExitWithARunningWindowTimerEndsCleanly) {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         GTEST_SKIP() << "no X display";

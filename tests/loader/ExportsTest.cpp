@@ -15,8 +15,7 @@ namespace {
 
 // Loaded once and kept, as hosts do: the library keeps its log files open for the life of the
 // process.
-LoaderLibrary& Library()
-{
+LoaderLibrary& Library() {
     static LoaderLibrary library;
     if (library.mHandle == nullptr)
         library.Open(VEXAL_LOADER_LIBRARY);
@@ -25,15 +24,13 @@ LoaderLibrary& Library()
 
 int gHostBadWindows = 0;
 
-int HostErrorHandler(Display*, XErrorEvent* event)
-{
+int HostErrorHandler(Display*, XErrorEvent* event) {
     if (event->error_code == BadWindow)
         ++gHostBadWindows;
     return 0;
 }
 
-int OpenDescriptors()
-{
+int OpenDescriptors() {
     int count = 0;
     if (DIR* folder = opendir("/proc/self/fd")) {
         while (readdir(folder) != nullptr)
@@ -45,8 +42,7 @@ int OpenDescriptors()
 
 } // namespace
 
-TEST_F(LoaderTest, UnloadingLeavesTheHostsErrorHandlerAndNoConnections)
-{
+TEST_F(LoaderTest, UnloadingLeavesTheHostsErrorHandlerAndNoConnections) {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         GTEST_SKIP() << "no X display";
@@ -83,8 +79,7 @@ TEST_F(LoaderTest, UnloadingLeavesTheHostsErrorHandlerAndNoConnections)
     XCloseDisplay(display);
 }
 
-TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
-{
+TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults) {
     LoaderLibrary& library = Library();
     ASSERT_NE(library.mProgress, nullptr) << dlerror();
     EXPECT_EQ(library.mProgress(), 0.0f);
@@ -96,8 +91,7 @@ TEST_F(LoaderTest, ExportsWithoutALoaderAnswerTheirDefaults)
     EXPECT_EQ(library.mDelete(0), 1);
 }
 
-TEST_F(LoaderTest, TheLoaderBelongsToTheThreadThatCreatedIt)
-{
+TEST_F(LoaderTest, TheLoaderBelongsToTheThreadThatCreatedIt) {
     LoaderLibrary& library = Library();
     ASSERT_NE(library.mProgress, nullptr) << dlerror();
     ServeGamePackage();
@@ -131,8 +125,7 @@ TEST_F(LoaderTest, TheLoaderBelongsToTheThreadThatCreatedIt)
     EXPECT_EQ(JournalCount("delete"), 1);
 }
 
-TEST(WindowServices, NullWindowHasNoSizeAndNoTimer)
-{
+TEST(WindowServices, NullWindowHasNoSizeAndNoTimer) {
     int32_t width = -1, height = -1;
     EXPECT_FALSE(GetClientSize(0, &width, &height));
     EXPECT_EQ(width, 0);
@@ -141,8 +134,7 @@ TEST(WindowServices, NullWindowHasNoSizeAndNoTimer)
     EXPECT_FALSE(StopWindowTimer(0, 0));
 }
 
-TEST(WindowServices, TimerSendsClientMessagesToTheWindowUntilStopped)
-{
+TEST(WindowServices, TimerSendsClientMessagesToTheWindowUntilStopped) {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         GTEST_SKIP() << "no X display";

@@ -5,8 +5,7 @@
 namespace {
 
 // The sg value of every tick request, in order.
-std::vector<int> TickStates(const HttpTestServer& server)
-{
+std::vector<int> TickStates(const HttpTestServer& server) {
     std::vector<int> states;
     for (const HttpRequest& request : server.Requests("/tick")) {
         const size_t at = request.mTarget.find("&sg=");
@@ -18,8 +17,7 @@ std::vector<int> TickStates(const HttpTestServer& server)
 
 } // namespace
 
-TEST_F(LoaderTest, ServerDataPathGoesThroughEveryStateWithATickEach)
-{
+TEST_F(LoaderTest, ServerDataPathGoesThroughEveryStateWithATickEach) {
     ServeGamePackage();
     const std::string data = "{\"servers\":{\"3\":[\"a\",\"b\",1,2,\"x\",\"" + Url("/pkg") +
                              "\",8000,\"game.example\"]},\"default\":3}";
@@ -57,8 +55,7 @@ TEST_F(LoaderTest, ServerDataPathGoesThroughEveryStateWithATickEach)
                                 "&sg=4&av=A1|tickinterval|1000000");
 }
 
-TEST_F(LoaderTest, ServerDataWithoutAUsableDefaultStaysInStateTwo)
-{
+TEST_F(LoaderTest, ServerDataWithoutAUsableDefaultStaysInStateTwo) {
     mServer.Route("/none", HttpPlan::Body("{\"nodefault\":1}"));
     mServer.Route("/short", HttpPlan::Body("{\"default\":12,\"12\":[\"a\",\"b]\",3,4,5,\"u\",6,\"h\"]}"));
     TestLoader loader;
@@ -74,8 +71,7 @@ TEST_F(LoaderTest, ServerDataWithoutAUsableDefaultStaysInStateTwo)
     EXPECT_EQ(cut.mPackageUrls.GetCount(), 0);
 }
 
-TEST_F(LoaderTest, AnAddressGivenWhileTheServerDataIsSearchedHasTheLastWord)
-{
+TEST_F(LoaderTest, AnAddressGivenWhileTheServerDataIsSearchedHasTheLastWord) {
     ServeGamePackage();
     mServer.Route("/servers", HttpPlan::Body("{\"default\":3,\"3\":[1,2,3,4,5,\"" + Url("/other") +
                                              "\",8000,\"h\"]}"));
@@ -91,8 +87,7 @@ TEST_F(LoaderTest, AnAddressGivenWhileTheServerDataIsSearchedHasTheLastWord)
     EXPECT_EQ(mServer.RequestCount("/other"), 0u);
 }
 
-TEST_F(LoaderTest, ServerDataItemsAreTakenAsTheyStand)
-{
+TEST_F(LoaderTest, ServerDataItemsAreTakenAsTheyStand) {
     TestLoader loader;
     // Item 6 keeps its quotes; an item 5 of two quotes still sets one (empty) address.
     loader.Set("serverdata", "{\"default\":7,\"7\":[1,2,3,4,5,\"\",\"80\",\"h\"]}");
@@ -102,8 +97,7 @@ TEST_F(LoaderTest, ServerDataItemsAreTakenAsTheyStand)
     EXPECT_EQ(NarrowText(loader.mModuleParams), "host|h:\"80\"");
 }
 
-TEST_F(LoaderTest, PeriodicTicksCountWholeSecondsAndTheFinalTickCarriesTheTotal)
-{
+TEST_F(LoaderTest, PeriodicTicksCountWholeSecondsAndTheFinalTickCarriesTheTotal) {
     ServeGamePackage();
     mServer.Route("/tick", HttpPlan::Body("ok"));
     TestLoader loader;
@@ -130,19 +124,19 @@ TEST_F(LoaderTest, PeriodicTicksCountWholeSecondsAndTheFinalTickCarriesTheTotal)
     loader.Update(16);
     EXPECT_EQ(loader.mTickElapsed, 0u);
     loader.Update(16);
-    ASSERT_TRUE(Pump(loader, [&] { return mServer.RequestCount("/tick") >= 5; }, 10000, 0));
+    ASSERT_TRUE(Pump(
+        loader, [&] { return mServer.RequestCount("/tick") >= 5; }, 10000, 0));
 
     std::vector<std::string> targets = Targets("/tick");
     std::sort(targets.begin(), targets.end());
     ASSERT_EQ(targets.size(), 5u);
     const std::string base = "/tick?k=1&s=" + NarrowText(loader.mRunId) + "&cv=" + NarrowText(loader.mClientVersion);
     EXPECT_EQ(targets, (std::vector<std::string>{base + "&sg=5", base + "&sg=5&pg=0.700000&m=0&t=10",
-                                                  base + "&sg=5&pg=0.700000&m=0&t=20", base + "&sg=6",
-                                                  base + "&sg=6&m=0&t=25&f=1"}));
+                                                 base + "&sg=5&pg=0.700000&m=0&t=20", base + "&sg=6",
+                                                 base + "&sg=6&m=0&t=25&f=1"}));
 }
 
-TEST_F(LoaderTest, FlashVersionSetBeforeTheTickAddressIsIncludedAndOwnItemsAreKept)
-{
+TEST_F(LoaderTest, FlashVersionSetBeforeTheTickAddressIsIncludedAndOwnItemsAreKept) {
     mServer.Route("/tick", HttpPlan::Body("ok"));
     TestLoader loader;
     loader.Set("flashversion", "F1");
@@ -152,8 +146,7 @@ TEST_F(LoaderTest, FlashVersionSetBeforeTheTickAddressIsIncludedAndOwnItemsAreKe
     EXPECT_EQ(Targets("/tick")[0], "/tick?x=1&s=mine&cv=v0&fv=F1&sg=0");
 }
 
-TEST_F(LoaderTest, DelayMinusOneHoldsTheHandOffUntilSetAgain)
-{
+TEST_F(LoaderTest, DelayMinusOneHoldsTheHandOffUntilSetAgain) {
     ServeGamePackage();
     TestLoader loader;
     loader.Set("delay", "-1");
@@ -175,8 +168,7 @@ TEST_F(LoaderTest, DelayMinusOneHoldsTheHandOffUntilSetAgain)
     EXPECT_EQ(loader.mReleaseCalls, 1);
 }
 
-TEST_F(LoaderTest, HandOffHappensInTheUpdateInWhichTheDelayRunsOut)
-{
+TEST_F(LoaderTest, HandOffHappensInTheUpdateInWhichTheDelayRunsOut) {
     ServeGamePackage();
     TestLoader loader;
     loader.Set("delay", "-1");
@@ -209,8 +201,7 @@ TEST_F(LoaderTest, HandOffHappensInTheUpdateInWhichTheDelayRunsOut)
     EXPECT_EQ(Journal().back(), "message 512 0 262147");
 }
 
-TEST_F(LoaderTest, ModuleReceivesTheErrorAddressAndTheExactConfigText)
-{
+TEST_F(LoaderTest, ModuleReceivesTheErrorAddressAndTheExactConfigText) {
     ServeGamePackage();
     TestLoader loader;
     loader.Set("errurl", Url("/err"));
@@ -224,8 +215,7 @@ TEST_F(LoaderTest, ModuleReceivesTheErrorAddressAndTheExactConfigText)
     EXPECT_EQ(journal[3], "vobconfig errurl " + Url("/err"));
 }
 
-TEST_F(LoaderTest, ConfigTextWithoutParamsBeginsWithTheTickAddressAndEndsWithTheCdnHost)
-{
+TEST_F(LoaderTest, ConfigTextWithoutParamsBeginsWithTheTickAddressAndEndsWithTheCdnHost) {
     ServeGamePackage();
     TestLoader loader;
     loader.Set("appversion", "9");
@@ -236,8 +226,7 @@ TEST_F(LoaderTest, ConfigTextWithoutParamsBeginsWithTheTickAddressAndEndsWithThe
     EXPECT_EQ(Journal()[2], "config |tickurl|T&sg=4&av=9|tickinterval|10000|cdnhost|127.0.0.1");
 }
 
-TEST_F(LoaderTest, ANewPackageAddressAfterTheHandOffStartsTheRunAgain)
-{
+TEST_F(LoaderTest, ANewPackageAddressAfterTheHandOffStartsTheRunAgain) {
     ServeGamePackage();
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
@@ -263,8 +252,7 @@ TEST_F(LoaderTest, ANewPackageAddressAfterTheHandOffStartsTheRunAgain)
     EXPECT_EQ(JournalCount("create"), 3);
 }
 
-TEST_F(LoaderTest, NoParametersChangeNothing)
-{
+TEST_F(LoaderTest, NoParametersChangeNothing) {
     TestLoader loader;
     for (int i = 0; i < 100; ++i)
         loader.Update(50);

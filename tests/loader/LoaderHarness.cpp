@@ -17,16 +17,14 @@ namespace {
 // thread starts (libcurl reads the environment on its workers).
 class ProfileEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         char pattern[] = "/tmp/vexal-loader-home-XXXXXX";
         if (mkdtemp(pattern) != nullptr) {
             mHome = pattern;
             setenv("HOME", pattern, 1);
         }
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (!mHome.empty())
             std::system(("rm -rf '" + mHome + "'").c_str());
     }
@@ -38,33 +36,28 @@ public:
 
 } // namespace
 
-void TestLoader::Set(const std::string& name, const std::string& value)
-{
+void TestLoader::Set(const std::string& name, const std::string& value) {
     Setup(WideText(name), WideText(value));
 }
 
 TraceCapture* TraceCapture::sCurrent = nullptr;
 
-TraceCapture::TraceCapture()
-{
+TraceCapture::TraceCapture() {
     sCurrent = this;
     Reinstall();
 }
 
-TraceCapture::~TraceCapture()
-{
+TraceCapture::~TraceCapture() {
     sCurrent = nullptr;
     SetLogSinks(nullptr, nullptr, nullptr, nullptr);
 }
 
-void TraceCapture::Reinstall()
-{
+void TraceCapture::Reinstall() {
     if (sCurrent != nullptr)
         SetLogSinks(&TraceCapture::Sink, sCurrent, &TraceCapture::Sink, sCurrent);
 }
 
-void TraceCapture::Sink(const WideChar* text, void* context, uint8_t endLine)
-{
+void TraceCapture::Sink(const WideChar* text, void* context, uint8_t endLine) {
     // The time stamp arrives as a piece of its own without a line end.
     if (endLine == 0)
         return;
@@ -73,14 +66,12 @@ void TraceCapture::Sink(const WideChar* text, void* context, uint8_t endLine)
     capture->mLines.push_back(NarrowText(text));
 }
 
-std::vector<std::string> TraceCapture::Lines() const
-{
+std::vector<std::string> TraceCapture::Lines() const {
     std::lock_guard<std::mutex> lock(mLock);
     return mLines;
 }
 
-int TraceCapture::Count(const std::string& text) const
-{
+int TraceCapture::Count(const std::string& text) const {
     std::lock_guard<std::mutex> lock(mLock);
     int count = 0;
     for (const std::string& line : mLines)
@@ -88,20 +79,17 @@ int TraceCapture::Count(const std::string& text) const
     return count;
 }
 
-void TraceCapture::Clear()
-{
+void TraceCapture::Clear() {
     std::lock_guard<std::mutex> lock(mLock);
     mLines.clear();
 }
 
-std::string RecordingModuleBytes(const std::string& variant)
-{
+std::string RecordingModuleBytes(const std::string& variant) {
     return ReadNativeFile(std::string(VEXAL_TEST_MODULE_DIR) + "/" + variant + ".so");
 }
 
 std::string MakePackage(const std::vector<TestModule>& modules, uint32_t version,
-                        PackageHeader* header, const std::function<void(PackageBuilder&)>& adjust)
-{
+                        PackageHeader* header, const std::function<void(PackageBuilder&)>& adjust) {
     PackageBuilder builder;
     builder.SetVersion(version);
     builder.SetName(u"Test game");
@@ -129,8 +117,7 @@ std::string MakePackage(const std::vector<TestModule>& modules, uint32_t version
     return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
 }
 
-void LoaderTest::SetUp()
-{
+void LoaderTest::SetUp() {
     ASSERT_TRUE(mFolder.IsValid());
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
@@ -139,8 +126,7 @@ void LoaderTest::SetUp()
     ASSERT_TRUE(mServer.Start());
 }
 
-void LoaderTest::TearDown()
-{
+void LoaderTest::TearDown() {
     // Downloads stopped without waiting may still log into this test's capture.
     WaitForStoppedTransfers();
     mServer.Stop();
@@ -150,8 +136,7 @@ void LoaderTest::TearDown()
 }
 
 bool LoaderTest::Pump(TestLoader& loader, const std::function<bool()>& done, int timeoutMs,
-                      uint32_t elapsedMs)
-{
+                      uint32_t elapsedMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
@@ -162,8 +147,7 @@ bool LoaderTest::Pump(TestLoader& loader, const std::function<bool()>& done, int
     return true;
 }
 
-std::vector<std::string> LoaderTest::Journal() const
-{
+std::vector<std::string> LoaderTest::Journal() const {
     std::vector<std::string> lines;
     std::istringstream text(ReadNativeFile(mFolder.Native("module-journal.txt")));
     for (std::string line; std::getline(text, line);)
@@ -171,16 +155,14 @@ std::vector<std::string> LoaderTest::Journal() const
     return lines;
 }
 
-int LoaderTest::JournalCount(const std::string& prefix) const
-{
+int LoaderTest::JournalCount(const std::string& prefix) const {
     int count = 0;
     for (const std::string& line : Journal())
         count += line.rfind(prefix, 0) == 0 ? 1 : 0;
     return count;
 }
 
-std::string LoaderTest::ServeGamePackage(const std::vector<TestModule>& extra, uint32_t version)
-{
+std::string LoaderTest::ServeGamePackage(const std::vector<TestModule>& extra, uint32_t version) {
     std::vector<TestModule> modules{{"game.so", RecordingModuleBytes()}};
     modules.insert(modules.end(), extra.begin(), extra.end());
     std::string package = MakePackage(modules, version);
@@ -188,8 +170,7 @@ std::string LoaderTest::ServeGamePackage(const std::vector<TestModule>& extra, u
     return package;
 }
 
-std::vector<std::string> LoaderTest::Targets(const std::string& path) const
-{
+std::vector<std::string> LoaderTest::Targets(const std::string& path) const {
     std::vector<std::string> targets;
     for (const HttpRequest& request : mServer.Requests(path))
         targets.push_back(request.mTarget);

@@ -43,6 +43,7 @@ public:
 
     int mReleaseCalls = 0;
 
+    using Vexal3DLoader::HeaderRetryWait;
     using Vexal3DLoader::mAppVersion;
     using Vexal3DLoader::mCdnHost;
     using Vexal3DLoader::mCdnIps;
@@ -56,7 +57,6 @@ public:
     using Vexal3DLoader::mFlashVersion;
     using Vexal3DLoader::mHeader;
     using Vexal3DLoader::mHeaderBuffer;
-    using Vexal3DLoader::HeaderRetryWait;
     using Vexal3DLoader::mHeaderTimeout;
     using Vexal3DLoader::mLastAttemptTime;
     using Vexal3DLoader::mModule;

@@ -4,8 +4,7 @@
 
 namespace {
 
-std::vector<std::string> Narrow(const Array<String>& list)
-{
+std::vector<std::string> Narrow(const Array<String>& list) {
     std::vector<std::string> out;
     for (const String& item : list)
         out.push_back(NarrowText(item));
@@ -14,8 +13,7 @@ std::vector<std::string> Narrow(const Array<String>& list)
 
 } // namespace
 
-TEST(LaunchValues, NumbersReadLikeTheCLibraryAndClampToThirtyTwoBits)
-{
+TEST(LaunchValues, NumbersReadLikeTheCLibraryAndClampToThirtyTwoBits) {
     EXPECT_EQ(ParseLaunchNumber(u"500"), 500);
     EXPECT_EQ(ParseLaunchNumber(u"  -1"), -1);
     EXPECT_EQ(ParseLaunchNumber(u"\t+25ms"), 25);
@@ -26,8 +24,7 @@ TEST(LaunchValues, NumbersReadLikeTheCLibraryAndClampToThirtyTwoBits)
     EXPECT_EQ(ParseLaunchNumber(u"-99999999999"), INT32_MIN);
 }
 
-TEST(LaunchValues, HostOfAnAddressSkipsSchemeAndPort)
-{
+TEST(LaunchValues, HostOfAnAddressSkipsSchemeAndPort) {
     EXPECT_EQ(NarrowText(HostOfAddress(u"http://cdn.example.com:8080/games/pkg.voa")), "cdn.example.com");
     EXPECT_EQ(NarrowText(HostOfAddress(u"https://h/x?y=1")), "h");
     EXPECT_EQ(NarrowText(HostOfAddress(u"  host.only  ")), "host.only");
@@ -37,8 +34,7 @@ TEST(LaunchValues, HostOfAnAddressSkipsSchemeAndPort)
     EXPECT_EQ(NarrowText(HostOfAddress(u"")), "");
 }
 
-TEST(LaunchValues, ListsKeepEmptyItemsButDropABlankLastOne)
-{
+TEST(LaunchValues, ListsKeepEmptyItemsButDropABlankLastOne) {
     Array<String> list;
     SplitLaunchList(u"A| B |", list);
     EXPECT_EQ(Narrow(list), (std::vector<std::string>{"A", "B", ""}));
@@ -49,8 +45,7 @@ TEST(LaunchValues, ListsKeepEmptyItemsButDropABlankLastOne)
     EXPECT_EQ(Narrow(empty), (std::vector<std::string>{""}));
 }
 
-TEST_F(LoaderTest, NamesMatchWithoutCaseAndNumbersStoreAllBitsForMinusOne)
-{
+TEST_F(LoaderTest, NamesMatchWithoutCaseAndNumbersStoreAllBitsForMinusOne) {
     TestLoader loader;
     loader.Set("DELAY", "500");
     EXPECT_EQ(loader.mDelay, 500u);
@@ -82,8 +77,7 @@ TEST_F(LoaderTest, NamesMatchWithoutCaseAndNumbersStoreAllBitsForMinusOne)
     EXPECT_EQ(mServer.Requests("/report")[0].mTarget, "/report?x=1&server=7");
 }
 
-TEST_F(LoaderTest, ModuleParamsJoinWithOneSeparator)
-{
+TEST_F(LoaderTest, ModuleParamsJoinWithOneSeparator) {
     TestLoader loader;
     loader.Set("voaparam", "x");
     loader.Set("commonvoaparam", "y");
@@ -94,8 +88,7 @@ TEST_F(LoaderTest, ModuleParamsJoinWithOneSeparator)
     EXPECT_EQ(NarrowText(other.mModuleParams), "a|b");
 }
 
-TEST_F(LoaderTest, VoaUrlListsAreAppendedAndEachCallStartsFromTheFirst)
-{
+TEST_F(LoaderTest, VoaUrlListsAreAppendedAndEachCallStartsFromTheFirst) {
     TestLoader loader;
     loader.Set("voaurl", Url("/a") + "|" + Url("/b") + "|");
     EXPECT_EQ(loader.mState, LoaderStateHeader);
@@ -111,8 +104,7 @@ TEST_F(LoaderTest, VoaUrlListsAreAppendedAndEachCallStartsFromTheFirst)
     EXPECT_EQ(mServer.Requests("/a")[1].Header("Range"), "bytes=0-1131");
 }
 
-TEST_F(LoaderTest, CdnAddressesBeforeTheVoaUrlAddVariantsAndTheHostHeader)
-{
+TEST_F(LoaderTest, CdnAddressesBeforeTheVoaUrlAddVariantsAndTheHostHeader) {
     mServer.Route("/pkg", HttpPlan::Body(std::string(2000, 'z')).Silent());
     TestLoader loader;
     loader.Set("cdnip", "localhost| |127.0.0.2");
@@ -140,8 +132,7 @@ TEST_F(LoaderTest, CdnAddressesBeforeTheVoaUrlAddVariantsAndTheHostHeader)
     EXPECT_EQ(hostLines, 1);
 }
 
-TEST_F(LoaderTest, CdnAddressesAfterTheVoaUrlChangeNothing)
-{
+TEST_F(LoaderTest, CdnAddressesAfterTheVoaUrlChangeNothing) {
     mServer.Route("/pkg", HttpPlan::Body(std::string(2000, 'z')).Silent());
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));

@@ -24,8 +24,7 @@ std::set<std::string> gUndeletable;
 } // namespace
 
 // Calls to unlink from the engine resolve here first.
-extern "C" int unlink(const char* path)
-{
+extern "C" int unlink(const char* path) {
     const char* name = std::strrchr(path, '/');
     name = name != nullptr ? name + 1 : path;
     if (gUndeletable.count(name) != 0) {
@@ -38,14 +37,12 @@ extern "C" int unlink(const char* path)
 
 namespace {
 
-bool IsBlockRequest(const HttpRequest& request)
-{
+bool IsBlockRequest(const HttpRequest& request) {
     const std::string range = request.Header("Range");
     return !range.empty() && range != "bytes=0-1131";
 }
 
-int BlockRequests(const HttpTestServer& server, const std::string& path)
-{
+int BlockRequests(const HttpTestServer& server, const std::string& path) {
     int count = 0;
     for (const HttpRequest& request : server.Requests(path))
         count += IsBlockRequest(request) ? 1 : 0;
@@ -54,8 +51,7 @@ int BlockRequests(const HttpTestServer& server, const std::string& path)
 
 } // namespace
 
-TEST_F(LoaderTest, DirectVoaUrlRunsToTheHandOff)
-{
+TEST_F(LoaderTest, DirectVoaUrlRunsToTheHandOff) {
     const std::string package = ServeGamePackage({{"data/level.bin", std::string(50000, 'L'), kPackLzma}});
     TestLoader loader;
     loader.Set("voaparam", "a|b||");
@@ -90,8 +86,7 @@ TEST_F(LoaderTest, DirectVoaUrlRunsToTheHandOff)
     EXPECT_TRUE(mTrace.Contains("[Loader] Download VOB(1) from url: " + Url("/pkg")));
 }
 
-TEST_F(LoaderTest, HeadersOfVersionsOtherThanTwoAreReadWithoutTheirKey)
-{
+TEST_F(LoaderTest, HeadersOfVersionsOtherThanTwoAreReadWithoutTheirKey) {
     // Every version but 2 stores no key: the header is 1116 bytes and the package 16 bytes
     // shorter, which the size the server reports must match.
     for (const uint32_t version : {1u, 0u, 3u}) {
@@ -112,8 +107,7 @@ TEST_F(LoaderTest, HeadersOfVersionsOtherThanTwoAreReadWithoutTheirKey)
     }
 }
 
-TEST_F(LoaderTest, BadHeadersFallBackToTheNextAddress)
-{
+TEST_F(LoaderTest, BadHeadersFallBackToTheNextAddress) {
     const std::string good = ServeGamePackage();
     std::string badMagic = good;
     badMagic[0] = 0x0B;
@@ -157,15 +151,13 @@ TEST_F(LoaderTest, BadHeadersFallBackToTheNextAddress)
 
 // A package of 2.25 GiB, made by the server on the fly: a module block past 2^31 is asked for
 // once, with its exact range, and written byte for byte.
-TEST_F(LoaderTest, ModuleBlockPastTwoGibibytesIsFetchedWithItsExactRange)
-{
+TEST_F(LoaderTest, ModuleBlockPastTwoGibibytesIsFetchedWithItsExactRange) {
     const std::string big(20000, 'B');
     uint64_t gap = 0;
     const uint64_t bigOffset = 0x90000000ull;
     PackageHeader header;
     const std::string stored = MakePackage(
-        {{"game.so", RecordingModuleBytes()}, {"@filler", "", kPackZlib, false, true}, {"big.dat", big, kPackZlib},
-         {"@tail", "", kPackZlib, false, true}},
+        {{"game.so", RecordingModuleBytes()}, {"@filler", "", kPackZlib, false, true}, {"big.dat", big, kPackZlib}, {"@tail", "", kPackZlib, false, true}},
         2, &header, [&](PackageBuilder& builder) {
             // The filler entry's size stands for the gigabytes between, the tail for bytes after.
             PackageHeader& adjusted = builder.Header();
@@ -179,19 +171,20 @@ TEST_F(LoaderTest, ModuleBlockPastTwoGibibytesIsFetchedWithItsExactRange)
     const uint64_t total = uint64_t(stored.size()) + gap + 4096;
     ASSERT_EQ(total, uint64_t(ExpectedPackageSize(header)));
     mServer.Route("/pkg", HttpPlan::Generated(total, [=](uint64_t offset, char* out, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            const uint64_t at = offset + i;
-            if (at < storedBlock)
-                out[i] = stored[size_t(at)];
-            else if (at >= bigOffset && at < bigOffset + blockSize)
-                out[i] = stored[size_t(at - gap)];
-            else
-                out[i] = 0;
-        }
-    }));
+                      for (size_t i = 0; i < count; ++i) {
+                          const uint64_t at = offset + i;
+                          if (at < storedBlock)
+                              out[i] = stored[size_t(at)];
+                          else if (at >= bigOffset && at < bigOffset + blockSize)
+                              out[i] = stored[size_t(at - gap)];
+                          else
+                              out[i] = 0;
+                      }
+                  }));
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
-    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
+    ASSERT_TRUE(Pump(
+        loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
     EXPECT_EQ(ReadNativeFile(Here("big.dat")), big);
     const std::string range =
         "bytes=" + std::to_string(bigOffset) + "-" + std::to_string(bigOffset + blockSize - 1);
@@ -210,8 +203,7 @@ TEST_F(LoaderTest, ModuleBlockPastTwoGibibytesIsFetchedWithItsExactRange)
 // The size probe runs beside the host's thread: the header step holds in state 3 at 0.1 until
 // it answers, however late within the header time-out, and a wrong length is then refused. Past
 // the header time-out the size goes unchecked, with a line saying so.
-TEST_F(LoaderTest, SizeProbeIsAwaitedUpToTheHeaderTimeOut)
-{
+TEST_F(LoaderTest, SizeProbeIsAwaitedUpToTheHeaderTimeOut) {
     const std::string good = ServeGamePackage();
     // The probe is the one request without a range: its answer comes after 3 s, 4 bytes too long.
     mServer.Handle("/late", [good](const HttpRequest& request, int) {
@@ -233,7 +225,8 @@ TEST_F(LoaderTest, SizeProbeIsAwaitedUpToTheHeaderTimeOut)
             loader.Update(16);
         EXPECT_EQ(loader.mState, LoaderStateHeader);
         EXPECT_FLOAT_EQ(loader.mProgress, 0.1f);
-        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
+        ASSERT_TRUE(Pump(
+            loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
         EXPECT_EQ(mTrace.Count("[Loader] The voa size returned is not correct: " + std::to_string(good.size() + 4) +
                                ", " + std::to_string(good.size()) + " expected"),
                   1);
@@ -245,14 +238,14 @@ TEST_F(LoaderTest, SizeProbeIsAwaitedUpToTheHeaderTimeOut)
         TestLoader loader;
         loader.Set("voatimeout", "1000");
         loader.Set("voaurl", Url("/late"));
-        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
+        ASSERT_TRUE(Pump(
+            loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
         EXPECT_EQ(mTrace.Count("[Loader] Voa size not checked: no answer headers within 1000 ms from " + Url("/late")), 1);
         EXPECT_FALSE(mTrace.Contains("not correct"));
     }
 }
 
-TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack)
-{
+TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack) {
     const std::string good = ServeGamePackage();
     mServer.Route("/silent", HttpPlan::Body(good).Silent());
     TestLoader loader;
@@ -261,7 +254,8 @@ TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack)
     loader.Set("voaurl", Url("/silent") + "|" + Url("/silent") + "|" + Url("/pkg"));
     const uint32_t started = loader.mLastAttemptTime;
     EXPECT_FLOAT_EQ((loader.Update(0), loader.mProgress), 0.01f);
-    ASSERT_TRUE(Pump(loader, [&] { return loader.mUrlIndex == 1; }, 8000, 0));
+    ASSERT_TRUE(Pump(
+        loader, [&] { return loader.mUrlIndex == 1; }, 8000, 0));
     // The update that switched shows the second address.
     EXPECT_FLOAT_EQ(loader.mProgress, 0.02f);
     EXPECT_GE(loader.mLastAttemptTime - started, 1500u);
@@ -274,8 +268,7 @@ TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack)
 // has refused, each attempt waits first, 1 s doubling up to a minute: over 30 s one client asks a
 // handful of times and its trace log stays small. A package mended during a wait is taken at the
 // end of that wait.
-TEST_F(LoaderTest, RefusedHeadersAreRetriedAfterGrowingWaitsAndAMendedPackageIsTaken)
-{
+TEST_F(LoaderTest, RefusedHeadersAreRetriedAfterGrowingWaitsAndAMendedPackageIsTaken) {
     // 1 s doubling to 60 s, never more, and at most a quarter less.
     EXPECT_EQ(TestLoader::HeaderRetryWait(0, 0), 1000u);
     EXPECT_EQ(TestLoader::HeaderRetryWait(4, 0), 16000u);
@@ -301,7 +294,8 @@ TEST_F(LoaderTest, RefusedHeadersAreRetriedAfterGrowingWaitsAndAMendedPackageIsT
         TestLoader loader;
         OpenLogFiles(u"loader", u"", u"hammer");
         loader.Set("voaurl", Url("/cut"));
-        Pump(loader, [] { return false; }, 30000);
+        Pump(
+            loader, [] { return false; }, 30000);
         CloseLogFiles();
         TraceCapture::Reinstall();
         EXPECT_EQ(loader.mState, LoaderStateHeader);
@@ -326,8 +320,7 @@ TEST_F(LoaderTest, RefusedHeadersAreRetriedAfterGrowingWaitsAndAMendedPackageIsT
     EXPECT_EQ(mTrace.Count("[Loader] Voa not correct, try backup url: " + Url("/mend")), 2);
 }
 
-TEST_F(LoaderTest, IntactCacheDownloadsNothingAndLoadsInTheHeaderUpdate)
-{
+TEST_F(LoaderTest, IntactCacheDownloadsNothingAndLoadsInTheHeaderUpdate) {
     ServeGamePackage({{"data.bin", std::string(3000, 'd')}});
     {
         TestLoader first;
@@ -345,8 +338,7 @@ TEST_F(LoaderTest, IntactCacheDownloadsNothingAndLoadsInTheHeaderUpdate)
     EXPECT_EQ(JournalCount("delete"), 1);
 }
 
-TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine)
-{
+TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine) {
     PackageHeader header;
     const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}}, 2, &header);
     std::string damaged = package;
@@ -372,8 +364,7 @@ TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine)
 // The files already on disk are checked in one update, two at a time: whatever lies before or
 // after a missing or damaged file, exactly those files are fetched, in the header's order, and
 // every intact file is left alone.
-TEST_F(LoaderTest, MixedCacheFetchesOnlyTheMissingAndDamagedFilesInOrder)
-{
+TEST_F(LoaderTest, MixedCacheFetchesOnlyTheMissingAndDamagedFilesInOrder) {
     std::vector<TestModule> data;
     for (int i = 1; i <= 5; ++i)
         data.push_back({"m" + std::to_string(i) + ".bin", std::string(300000 + 1000 * i, char('a' + i))});
@@ -405,8 +396,7 @@ TEST_F(LoaderTest, MixedCacheFetchesOnlyTheMissingAndDamagedFilesInOrder)
         EXPECT_EQ(ReadNativeFile(Here(module.name)), module.content) << module.name;
 }
 
-TEST_F(LoaderTest, ChecksumLineNamesBothDigests)
-{
+TEST_F(LoaderTest, ChecksumLineNamesBothDigests) {
     PackageHeader header;
     const std::string package = MakePackage({{"game.so", RecordingModuleBytes(), kPackZlib, true}}, 2, &header);
     std::string damaged = package;
@@ -425,8 +415,7 @@ TEST_F(LoaderTest, ChecksumLineNamesBothDigests)
     EXPECT_EQ(mTrace.Count("[Loader] VOB(0) checksum not correct: " + actual + ", " + expected + " expected"), 1);
 }
 
-TEST_F(LoaderTest, EntriesWithoutFilesAndZeroDigestsAreNeverFetched)
-{
+TEST_F(LoaderTest, EntriesWithoutFilesAndZeroDigestsAreNeverFetched) {
     PackageHeader header;
     const std::string package = MakePackage(
         {{"@skin", "", kPackZlib, false, true}, {"game.so", RecordingModuleBytes()}, {"nodigest.bin", "n"}},
@@ -445,8 +434,7 @@ TEST_F(LoaderTest, EntriesWithoutFilesAndZeroDigestsAreNeverFetched)
     EXPECT_EQ(uint32_t(loader.mResSize), 100 + loader.mHeader.modules[1].size + loader.mHeader.modules[2].size);
 }
 
-TEST_F(LoaderTest, ZeroDigestEntryKeepsAnExistingFile)
-{
+TEST_F(LoaderTest, ZeroDigestEntryKeepsAnExistingFile) {
     const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}, {"keep.bin", "k"}}, 2,
                                             nullptr, [](PackageBuilder& builder) {
                                                 std::memset(builder.Header().modules[1].digest, 0, 16);
@@ -460,8 +448,7 @@ TEST_F(LoaderTest, ZeroDigestEntryKeepsAnExistingFile)
     EXPECT_EQ(BlockRequests(mServer, "/pkg"), 1);
 }
 
-TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemoved)
-{
+TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemoved) {
     ServeGamePackage({{"level.dat", "new level"}});
     ASSERT_TRUE(WriteNativeFile(Here("game.so"), "old module held by another process"));
     ASSERT_TRUE(WriteNativeFile(Here("level.dat"), "old level"));
@@ -483,8 +470,7 @@ TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemo
     EXPECT_EQ(ReadNativeFile(Here("game.so")), "old module held by another process");
 }
 
-TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks)
-{
+TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks) {
     ServeGamePackage();
     ASSERT_TRUE(WriteNativeFile(Here("vexal3d.vob"), RecordingModuleBytes("recording_minimal")));
     TestLoader loader(2);
@@ -499,8 +485,7 @@ TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks)
     EXPECT_EQ(loader.mSpeed, 3.5f);
 }
 
-TEST_F(LoaderTest, ModuleThatCannotBeBoundIsNotLoadedAndTheTraceSaysWhy)
-{
+TEST_F(LoaderTest, ModuleThatCannotBeBoundIsNotLoadedAndTheTraceSaysWhy) {
     mServer.Route("/pkg", HttpPlan::Body(MakePackage({{"game.so", RecordingModuleBytes("recording_no_message")}})));
     {
         TestLoader loader;
@@ -529,8 +514,7 @@ TEST_F(LoaderTest, ModuleThatCannotBeBoundIsNotLoadedAndTheTraceSaysWhy)
     EXPECT_TRUE(mTrace.Contains("[Loader] Load VOB failed, reason: " + Here("text.so") + ": invalid ELF header"));
 }
 
-TEST_F(LoaderTest, FailedCreateStaysInStateFourAndStillDeletesTheModule)
-{
+TEST_F(LoaderTest, FailedCreateStaysInStateFourAndStillDeletesTheModule) {
     ServeGamePackage();
     {
         TestLoader loader;
@@ -550,8 +534,7 @@ TEST_F(LoaderTest, FailedCreateStaysInStateFourAndStillDeletesTheModule)
     EXPECT_EQ(JournalCount("delete"), 1);
 }
 
-TEST_F(LoaderTest, DeletingTheLoaderStopsARunningBlockDownload)
-{
+TEST_F(LoaderTest, DeletingTheLoaderStopsARunningBlockDownload) {
     const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}});
     mServer.Handle("/pkg", [package](const HttpRequest& request, int) {
         return IsBlockRequest(request) ? HttpPlan::Body(package).StallAfter(10) : HttpPlan::Body(package);
@@ -565,8 +548,7 @@ TEST_F(LoaderTest, DeletingTheLoaderStopsARunningBlockDownload)
     EXPECT_EQ(JournalCount("create"), 0);
 }
 
-TEST_F(LoaderTest, HeaderWithoutModuleSizesShowsTheEndOfTheBlockPhase)
-{
+TEST_F(LoaderTest, HeaderWithoutModuleSizesShowsTheEndOfTheBlockPhase) {
     mServer.Route("/pkg", HttpPlan::Body(MakePackage({{"@only", "", kPackZlib, false, true}})));
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
@@ -579,8 +561,7 @@ TEST_F(LoaderTest, HeaderWithoutModuleSizesShowsTheEndOfTheBlockPhase)
     EXPECT_EQ(loader.mResCount, 1);
 }
 
-TEST_F(LoaderTest, OversizedDataFileIsDeletedOnlyUnderASafeCacheName)
-{
+TEST_F(LoaderTest, OversizedDataFileIsDeletedOnlyUnderASafeCacheName) {
     const std::string home = std::getenv("HOME");
     const std::string folder = home + "/vexal/testgame";
     ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
@@ -630,8 +611,7 @@ TEST_F(LoaderTest, OversizedDataFileIsDeletedOnlyUnderASafeCacheName)
     std::remove(outside.c_str());
 }
 
-TEST_F(LoaderTest, HeaderTimeOutIsMeasuredAcrossTheTimerWrap)
-{
+TEST_F(LoaderTest, HeaderTimeOutIsMeasuredAcrossTheTimerWrap) {
     mServer.Route("/silent", HttpPlan::Body("x").Silent());
     TestLoader loader;
     loader.Set("voaurl", Url("/silent") + "|" + Url("/silent"));

@@ -19,8 +19,7 @@ struct Publisher {
     Ed25519SecretKey mKey;
     std::string mPublic; // base64, as "voakey" takes it
 
-    Publisher()
-    {
+    Publisher() {
         Ed25519PublicKey key;
         EXPECT_TRUE(mKey.Generate() && mKey.GetPublicKey(key));
         char text[Base64Length(kEd25519KeySize) + 1];
@@ -36,8 +35,7 @@ struct Release {
 };
 
 Release MakeRelease(const std::vector<TestModule>& modules,
-                    const std::function<void(PackageBuilder&)>& adjust = nullptr)
-{
+                    const std::function<void(PackageBuilder&)>& adjust = nullptr) {
     Release release;
     release.mPackage = MakePackage(modules, 2, nullptr, adjust);
     for (const TestModule& module : modules)
@@ -46,8 +44,7 @@ Release MakeRelease(const std::vector<TestModule>& modules,
 }
 
 // The signature file of a release as the package tool writes it.
-std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey& key, int64_t expires = 0)
-{
+std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey& key, int64_t expires = 0) {
     PackageSignature signature;
     EXPECT_TRUE(DescribeSignedHeader(reinterpret_cast<const uint8_t*>(release.mPackage.data()), kSignedHeaderSize,
                                      signature));
@@ -65,35 +62,30 @@ std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey
     return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
 }
 
-std::string ReleaseFile()
-{
+std::string ReleaseFile() {
     return std::string(std::getenv("HOME")) + "/vexal/testgame/release";
 }
 
 class SignedRunTest : public LoaderTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         LoaderTest::SetUp();
         std::remove(ReleaseFile().c_str());
         mGenuine = MakeRelease({{"game.so", RecordingModuleBytes()}, {"level.dat", "genuine level"}});
         mGenuineSignature = Sign(mGenuine, 5, mPublisher.mKey);
         Serve("/b.vpk", mGenuine.mPackage, mGenuineSignature);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         LoaderTest::TearDown();
         std::remove(ReleaseFile().c_str());
     }
 
-    void Serve(const std::string& path, const std::string& package, const std::string& signature)
-    {
+    void Serve(const std::string& path, const std::string& package, const std::string& signature) {
         mServer.Route(path, HttpPlan::Body(package));
         mServer.Route(path + ".sig", HttpPlan::Body(signature));
     }
 
-    int BlockRequests(const std::string& path) const
-    {
+    int BlockRequests(const std::string& path) const {
         int count = 0;
         for (const HttpRequest& request : mServer.Requests(path)) {
             const std::string range = request.Header("Range");
@@ -111,8 +103,7 @@ protected:
 
 // Mirror A serves something the publisher did not sign for this header; B serves the genuine
 // release. A is refused with its reason before any block of it is fetched, and B carries the run.
-TEST_F(SignedRunTest, EveryForgedOrBrokenSignatureRefusesTheMirrorAndTheNextOneServes)
-{
+TEST_F(SignedRunTest, EveryForgedOrBrokenSignatureRefusesTheMirrorAndTheNextOneServes) {
     Publisher other;
     const Release foreign = MakeRelease({{"game.so", RecordingModuleBytes("recording_minimal")},
                                          {"level.dat", "genuine level"}});
@@ -182,8 +173,7 @@ TEST_F(SignedRunTest, EveryForgedOrBrokenSignatureRefusesTheMirrorAndTheNextOneS
 }
 
 // Without "voakey" the same hostile mirror is taken: the signature is an opt-in.
-TEST_F(SignedRunTest, WithoutVoakeyTheTamperedMirrorIsTakenAndNoSignatureIsAskedFor)
-{
+TEST_F(SignedRunTest, WithoutVoakeyTheTamperedMirrorIsTakenAndNoSignatureIsAskedFor) {
     const std::string minimal = RecordingModuleBytes("recording_minimal");
     const Release foreign = MakeRelease({{"game.so", minimal}, {"level.dat", "genuine level"}});
     Serve("/a.vpk", foreign.mPackage, mGenuineSignature);
@@ -197,8 +187,7 @@ TEST_F(SignedRunTest, WithoutVoakeyTheTamperedMirrorIsTakenAndNoSignatureIsAsked
 }
 
 // Release 5 accepted and recorded; a later run offered a correctly signed release 4 refuses it.
-TEST_F(SignedRunTest, RollbackToAnOlderSignedReleaseIsRefused)
-{
+TEST_F(SignedRunTest, RollbackToAnOlderSignedReleaseIsRefused) {
     {
         TestLoader loader;
         loader.Set("voakey", mPublisher.mPublic);
@@ -227,8 +216,7 @@ TEST_F(SignedRunTest, RollbackToAnOlderSignedReleaseIsRefused)
 
 // Key rotation: any listed key may sign; an item that is no key is reported and left out. The
 // signature file goes over the package's handle, CDN Host header included.
-TEST_F(SignedRunTest, AnyListedKeyMaySignAndTheSignatureTravelsLikeThePackage)
-{
+TEST_F(SignedRunTest, AnyListedKeyMaySignAndTheSignatureTravelsLikeThePackage) {
     Publisher next;
     Serve("/b.vpk", mGenuine.mPackage, Sign(mGenuine, 6, next.mKey));
     TestLoader loader;
@@ -246,8 +234,7 @@ TEST_F(SignedRunTest, AnyListedKeyMaySignAndTheSignatureTravelsLikeThePackage)
 
 // A "voakey" without a usable key never accepts anything: every address is refused and no
 // module file is touched.
-TEST_F(SignedRunTest, VoakeyWithoutAUsableKeyRefusesEveryAddress)
-{
+TEST_F(SignedRunTest, VoakeyWithoutAUsableKeyRefusesEveryAddress) {
     ASSERT_TRUE(WriteNativeFile(Here("game.so"), "old module"));
     TestLoader loader;
     loader.Set("voakey", "AAAA| ");
@@ -266,8 +253,7 @@ TEST_F(SignedRunTest, VoakeyWithoutAUsableKeyRefusesEveryAddress)
 // whose header digest is all zeros (taken as present without reading it otherwise) is read
 // when signed, a damaged file of it is replaced, and a fetched block failing only the SHA-256 is
 // fetched again.
-TEST_F(SignedRunTest, ZeroDigestEntryIsHeldToItsSignedSha256OnDiskAndWhenFetched)
-{
+TEST_F(SignedRunTest, ZeroDigestEntryIsHeldToItsSignedSha256OnDiskAndWhenFetched) {
     const Release zeroed = MakeRelease({{"game.so", RecordingModuleBytes()}, {"keep.bin", "signed data", kPackZlib, true}},
                                        [](PackageBuilder& builder) {
                                            std::memset(builder.Header().modules[1].digest, 0, 16);
@@ -275,7 +261,7 @@ TEST_F(SignedRunTest, ZeroDigestEntryIsHeldToItsSignedSha256OnDiskAndWhenFetched
     mServer.Route("/z.vpk.sig", HttpPlan::Body(Sign(zeroed, 5, mPublisher.mKey)));
     PackageHeader header;
     ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(zeroed.mPackage.data()),
-                                           VEXAL_HEADER_SIZE, header));
+                                  VEXAL_HEADER_SIZE, header));
     const ModuleEntry& entry = header.modules[1];
     ASSERT_EQ(entry.size, 11u); // stored as it is
     const std::string range =
@@ -313,8 +299,7 @@ TEST_F(SignedRunTest, ZeroDigestEntryIsHeldToItsSignedSha256OnDiskAndWhenFetched
 
 // Keys that arrive after a header was accepted without them start the run again, so the package
 // in use is judged like any other.
-TEST_F(SignedRunTest, KeysArrivingAfterAnUnsignedHeaderStartTheRunAgain)
-{
+TEST_F(SignedRunTest, KeysArrivingAfterAnUnsignedHeaderStartTheRunAgain) {
     TestLoader loader;
     loader.Set("voaurl", Url("/b.vpk"));
     ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));

@@ -20,7 +20,7 @@ std::string Narrow(const WideChar* wide) {
     Utf16ToUtf8(buffer, 256, wide);
     return buffer;
 }
-}  // namespace
+} // namespace
 
 TEST(Clock, LocalTimeMatchesTheCLibrary) {
     time_t before = time(nullptr);
@@ -77,7 +77,11 @@ struct FakeInterfaces {
     std::vector<sockaddr_in> mInet;
     std::vector<sockaddr_ll> mLink;
 
-    FakeInterfaces() { mInet.reserve(16); mLink.reserve(16); mEntries.reserve(32); }
+    FakeInterfaces() {
+        mInet.reserve(16);
+        mLink.reserve(16);
+        mEntries.reserve(32);
+    }
     void AddInet(const char* name, const char* address, unsigned flags = 0) {
         sockaddr_in inet{};
         inet.sin_family = AF_INET;
@@ -114,7 +118,7 @@ in_addr_t Address(const char* text) {
     return address.s_addr;
 }
 
-}  // namespace
+} // namespace
 
 TEST(MachineIdentity, TheFirstInterfaceCarryingTheAddressGivesItsHardwareAddress) {
     FakeInterfaces list;

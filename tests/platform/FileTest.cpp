@@ -13,14 +13,12 @@
 
 namespace {
 
-mode_t ModeOf(const std::string& path)
-{
+mode_t ModeOf(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? info.st_mode : 0;
 }
 
-bool IsNativeFolder(const std::string& path)
-{
+bool IsNativeFolder(const std::string& path) {
     return S_ISDIR(ModeOf(path));
 }
 
@@ -30,8 +28,7 @@ protected:
     ScratchFolder mScratch;
 };
 
-TEST_F(FileTest, CreateForWritingMakesTheMissingFolderChain)
-{
+TEST_F(FileTest, CreateForWritingMakesTheMissingFolderChain) {
     File file;
     ASSERT_TRUE(file.CreateForWriting(mScratch.Wide("one/two/three/data.bin")));
     EXPECT_TRUE(file.Write("abc", 3));
@@ -45,8 +42,7 @@ TEST_F(FileTest, CreateForWritingMakesTheMissingFolderChain)
     EXPECT_EQ(ModeOf(mScratch.Native("back/slash/x.txt")) & S_IFMT, mode_t(S_IFREG));
 }
 
-TEST_F(FileTest, CreateForWritingTruncatesAReadOnlyFileAndMakesItWritable)
-{
+TEST_F(FileTest, CreateForWritingTruncatesAReadOnlyFileAndMakesItWritable) {
     const std::string path = mScratch.Native("locked.txt");
     ASSERT_TRUE(WriteNativeFile(path, "old contents that must go"));
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
@@ -60,8 +56,7 @@ TEST_F(FileTest, CreateForWritingTruncatesAReadOnlyFileAndMakesItWritable)
     EXPECT_NE(ModeOf(path) & S_IWUSR, 0u);
 }
 
-TEST_F(FileTest, OpenForUpdateNeedsAnExistingFileAndClearsReadOnly)
-{
+TEST_F(FileTest, OpenForUpdateNeedsAnExistingFileAndClearsReadOnly) {
     File file;
     EXPECT_FALSE(file.OpenForUpdate(mScratch.Wide("absent.txt")));
     EXPECT_FALSE(FileExists(mScratch.Wide("absent.txt")));
@@ -79,8 +74,7 @@ TEST_F(FileTest, OpenForUpdateNeedsAnExistingFileAndClearsReadOnly)
     EXPECT_EQ(ReadNativeFile(path), "0123xy6789");
 }
 
-TEST_F(FileTest, FoldersAreNotFiles)
-{
+TEST_F(FileTest, FoldersAreNotFiles) {
     File file;
     EXPECT_FALSE(file.OpenForReading(mScratch.Wide()));
     EXPECT_FALSE(file.IsOpen());
@@ -89,8 +83,7 @@ TEST_F(FileTest, FoldersAreNotFiles)
     EXPECT_TRUE(FolderExists(mScratch.Wide()));
 }
 
-TEST_F(FileTest, WriteFollowsItsSuccessRules)
-{
+TEST_F(FileTest, WriteFollowsItsSuccessRules) {
     File file;
     uint32_t written = 99;
     EXPECT_FALSE(file.Write("abc", 3));
@@ -100,7 +93,8 @@ TEST_F(FileTest, WriteFollowsItsSuccessRules)
     ASSERT_TRUE(file.CreateForWriting(mScratch.Wide("w.bin")));
     EXPECT_TRUE(file.Write(nullptr, 0));
     // A missing data pointer is reported, and nothing is written.
-    SetLogSinks(nullptr, nullptr, [](const WideChar*, void*, uint8_t) {}, nullptr);
+    SetLogSinks(
+        nullptr, nullptr, [](const WideChar*, void*, uint8_t) {}, nullptr);
     EXPECT_FALSE(file.Write(nullptr, 5));
     SetLogSinks(nullptr, nullptr, nullptr, nullptr);
     EXPECT_TRUE(file.Write("hello", 5, &written));
@@ -116,8 +110,7 @@ TEST_F(FileTest, WriteFollowsItsSuccessRules)
     EXPECT_EQ(ReadNativeFile(mScratch.Native("w.bin")), "hello");
 }
 
-TEST_F(FileTest, WriteTextUsesTheObjectsEncoding)
-{
+TEST_F(FileTest, WriteTextUsesTheObjectsEncoding) {
     const WideChar text[] = u"A\u00e9\u4e2d";
     File file;
     ASSERT_TRUE(file.CreateForWriting(mScratch.Wide("u16.txt")));
@@ -140,8 +133,7 @@ TEST_F(FileTest, WriteTextUsesTheObjectsEncoding)
     EXPECT_EQ(ReadNativeFile(mScratch.Native("ansi.txt")), "plain ASCII");
 }
 
-TEST_F(FileTest, SetSizeKeepsThePosition)
-{
+TEST_F(FileTest, SetSizeKeepsThePosition) {
     File file;
     ASSERT_TRUE(file.CreateForWriting(mScratch.Wide("s.bin")));
     ASSERT_TRUE(file.Write("0123456789", 10));
@@ -159,8 +151,7 @@ TEST_F(FileTest, SetSizeKeepsThePosition)
     EXPECT_EQ(ReadNativeFile(mScratch.Native("s.bin")), "01234");
 }
 
-TEST_F(FileTest, ReadAllReadsFromTheCurrentPosition)
-{
+TEST_F(FileTest, ReadAllReadsFromTheCurrentPosition) {
     ASSERT_TRUE(WriteNativeFile(mScratch.Native("r.bin"), "abcdef"));
     File file;
     Buffer buffer;
@@ -174,8 +165,7 @@ TEST_F(FileTest, ReadAllReadsFromTheCurrentPosition)
     EXPECT_FALSE(file.ReadAll(buffer));
 }
 
-TEST_F(FileTest, ReadFileToBufferNamesTheBuffer)
-{
+TEST_F(FileTest, ReadFileToBufferNamesTheBuffer) {
     Buffer buffer;
     EXPECT_FALSE(ReadFileToBuffer(buffer, mScratch.Wide("missing.bin")));
     EXPECT_EQ(FileSize(mScratch.Wide("missing.bin")), 0);
@@ -192,8 +182,7 @@ TEST_F(FileTest, ReadFileToBufferNamesTheBuffer)
     EXPECT_EQ(FileSize(mScratch.Wide("seven.bin")), 7);
 }
 
-TEST_F(FileTest, WriteBufferToFileLeavesExactlyTheNewBytes)
-{
+TEST_F(FileTest, WriteBufferToFileLeavesExactlyTheNewBytes) {
     const std::string path = mScratch.Native("module.dll");
     ASSERT_TRUE(WriteNativeFile(path, std::string(100, 'o')));
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
@@ -210,8 +199,7 @@ TEST_F(FileTest, WriteBufferToFileLeavesExactlyTheNewBytes)
     EXPECT_FALSE(WriteBufferToFile("x", mScratch.Wide("new"), 1));
 }
 
-TEST_F(FileTest, CreateDirectoryPathRules)
-{
+TEST_F(FileTest, CreateDirectoryPathRules) {
     EXPECT_FALSE(CreateDirectoryPath(u""));
     EXPECT_FALSE(CreateDirectoryPath(nullptr));
     EXPECT_TRUE(CreateDirectoryPath(mScratch.Wide()));
@@ -230,8 +218,7 @@ TEST_F(FileTest, CreateDirectoryPathRules)
     EXPECT_FALSE(CreateDirectoryPath(mScratch.Wide("a/file")));
 }
 
-TEST_F(FileTest, DeleteFileClearsReadOnlyFirst)
-{
+TEST_F(FileTest, DeleteFileClearsReadOnlyFirst) {
     const std::string path = mScratch.Native("old.dll");
     ASSERT_TRUE(WriteNativeFile(path, "x"));
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
@@ -242,16 +229,14 @@ TEST_F(FileTest, DeleteFileClearsReadOnlyFirst)
     EXPECT_FALSE(ClearFileAttributes(mScratch.Wide("old.dll")));
 }
 
-TEST_F(FileTest, NonAsciiPathsRoundTrip)
-{
+TEST_F(FileTest, NonAsciiPathsRoundTrip) {
     const String path = mScratch.Wide("d\xc3\xa9j\xc3\xa0/\xe4\xb8\xad.txt");
     ASSERT_TRUE(WriteBufferToFile("ok", path, 2));
     EXPECT_EQ(ReadNativeFile(mScratch.Native("d\xc3\xa9j\xc3\xa0/\xe4\xb8\xad.txt")), "ok");
     EXPECT_EQ(FileSize(path), 2);
 }
 
-TEST(ProcessPaths, CurrentDirectoryExecutableAndProfile)
-{
+TEST(ProcessPaths, CurrentDirectoryExecutableAndProfile) {
     char native[4096];
     ASSERT_NE(getcwd(native, sizeof(native)), nullptr);
     EXPECT_EQ(NarrowText(CurrentDirectory()), native);
@@ -272,8 +257,7 @@ TEST(ProcessPaths, CurrentDirectoryExecutableAndProfile)
         setenv("HOME", saved.c_str(), 1);
 }
 
-TEST_F(FileTest, MovingAFileMovesItsHandle)
-{
+TEST_F(FileTest, MovingAFileMovesItsHandle) {
     File first;
     ASSERT_TRUE(first.CreateForWriting(mScratch.Wide("m.bin")));
     first.SetTextEncoding(kFileTextUtf8);

@@ -62,8 +62,9 @@ protected:
         SetLogSinks(_null, _null, _null, _null);
         unsetenv("[VEXAL-DEBUG]");
         EXPECT_EQ(chdir(mOldDirectory.c_str()), 0);
-        nftw(mPath.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 16,
-             FTW_DEPTH | FTW_PHYS);
+        nftw(
+            mPath.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 16,
+            FTW_DEPTH | FTW_PHYS);
     }
 
     std::u16string Folder() const { return Wide(mPath); }
@@ -108,7 +109,7 @@ std::vector<std::string> Messages(const std::u16string& text) {
     return messages;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Log, AssertionReportIsThreeExactLinesOnTheErrorChannel) {
     Captured trace, error;
@@ -143,7 +144,7 @@ TEST(Log, FailureConventionWritesOnceWhenChannelsAreShared) {
     LogFailure(u"[WS] again");
     LogTrace(u"[Loader] trace only");
     SetLogSinks(_null, _null, _null, _null);
-    EXPECT_EQ(one.mCalls.size(), 6u);  // a time stamp and a message each
+    EXPECT_EQ(one.mCalls.size(), 6u); // a time stamp and a message each
     EXPECT_EQ(two.mCalls.size(), 2u);
 }
 
@@ -233,7 +234,7 @@ TEST_F(LogFolder, RepeatedLinesAreWrittenOnceAndCounted) {
     LogTrace(u"[Loader] next");
     LogTrace(u"[Loader] next!");
     for (int i = 0; i < 50; ++i) {
-        gFakeNow += 2000;  // every 2 s for 100 s
+        gFakeNow += 2000; // every 2 s for 100 s
         LogTrace(u"[Loader] Voa not correct, try backup url: %ls", u"u");
     }
     CloseLogFiles();
@@ -246,8 +247,8 @@ TEST_F(LogFolder, RepeatedLinesAreWrittenOnceAndCounted) {
         "[Loader] next",
         "[Loader] next!",
         "[Loader] Voa not correct, try backup url: u",
-        "[Loader] Voa not correct, try backup url: u (repeated 30 times)",  // at 60 s
-        "[Loader] Voa not correct, try backup url: u (repeated 19 times)",  // at the close
+        "[Loader] Voa not correct, try backup url: u (repeated 30 times)", // at 60 s
+        "[Loader] Voa not correct, try backup url: u (repeated 19 times)", // at the close
     };
     EXPECT_EQ(traced, expected);
     std::vector<std::string> errors = Messages(ReadLog(mPath + "/Player-loader-[Error].log"));

@@ -9,18 +9,15 @@
 
 namespace {
 
-std::string Contents(const Buffer& buffer)
-{
+std::string Contents(const Buffer& buffer) {
     return std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize());
 }
 
-std::string DataFile(const std::string& name)
-{
+std::string DataFile(const std::string& name) {
     return ReadNativeFile(std::string(VEXAL_TEST_DATA_DIR) + "/platform/" + name);
 }
 
-TEST(Resource, FoundWithoutRegardToCaseAndCopied)
-{
+TEST(Resource, FoundWithoutRegardToCaseAndCopied) {
     Buffer buffer;
     ASSERT_TRUE(LoadEmbeddedResource(u"hello.TXT", buffer));
     EXPECT_EQ(Contents(buffer), DataFile("embedded/Hello.txt"));
@@ -38,15 +35,13 @@ TEST(Resource, FoundWithoutRegardToCaseAndCopied)
     EXPECT_EQ(Contents(buffer), "deep\n");
 }
 
-TEST(Resource, EveryTableOfTheProgramIsSearched)
-{
+TEST(Resource, EveryTableOfTheProgramIsSearched) {
     Buffer buffer;
     ASSERT_TRUE(LoadEmbeddedResource(u"more.txt", buffer));
     EXPECT_EQ(Contents(buffer), "second table\n");
 }
 
-TEST(Resource, TheCoreLibrarysAssetsComeWithIt)
-{
+TEST(Resource, TheCoreLibrarysAssetsComeWithIt) {
     // The core library's table is kept by every program that links the library.
     const std::string movie = ReadNativeFile(std::string(VEXAL_TEST_DATA_DIR) + "/../../screens/assets/loading.swf");
     if (movie.empty())
@@ -57,8 +52,7 @@ TEST(Resource, TheCoreLibrarysAssetsComeWithIt)
     EXPECT_TRUE(LoadEmbeddedResource(u"BG.PNG", buffer));
 }
 
-TEST(Resource, FailuresLeaveTheBufferAlone)
-{
+TEST(Resource, FailuresLeaveTheBufferAlone) {
     Buffer buffer;
     ASSERT_TRUE(buffer.Set("keep", 4, true));
     buffer.SetName(u"name");

@@ -6,16 +6,16 @@
 TEST(PatternSearch, FirstMatchAndFindAll) {
     PatternSearch search;
     int32_t starts[4] = {-7, -7, -7, -7}, ends[4] = {-7, -7, -7, -7};
-    EXPECT_EQ(search.Search(String(u"abc"), starts, ends, 4, true), 0);  // nothing compiled
+    EXPECT_EQ(search.Search(String(u"abc"), starts, ends, 4, true), 0); // nothing compiled
     EXPECT_TRUE(search.Compile(String(u"\\d+")));
     String text(u"a1 22 333");
 
-    EXPECT_EQ(search.Search(text, starts, ends, 4, false), 1);   // find all false: the first only
+    EXPECT_EQ(search.Search(text, starts, ends, 4, false), 1); // find all false: the first only
     EXPECT_EQ(starts[0], 1);
     EXPECT_EQ(ends[0], 2);
     EXPECT_EQ(starts[1], -7);
 
-    EXPECT_EQ(search.Search(text, starts, ends, 2, true), 2);    // capacity 2: two of three
+    EXPECT_EQ(search.Search(text, starts, ends, 2, true), 2); // capacity 2: two of three
     EXPECT_EQ(starts[1], 3);
     EXPECT_EQ(ends[1], 5);
     EXPECT_EQ(starts[2], -7);

@@ -106,7 +106,7 @@ private:
         int choice = mRandom.Below(unit ? 7 : 5);
         std::u16string text = atom + kQuantifiers[choice];
         int suffix = mRandom.Below(10);
-        if (choice == 3) return text;  // an exact count swallows ? and +
+        if (choice == 3) return text; // an exact count swallows ? and +
         if (suffix < 2) text += u"?";
         else if (suffix < 3 && unit) text += u"+";
         return text;
@@ -116,71 +116,81 @@ private:
         int kind = mRandom.Below(depth > 0 ? 22 : 12);
         unit = kind < 8 || kind == 10 || kind == 11;
         switch (kind) {
-            case 0: case 1: case 2: case 3: case 4: {
-                static const char16_t kLetters[] = u"abcab";
-                return std::u16string(1, kLetters[mRandom.Below(5)]);
-            }
-            case 5: {
-                static const char16_t* const kEscapes[] = {u"\\d", u"\\w", u"\\s", u"\\D", u"\\W", u"\\S", u"\\.", u"."};
-                return kEscapes[mRandom.Below(8)];
-            }
-            case 6: case 7: {
-                static const char16_t* const kClasses[] = {u"[ab]", u"[^a]", u"[a-c]", u"[^b-c]", u"[\\d.]",
-                                                           u"[\\sa]", u"[^\\w]", u"[A-Ca]", u"[c]"};
-                return kClasses[mRandom.Below(9)];
-            }
-            case 8: {
-                if (fixed) return u"a";
-                zeroWidth = true;
-                static const char16_t* const kAnchors[] = {u"^", u"$", u"\\b", u"\\B", u"\\A", u"\\z"};
-                return kAnchors[mRandom.Below(6)];
-            }
-            case 9: {
-                // A group still open is referred to from inside: in a repetition of it, the
-                // reference sees what the previous one captured.
-                bool inside = !mOpen.empty() && (mClosed.empty() || mRandom.Chance(40));
-                if (fixed || (mClosed.empty() && !inside)) return u"b";
-                const std::vector<int>& from = inside ? mOpen : mClosed;
-                return Reference(from[size_t(mRandom.Below(int(from.size())))]);
-            }
-            case 10: case 11: return mRandom.Chance(50) ? u"a" : u"c";
-            case 12: case 13: case 14: {
-                int group = Open();
-                std::u16string text = Opening(group) + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false));
-                Close(group);
-                return text + u")";
-            }
-            case 15: return u"(?:" + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false)) + u")";
-            case 16:
-                if (fixed) return u"[bc]";
-                // Opens with a mandatory unit: PCRE2 10.42 errs on an optional group first.
-                return u"(?>" + std::u16string(1, u"abc"[mRandom.Below(3)]) + u"(?:" + Alternative(depth - 1, false) + u"))";
-            case 17: case 18:
-                if (fixed) return u"b";
-                zeroWidth = true;
-                return (mRandom.Chance(50) ? u"(?=" : u"(?!") + Alternative(depth - 1, false) + u")";
-            case 20: case 21: {
-                if (fixed) return u"c";
-                // A repeated group with a branch that refers to the group itself, as (a|b\1)+;
-                // branches of a unit or two, so that short texts go through several repetitions.
-                repeated = true;
-                int group = Open();
-                std::u16string text = Opening(group) + Units() + u"|";
-                if (mRandom.Chance(50)) text += Units() + Reference(group);
-                else text += Reference(group) + Units();
-                static const char16_t* const kRepeats[] = {u")+", u")*", u"){2}", u"){1,}", u")+?"};
-                Close(group);
-                return text + kRepeats[mRandom.Below(5)];
-            }
-            default: {
-                if (fixed) return u"a";
-                zeroWidth = true;
-                // Look-behind of fixed length: each top branch fixed, nested groups single-branch.
-                std::u16string text = mRandom.Chance(50) ? u"(?<=" : u"(?<!";
-                text += Sequence(depth - 1, true);
-                if (mRandom.Chance(30)) text += u"|" + Sequence(depth - 1, true);
-                return text + u")";
-            }
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4: {
+            static const char16_t kLetters[] = u"abcab";
+            return std::u16string(1, kLetters[mRandom.Below(5)]);
+        }
+        case 5: {
+            static const char16_t* const kEscapes[] = {u"\\d", u"\\w", u"\\s", u"\\D", u"\\W", u"\\S", u"\\.", u"."};
+            return kEscapes[mRandom.Below(8)];
+        }
+        case 6:
+        case 7: {
+            static const char16_t* const kClasses[] = {u"[ab]", u"[^a]", u"[a-c]", u"[^b-c]", u"[\\d.]",
+                                                       u"[\\sa]", u"[^\\w]", u"[A-Ca]", u"[c]"};
+            return kClasses[mRandom.Below(9)];
+        }
+        case 8: {
+            if (fixed) return u"a";
+            zeroWidth = true;
+            static const char16_t* const kAnchors[] = {u"^", u"$", u"\\b", u"\\B", u"\\A", u"\\z"};
+            return kAnchors[mRandom.Below(6)];
+        }
+        case 9: {
+            // A group still open is referred to from inside: in a repetition of it, the
+            // reference sees what the previous one captured.
+            bool inside = !mOpen.empty() && (mClosed.empty() || mRandom.Chance(40));
+            if (fixed || (mClosed.empty() && !inside)) return u"b";
+            const std::vector<int>& from = inside ? mOpen : mClosed;
+            return Reference(from[size_t(mRandom.Below(int(from.size())))]);
+        }
+        case 10:
+        case 11: return mRandom.Chance(50) ? u"a" : u"c";
+        case 12:
+        case 13:
+        case 14: {
+            int group = Open();
+            std::u16string text = Opening(group) + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false));
+            Close(group);
+            return text + u")";
+        }
+        case 15: return u"(?:" + (fixed ? Sequence(depth - 1, true) : Alternative(depth - 1, false)) + u")";
+        case 16:
+            if (fixed) return u"[bc]";
+            // Opens with a mandatory unit: PCRE2 10.42 errs on an optional group first.
+            return u"(?>" + std::u16string(1, u"abc"[mRandom.Below(3)]) + u"(?:" + Alternative(depth - 1, false) + u"))";
+        case 17:
+        case 18:
+            if (fixed) return u"b";
+            zeroWidth = true;
+            return (mRandom.Chance(50) ? u"(?=" : u"(?!") + Alternative(depth - 1, false) + u")";
+        case 20:
+        case 21: {
+            if (fixed) return u"c";
+            // A repeated group with a branch that refers to the group itself, as (a|b\1)+;
+            // branches of a unit or two, so that short texts go through several repetitions.
+            repeated = true;
+            int group = Open();
+            std::u16string text = Opening(group) + Units() + u"|";
+            if (mRandom.Chance(50)) text += Units() + Reference(group);
+            else text += Reference(group) + Units();
+            static const char16_t* const kRepeats[] = {u")+", u")*", u"){2}", u"){1,}", u")+?"};
+            Close(group);
+            return text + kRepeats[mRandom.Below(5)];
+        }
+        default: {
+            if (fixed) return u"a";
+            zeroWidth = true;
+            // Look-behind of fixed length: each top branch fixed, nested groups single-branch.
+            std::u16string text = mRandom.Chance(50) ? u"(?<=" : u"(?<!";
+            text += Sequence(depth - 1, true);
+            if (mRandom.Chance(30)) text += u"|" + Sequence(depth - 1, true);
+            return text + u")";
+        }
         }
     }
 
@@ -220,9 +230,9 @@ private:
 
     Random& mRandom;
     std::u16string mText;
-    std::vector<bool> mNamed;  // per group in order of opening
-    std::vector<int> mClosed;  // groups closed so far
-    std::vector<int> mOpen;    // groups open at this point, outermost first
+    std::vector<bool> mNamed; // per group in order of opening
+    std::vector<int> mClosed; // groups closed so far
+    std::vector<int> mOpen;   // groups open at this point, outermost first
 };
 
 std::u16string RandomText(Random& random) {
@@ -253,7 +263,7 @@ struct Oracle {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(RegexDifferential, AgreesWithPcre2OnGeneratedPatterns) {
     Random random(0x5EEDC0DEull);
@@ -270,7 +280,7 @@ TEST(RegexDifferential, AgreesWithPcre2OnGeneratedPatterns) {
         if (flagChoice == 1) ours = FlagIgnoreCase, theirs = PCRE2_CASELESS;
         if (flagChoice == 2) ours = FlagMultiLine, theirs = PCRE2_MULTILINE;
         if (flagChoice == 3) ours = FlagDotAll, theirs = PCRE2_DOTALL;
-        if (!(theirs & PCRE2_MULTILINE)) theirs |= PCRE2_DOLLAR_ENDONLY;  // our $ is the end of text only
+        if (!(theirs & PCRE2_MULTILINE)) theirs |= PCRE2_DOLLAR_ENDONLY; // our $ is the end of text only
         // PCRE2 10.42's start-of-match optimisation misses some matches ((?=c)a{0,2}[c] on "c").
         theirs |= PCRE2_NO_START_OPTIMIZE;
 

@@ -12,7 +12,7 @@ using RegexTest::FindAll;
 TEST(RegexLanguage, ServerDataPatterns) {
     std::u16string text = u"{\"list\":[1,2],\"default\":42,\"other\":[3]}";
     EXPECT_EQ(Find(u"\"default\":\\d+", text), "14,26");  // greedy digits stop at the comma
-    EXPECT_EQ(Find(u"\"list\":\\[.+?\\]", text), "1,13");   // reluctant: the first ']' ends it
+    EXPECT_EQ(Find(u"\"list\":\\[.+?\\]", text), "1,13"); // reluctant: the first ']' ends it
     // '.' does not cross a newline without FlagDotAll.
     EXPECT_EQ(Find(u"\"list\":\\[.+?\\]", u"\"list\":[1,\n2]"), "");
     EXPECT_EQ(Find(u"\"list\":\\[.+?\\]", u"\"list\":[1,\n2]", FlagDotAll), "0,13");
@@ -31,19 +31,19 @@ TEST(RegexLanguage, SearchStepsOverEmptyMatches) {
 TEST(RegexLanguage, Escapes) {
     EXPECT_EQ(Find(u"\\x41", u"zA"), "1,2");
     EXPECT_EQ(Find(u"\\x4", std::u16string(u"a\x04")), "1,2");
-    EXPECT_EQ(Find(u"\\xZ", u"ZxZ"), "1,3");              // \x without a digit is the letter x
-    EXPECT_EQ(Find(u"\\x414", u"A4"), "0,2");             // at most two digits
+    EXPECT_EQ(Find(u"\\xZ", u"ZxZ"), "1,3");  // \x without a digit is the letter x
+    EXPECT_EQ(Find(u"\\x414", u"A4"), "0,2"); // at most two digits
     EXPECT_EQ(Find(u"\\u263A\\u{41}\\x{263a}", u"\u263AA\u263A"), "0,3");
     EXPECT_EQ(Find(u"\\u", u"u"), "0,1");
-    EXPECT_EQ(Find(u"\\x{zz}", u"x{zz}"), "0,5");         // malformed braces: the letter, then literals
+    EXPECT_EQ(Find(u"\\x{zz}", u"x{zz}"), "0,5"); // malformed braces: the letter, then literals
     EXPECT_EQ(Find(u"\\t\\n\\r\\a\\e\\f\\v", std::u16string(u"\t\n\r\x07\x1B\f\v")), "0,7");
-    EXPECT_EQ(Find(u"a\\", u"a\\"), "0,2");               // a final backslash is itself
-    EXPECT_EQ(Find(u"\\.\\*\\q", u"a.*q"), "1,4");        // other escapes are literals
-    EXPECT_EQ(Find(u"\\Q.*(\\E+", u"x.*((("), "1,6");     // quoted text, then + on the last unit
-    EXPECT_EQ(Find(u"\\Q[a]", u"[a]"), "0,3");            // quote mode running to the end
+    EXPECT_EQ(Find(u"a\\", u"a\\"), "0,2");           // a final backslash is itself
+    EXPECT_EQ(Find(u"\\.\\*\\q", u"a.*q"), "1,4");    // other escapes are literals
+    EXPECT_EQ(Find(u"\\Q.*(\\E+", u"x.*((("), "1,6"); // quoted text, then + on the last unit
+    EXPECT_EQ(Find(u"\\Q[a]", u"[a]"), "0,3");        // quote mode running to the end
     EXPECT_EQ(Find(u"\\Ua.b\\E\\Lc\\E", u"A.Bc"), "0,4");
     EXPECT_EQ(Find(u"\\Ua.b\\E", u"a.b"), "");
-    EXPECT_EQ(Find(u"a\\Eb", u"ab"), "0,2");              // a stray \E yields nothing
+    EXPECT_EQ(Find(u"a\\Eb", u"ab"), "0,2"); // a stray \E yields nothing
 }
 
 TEST(RegexLanguage, Classes) {
@@ -52,20 +52,20 @@ TEST(RegexLanguage, Classes) {
     EXPECT_EQ(Find(u"[\\d_]+", u"a1_2b"), "1,4");
     EXPECT_EQ(Find(u"[\\s]", u"a\tb"), "1,2");
     EXPECT_EQ(Find(u"[^\\W]+", u"!ab!"), "1,3");
-    EXPECT_EQ(Find(u"[a-]+", u"x-a-"), "1,4");           // '-' next to ']' is literal
+    EXPECT_EQ(Find(u"[a-]+", u"x-a-"), "1,4"); // '-' next to ']' is literal
     EXPECT_EQ(Find(u"[-a]+", u"x-a"), "1,3");
-    EXPECT_EQ(Find(u"[\\d-z]+", u"x1-z"), "1,4");         // '-' after a nested class is literal
-    EXPECT_EQ(Find(u"[.]", u"ab.c"), "2,3");              // '.' in a class is a literal dot
+    EXPECT_EQ(Find(u"[\\d-z]+", u"x1-z"), "1,4"); // '-' after a nested class is literal
+    EXPECT_EQ(Find(u"[.]", u"ab.c"), "2,3");      // '.' in a class is a literal dot
     EXPECT_EQ(Find(u"[\\b]", std::u16string(u"a\x08")), "1,2");
     EXPECT_EQ(Find(u"[[:digit:]x]+", u"ab1x2c"), "2,5");
     EXPECT_EQ(Find(u"[[:^alpha:]]+", u"ab12c"), "2,4");
-    EXPECT_EQ(Find(u"[:upper:]+", u"abCDe"), "2,4");      // a POSIX class outside brackets
-    EXPECT_EQ(Find(u"[:nosuch:]", u"abc:"), "");          // undefined names never match
+    EXPECT_EQ(Find(u"[:upper:]+", u"abCDe"), "2,4"); // a POSIX class outside brackets
+    EXPECT_EQ(Find(u"[:nosuch:]", u"abc:"), "");     // undefined names never match
     EXPECT_EQ(Find(u"[[:nosuch:]b]", u"ab"), "1,2");
-    EXPECT_EQ(Find(u"[[x]", u"[x"), "0,1");               // '[' without ':' is literal
+    EXPECT_EQ(Find(u"[[x]", u"[x"), "0,1"); // '[' without ':' is literal
     EXPECT_EQ(Find(u"[\\]]", u"a]"), "1,2");
-    EXPECT_EQ(Find(u"[]a]", u"a]"), "");                  // ']' closes at once: an empty class
-    EXPECT_EQ(Find(u"[abc", u"xc"), "1,2");               // an unterminated class ends with the pattern
+    EXPECT_EQ(Find(u"[]a]", u"a]"), "");    // ']' closes at once: an empty class
+    EXPECT_EQ(Find(u"[abc", u"xc"), "1,2"); // an unterminated class ends with the pattern
     for (const char16_t* name : {u"alnum", u"alpha", u"ascii", u"blank", u"cntrl", u"digit", u"graph", u"lower",
                                  u"print", u"punct", u"space", u"upper", u"xdigit"}) {
         std::u16string pattern = std::u16string(u"[[:") + name + u":]]";
@@ -77,7 +77,7 @@ TEST(RegexLanguage, Classes) {
 
 TEST(RegexLanguage, IgnoreCaseWidensClasses) {
     EXPECT_EQ(Find(u"[a-c]", u"B", FlagIgnoreCase), "0,1");
-    EXPECT_EQ(Find(u"[X-b]+", u"xYZAB_", FlagIgnoreCase), "0,6");  // X-Z, [ \ ] ^ _ `, a-b and partners
+    EXPECT_EQ(Find(u"[X-b]+", u"xYZAB_", FlagIgnoreCase), "0,6"); // X-Z, [ \ ] ^ _ `, a-b and partners
     EXPECT_EQ(Find(u"[^a]", u"Aab", FlagIgnoreCase), "2,3");
     EXPECT_EQ(Find(u"[q]", u"Q", FlagIgnoreCase), "0,1");
     EXPECT_EQ(Find(u"(?i)abc", u"xABC"), "1,4");
@@ -97,7 +97,7 @@ TEST(RegexLanguage, Anchors) {
     EXPECT_EQ(FindAll(u"^a", u"a\na\ra\r\na", FlagMultiLine), "0,1|2,3|4,5|7,8");
     EXPECT_EQ(FindAll(u"a$", u"a\na"), "2,3");
     EXPECT_EQ(FindAll(u"a$", u"a\na\ra\r\na", FlagMultiLine), "0,1|2,3|4,5|7,8");
-    EXPECT_EQ(FindAll(u"$", u"\r\n", FlagMultiLine), "0,0|2,2");   // not between 13 and 10
+    EXPECT_EQ(FindAll(u"$", u"\r\n", FlagMultiLine), "0,0|2,2"); // not between 13 and 10
     EXPECT_EQ(Find(u"\\Aa", u"ba"), "");
     EXPECT_EQ(Find(u"a\\z", u"a\n"), "");
     EXPECT_EQ(Find(u"a\\Z", u"a\n"), "0,1");
@@ -109,40 +109,40 @@ TEST(RegexLanguage, Anchors) {
 TEST(RegexLanguage, Quantifiers) {
     EXPECT_EQ(Find(u"a+?", u"aaa"), "0,1");
     EXPECT_EQ(Find(u"a*?b", u"aab"), "0,3");
-    EXPECT_EQ(Find(u"a++a", u"aaa"), "");                    // possessive never gives back
+    EXPECT_EQ(Find(u"a++a", u"aaa"), ""); // possessive never gives back
     EXPECT_EQ(Find(u"a{2}", u"aaa"), "0,2");
     EXPECT_EQ(Find(u"a{2,}", u"aaaa"), "0,4");
     EXPECT_EQ(Find(u"a{2,3}", u"aaaa"), "0,3");
     EXPECT_EQ(Find(u"a{2,3}?", u"aaaa"), "0,2");
-    EXPECT_EQ(Find(u"a{ 2 , 3 }", u"aaaa"), "0,3");          // spaces around the numbers
-    EXPECT_EQ(Find(u"a{3,1}", u"aaaa"), "0,3");              // m below n is raised to n
-    EXPECT_EQ(Find(u"a{2}?b", u"aab"), "0,3");               // exact count swallows ? and +
-    EXPECT_EQ(Find(u"ax{,5}b", u"ab"), "0,2");               // {,5} is the empty element
+    EXPECT_EQ(Find(u"a{ 2 , 3 }", u"aaaa"), "0,3"); // spaces around the numbers
+    EXPECT_EQ(Find(u"a{3,1}", u"aaaa"), "0,3");     // m below n is raised to n
+    EXPECT_EQ(Find(u"a{2}?b", u"aab"), "0,3");      // exact count swallows ? and +
+    EXPECT_EQ(Find(u"ax{,5}b", u"ab"), "0,2");      // {,5} is the empty element
     EXPECT_EQ(Find(u"ax{,5}b", u"axb"), "");
     EXPECT_EQ(Find(u"a{0}b", u"ab"), "1,2");
-    EXPECT_EQ(Find(u"a{1234567}", u"a{1234567}"), "0,10");   // 7 digits: a literal brace
+    EXPECT_EQ(Find(u"a{1234567}", u"a{1234567}"), "0,10"); // 7 digits: a literal brace
     EXPECT_EQ(Find(u"a{x}", u"a{x}"), "0,4");
-    EXPECT_EQ(Find(u"ab+", u"abbb"), "0,4");                 // the quantifier binds to one unit
-    EXPECT_EQ(Find(u"*a", u"x*a"), "1,3");                   // a leading quantifier is literal
-    EXPECT_EQ(Find(u"a**", u"aa*"), "0,3");                  // a second quantifier is literal
+    EXPECT_EQ(Find(u"ab+", u"abbb"), "0,4"); // the quantifier binds to one unit
+    EXPECT_EQ(Find(u"*a", u"x*a"), "1,3");   // a leading quantifier is literal
+    EXPECT_EQ(Find(u"a**", u"aa*"), "0,3");  // a second quantifier is literal
     EXPECT_EQ(Find(u"}]", u"a}]"), "1,3");
-    EXPECT_EQ(Find(u"a)b", u"a)b"), "0,3");                  // a stray ')' is literal
+    EXPECT_EQ(Find(u"a)b", u"a)b"), "0,3"); // a stray ')' is literal
     EXPECT_EQ(Find(u"(a|ab)(c|bcd)(d*)", u"abcd"), "0,4 0,1 1,4 4,4");
     EXPECT_EQ(Find(u"(a+|b)*", u"ab"), "0,2 1,2");
     EXPECT_EQ(Find(u"(a?)*", u"b"), "0,0 0,0");
     EXPECT_EQ(Find(u"(?:a|ab)*c", u"ababc"), "0,5");
-    EXPECT_EQ(Find(u"(ab|a)*?b", u"abab"), "0,4 2,3");   // fewest repetitions first
-    EXPECT_EQ(Find(u"^(a|ab){2}$", u"aab"), "0,3 1,3");     // exact count backtracks into earlier repetitions
+    EXPECT_EQ(Find(u"(ab|a)*?b", u"abab"), "0,4 2,3");  // fewest repetitions first
+    EXPECT_EQ(Find(u"^(a|ab){2}$", u"aab"), "0,3 1,3"); // exact count backtracks into earlier repetitions
 }
 
 TEST(RegexLanguage, GroupsAndNames) {
     EXPECT_EQ(Find(u"(a)|b", u"b"), "0,1 -1,-1");
     EXPECT_EQ(Find(u"(a)(?:b)(c)", u"abc"), "0,3 0,1 2,3");
     EXPECT_EQ(Find(u"((a)b)", u"ab"), "0,2 0,2 0,1");
-    EXPECT_EQ(Find(u"(a", u"xa"), "1,2 1,2");                // an unterminated group ends with the pattern
+    EXPECT_EQ(Find(u"(a", u"xa"), "1,2 1,2"); // an unterminated group ends with the pattern
     // Named groups are numbered after the numbered ones, in order of appearance.
     EXPECT_EQ(Find(u"(?<x>a)(b)(?'y'c)(?P<z>d)", u"abcd"), "0,4 1,2 0,1 2,3 3,4");
-    EXPECT_EQ(Find(u"(?<x>a)|(?<X>b)", u"b"), "0,1 0,1");     // names equal without regard to case share a number
+    EXPECT_EQ(Find(u"(?<x>a)|(?<X>b)", u"b"), "0,1 0,1"); // names equal without regard to case share a number
     EXPECT_EQ(Find(u"(?<3>a)", u"a"), "0,1 -1,-1 -1,-1 0,1");
     // A named group around another comes first; names and numbers refer to the same groups.
     EXPECT_EQ(Find(u"(?<outer>a(?<inner>b))", u"ab"), "0,2 0,2 1,2");
@@ -152,10 +152,10 @@ TEST(RegexLanguage, GroupsAndNames) {
     for (const char16_t* ref : {u"\\k<n>", u"\\k'n'", u"\\g<n>", u"\\g'n'"})
         EXPECT_EQ(Find(std::u16string(u"(?<n>ab)-") + ref, u"ab-ab"), "0,5 0,2");
     EXPECT_EQ(Find(u"(a)(b)\\k2\\g1\\2", u"abbab"), "0,5 0,1 1,2");
-    EXPECT_EQ(Find(u"(a)\\k<nosuch>", u"a"), "");             // undefined names never match
-    EXPECT_EQ(Find(u"\\k<n>(?<n>a)", u"aa"), "");             // not matched yet
+    EXPECT_EQ(Find(u"(a)\\k<nosuch>", u"a"), ""); // undefined names never match
+    EXPECT_EQ(Find(u"\\k<n>(?<n>a)", u"aa"), ""); // not matched yet
     EXPECT_EQ(Find(u"(a)\\5", u"a"), "");
-    EXPECT_EQ(Find(u"(a)\\k", u"ak"), "0,2 0,1");              // \k alone is the letter
+    EXPECT_EQ(Find(u"(a)\\k", u"ak"), "0,2 0,1"); // \k alone is the letter
 }
 
 TEST(RegexLanguage, ReferenceInsideItsOwnGroupSeesTheLastRepetition) {
@@ -177,10 +177,10 @@ TEST(RegexLanguage, LookAroundAndAtomic) {
     EXPECT_EQ(Find(u"a(?!b)", u"abac"), "2,3");
     EXPECT_EQ(Find(u"(?<=b)a", u"aba"), "2,3");
     EXPECT_EQ(Find(u"(?<!b)a", u"baa"), "2,3");
-    EXPECT_EQ(Find(u"(?<=x+)y", u"xxy"), "2,3");              // look-behind of any length
+    EXPECT_EQ(Find(u"(?<=x+)y", u"xxy"), "2,3"); // look-behind of any length
     EXPECT_EQ(Find(u"(?<=(a)b)c", u"abc"), "2,3 0,1");
     EXPECT_EQ(Find(u"(?=(a))a", u"a"), "0,1 0,1");
-    EXPECT_EQ(Find(u"(?!(a)b)a", u"ac"), "0,1 -1,-1");        // negative assertions leave no captures
+    EXPECT_EQ(Find(u"(?!(a)b)a", u"ac"), "0,1 -1,-1"); // negative assertions leave no captures
     EXPECT_EQ(Find(u"(?>a+)a", u"aaa"), "");
     EXPECT_EQ(Find(u"(?>a|ab)c", u"abc"), "");
     EXPECT_EQ(Find(u"(?>(a)|ab)c|(a)bc", u"abc"), "0,3 -1,-1 0,1");
@@ -192,21 +192,21 @@ TEST(RegexLanguage, Conditionals) {
     EXPECT_EQ(Find(u"(?<n>a)?(?(<n>)b|c)", u"ab"), "0,2 0,1");
     EXPECT_EQ(Find(u"(?(?=a)ab|cd)", u"cdab"), "0,2");
     EXPECT_EQ(Find(u"(?(?<=a)b|c)", u"ab"), "1,2");
-    EXPECT_EQ(Find(u"(?(xy)xyz|q)", u"xyq xyz"), "2,3");      // other text is a look-ahead test
+    EXPECT_EQ(Find(u"(?(xy)xyz|q)", u"xyq xyz"), "2,3"); // other text is a look-ahead test
     EXPECT_EQ(Find(u"(?(xy)xyz|q)", u"xyz"), "0,3");
     EXPECT_EQ(Find(u"(?(xy)xyz|q)", u"q"), "0,1");
-    EXPECT_EQ(Find(u"(?(2)a|b)", u"b"), "0,1");               // a group that does not exist never matched
-    EXPECT_EQ(Find(u"(a)?(?(1)b)c", u"c"), "0,1 -1,-1");      // a missing branch matches empty
+    EXPECT_EQ(Find(u"(?(2)a|b)", u"b"), "0,1");          // a group that does not exist never matched
+    EXPECT_EQ(Find(u"(a)?(?(1)b)c", u"c"), "0,1 -1,-1"); // a missing branch matches empty
 }
 
 TEST(RegexLanguage, Recursion) {
     std::u16string balanced = u"\\((?:[^()]|(?R))*\\)";
     EXPECT_EQ(Find(balanced, u"x(a(b)(c(d)))y"), "1,13");
-    EXPECT_EQ(Find(u"^(a(?1)?b)$", u"aaabbb"), "0,6 0,6");     // the outermost capture survives
+    EXPECT_EQ(Find(u"^(a(?1)?b)$", u"aaabbb"), "0,6 0,6"); // the outermost capture survives
     EXPECT_EQ(Find(u"(?<p>a(?R<p>)?b)", u"aabb"), "0,4 0,4");
     EXPECT_EQ(Find(u"(?<p>a(?R'p')?b)", u"aabb"), "0,4 0,4");
     EXPECT_EQ(Find(u"(x)(?1)", u"xx"), "0,2 1,2");
-    EXPECT_EQ(Find(u"(?R)", u"a"), "");                       // endless recursion fails at the limit
+    EXPECT_EQ(Find(u"(?R)", u"a"), ""); // endless recursion fails at the limit
     EXPECT_EQ(Find(u"a(?5)", u"a"), "");
     EXPECT_EQ(Find(u"a(?R<nosuch>)", u"a"), "");
 }
@@ -216,25 +216,25 @@ TEST(RegexLanguage, InlineFlagsCommentsExtended) {
     EXPECT_EQ(Find(u"a(?i)b", u"AB"), "");
     EXPECT_EQ(Find(u"(?i:b)c", u"BC"), "");
     EXPECT_EQ(Find(u"(?i:b)c", u"Bc"), "0,2");
-    EXPECT_EQ(Find(u"(x(?i)y)z", u"xYz"), "0,3 0,2");        // the flag ends with its group
+    EXPECT_EQ(Find(u"(x(?i)y)z", u"xYz"), "0,3 0,2"); // the flag ends with its group
     EXPECT_EQ(Find(u"(x(?i)y)z", u"xYZ"), "");
     EXPECT_EQ(Find(u"(?i)a(?-i)b", u"Ab"), "0,2");
     EXPECT_EQ(Find(u"(?i)a(?-i)b", u"AB"), "");
     EXPECT_EQ(Find(u"(?s).", u"\n"), "0,1");
     EXPECT_EQ(Find(u"(?m)^b", u"a\nb"), "2,3");
     EXPECT_EQ(Find(u"(?S)(?-s).", u"\na", FlagDotAll), "1,2");
-    EXPECT_EQ(Find(u"(?xq)a b", u"a b"), "0,3");              // other letters, x included, are ignored
+    EXPECT_EQ(Find(u"(?xq)a b", u"a b"), "0,3"); // other letters, x included, are ignored
     EXPECT_EQ(Find(u"a(?#comment)b", u"ab"), "0,2");
     EXPECT_EQ(Find(u"a b # comment\n c\\ d", u"abc d", FlagExtended), "0,5");
-    EXPECT_EQ(Find(u"[ ]", u"a b", FlagExtended), "1,2");     // blanks in a class still count
-    EXPECT_EQ(Find(u"(?P=x)", u"?P=x"), "0,4");               // an unknown (? form: the '?' is literal
+    EXPECT_EQ(Find(u"[ ]", u"a b", FlagExtended), "1,2"); // blanks in a class still count
+    EXPECT_EQ(Find(u"(?P=x)", u"?P=x"), "0,4");           // an unknown (? form: the '?' is literal
 }
 
 TEST(RegexLanguage, RightToLeft) {
     EXPECT_EQ(Find(u"\\d+", u"ab12cd34", FlagRightToLeft), "6,8");
     EXPECT_EQ(FindAll(u"\\d+", u"ab12cd34", FlagRightToLeft), "6,8|2,4");
     EXPECT_EQ(Find(u"(a+)(b+)", u"aabb", FlagRightToLeft), "0,4 0,2 2,4");
-    EXPECT_EQ(Find(u"(a)b\\1", u"xaba", FlagRightToLeft), "");   // the group is not matched yet leftwards
+    EXPECT_EQ(Find(u"(a)b\\1", u"xaba", FlagRightToLeft), ""); // the group is not matched yet leftwards
     EXPECT_EQ(Find(u"\\1b(a)", u"aba", FlagRightToLeft), "0,3 2,3");
     EXPECT_EQ(Find(u"a(?=b)", u"abab", FlagRightToLeft), "2,3");
     EXPECT_EQ(Find(u"^ab$", u"ab", FlagRightToLeft), "0,2");
@@ -243,11 +243,11 @@ TEST(RegexLanguage, RightToLeft) {
 
 TEST(RegexLanguage, ContinueAndStartPositions) {
     EXPECT_EQ(FindAll(u"\\Ga", u"aaba", FlagContinue), "0,1|1,2");
-    EXPECT_EQ(FindAll(u"\\Ga", u"aaba"), "0,1|1,2|3,4");          // without the flag \G is empty
+    EXPECT_EQ(FindAll(u"\\Ga", u"aaba"), "0,1|1,2|3,4"); // without the flag \G is empty
     EXPECT_EQ(FindAll(u"(?g)\\Ga", u"aaba"), "0,1|1,2");
-    EXPECT_EQ(FindAll(u"[\\G]a", u"ab"), "");                      // ignored inside a class: an empty class
+    EXPECT_EQ(FindAll(u"[\\G]a", u"ab"), ""); // ignored inside a class: an empty class
     EXPECT_EQ(Find(u"a", u"aba", FlagNone, false, 1), "2,3");
-    EXPECT_EQ(Find(u"a", u"aba", FlagNone, false, 4), "");         // beyond the end
+    EXPECT_EQ(Find(u"a", u"aba", FlagNone, false, 4), ""); // beyond the end
     EXPECT_EQ(Find(u"$", u"aba", FlagNone, false, 3), "3,3");
     EXPECT_EQ(Find(u"a", u"aba", FlagRightToLeft, false, 2), "0,1");
     EXPECT_EQ(Find(u"a", u"aba", FlagRightToLeft, false, 9), "2,3"); // beyond: from the end
@@ -268,7 +268,7 @@ TEST(RegexLanguage, EmptyAndRecompiledPatterns) {
     EXPECT_EQ(FindAll(u"", u""), "0,0");
     EXPECT_FALSE(regex.Match(_null, 5).IsMatched());
     EXPECT_TRUE(regex.Compile(u"a*"));
-    EXPECT_EQ(RegexTest::Spans(regex.Match(_null, 5)), "0,0");     // a null text is empty
+    EXPECT_EQ(RegexTest::Spans(regex.Match(_null, 5)), "0,0"); // a null text is empty
 }
 
 TEST(RegexLanguage, OnePatternSearchedFromSeveralThreads) {

@@ -23,7 +23,7 @@ std::u16string Nested(int32_t depth, const std::u16string& open, const std::u16s
     return Repeat(open, depth) + inner + Repeat(u")", depth);
 }
 
-}  // namespace
+} // namespace
 
 TEST(RegexLimits, MebibyteTextsUseTheEngineStacks) {
     // The server-data list pattern over a list that runs for a whole MiB before its ']'.
@@ -36,7 +36,7 @@ TEST(RegexLimits, MebibyteTextsUseTheEngineStacks) {
     EXPECT_EQ(Find(u"(?:a|b)*", ab), whole);
     EXPECT_EQ(Find(u"(a|b)*", ab), whole + " " + std::to_string(kMiB - 1) + "," + std::to_string(kMiB));
     EXPECT_EQ(Find(u"(?:a|b)*?$", ab), whole);
-    EXPECT_EQ(Find(u"(?:ab)+c|(?:ab)+", ab), whole);         // a full run given back unit by unit, then the next branch
+    EXPECT_EQ(Find(u"(?:ab)+c|(?:ab)+", ab), whole); // a full run given back unit by unit, then the next branch
     EXPECT_EQ(Find(u"(?>(?:a|b)+)", ab), whole);
     EXPECT_EQ(Find(u"(?:a|b)++", ab), whole);
     EXPECT_EQ(Find(u"(?:a|b)*", ab, FlagRightToLeft), whole);
@@ -110,16 +110,16 @@ TEST(RegexLimits, EngineBufferGrowth) {
     EXPECT_TRUE(buffer.Push(1));
     EXPECT_EQ(buffer.GetCapacity(), 8);
     for (int32_t i = 0; i < 8; ++i) buffer.Push(i);
-    EXPECT_EQ(buffer.GetCapacity(), 16);      // doubling
+    EXPECT_EQ(buffer.GetCapacity(), 16); // doubling
     EXPECT_TRUE(buffer.Reserve(100));
-    EXPECT_EQ(buffer.GetCapacity(), 104);     // the next multiple of 8 above what is needed
+    EXPECT_EQ(buffer.GetCapacity(), 104); // the next multiple of 8 above what is needed
     EXPECT_EQ(buffer.GetCount(), 9);
     buffer.SetLimit(110);
     EXPECT_FALSE(buffer.Reserve(111));
     EXPECT_EQ(buffer.GetCount(), 9);
     EXPECT_EQ(buffer.Pop(), 7);
     buffer.Clear();
-    EXPECT_EQ(buffer.Pop(), 0);               // popping an empty buffer gives the default value
+    EXPECT_EQ(buffer.Pop(), 0); // popping an empty buffer gives the default value
     CBufferRefT<WideChar> none(_null, 5);
     EXPECT_EQ(none.GetCount(), 0);
 }
@@ -131,7 +131,7 @@ TEST(RegexLimits, StackExhaustionEndsTheSearchWithoutAMatch) {
         RegexSearchState state = regex.BeginSearch(text.data(), int32_t(text.size()));
         state.SetStackLimit(1000);
         EXPECT_FALSE(regex.FindNext(state).IsMatched());
-        EXPECT_FALSE(regex.FindNext(state).IsMatched());   // the search has ended
+        EXPECT_FALSE(regex.FindNext(state).IsMatched()); // the search has ended
         RegexSearchState roomy = regex.BeginSearch(text.data(), int32_t(text.size()));
         EXPECT_TRUE(regex.FindNext(roomy).IsMatched());
     }

@@ -36,4 +36,4 @@ inline std::string FindAll(const std::u16string& pattern, const std::u16string& 
     return Find(pattern, text, flags, true);
 }
 
-}  // namespace RegexTest
+} // namespace RegexTest

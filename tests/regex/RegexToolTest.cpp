@@ -28,7 +28,7 @@ ToolRun Tool(const std::string& arguments, const std::string& input) {
     return ToolRun{ran.mStatus, ran.mOutput};
 }
 
-}  // namespace
+} // namespace
 
 TEST(RegexTool, PrintsGroupSpansAndExitStatus) {
     ToolRun first = Tool(Quote("(a)|b"), "xb");
@@ -50,11 +50,11 @@ TEST(RegexTool, FlagsAndUtf16Positions) {
     EXPECT_EQ(Tool("-x " + Quote("a b # c"), "ab").output, "0,2\n");
     EXPECT_EQ(Tool("-r -a " + Quote("\\d+"), "ab12cd34").output, "6,8\n2,4\n");
     EXPECT_EQ(Tool("-g -a " + Quote("\\Ga"), "aab").output, "0,1\n1,2\n");
-    EXPECT_EQ(Tool("-ia " + Quote("b"), "bB").output, "0,1\n1,2\n");         // letters may be combined
+    EXPECT_EQ(Tool("-ia " + Quote("b"), "bB").output, "0,1\n1,2\n"); // letters may be combined
     // Positions count UTF-16 units: "é" is one unit, "😀" two.
     EXPECT_EQ(Tool(Quote("x"), "\xC3\xA9\xF0\x9F\x98\x80x").output, "3,4\n");
     EXPECT_EQ(Tool(Quote("\\u00e9"), "a\xC3\xA9").output, "1,2\n");
-    EXPECT_EQ(Tool("-- " + Quote("-a"), "x-a").output, "1,3\n");              // a pattern starting with '-'
+    EXPECT_EQ(Tool("-- " + Quote("-a"), "x-a").output, "1,3\n"); // a pattern starting with '-'
 }
 
 TEST(RegexTool, ReadsAFileAndReportsUsageErrors) {
@@ -65,8 +65,8 @@ TEST(RegexTool, ReadsAFileAndReportsUsageErrors) {
     }
     EXPECT_EQ(Tool(Quote("\"12\":\\[.+?\\]") + " " + Quote(path), "").output, "1,15\n");
     std::remove(path.c_str());
-    EXPECT_EQ(Tool("", "").status, 2);                                       // no pattern
-    EXPECT_EQ(Tool("-y " + Quote("a"), "a").status, 2);                      // unknown option
-    EXPECT_EQ(Tool(Quote("a") + " " + Quote(path), "a").status, 2);          // missing file
-    EXPECT_EQ(Tool(Quote("a") + " x y", "a").status, 2);                     // too many arguments
+    EXPECT_EQ(Tool("", "").status, 2);                              // no pattern
+    EXPECT_EQ(Tool("-y " + Quote("a"), "a").status, 2);             // unknown option
+    EXPECT_EQ(Tool(Quote("a") + " " + Quote(path), "a").status, 2); // missing file
+    EXPECT_EQ(Tool(Quote("a") + " x y", "a").status, 2);            // too many arguments
 }

@@ -74,9 +74,18 @@ bool ParseSwf(const std::string& file, SwfHeader& header, std::string& body) {
 }
 
 TEST(ScreenAssets, PicturesHaveTheirSizes) {
-    struct { const WideChar* name; int width, height; } pictures[] = {
-        {u"bg.png", 1920, 1080}, {u"front.png", 118, 94}, {u"left.png", 48, 18},  {u"right.png", 47, 11},
-        {u"track.png", 1, 11},   {u"bleft.png", 48, 18},  {u"bright.png", 47, 13}, {u"btrack.png", 1, 11},
+    struct {
+        const WideChar* name;
+        int width, height;
+    } pictures[] = {
+        {u"bg.png", 1920, 1080},
+        {u"front.png", 118, 94},
+        {u"left.png", 48, 18},
+        {u"right.png", 47, 11},
+        {u"track.png", 1, 11},
+        {u"bleft.png", 48, 18},
+        {u"bright.png", 47, 13},
+        {u"btrack.png", 1, 11},
     };
     for (auto& picture : pictures) {
         std::string bytes = Embedded(picture.name);
@@ -214,4 +223,4 @@ TEST(ScreenAssets, MoviePlaysInAFlashCompatiblePlayer) {
     EXPECT_GT(filled[1], filled[0] + 400);
 }
 
-}  // namespace
+} // namespace

@@ -192,4 +192,4 @@ TEST_F(HeadlessScreen, EmptyClientAreaRunsNoPass) {
     EXPECT_EQ(loader.GetGdiRenderer()->GetLastFrame(), nullptr);
 }
 
-}  // namespace
+} // namespace

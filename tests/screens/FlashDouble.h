@@ -11,18 +11,27 @@
 class FakeFlashPlayer : public IFlashPlayer {
 public:
     void Release() override { ++mReleases; }
-    int32_t PutBackgroundColor(int32_t colour) override { mBackground = colour; return 0; }
+    int32_t PutBackgroundColor(int32_t colour) override {
+        mBackground = colour;
+        return 0;
+    }
     int32_t GetVariable(const WideChar* name, String& value) override;
     int32_t SetVariable(const WideChar* name, const WideChar* value) override;
     int32_t LoadMovie(int32_t layer, const WideChar* path) override;
-    int32_t Play() override { ++mPlays; return 0; }
+    int32_t Play() override {
+        ++mPlays;
+        return 0;
+    }
     int32_t SetZoomRect(int32_t left, int32_t top, int32_t right, int32_t bottom) override;
-    int32_t PutMenu(bool shown) override { mMenu = shown ? 1 : 0; return 0; }
+    int32_t PutMenu(bool shown) override {
+        mMenu = shown ? 1 : 0;
+        return 0;
+    }
 
-    std::map<std::string, std::string> mVariables;   // the movie's variables
-    std::vector<std::string> mWrites;                // "name=value" in order
-    std::vector<std::string> mReads;                 // names in order
-    std::vector<std::string> mZooms;                 // "l,t,r,b"
+    std::map<std::string, std::string> mVariables; // the movie's variables
+    std::vector<std::string> mWrites;              // "name=value" in order
+    std::vector<std::string> mReads;               // names in order
+    std::vector<std::string> mZooms;               // "l,t,r,b"
     std::string mMoviePath;
     int32_t mLoadResult = 0;
     int mReleases = 0, mPlays = 0, mMenu = -1;
@@ -44,7 +53,10 @@ public:
 
     void InitializeComponents() override { ++mInitialised; }
     void InitializeModule(FlashHostingModule& module) override { module.mInitialised = true; }
-    void TerminateModule(FlashHostingModule& module) override { module.mInitialised = false; ++mTerminated; }
+    void TerminateModule(FlashHostingModule& module) override {
+        module.mInitialised = false;
+        ++mTerminated;
+    }
     void GetClientRect(FlashWindow, int32_t* right, int32_t* bottom) override {
         *right = mClientWidth;
         *bottom = mClientHeight;
@@ -63,7 +75,10 @@ public:
     }
     intptr_t DefaultWindowProcedure(FlashWindow, uint32_t, uintptr_t, intptr_t) override { return -7; }
     bool IsWindow(FlashWindow window) override { return window == kHosting && !mDestroyed; }
-    bool DestroyWindow(FlashWindow) override { mDestroyed = true; return true; }
+    bool DestroyWindow(FlashWindow) override {
+        mDestroyed = true;
+        return true;
+    }
     bool UnregisterWindowClass(const WideChar* className) override;
 
     static constexpr FlashWindow kHosting = 0x501;
@@ -76,12 +91,12 @@ public:
     bool mHasControl = true;
     bool mDestroyed = false;
     int32_t mClientWidth = 1280, mClientHeight = 720;
-    std::string mCreated;                 // "class text x,y,w,h"
-    std::vector<std::string> mResizes;    // "w,h"
+    std::string mCreated;              // "class text x,y,w,h"
+    std::vector<std::string> mResizes; // "w,h"
     std::vector<std::string> mUnregistered;
     FlashWindowProcedure mProcedure = &ControlProcedure;
     intptr_t mUserData = 0x77;
-    std::vector<std::string> mControlMessages;  // "message userdata"
+    std::vector<std::string> mControlMessages; // "message userdata"
     int mInitialised = 0, mTerminated = 0;
     FakeFlashPlayer mPlayer;
     FakeFlashControl mControl;

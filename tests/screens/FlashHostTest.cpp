@@ -58,7 +58,7 @@ TEST_F(FlashScreen, ConstructionHostsTheControlAndPlaysTheEmbeddedMovie) {
     EXPECT_EQ(mPlatform.mPlayer.mZooms, std::vector<std::string>{"0,0,1280,720"});
     std::vector<std::string> primed(mPlatform.mPlayer.mWrites.end() - 6, mPlatform.mPlayer.mWrites.end());
     EXPECT_EQ(primed, (std::vector<std::string>{"voaurl=null", "voaparam=null", "selectedserver=null",
-                                                 "appversion=null", "traceindex=null", "userdataindex=null"}));
+                                                "appversion=null", "traceindex=null", "userdataindex=null"}));
     EXPECT_EQ(host->mWatchedNames.GetCount(), 6);
 
     loader.reset();
@@ -188,7 +188,7 @@ TEST_F(FlashScreen, PollWritesFiguresAndReadsWatchedVariablesOnce) {
     EXPECT_EQ(loader->mSetupCalls.size(), 1u) << "never read again";
     EXPECT_EQ(Count(movie.mReads, "selectedserver"), 0);
     EXPECT_EQ(movie.mReads, (std::vector<std::string>{"voaurl", "voaparam", "appversion", "traceindex",
-                                                       "userdataindex"}));
+                                                      "userdataindex"}));
 
     // Two values in one poll: both passed, the list closes up behind each.
     movie.mVariables["voaurl"] = "http://cdn/a.voa";
@@ -239,7 +239,7 @@ TEST_F(FlashScreen, UserDataIsAppendedPerIndex) {
 }
 
 TEST_F(FlashScreen, UserDataTextsAreCutAt1023Bytes) {
-    std::u16string text(600, u'\u4e2d');  // 3 bytes each in UTF-8
+    std::u16string text(600, u'\u4e2d'); // 3 bytes each in UTF-8
     AppendUserData(text.c_str());
     std::string written = UserData();
     EXPECT_EQ(written.size(), 1023u);
@@ -301,4 +301,4 @@ TEST_F(FlashScreen, LoaderRoutesSizeMessagesAndParametersToTheMovie) {
     EXPECT_EQ(mPlatform.mResizes.size(), 1u) << "after the hand-off the control is left alone";
 }
 
-}  // namespace
+} // namespace

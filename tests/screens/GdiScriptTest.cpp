@@ -239,8 +239,7 @@ TEST(GraphicsText, RectanglesWithoutAFiniteSizeDrawNothing) {
         return false;
     };
     const double nan = std::nan(""), infinite = HUGE_VAL;
-    const double rectangles[][4] = {{nan, 0, 64, 32}, {0, nan, 64, 32}, {0, 0, nan, 32}, {0, 0, 64, nan},
-                                    {-infinite, 0, infinite, 32}, {0, 0, infinite, 32}, {0, -infinite, 64, 32}};
+    const double rectangles[][4] = {{nan, 0, 64, 32}, {0, nan, 64, 32}, {0, 0, nan, 32}, {0, 0, 64, nan}, {-infinite, 0, infinite, 32}, {0, 0, infinite, 32}, {0, -infinite, 64, 32}};
     for (const auto& r : rectangles) {
         CanvasDrawText(canvas, font, u"WW", r[0], r[1], r[2], r[3], kGraphicsAlignCenter, kGraphicsAlignCenter,
                        0xFFFFFFFF);
@@ -327,4 +326,4 @@ TEST_F(GdiScript, AnimatedImagesStepOneFrameAtATime) {
     EXPECT_EQ(animations.GetCount(), count);
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,7 @@ void Put32(std::string& out, uint32_t v) {
     Put16(out, v >> 16);
 }
 
-}  // namespace
+} // namespace
 
 std::string SolidBmp(int width, int height, uint32_t colour) {
     int rowBytes = (width * 3 + 3) & ~3;
@@ -42,7 +42,7 @@ std::string TwoFrameGif(uint16_t firstDelay, uint16_t secondDelay) {
     std::string out = "GIF89a";
     Put16(out, 1);
     Put16(out, 1);
-    out += char(0x80);  // a global table of two colours
+    out += char(0x80); // a global table of two colours
     out += '\0';
     out += '\0';
     out += std::string("\0\0\0\xff\xff\xff", 6);
@@ -57,7 +57,7 @@ std::string TwoFrameGif(uint16_t firstDelay, uint16_t secondDelay) {
         Put16(out, 1);
         Put16(out, 1);
         out += '\0';
-        out += char(2);  // LZW code size
+        out += char(2); // LZW code size
         // Clear, the colour index, end: 3-bit codes packed from the low bit.
         out += frame == 0 ? std::string("\x02\x44\x01\x00", 4) : std::string("\x02\x4c\x01\x00", 4);
     }

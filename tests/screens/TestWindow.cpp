@@ -27,7 +27,7 @@ uint32_t Channel8(unsigned long pixel, unsigned long mask) {
     return uint32_t((((pixel & mask) >> shift) * 255 + maximum / 2) / maximum);
 }
 
-}  // namespace
+} // namespace
 
 TestWindow::TestWindow(int width, int height, const char* displayName, int depth) : mWidth(width), mHeight(height) {
     if (!displayName) {
@@ -101,8 +101,8 @@ void TestWindow::Capture() {
         for (int x = 0; x < mWidth; ++x) {
             unsigned long pixel = XGetPixel(image, x, y);
             mPixels[size_t(y) * mWidth + x] = Channel8(pixel, visual->red_mask) << 16 |
-                                               Channel8(pixel, visual->green_mask) << 8 |
-                                               Channel8(pixel, visual->blue_mask);
+                                              Channel8(pixel, visual->green_mask) << 8 |
+                                              Channel8(pixel, visual->blue_mask);
         }
     XDestroyImage(image);
 }

@@ -160,10 +160,14 @@ TEST_F(ConfigTest, ANameOutsideAsciiIsSavedWithItsByteLength) {
     InstallLibrary();
     RunBlob(Record("plain", {}, Node({}, {})));
     mManager->SaveConfig(Root("plain"), u"gr\u00f6\u00dfe", folder.Wide("u.luc").Data());
-    std::string expected = Record("gr\xc3\xb6\xc3\x9f" "e", {}, Node({}, {}));
+    std::string expected = Record("gr\xc3\xb6\xc3\x9f"
+                                  "e",
+                                  {}, Node({}, {}));
     EXPECT_EQ(ReadNativeFile(folder.Native("u.luc")), expected);
     RunBlob(expected);
-    EXPECT_NE(Root("gr\xc3\xb6\xc3\x9f" "e"), nullptr);
+    EXPECT_NE(Root("gr\xc3\xb6\xc3\x9f"
+                   "e"),
+              nullptr);
     EXPECT_EQ(Boxed(), 2);
 }
 

@@ -62,11 +62,13 @@ TEST_F(ScriptBindingTest, RememberedLookupsFollowEveryWriteToTheLinks) {
     // objects found before.
     Run(u"assert(t:rBool(true) == true and t.K == 7)");
     mManager->BeginClass("Thing", nullptr);
-    mManager->AddMethod("rBool", nullptr, [](lua_State*) {
-        IScriptManager* m = Vexal::GetScriptManager();
-        m->BeginCall(nullptr);
-        return m->ReturnInt32(77);
-    }, false);
+    mManager->AddMethod(
+        "rBool", nullptr, [](lua_State*) {
+            IScriptManager* m = Vexal::GetScriptManager();
+            m->BeginCall(nullptr);
+            return m->ReturnInt32(77);
+        },
+        false);
     Variable eight(u"", Variable::kInt32);
     eight.SetInteger(8);
     mManager->AddConstant("K", eight, 0, false);
@@ -285,7 +287,7 @@ TEST_F(ScriptBindingTest, LockedObjectsSurviveUntilUnlocked) {
     mManager->CollectGarbage();
     EXPECT_EQ(Thing::sLive, 1);
     mManager->UnlockObject(thing);
-    mManager->UnlockObject(thing);   // never below 0
+    mManager->UnlockObject(thing); // never below 0
     mManager->CollectGarbage();
     EXPECT_EQ(Thing::sLive, 0);
 }

@@ -121,7 +121,12 @@ TEST_F(ScriptCallTest, LuaValuesToVariables) {
 }
 
 TEST_F(ScriptCallTest, TypedTargetsChooseTheConversion) {
-    struct Case { const char16_t* script; uint32_t target; uint32_t typeAfter; double value; };
+    struct Case {
+        const char16_t* script;
+        uint32_t target;
+        uint32_t typeAfter;
+        double value;
+    };
     const Case cases[] = {
         {u"return t:variable(4294967295, 10)", Variable::kUInt32, Variable::kInt64, 4294967295.0},
         {u"return t:variable(-1, 10)", Variable::kUInt32, Variable::kInt64, 4294967295.0},
@@ -186,7 +191,6 @@ TEST_F(ScriptCallTest, VariablesToLuaValues) {
         u"assert(v.bytes == 'a\\0b' and v.text == 'caf\\195\\169' and v.empty == '')\n"
         u"assert(getmetatable(v.obj) == Thing and v.nothing == nil and v.null == nil)\n"
         u"assert(#v.list == 3 and v.list[3] == 20 and v[5] == 55 and v.numbered == nil)");
-
 }
 
 TEST_F(ScriptCallTest, FunctionReferenceFallsBackToTheOwnersStoredFunction) {

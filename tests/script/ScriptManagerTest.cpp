@@ -82,7 +82,7 @@ TEST_F(ScriptManagerTest, SwitchStateRejectsAnIndexOutOfRange) {
     EXPECT_EQ(RunNumber(u"return 1 + 1"), 2.0);
     EXPECT_TRUE(mManager->SwitchState(0));
     EXPECT_EQ(mManager->GetLuaState(), first);
-    delete mManager;   // an adopted state stays open
+    delete mManager; // an adopted state stays open
     mManager = Vexal::GetScriptManager();
     lua_close(own);
 }
@@ -100,7 +100,6 @@ TEST_F(ScriptManagerTest, ResultModes) {
     mManager->RunString(&untouched, u"return 5", u"modes", 0);
     EXPECT_EQ(untouched.GetType(), Variable::kNone);
     EXPECT_EQ(lua_gettop(L), top);
-
 }
 
 // A result left waiting belongs to the native call that ran the script; outside one the result
@@ -269,7 +268,7 @@ TEST_F(ScriptManagerTest, FieldsOfTheGlobalsAndOfObjects) {
     Publish("t", thing);
     EXPECT_EQ(RunNumber(u"return rawget(t, 'extra')"), 12.0);
     Variable read;
-    mManager->GetField(&read, thing, "name");   // through the property getter
+    mManager->GetField(&read, thing, "name"); // through the property getter
     EXPECT_EQ(ToU16(read.GetString()), u"thing");
     Variable global;
     mManager->GetField(&global, static_cast<ScriptObject*>(nullptr), u"wideName");
@@ -319,7 +318,7 @@ TEST_F(ScriptManagerTest, StoredFunctionsAreCalledWithArgumentsAndResults) {
     EXPECT_EQ(key, 0);
     mManager->CallFunction(thing, 64, &result);
     EXPECT_EQ(result.GetNumber(), 12.5);
-    EXPECT_EQ(RunNumber(u"return t:store(42)"), 0.0);   // not a function
+    EXPECT_EQ(RunNumber(u"return t:store(42)"), 0.0); // not a function
 }
 
 TEST_F(ScriptManagerTest, FunctionReferencesByRegistryAndMovedOntoObjects) {

@@ -37,8 +37,12 @@ int Dispatch(lua_State*) {
 const lua_CFunction DispatchMethod = Dispatch<Vexal::SelfRule::kRequired>;
 const lua_CFunction DispatchFree = Dispatch<Vexal::SelfRule::kOptional>;
 
-int NewThing(lua_State*) { return Vexal::ConstructNative(NewThing, [] { return new Thing("Thing", false); }); }
-int NewBag(lua_State*) { return Vexal::ConstructNative(NewBag, [] { return new Thing("Bag", true); }); }
+int NewThing(lua_State*) {
+    return Vexal::ConstructNative(NewThing, [] { return new Thing("Thing", false); });
+}
+int NewBag(lua_State*) {
+    return Vexal::ConstructNative(NewBag, [] { return new Thing("Bag", true); });
+}
 
 void* T(Method method) { return reinterpret_cast<void*>(method); }
 
@@ -105,12 +109,14 @@ void RegisterTestClasses(IScriptManager* m) {
                    DispatchMethod, T([](Thing* self, IScriptManager* m) {
                        self->mValue = m->GetParamInt32(0);
                        return m->ReturnNothing();
-                   }), DispatchMethod);
+                   }),
+                   DispatchMethod);
     m->AddProperty("color", T([](Thing* self, IScriptManager* m) { return m->ReturnUInt32(self->mColor); }),
                    DispatchMethod, T([](Thing* self, IScriptManager* m) {
                        self->mColor = m->GetParamUInt32(0);
                        return m->ReturnNothing();
-                   }), DispatchMethod);
+                   }),
+                   DispatchMethod);
     m->AddReadOnlyProperty("name", T([](Thing*, IScriptManager* m) { return m->ReturnString(u"thing"); }),
                            DispatchMethod);
     Variable seven(u"", Variable::kInt32);
@@ -136,14 +142,16 @@ void RegisterTestClasses(IScriptManager* m) {
                            (u"dyn:" + ToU16(key)).copy(buffer, 255);
                        }
                        return m->ReturnString(buffer);
-                   }), DispatchMethod, T([](Thing* self, IScriptManager* m) {
+                   }),
+                   DispatchMethod, T([](Thing* self, IScriptManager* m) {
                        const WideChar* key = nullptr;
                        m->GetParamString(&key, 0);
                        self->mLastKey = ToU16(key);
                        if (self->mLastKey.rfind(u"set_", 0) == 0) return m->ReturnNothing();
                        Variable none;
                        return m->ReturnVariable(none);
-                   }), DispatchMethod);
+                   }),
+                   DispatchMethod);
     m->EndClass();
 
     m->AddMethod("countFree", T([](Thing*, IScriptManager* m) { return m->ReturnInt32(m->GetParamCount()); }),
@@ -153,7 +161,8 @@ void RegisterTestClasses(IScriptManager* m) {
     m->AddMethod("runMode2", T([](Thing*, IScriptManager* m) {
                      m->RunString(nullptr, u"return 42", u"nested", 2);
                      return m->ReturnNothing();
-                 }), DispatchFree, false);
+                 }),
+                 DispatchFree, false);
     m->AddMethod("runBuffer", T([](Thing*, IScriptManager* m) {
                      {
                          Buffer script;
@@ -162,7 +171,8 @@ void RegisterTestClasses(IScriptManager* m) {
                          m->RunBuffer(nullptr, &script, 0);
                      }
                      return m->ReturnNothing();
-                 }), DispatchFree, false);
+                 }),
+                 DispatchFree, false);
     m->AddMethod("emptyTarget", nullptr, DispatchFree, false);
 }
 

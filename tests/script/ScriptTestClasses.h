@@ -22,7 +22,7 @@ public:
 
     int32_t mValue = 0;
     uint32_t mColor = 0;
-    std::u16string mLastKey;       // last key given to the catch-all setter
+    std::u16string mLastKey; // last key given to the catch-all setter
     static int32_t sLive;
     static int32_t sDeleted;
 };

@@ -32,8 +32,7 @@
 
 namespace {
 
-int CountEntries(const char* folder)
-{
+int CountEntries(const char* folder) {
     int count = 0;
     if (DIR* directory = opendir(folder)) {
         while (dirent* entry = readdir(directory))
@@ -48,8 +47,7 @@ int Threads() { return CountEntries("/proc/self/task"); }
 
 // The test server shares the process: its connection threads and sockets go a moment after the
 // loader's handles close them. The count once it has settled (at most a second).
-int Settled(int (*count)(), int base)
-{
+int Settled(int (*count)(), int base) {
     int value = count();
     for (int waited = 0; value > base && waited < 1000; waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -58,8 +56,7 @@ int Settled(int (*count)(), int base)
     return value;
 }
 
-long ResidentKiB()
-{
+long ResidentKiB() {
     long pages = 0, resident = 0;
     if (FILE* file = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(file, "%ld %ld", &pages, &resident) != 2)
@@ -69,15 +66,13 @@ long ResidentKiB()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-long FileSize(const std::string& path)
-{
+long FileSize(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? long(info.st_size) : -1;
 }
 
 // Whether a descriptor of this process is open on a file whose path contains text.
-bool HoldsFileNamed(const std::string& text)
-{
+bool HoldsFileNamed(const std::string& text) {
     bool found = false;
     if (DIR* directory = opendir("/proc/self/fd")) {
         while (dirent* entry = readdir(directory)) {
@@ -94,8 +89,7 @@ bool HoldsFileNamed(const std::string& text)
 
 class Soak : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(mScratch.IsValid());
         ASSERT_EQ(mkdir(mScratch.Native("cache").c_str(), 0755), 0);
         ASSERT_EQ(mkdir(mScratch.Native("home").c_str(), 0755), 0);
@@ -126,8 +120,7 @@ protected:
         ASSERT_TRUE(mServer.Start());
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         mServer.Stop();
         if (!mPrevious.empty())
             (void)chdir(mPrevious.c_str());
@@ -135,8 +128,7 @@ protected:
 
     // One run: create, parameters, updates until the hand-off (and a few after it), delete.
     // Returns false when the hand-off did not come within 20 s.
-    bool LoadOnce(LoaderLibrary& loader)
-    {
+    bool LoadOnce(LoaderLibrary& loader) {
         const std::u16string packageUrl = mServer.WideUrl("/pkg");
         const std::u16string tickUrl = mServer.WideUrl("/tick?game=soak");
         loader.mCreate(0, nullptr, nullptr, nullptr, 0);
@@ -160,8 +152,7 @@ protected:
         return handedOver;
     }
 
-    void EmptyCache()
-    {
+    void EmptyCache() {
         for (const char* name : {"game.so", "data/text.bin", "table.bin"})
             unlink(mScratch.Native(std::string("cache/") + name).c_str());
     }
@@ -175,11 +166,10 @@ protected:
 
 } // namespace
 
-TEST_F(Soak, RunsAlternatingColdAndWarmCachesLeaveNothingBehind)
-{
+TEST_F(Soak, RunsAlternatingColdAndWarmCachesLeaveNothingBehind) {
     const char* requested = std::getenv("VEXAL_SOAK_RUNS");
     const int runs = requested != nullptr && std::atoi(requested) > 0 ? std::atoi(requested) : 200;
-    const int warmUp = runs >= 40 ? 20 : 10;   // libraries' first-use caches settle in these
+    const int warmUp = runs >= 40 ? 20 : 10; // libraries' first-use caches settle in these
 
     LoaderLibrary loader;
     ASSERT_TRUE(loader.Open(VEXAL_LOADER_LIBRARY)) << dlerror();
@@ -242,8 +232,7 @@ TEST_F(Soak, RunsAlternatingColdAndWarmCachesLeaveNothingBehind)
     loader.Close();
 }
 
-TEST_F(Soak, UnloadingTheLibraryClosesItsLogFiles)
-{
+TEST_F(Soak, UnloadingTheLibraryClosesItsLogFiles) {
     const int descriptors = OpenDescriptors();
     for (int cycle = 0; cycle < 3; ++cycle) {
         LoaderLibrary loader;

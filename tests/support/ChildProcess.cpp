@@ -4,8 +4,7 @@
 
 #include <cstdio>
 
-CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors)
-{
+CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
     CommandRun run;
     const std::string line = errors == ErrorOutput::Collected ? commandLine + " 2>&1" : commandLine;
     FILE* pipe = popen(line.c_str(), "r");

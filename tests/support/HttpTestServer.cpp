@@ -107,13 +107,41 @@ HttpPlan HttpPlan::Error(int status, std::string body) {
     return plan;
 }
 
-HttpPlan HttpPlan::IgnoreRanges() const { HttpPlan p = *this; p.mHonourRanges = false; return p; }
-HttpPlan HttpPlan::NoContentLength() const { HttpPlan p = *this; p.mContentLength = false; return p; }
-HttpPlan HttpPlan::DropAfter(size_t bytes) const { HttpPlan p = *this; p.mDropAfter = bytes; return p; }
-HttpPlan HttpPlan::StallAfter(size_t bytes) const { HttpPlan p = *this; p.mStallAfter = bytes; return p; }
-HttpPlan HttpPlan::Silent() const { HttpPlan p = *this; p.mSilent = true; return p; }
-HttpPlan HttpPlan::DelayHead(int delayMs) const { HttpPlan p = *this; p.mHeadDelayMs = delayMs; return p; }
-HttpPlan HttpPlan::CloseAfter() const { HttpPlan p = *this; p.mClose = true; return p; }
+HttpPlan HttpPlan::IgnoreRanges() const {
+    HttpPlan p = *this;
+    p.mHonourRanges = false;
+    return p;
+}
+HttpPlan HttpPlan::NoContentLength() const {
+    HttpPlan p = *this;
+    p.mContentLength = false;
+    return p;
+}
+HttpPlan HttpPlan::DropAfter(size_t bytes) const {
+    HttpPlan p = *this;
+    p.mDropAfter = bytes;
+    return p;
+}
+HttpPlan HttpPlan::StallAfter(size_t bytes) const {
+    HttpPlan p = *this;
+    p.mStallAfter = bytes;
+    return p;
+}
+HttpPlan HttpPlan::Silent() const {
+    HttpPlan p = *this;
+    p.mSilent = true;
+    return p;
+}
+HttpPlan HttpPlan::DelayHead(int delayMs) const {
+    HttpPlan p = *this;
+    p.mHeadDelayMs = delayMs;
+    return p;
+}
+HttpPlan HttpPlan::CloseAfter() const {
+    HttpPlan p = *this;
+    p.mClose = true;
+    return p;
+}
 HttpPlan HttpPlan::Trickle(size_t bytes, int delayMs) const {
     HttpPlan p = *this;
     p.mTrickleBytes = bytes;
@@ -318,7 +346,7 @@ void HttpTestServer::Serve(int socket, int connection) {
         while (lineEnd != std::string::npos) {
             size_t next = head.find("\r\n", lineEnd + 2);
             std::string header = head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos
-                                                                                     : next - lineEnd - 2);
+                                                                                    : next - lineEnd - 2);
             size_t colon = header.find(':');
             if (colon != std::string::npos) {
                 request.mHeaders.emplace_back(header.substr(0, colon), Trim(header.substr(colon + 1)));

@@ -30,11 +30,11 @@
 // One request as the server received it.
 struct HttpRequest {
     std::string mMethod;
-    std::string mTarget;   // as sent: path and query
-    std::string mPath;     // the target without its query
+    std::string mTarget; // as sent: path and query
+    std::string mPath;   // the target without its query
     std::string mVersion;
-    std::vector<std::pair<std::string, std::string>> mHeaders;  // in arrival order
-    int mConnection = 0;   // 1 for the server's first connection, 2 for the next, ...
+    std::vector<std::pair<std::string, std::string>> mHeaders; // in arrival order
+    int mConnection = 0;                                       // 1 for the server's first connection, 2 for the next, ...
 
     // The value of the first header of that name (case-insensitive), or "" when absent.
     std::string Header(const std::string& name) const;
@@ -52,7 +52,7 @@ struct HttpPlan {
     uint64_t mGeneratedSize = 0;
     std::function<void(uint64_t offset, char* out, size_t count)> mGenerate;
     std::string mContentType = "application/octet-stream";
-    std::vector<std::pair<std::string, std::string>> mHeaders;  // extra answer headers
+    std::vector<std::pair<std::string, std::string>> mHeaders; // extra answer headers
     // With true a 200 body answers "Range: bytes=a-b" / "bytes=a-" with 206 and the slice
     // (416 when a is past the end); with false the whole body comes back with 200.
     bool mHonourRanges = true;

@@ -5,15 +5,13 @@
 namespace {
 
 template <typename Function>
-Function Export(void* handle, const char* name)
-{
+Function Export(void* handle, const char* name) {
     return reinterpret_cast<Function>(dlsym(handle, name));
 }
 
 } // namespace
 
-bool LoaderLibrary::Open(const char* path)
-{
+bool LoaderLibrary::Open(const char* path) {
     mHandle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (mHandle == nullptr)
         return false;
@@ -28,8 +26,7 @@ bool LoaderLibrary::Open(const char* path)
     return mCreate && mDelete && mSetup && mStart && mUpdate && mRender && mMessage && mProgress;
 }
 
-void LoaderLibrary::Close()
-{
+void LoaderLibrary::Close() {
     if (mHandle != nullptr)
         dlclose(mHandle);
     *this = LoaderLibrary();

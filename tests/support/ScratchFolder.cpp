@@ -11,14 +11,12 @@
 
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
-{
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     chmod(path, 0700);
     return remove(path);
 }
 
-int MakeWritable(const char* path, const struct stat* info, int type, struct FTW*)
-{
+int MakeWritable(const char* path, const struct stat* info, int type, struct FTW*) {
     if (type == FTW_D || type == FTW_DNR)
         chmod(path, 0700);
     else
@@ -28,34 +26,29 @@ int MakeWritable(const char* path, const struct stat* info, int type, struct FTW
 
 } // namespace
 
-ScratchFolder::ScratchFolder()
-{
+ScratchFolder::ScratchFolder() {
     const char* root = getenv("TMPDIR");
     std::string pattern = std::string(root != nullptr && root[0] != 0 ? root : "/tmp") + "/vexal-test-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr)
         mPath = pattern;
 }
 
-ScratchFolder::~ScratchFolder()
-{
+ScratchFolder::~ScratchFolder() {
     if (mPath.empty())
         return;
     nftw(mPath.c_str(), MakeWritable, 16, FTW_PHYS);
     nftw(mPath.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string ScratchFolder::Native(const std::string& name) const
-{
+std::string ScratchFolder::Native(const std::string& name) const {
     return name.empty() ? mPath : mPath + "/" + name;
 }
 
-String ScratchFolder::Wide(const std::string& name) const
-{
+String ScratchFolder::Wide(const std::string& name) const {
     return WideText(Native(name));
 }
 
-std::string ReadNativeFile(const std::string& path)
-{
+std::string ReadNativeFile(const std::string& path) {
     std::string bytes;
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -68,8 +61,7 @@ std::string ReadNativeFile(const std::string& path)
     return bytes;
 }
 
-bool WriteNativeFile(const std::string& path, const std::string& bytes)
-{
+bool WriteNativeFile(const std::string& path, const std::string& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
@@ -77,16 +69,14 @@ bool WriteNativeFile(const std::string& path, const std::string& bytes)
     return fclose(file) == 0 && ok;
 }
 
-String WideText(const std::string& text)
-{
+String WideText(const std::string& text) {
     WideChar* wide = Utf8ToUtf16(nullptr, 0, text.c_str());
     String result(wide);
     free(wide);
     return result;
 }
 
-std::string NarrowText(const WideChar* text)
-{
+std::string NarrowText(const WideChar* text) {
     char* narrow = Utf16ToUtf8(nullptr, 0, text);
     std::string result(narrow != nullptr ? narrow : "");
     free(narrow);

@@ -70,7 +70,7 @@ struct Expected {
     std::array<std::vector<int64_t>, 7> mTimes;
     std::array<uint64_t, 10> mLostProgress{};
     uint64_t mLostWithoutProgress = 0;
-    uint64_t mLateTicks = 0;  // state ticks logged after their run's final tick
+    uint64_t mLateTicks = 0; // state ticks logged after their run's final tick
 };
 
 struct Line {
@@ -110,12 +110,12 @@ void GenerateRuns(int firstRun, int runs, std::vector<Line>& lines, std::map<std
         // Without server data (one run in six) the loader goes from state 0 straight to 3.
         const bool serverData = r % 6 != 5;
         const bool warm = r % 4 == 0;
-        const int lostAt = r % 10 == 7 ? 4 : r % 25 == 11 ? (serverData ? 1 : 3) : -1;
+        const int lostAt = r % 10 == 7 ? 4 : r % 25 == 11 ? (serverData ? 1 : 3)
+                                                          : -1;
         RunInfo info{version, start, 0, -1.0f, {}};
         info.mAt.fill(-1);
         auto tick = [&](int64_t at, int state, const std::string& extra, bool withVersion = true) {
-            lines.push_back({at, CombinedLine(at, base + "&sg=" + std::to_string(state) + extra +
-                                                      (withVersion ? "&av=" + version : ""), 204)});
+            lines.push_back({at, CombinedLine(at, base + "&sg=" + std::to_string(state) + extra + (withVersion ? "&av=" + version : ""), 204)});
             info.mLast = std::max(info.mLast, at);
         };
         auto enter = [&](int state, int64_t at) {
@@ -246,7 +246,7 @@ bool WriteGzip(const std::string& path, const std::vector<std::string>& members)
     return WriteNativeFile(path, joined);
 }
 
-}  // namespace
+} // namespace
 
 TEST(TicksTool, GeneratedRunsGiveTheirKnownFunnel) {
     ScratchFolder folder;
@@ -317,7 +317,7 @@ TEST(TicksTool, ReadsTheDemoNginxTickLog) {
     EXPECT_EQ(report.mJson.find("\"appVersion\":\"\""), std::string::npos) << report.mJson;
     EXPECT_EQ(report.Field("1.0.0", "runs"), 2.0);
     EXPECT_EQ(report.Field("1.0.0", "handedOver"), 2.0);
-    EXPECT_EQ(report.Field("1.0.0", "warm"), 1.0);  // the second run found its files in place
+    EXPECT_EQ(report.Field("1.0.0", "warm"), 1.0); // the second run found its files in place
     EXPECT_EQ(report.Lines("lateTicks"), 0.0);
     EXPECT_NEAR(report.State("1.0.0", 4, "medianSeconds"), 0.083, 0.0005);
     EXPECT_NEAR(report.State("1.0.0", 5, "medianSeconds"), 0.361, 0.0005);
@@ -341,18 +341,18 @@ TEST(TicksTool, DamagedTruncatedAndMixedLinesAreCountedAndSkipped) {
     std::string log;
     auto add = [&log](const std::string& line) { log += line + "\n"; };
     add(CombinedLine(1796646343000, a + "&sg=0", 204));
-    add("10.0.0.1 - - [07/Dec/2026:12:25:44 +0000] \"GET " + a + "&sg=3&av=2.0 HTTP/1.1\" 204 0");  // common format
-    add(CombinedLine(1796646345000, "/index.html", 200));                                           // not a tick
+    add("10.0.0.1 - - [07/Dec/2026:12:25:44 +0000] \"GET " + a + "&sg=3&av=2.0 HTTP/1.1\" 204 0"); // common format
+    add(CombinedLine(1796646345000, "/index.html", 200));                                          // not a tick
     add("");
     add("garbage without any shape");
-    add(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11));                               // TLS on plain HTTP
-    add("10.0.0.1 - - [07/Dec/20");                                                                  // cut in the time
-    add("10.0.0.1 - - [32/Dec/2026:12:25:44 +0000] \"GET " + a + "&sg=4 HTTP/1.1\" 204 0");         // no such day
-    add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"GET " + a + "&sg=9&av=2.0 HTTP/1.1\" 204 0");  // no such state
+    add(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11));                          // TLS on plain HTTP
+    add("10.0.0.1 - - [07/Dec/20");                                                                // cut in the time
+    add("10.0.0.1 - - [32/Dec/2026:12:25:44 +0000] \"GET " + a + "&sg=4 HTTP/1.1\" 204 0");        // no such day
+    add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"GET " + a + "&sg=9&av=2.0 HTTP/1.1\" 204 0"); // no such state
     add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"GET " + a + "&sg=-1 HTTP/1.1\" 204 0");
-    add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"GET /tick?s=&sg=4 HTTP/1.1\" 204 0");           // no run id
-    add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"-\" 400 0 \"-\" \"-\"");                          // nginx, no request
-    add(std::string(100000, 'x'));                                                                   // longer than any request
+    add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"GET /tick?s=&sg=4 HTTP/1.1\" 204 0"); // no run id
+    add("10.0.0.1 - - [07/Dec/2026:12:25:46 +0000] \"-\" 400 0 \"-\" \"-\"");              // nginx, no request
+    add(std::string(100000, 'x'));                                                         // longer than any request
     add("10.0.0.1 - - [07/Dec/2026:12:25:47 +0000] \"GET " + a + "&sg=4&pg=0.5&av=2.0 HTTP/1.1\" 204 0\r");
     // Cut inside the request: the address is whole, the tick counts.
     add("10.0.0.1 - - [07/Dec/2026:12:25:48 +0000] \"GET " + a + "&sg=4&pg=0.620000&av=2.0");
@@ -360,7 +360,7 @@ TEST(TicksTool, DamagedTruncatedAndMixedLinesAreCountedAndSkipped) {
     add("1796646343.250 204 0 GET " + b + "&sg=0 \"-\"");
     add("1796646343.500 204 0 GET /packages/demo.vpk \"bytes=0-1131\"");
     add("1796646344.100 204 0 GET " + b + "&sg=6&av=2.0&m=0&t=0&f=1 \"-\"");
-    log += CombinedLine(1796646349000, b + "&sg=6&av=2.0", 204);  // after the final tick, and no line break
+    log += CombinedLine(1796646349000, b + "&sg=6&av=2.0", 204); // after the final tick, and no line break
     ASSERT_TRUE(WriteNativeFile(folder.Native("mixed.log"), log));
 
     int status = -1;

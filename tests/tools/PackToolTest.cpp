@@ -21,8 +21,7 @@ struct Outcome {
 };
 
 // Runs vexal-pack with the arguments (each quoted for the shell).
-Outcome RunPack(const ScratchFolder& scratch, const std::vector<std::string>& arguments)
-{
+Outcome RunPack(const ScratchFolder& scratch, const std::vector<std::string>& arguments) {
     std::string command = std::string("'") + VEXAL_BINARY_DIR + "/bin/vexal-pack'";
     for (const std::string& argument : arguments)
         command += " '" + argument + "'";
@@ -33,8 +32,7 @@ Outcome RunPack(const ScratchFolder& scratch, const std::vector<std::string>& ar
 
 class PackTool : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(mScratch.IsValid());
         for (int i = 0; i < 2000; ++i)
             mPlain += "line " + std::to_string(i % 50) + " of a module file\n";
@@ -47,8 +45,7 @@ protected:
     std::string mPlain;
 };
 
-TEST_F(PackTool, DigestPrintsOneLinePerFile)
-{
+TEST_F(PackTool, DigestPrintsOneLinePerFile) {
     ASSERT_TRUE(WriteNativeFile(Path("abc.txt"), "abc"));
     ASSERT_TRUE(WriteNativeFile(Path("a64.txt"), std::string(64, 'a')));
     Outcome outcome = RunPack(mScratch, {"digest", Path("abc.txt"), Path("a64.txt")});
@@ -62,8 +59,7 @@ TEST_F(PackTool, DigestPrintsOneLinePerFile)
     EXPECT_NE(outcome.err.find("missing.txt"), std::string::npos);
 }
 
-TEST_F(PackTool, PackThenUnpackGivesTheFileBack)
-{
+TEST_F(PackTool, PackThenUnpackGivesTheFileBack) {
     for (const char* method : {"--zlib", "--lzma"}) {
         Outcome outcome = RunPack(mScratch, {"pack", method, "--level", "9", In(), Path("block")});
         ASSERT_EQ(outcome.status, 0) << outcome.err;
@@ -83,8 +79,7 @@ TEST_F(PackTool, PackThenUnpackGivesTheFileBack)
     EXPECT_EQ(ReadNativeFile(Path("copy")), mPlain);
 }
 
-TEST_F(PackTool, UnpackFailureLogsAndExitsWithOne)
-{
+TEST_F(PackTool, UnpackFailureLogsAndExitsWithOne) {
     ASSERT_EQ(RunPack(mScratch, {"pack", "--zlib", In(), Path("block")}).status, 0);
     std::string block = ReadNativeFile(Path("block"));
     ASSERT_TRUE(WriteNativeFile(Path("cut"), block.substr(0, block.size() / 2)));
@@ -97,8 +92,7 @@ TEST_F(PackTool, UnpackFailureLogsAndExitsWithOne)
     EXPECT_EQ(outcome.status, 1);
 }
 
-TEST_F(PackTool, UsageErrorsExitWithTwo)
-{
+TEST_F(PackTool, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> wrong = {
         {},
         {"shrink", In()},
@@ -119,8 +113,7 @@ TEST_F(PackTool, UsageErrorsExitWithTwo)
 
 // Asking a tool how it is used is no error: every tool prints its usage on standard output and
 // exits 0, and none takes "--help" for a file or folder to work on.
-TEST(ToolHelp, EveryToolAnswersHelpWithStatusZero)
-{
+TEST(ToolHelp, EveryToolAnswersHelpWithStatusZero) {
     ScratchFolder scratch;
     ASSERT_TRUE(scratch.IsValid());
     const std::string bin = std::string(VEXAL_BINARY_DIR) + "/bin/";
@@ -136,12 +129,10 @@ TEST(ToolHelp, EveryToolAnswersHelpWithStatusZero)
     EXPECT_NE(access(scratch.Native("--help").c_str(), F_OK), 0) << "a tool took --help for a folder";
 }
 
-
 // Each installed tool's manual page is written by hand beside its usage text; an option the
 // usage offers and the page leaves out is a page gone stale. The page also states the exit
 // status and is clean roff (groff finds nothing to warn about).
-TEST(ToolHelp, ManualPagesNameEveryOptionOfTheUsage)
-{
+TEST(ToolHelp, ManualPagesNameEveryOptionOfTheUsage) {
     const std::string bin = std::string(VEXAL_BINARY_DIR) + "/bin/";
     const std::string runDemo = VEXAL_RUN_DEMO;
     const std::string tools = runDemo.substr(0, runDemo.size() - std::string("demo/run-demo").size());

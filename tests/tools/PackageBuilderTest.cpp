@@ -83,7 +83,7 @@ TEST(PackageBuilder, StoredLayoutAndBlocks) {
     EXPECT_EQ(package.GetData()[156], 'g');
     EXPECT_EQ(U32At(package, 156 + 80), 1132u);
     EXPECT_EQ(U32At(package, 156 + 84), header.modules[0].size);
-    EXPECT_EQ(U32At(package, 860 + 64), header.modules[3].offset + header.modules[3].size);  // block A number
+    EXPECT_EQ(U32At(package, 860 + 64), header.modules[3].offset + header.modules[3].size); // block A number
     EXPECT_EQ(U32At(package, 860 + 72), uint32_t(blockA.size()));
 
     // Blocks follow one another in entry order, then block A; the package size adds up.
@@ -92,7 +92,8 @@ TEST(PackageBuilder, StoredLayoutAndBlocks) {
         EXPECT_EQ(header.modules[i].offset, header.modules[i - 1].offset + header.modules[i - 1].size);
     EXPECT_EQ(header.modules[2].size, 0u);
     EXPECT_EQ(header.modules[2].digest[0] | header.modules[2].digest[1] | header.modules[2].digest[2] |
-                  header.modules[2].digest[3], 0u);
+                  header.modules[2].digest[3],
+              0u);
     EXPECT_EQ(ExpectedPackageSize(header), package.GetSize());
     ExpectBlockHolds(package, header.modules[0], game);
     ExpectBlockHolds(package, header.modules[1], data);
@@ -147,7 +148,7 @@ TEST(PackageBuilder, FileAndMemoryGiveTheSameBytes) {
     std::string written = ReadNativeFile(scratch.Native("out/p.vpk"));
     ASSERT_EQ(written.size(), package.GetSize());
     EXPECT_EQ(0, memcmp(written.data(), package.GetData(), written.size()));
-    uint64_t number = builder.Header().blockB.number;  // a packed field: copied, not referenced
+    uint64_t number = builder.Header().blockB.number; // a packed field: copied, not referenced
     EXPECT_EQ(number, 1132u + builder.Header().modules[0].size);
 }
 

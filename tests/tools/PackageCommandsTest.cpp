@@ -193,12 +193,13 @@ TEST_F(PackageCommands, VerifyFindsDamagedBlocks) {
     PackageHeader header;
     ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(package.data()), 1132, header));
     std::string damaged = package;
-    damaged[header.modules[0].offset + header.modules[0].size / 2] ^= 0x55;  // inside the zlib stream
+    damaged[header.modules[0].offset + header.modules[0].size / 2] ^= 0x55; // inside the zlib stream
     ASSERT_TRUE(WriteNativeFile(Path("bad.vpk"), damaged));
     PackageRun run = Pack({"verify", Path("bad.vpk")});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Has(run.out, "entry 0 \"game.so\": block does not unpack") ||
-                Has(run.out, "entry 0 \"game.so\": block damaged")) << run.out;
+                Has(run.out, "entry 0 \"game.so\": block damaged"))
+        << run.out;
     EXPECT_TRUE(Has(run.out, "entry 1 \"data/one.dat\": block intact"));
     EXPECT_TRUE(Has(run.out, "verify: FAILED"));
 
@@ -249,7 +250,8 @@ TEST_F(PackageCommands, GameModuleIsCheckedWithoutLoadingIt) {
     const std::string helper = "libvexal-pack-helper.so";
     PackageRun alone = buildWith({std::string(VEXAL_MODULE_NEEDS_HELPER) + "=game.so"});
     EXPECT_TRUE(Has(alone.err, "game.so needs " + helper + ", which the dynamic loader finds nowhere on this machine "
-                               "(searched RUNPATH $ORIGIN, the ld.so cache, /lib/x86_64-linux-gnu")) << alone.err;
+                                                           "(searched RUNPATH $ORIGIN, the ld.so cache, /lib/x86_64-linux-gnu"))
+        << alone.err;
     EXPECT_EQ(verify().status, 1);
     buildWith({std::string(VEXAL_MODULE_NEEDS_HELPER) + "=game.so", std::string(VEXAL_PACK_HELPER) + "=lib/" + helper});
     EXPECT_TRUE(Has(verify().out, "game.so\" needs " + helper)) << "a subfolder is not the module's folder";
@@ -317,7 +319,7 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
     PackageRun verify = Pack({"verify", Path("p.vpk"), Path("cache"), "--pubkey", Path("publisher.pub")});
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
     EXPECT_TRUE(Has(verify.out, "entry 0 \"game.so\": block intact, " + std::to_string(mGame.size()) +
-                                " bytes, signed SHA-256 matches; file present and intact (signed SHA-256 matches)"))
+                                    " bytes, signed SHA-256 matches; file present and intact (signed SHA-256 matches)"))
         << verify.out;
     EXPECT_TRUE(Has(verify.out, "entry 3 \"two.dat\": block intact, 333 bytes, signed SHA-256 matches; file differs"));
     EXPECT_TRUE(Has(verify.out, "signature:   accepted, release 7, key 1 of the list"));
@@ -358,7 +360,7 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
 
     // A package that fails its own verify is never signed.
     std::string damaged = genuine;
-    damaged[1132 + 1000] ^= 0x55;  // inside the game module's zlib stream
+    damaged[1132 + 1000] ^= 0x55; // inside the game module's zlib stream
     ASSERT_TRUE(WriteNativeFile(Path("bad.vpk"), damaged));
     PackageRun refused = Pack({"sign", Path("bad.vpk"), "--key", Path("publisher.key"), "--release", "8"});
     EXPECT_EQ(refused.status, 1);

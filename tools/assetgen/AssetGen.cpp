@@ -15,7 +15,9 @@
 namespace {
 
 // The theme: deep blue-grey night, a bright cyan fill.
-struct Rgb { double r, g, b; };
+struct Rgb {
+    double r, g, b;
+};
 constexpr Rgb kTrackDark{0.043, 0.063, 0.090};
 constexpr Rgb kTrackMid{0.165, 0.224, 0.306};
 constexpr Rgb kTrackLip{0.310, 0.412, 0.541};
@@ -294,7 +296,7 @@ bool SaveJpeg(cairo_surface_t* s, const std::string& path) {
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -306,9 +308,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string folder = argv[1];
-    struct Item { const char* name; cairo_surface_t* surface; } items[] = {
-        {"front.png", Marker()},      {"left.png", LeftCap(false)},  {"right.png", RightCap(false)},
-        {"track.png", Track(false)},  {"bleft.png", LeftCap(true)},  {"bright.png", RightCap(true)},
+    struct Item {
+        const char* name;
+        cairo_surface_t* surface;
+    } items[] = {
+        {"front.png", Marker()},
+        {"left.png", LeftCap(false)},
+        {"right.png", RightCap(false)},
+        {"track.png", Track(false)},
+        {"bleft.png", LeftCap(true)},
+        {"bright.png", RightCap(true)},
         {"btrack.png", Track(true)},
     };
     bool ok = true;

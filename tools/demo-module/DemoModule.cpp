@@ -118,7 +118,8 @@ VEXAL_API int _VobMessage(VexalWindow, uint32_t message, uint32_t wParam, int32_
     case VEXAL_WM_MOUSEMOVE: scene.MouseMove(x, y); return 1;
     case VEXAL_WM_LBUTTONDOWN: scene.LeftClick(x, y); return 1;
     case VEXAL_WM_RBUTTONDOWN: scene.RightClick(); return 1;
-    case VEXAL_WM_LBUTTONUP: case VEXAL_WM_RBUTTONUP: return 1;
+    case VEXAL_WM_LBUTTONUP:
+    case VEXAL_WM_RBUTTONUP: return 1;
     case VEXAL_WM_KEYDOWN: scene.Key(wParam); return 1;
     case VEXAL_WM_KEYUP: return 1;
     case VEXAL_WM_CHAR: scene.Character(wParam); return 1;

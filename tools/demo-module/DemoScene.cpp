@@ -19,8 +19,25 @@ void Hue(cairo_t* cr, double hue, double alpha) {
     double h = std::fmod(hue, 1.0) * 6.0;
     double x = 1.0 - std::fabs(std::fmod(h, 2.0) - 1.0);
     double r = 0, g = 0, b = 0;
-    if (h < 1) { r = 1; g = x; } else if (h < 2) { r = x; g = 1; } else if (h < 3) { g = 1; b = x; }
-    else if (h < 4) { g = x; b = 1; } else if (h < 5) { r = x; b = 1; } else { r = 1; b = x; }
+    if (h < 1) {
+        r = 1;
+        g = x;
+    } else if (h < 2) {
+        r = x;
+        g = 1;
+    } else if (h < 3) {
+        g = 1;
+        b = x;
+    } else if (h < 4) {
+        g = x;
+        b = 1;
+    } else if (h < 5) {
+        r = x;
+        b = 1;
+    } else {
+        r = 1;
+        b = x;
+    }
     cairo_set_source_rgba(cr, 0.25 + 0.75 * r, 0.25 + 0.75 * g, 0.25 + 0.75 * b, alpha);
 }
 
@@ -53,10 +70,10 @@ void DemoScene::RightClick() { mSpin = -mSpin; }
 
 void DemoScene::Key(uint32_t virtualKey) {
     mLastKey = virtualKey;
-    if (virtualKey == 0x20) mPaused = !mPaused;                              // space
-    else if (virtualKey == 0x26) mSpin = std::min(mSpin * 1.25, 8.0);        // up
-    else if (virtualKey == 0x28) mSpin = std::max(mSpin / 1.25, 0.125);      // down
-    else if (virtualKey == 0x08 && !mTyped.empty()) mTyped.pop_back();       // backspace
+    if (virtualKey == 0x20) mPaused = !mPaused;                         // space
+    else if (virtualKey == 0x26) mSpin = std::min(mSpin * 1.25, 8.0);   // up
+    else if (virtualKey == 0x28) mSpin = std::max(mSpin / 1.25, 0.125); // down
+    else if (virtualKey == 0x08 && !mTyped.empty()) mTyped.pop_back();  // backspace
 }
 
 void DemoScene::Character(uint32_t unit) {

@@ -38,11 +38,16 @@ uint32_t VirtualKeyFromKeySym(unsigned long keySym) {
     if (keySym >= XK_KP_0 && keySym <= XK_KP_9) return uint32_t(0x60 + (keySym - XK_KP_0));
     switch (keySym) {
     case XK_BackSpace: return 0x08;
-    case XK_Tab: case XK_ISO_Left_Tab: return 0x09;
-    case XK_Return: case XK_KP_Enter: return 0x0D;
-    case XK_Shift_L: case XK_Shift_R: return 0x10;
-    case XK_Control_L: case XK_Control_R: return 0x11;
-    case XK_Alt_L: case XK_Alt_R: return 0x12;
+    case XK_Tab:
+    case XK_ISO_Left_Tab: return 0x09;
+    case XK_Return:
+    case XK_KP_Enter: return 0x0D;
+    case XK_Shift_L:
+    case XK_Shift_R: return 0x10;
+    case XK_Control_L:
+    case XK_Control_R: return 0x11;
+    case XK_Alt_L:
+    case XK_Alt_R: return 0x12;
     case XK_Pause: return 0x13;
     case XK_Caps_Lock: return 0x14;
     case XK_Escape: return 0x1B;

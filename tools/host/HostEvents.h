@@ -16,12 +16,12 @@ struct HostMessage {
 
 // What translation needs to know about the window between events.
 struct HostEventState {
-    Atom mTimerAtom = None;         // "VEXAL_WM_TIMER"
-    Atom mProtocolsAtom = None;     // "WM_PROTOCOLS"
-    Atom mDeleteAtom = None;        // "WM_DELETE_WINDOW"
-    int32_t mWidth = 0;             // last size reported, so only real changes give WM_SIZE
+    Atom mTimerAtom = None;     // "VEXAL_WM_TIMER"
+    Atom mProtocolsAtom = None; // "WM_PROTOCOLS"
+    Atom mDeleteAtom = None;    // "WM_DELETE_WINDOW"
+    int32_t mWidth = 0;         // last size reported, so only real changes give WM_SIZE
     int32_t mHeight = 0;
-    bool mClosed = false;           // set by WM_DELETE_WINDOW or DestroyNotify
+    bool mClosed = false; // set by WM_DELETE_WINDOW or DestroyNotify
 };
 
 // Appends the messages one event stands for (none, one, or WM_KEYDOWN followed by WM_CHAR) and

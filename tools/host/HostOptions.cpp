@@ -41,10 +41,10 @@ bool ReadSize(const char* text, int32_t& width, int32_t& height) {
 }
 
 // The names the loader acts on, "loadervar" included (its loading screen takes it).
-const char* const kKnownParameters[] = {"voaurl",      "voaparam",     "commonvoaparam", "serverdataurl",
-                                        "serverdata",  "selectedserver", "reporturl",    "appversion",
-                                        "flashversion", "delay",        "errurl",         "tickurl",
-                                        "tickinterval", "voatimeout",   "cdnip",          "loadervar"};
+const char* const kKnownParameters[] = {"voaurl", "voaparam", "commonvoaparam", "serverdataurl",
+                                        "serverdata", "selectedserver", "reporturl", "appversion",
+                                        "flashversion", "delay", "errurl", "tickurl",
+                                        "tickinterval", "voatimeout", "cdnip", "loadervar"};
 
 std::string Lower(const std::string& text) {
     std::string out = text;
@@ -77,7 +77,7 @@ std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
         std::string name = Lower(parameter.first);
         if (name == "voaurl" || name == "serverdataurl" || name == "serverdata") packageAddress = true;
         const char* closest = nullptr;
-        size_t best = 3;  // further than two edits is no likely slip
+        size_t best = 3; // further than two edits is no likely slip
         bool known = false;
         for (const char* candidate : kKnownParameters) {
             if (name == candidate) known = true;
@@ -177,7 +177,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         } else if (option == "--library") {
             if (!takeValue(value)) return false;
             options.mLibrary = value;
-            if (options.mLibrary.empty()) { error = "--library needs a path"; return false; }
+            if (options.mLibrary.empty()) {
+                error = "--library needs a path";
+                return false;
+            }
         } else if (option == "--size") {
             if (!takeValue(value)) return false;
             if (!ReadSize(value, options.mWidth, options.mHeight)) {
@@ -209,7 +212,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         } else if (option == "--cwd") {
             if (!takeValue(value)) return false;
             options.mWorkingDirectory = value;
-            if (options.mWorkingDirectory.empty()) { error = "--cwd needs a folder"; return false; }
+            if (options.mWorkingDirectory.empty()) {
+                error = "--cwd needs a folder";
+                return false;
+            }
         } else if (option == "--screenshot") {
             if (!takeValue(value)) return false;
             std::string text = value;

@@ -9,10 +9,10 @@
 // One "--screenshot FILE@WHEN": a PNG of the window written once, when WHEN comes.
 struct HostScreenshot {
     enum class Trigger {
-        Seconds,     // "S": the run has lasted mSeconds
-        Progress,    // "P%": the progress has first reached mProgress (0..1)
-        AfterReady,  // "ready+S": mSeconds after the progress reached 1 (the hand-off, unless a
-                     // launch delay still holds it then)
+        Seconds,    // "S": the run has lasted mSeconds
+        Progress,   // "P%": the progress has first reached mProgress (0..1)
+        AfterReady, // "ready+S": mSeconds after the progress reached 1 (the hand-off, unless a
+                    // launch delay still holds it then)
     };
     std::string mPath;
     Trigger mTrigger = Trigger::Seconds;
@@ -22,15 +22,15 @@ struct HostScreenshot {
 };
 
 struct HostOptions {
-    std::string mLibrary;            // empty: beside the executable, else the installed library
-    bool mHeadless = false;          // null window, no display connection
+    std::string mLibrary;   // empty: beside the executable, else the installed library
+    bool mHeadless = false; // null window, no display connection
     int32_t mWidth = 1280;
     int32_t mHeight = 720;
     int32_t mFps = 60;
-    double mSeconds = -1.0;          // below 0: run until the window closes (or a signal)
+    double mSeconds = -1.0; // below 0: run until the window closes (or a signal)
     uint32_t mRunMode = 0;
-    std::string mWorkingDirectory;   // the module cache; empty keeps the current directory
-    bool mUntilReady = false;        // stop shortly after the progress has reached 1
+    std::string mWorkingDirectory; // the module cache; empty keeps the current directory
+    bool mUntilReady = false;      // stop shortly after the progress has reached 1
     std::vector<HostScreenshot> mScreenshots;
     // name=value pairs in the order given; a value may be empty.
     std::vector<std::pair<std::string, std::string>> mParameters;

@@ -11,11 +11,23 @@ std::u16string WideFromUtf8(const std::string& text) {
         uint8_t lead = uint8_t(text[i]);
         uint32_t code = 0;
         size_t count = 0;
-        if (lead < 0x80) { code = lead; count = 0; }
-        else if ((lead & 0xE0) == 0xC0) { code = lead & 0x1F; count = 1; }
-        else if ((lead & 0xF0) == 0xE0) { code = lead & 0x0F; count = 2; }
-        else if ((lead & 0xF8) == 0xF0) { code = lead & 0x07; count = 3; }
-        else { out.push_back(u'\xFFFD'); ++i; continue; }
+        if (lead < 0x80) {
+            code = lead;
+            count = 0;
+        } else if ((lead & 0xE0) == 0xC0) {
+            code = lead & 0x1F;
+            count = 1;
+        } else if ((lead & 0xF0) == 0xE0) {
+            code = lead & 0x0F;
+            count = 2;
+        } else if ((lead & 0xF8) == 0xF0) {
+            code = lead & 0x07;
+            count = 3;
+        } else {
+            out.push_back(u'\xFFFD');
+            ++i;
+            continue;
+        }
         bool valid = true;
         for (size_t k = 1; valid && k <= count; ++k) {
             if (i + k >= n || (uint8_t(text[i + k]) & 0xC0) != 0x80) valid = false;

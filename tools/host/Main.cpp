@@ -111,7 +111,8 @@ void ReportUnfinishedRun(float progress) {
         fprintf(stderr, "vexal-host: the run ended before the progress reached 1: progress %.3f, %s\n",
                 double(progress), PhaseOf(progress));
         fprintf(stderr, "vexal-host: no trace log to show (%s is missing or empty; with [VEXAL-DEBUG]=YES the "
-                        "log is on the console)\n", path.c_str());
+                        "log is on the console)\n",
+                path.c_str());
         return;
     }
     fprintf(stderr, "vexal-host: the run ended before the progress reached 1: progress %.3f, state %s\n",

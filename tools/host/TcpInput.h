@@ -13,6 +13,6 @@ public:
     uint64_t Sample();
 
 private:
-    std::map<uint64_t, uint64_t> mReceived;  // per socket (its inode): bytes at the last call
+    std::map<uint64_t, uint64_t> mReceived; // per socket (its inode): bytes at the last call
     uint64_t mTotal = 0;
 };

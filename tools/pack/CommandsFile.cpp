@@ -11,16 +11,14 @@
 
 namespace {
 
-bool ReadInput(Buffer& buffer, const char* name)
-{
+bool ReadInput(Buffer& buffer, const char* name) {
     if (ReadFileToBuffer(buffer, PathArgument(name)))
         return true;
     fprintf(stderr, "vexal-pack: cannot read %s\n", name);
     return false;
 }
 
-bool WriteOutput(const Buffer& buffer, const char* name)
-{
+bool WriteOutput(const Buffer& buffer, const char* name) {
     if (WriteBufferToFile(buffer.GetData(), PathArgument(name), buffer.GetSize()))
         return true;
     fprintf(stderr, "vexal-pack: cannot write %s\n", name);
@@ -29,8 +27,7 @@ bool WriteOutput(const Buffer& buffer, const char* name)
 
 } // namespace
 
-int RunDigest(int argc, char** argv)
-{
+int RunDigest(int argc, char** argv) {
     if (argc < 1)
         return UsageOf("digest");
     int status = kExitOk;
@@ -50,8 +47,7 @@ int RunDigest(int argc, char** argv)
     return status;
 }
 
-int RunPack(int argc, char** argv)
-{
+int RunPack(int argc, char** argv) {
     int method = -1;
     int32_t level = -1;
     const char* files[2] = {_null, _null};
@@ -89,8 +85,7 @@ int RunPack(int argc, char** argv)
     return WriteOutput(packed, files[1]) ? kExitOk : kExitFailed;
 }
 
-int RunUnpack(int argc, char** argv)
-{
+int RunUnpack(int argc, char** argv) {
     if (argc != 2 || argv[0][0] == '-' || argv[1][0] == '-')
         return UsageOf("unpack");
     Buffer buffer;

@@ -37,7 +37,7 @@ bool ReadLevel(const char* text, int32_t& level) {
 }
 
 struct ModuleArgument {
-    std::string mPath;     // empty for an entry without a file
+    std::string mPath; // empty for an entry without a file
     std::string mName;
     PackMethod mMethod;
     int32_t mLevel;
@@ -79,7 +79,7 @@ int RunBuild(int argc, char** argv) {
     uint32_t version = 2;
     PackMethod method = kPackZlib;
     int32_t level = -1;
-    bool flagsPending = false;  // a method or level flag not yet followed by a module
+    bool flagsPending = false; // a method or level flag not yet followed by a module
     std::vector<ModuleArgument> modules;
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
@@ -285,7 +285,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
                         read == entry.size;
         const Digest expected = DigestFromWords(entry.digest);
         const Sha256Digest* signedSha = signedModules && ModuleHasFile(entry) ? &signature->mFields.mModules[i] : _null;
-        bool unpacked = false;  // block holds the file the loader would write
+        bool unpacked = false; // block holds the file the loader would write
         if (!readable) {
             line += "block cannot be read";
             failed = true;

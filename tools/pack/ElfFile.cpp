@@ -135,7 +135,9 @@ std::string ElfMachineName(uint16_t machine) {
 bool ReadElfSummary(const uint8_t* data, size_t size, ElfSummary& summary, std::string& error) {
     summary = ElfSummary();
     Bytes bytes(data, size);
-    if (!bytes.Has(0, 20) || std::memcmp(data, "\x7f" "ELF", 4) != 0) {
+    if (!bytes.Has(0, 20) || std::memcmp(data, "\x7f"
+                                               "ELF",
+                                         4) != 0) {
         error = "not an ELF file (no ELF magic number at its start)";
         return false;
     }

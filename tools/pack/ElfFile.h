@@ -20,9 +20,9 @@ struct ElfSummary {
     // The symbols the file defines and exports through its dynamic symbol table (global or weak,
     // visible to other objects), with true for a function.
     std::map<std::string, bool> mExports;
-    std::vector<std::string> mNeeded;   // DT_NEEDED, in order
-    std::vector<std::string> mRunPath;  // DT_RUNPATH folders, in order, tokens such as $ORIGIN kept
-    std::vector<std::string> mRPath;    // DT_RPATH folders (the dynamic loader ignores them with a RUNPATH)
+    std::vector<std::string> mNeeded;  // DT_NEEDED, in order
+    std::vector<std::string> mRunPath; // DT_RUNPATH folders, in order, tokens such as $ORIGIN kept
+    std::vector<std::string> mRPath;   // DT_RPATH folders (the dynamic loader ignores them with a RUNPATH)
 };
 
 // Reads the ELF header and, for a little-endian 64-bit file, its dynamic section and dynamic

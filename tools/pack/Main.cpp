@@ -37,8 +37,7 @@ const Command kCommands[] = {
 };
 
 // The usage text: on standard output when asked for (exit 0), else on standard error.
-int Usage(bool asked = false)
-{
+int Usage(bool asked = false) {
     FILE* out = asked ? stdout : stderr;
     fprintf(out, "usage: vexal-pack COMMAND ARGUMENTS\n\ncommands:\n");
     for (const Command& command : kCommands)
@@ -49,8 +48,7 @@ int Usage(bool asked = false)
 
 } // namespace
 
-int UsageOf(const char* name)
-{
+int UsageOf(const char* name) {
     for (const Command& command : kCommands) {
         if (strcmp(command.name, name) == 0) {
             fprintf(stderr, "usage: vexal-pack %s %s\n", command.name, command.usage);
@@ -60,8 +58,7 @@ int UsageOf(const char* name)
     return Usage();
 }
 
-String PathArgument(const char* argument)
-{
+String PathArgument(const char* argument) {
     WideChar* wide = Utf8ToUtf16(_null, 0, argument);
     if (wide == _null)
         return String();
@@ -70,8 +67,7 @@ String PathArgument(const char* argument)
     return path;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // The engine's log lines (decoder failures) go to standard error.
     SetLogSinks(_null, _null, _null, _null);
     if (argc < 2)

@@ -156,8 +156,7 @@ private:
             fromOrigin = true;
             break;
         }
-        for (auto [token, value] : {std::pair{"$LIB", kLibToken}, {"${LIB}", kLibToken},
-                                    {"$PLATFORM", kPlatformToken}, {"${PLATFORM}", kPlatformToken}}) {
+        for (auto [token, value] : {std::pair{"$LIB", kLibToken}, {"${LIB}", kLibToken}, {"$PLATFORM", kPlatformToken}, {"${PLATFORM}", kPlatformToken}}) {
             for (size_t at = folder.find(token); at != std::string::npos; at = folder.find(token))
                 folder.replace(at, strlen(token), value);
         }
@@ -207,7 +206,8 @@ std::vector<std::string> CheckGameModule(const uint8_t* data, size_t size, const
     if (summary.mMachine != kElfMachineX86_64)
         findings.push_back("is built for " + ElfMachineName(summary.mMachine) + ", not for x86-64");
     if (summary.mType != kElfTypeShared) {
-        const char* kind = summary.mType == 1 ? "an object file" : summary.mType == 2 ? "an executable" : "an ELF file";
+        const char* kind = summary.mType == 1 ? "an object file" : summary.mType == 2 ? "an executable"
+                                                                                      : "an ELF file";
         findings.push_back(std::string("is ") + kind + " (type " + std::to_string(summary.mType) +
                            "), not a shared library: link it with -shared");
     }

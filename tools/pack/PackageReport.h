@@ -12,12 +12,12 @@
 struct PackageReport {
     PackageHeader mHeader = {};
     uint64_t mFileSize = 0;
-    uint32_t mHeaderBytes = 0;          // bytes the loader's header request would receive
-    uint32_t mExpectedSize = 0;         // the package size the loader expects from the header
+    uint32_t mHeaderBytes = 0;  // bytes the loader's header request would receive
+    uint32_t mExpectedSize = 0; // the package size the loader expects from the header
     bool mKeyRight = false;
-    std::vector<std::string> mRejections;  // the loader would fall back to another address
-    std::vector<std::string> mProblems;    // accepted, but the run cannot complete
-    std::vector<std::string> mWarnings;    // accepted and loadable, worth knowing
+    std::vector<std::string> mRejections; // the loader would fall back to another address
+    std::vector<std::string> mProblems;   // accepted, but the run cannot complete
+    std::vector<std::string> mWarnings;   // accepted and loadable, worth knowing
 };
 
 // Reads the first 1132 bytes of the file the way the loader does and checks them against the

@@ -7,11 +7,11 @@
 #include "Source/Common/PackageSignature.h"
 
 struct SignatureReport {
-    std::string mPath;                    // the signature file: the package's path and ".sig"
+    std::string mPath; // the signature file: the package's path and ".sig"
     SignatureVerdict mVerdict = kSignatureMissing;
-    std::string mReason;                  // the loader's reason text when refused
-    PackageSignature mFields = {};        // the fields read (valid when accepted)
-    int32_t mKeyIndex = -1;               // the key of the list that verified it
+    std::string mReason;           // the loader's reason text when refused
+    PackageSignature mFields = {}; // the fields read (valid when accepted)
+    int32_t mKeyIndex = -1;        // the key of the list that verified it
 };
 
 // The signature file's path for a package path.

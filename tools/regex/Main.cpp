@@ -52,7 +52,7 @@ void PrintMatch(const RegexMatch& match) {
     std::fputs(line.c_str(), stdout);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     int32_t flags = FlagNone;
@@ -66,18 +66,18 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[index], "--help") == 0) return Help();
         for (const char* letter = argv[index] + 1; *letter; ++letter) {
             switch (*letter) {
-                case 'i': flags |= FlagIgnoreCase; break;
-                case 's': flags |= FlagDotAll; break;
-                case 'm': flags |= FlagMultiLine; break;
-                case 'x': flags |= FlagExtended; break;
-                case 'r': flags |= FlagRightToLeft; break;
-                case 'g': flags |= FlagContinue; break;
-                case 'a': all = true; break;
-                case 'h': return Help();
-                default: {
-                    std::string problem = std::string("unknown option -") + *letter;
-                    return Usage(problem.c_str());
-                }
+            case 'i': flags |= FlagIgnoreCase; break;
+            case 's': flags |= FlagDotAll; break;
+            case 'm': flags |= FlagMultiLine; break;
+            case 'x': flags |= FlagExtended; break;
+            case 'r': flags |= FlagRightToLeft; break;
+            case 'g': flags |= FlagContinue; break;
+            case 'a': all = true; break;
+            case 'h': return Help();
+            default: {
+                std::string problem = std::string("unknown option -") + *letter;
+                return Usage(problem.c_str());
+            }
             }
         }
     }

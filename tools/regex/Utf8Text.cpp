@@ -12,8 +12,11 @@ std::u16string DecodeUtf8(const std::string& bytes) {
             ++i;
             continue;
         }
-        int extra = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 ? (lead < 0xF0 ? 2 : -1) : lead >= 0xC2 ? 1 : -1;
-        uint32_t code = extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        int extra = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 ? (lead < 0xF0 ? 2 : -1)
+                                                   : lead >= 0xC2   ? 1
+                                                                    : -1;
+        uint32_t code = extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F
+                                                              : lead & 0x07;
         bool valid = extra > 0;
         for (int k = 1; valid && k <= extra; ++k) {
             if (i + size_t(k) >= length) {

@@ -33,7 +33,7 @@
 
 namespace {
 
-constexpr int64_t kFrameNs = 16666667;        // about 60 frames a second
+constexpr int64_t kFrameNs = 16666667; // about 60 frames a second
 constexpr uint32_t kWmClose = 0x0010;
 // The simulated download: eight module files of 64 MiB in all.
 constexpr int32_t kModules = 8;

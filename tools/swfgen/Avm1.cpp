@@ -6,10 +6,29 @@
 namespace {
 
 enum : uint8_t {
-    kEnd = 0x00, kSubtract = 0x0B, kMultiply = 0x0C, kDivide = 0x0D, kNot = 0x12, kPop = 0x17,
-    kGetVariable = 0x1C, kSetVariable = 0x1D, kDefineLocal = 0x3C, kModulo = 0x3F, kNewObject = 0x40,
-    kInitArray = 0x42, kAdd2 = 0x47, kLess2 = 0x48, kToNumber = 0x4A, kGetMember = 0x4E, kSetMember = 0x4F,
-    kCallMethod = 0x52, kGreater = 0x67, kPush = 0x96, kJump = 0x99, kDefineFunction = 0x9B, kIf = 0x9D,
+    kEnd = 0x00,
+    kSubtract = 0x0B,
+    kMultiply = 0x0C,
+    kDivide = 0x0D,
+    kNot = 0x12,
+    kPop = 0x17,
+    kGetVariable = 0x1C,
+    kSetVariable = 0x1D,
+    kDefineLocal = 0x3C,
+    kModulo = 0x3F,
+    kNewObject = 0x40,
+    kInitArray = 0x42,
+    kAdd2 = 0x47,
+    kLess2 = 0x48,
+    kToNumber = 0x4A,
+    kGetMember = 0x4E,
+    kSetMember = 0x4F,
+    kCallMethod = 0x52,
+    kGreater = 0x67,
+    kPush = 0x96,
+    kJump = 0x99,
+    kDefineFunction = 0x9B,
+    kIf = 0x9D,
 };
 
 Expr Binary(Expr a, Expr b, uint8_t action) {
@@ -22,7 +41,7 @@ void EmitBlock(Avm1Code& c, const Block& block) {
     for (const Stmt& s : block) s.emit(c);
 }
 
-}  // namespace
+} // namespace
 
 void Avm1Code::Action(uint8_t code) { mCode.push_back(code); }
 
@@ -63,7 +82,7 @@ void Avm1Code::Bind(int label) { mLabels[size_t(label)] = long(mCode.size()); }
 
 void Avm1Code::Branch(uint8_t code, int label) {
     Action(code, {0, 0});
-    mFixups.push_back({mCode.size(), label});  // offsets count from the end of the branch
+    mFixups.push_back({mCode.size(), label}); // offsets count from the end of the branch
 }
 
 void Avm1Code::Append(const Bytes& code) { mCode.insert(mCode.end(), code.begin(), code.end()); }
@@ -78,9 +97,15 @@ Bytes Avm1Code::Finish() {
     return mCode;
 }
 
-Expr Str(const std::string& text) { return {[text](Avm1Code& c) { c.PushString(text); }}; }
-Expr Num(double value) { return {[value](Avm1Code& c) { c.PushNumber(value); }}; }
-Expr Var(const std::string& name) { return {[name](Avm1Code& c) { c.PushString(name); c.Action(kGetVariable); }}; }
+Expr Str(const std::string& text) {
+    return {[text](Avm1Code& c) { c.PushString(text); }};
+}
+Expr Num(double value) {
+    return {[value](Avm1Code& c) { c.PushNumber(value); }};
+}
+Expr Var(const std::string& name) {
+    return {[name](Avm1Code& c) { c.PushString(name); c.Action(kGetVariable); }};
+}
 
 Expr Mem(Expr object, const std::string& name) {
     return {[object, name](Avm1Code& c) { object.emit(c); c.PushString(name); c.Action(kGetMember); }};
@@ -117,7 +142,9 @@ Expr ArrayOf(std::vector<Expr> elements) {
     }};
 }
 
-Expr ToNumber(Expr value) { return {[value](Avm1Code& c) { value.emit(c); c.Action(kToNumber); }}; }
+Expr ToNumber(Expr value) {
+    return {[value](Avm1Code& c) { value.emit(c); c.Action(kToNumber); }};
+}
 
 Expr Function(const Block& block) {
     return {[block](Avm1Code& c) {
@@ -125,8 +152,8 @@ Expr Function(const Block& block) {
         EmitBlock(body, block);
         Bytes code = body.Finish();
         SwfWriter w;
-        w.Text("");   // anonymous: the function is pushed
-        w.U16(0);     // no parameters
+        w.Text(""); // anonymous: the function is pushed
+        w.U16(0);   // no parameters
         w.U16(uint32_t(code.size()));
         c.Action(kDefineFunction, w.Data());
         c.Append(code);
@@ -140,7 +167,9 @@ Expr operator/(Expr a, Expr b) { return Binary(a, b, kDivide); }
 Expr operator%(Expr a, Expr b) { return Binary(a, b, kModulo); }
 Expr operator<(Expr a, Expr b) { return Binary(a, b, kLess2); }
 Expr operator>(Expr a, Expr b) { return Binary(a, b, kGreater); }
-Expr operator!(Expr a) { return {[a](Avm1Code& c) { a.emit(c); c.Action(kNot); }}; }
+Expr operator!(Expr a) {
+    return {[a](Avm1Code& c) { a.emit(c); c.Action(kNot); }};
+}
 Expr Floor(Expr a) { return MathCall("floor", {a}); }
 Expr Ceil(Expr a) { return MathCall("ceil", {a}); }
 Expr Max(Expr a, Expr b) { return MathCall("max", {a, b}); }
@@ -163,7 +192,9 @@ Stmt SetMem(Expr object, const std::string& name, Expr value) {
     }};
 }
 
-Stmt Do(Expr value) { return {[value](Avm1Code& c) { value.emit(c); c.Action(kPop); }}; }
+Stmt Do(Expr value) {
+    return {[value](Avm1Code& c) { value.emit(c); c.Action(kPop); }};
+}
 
 Stmt If(Expr condition, const Block& then, const Block& otherwise) {
     return {[condition, then, otherwise](Avm1Code& c) {

@@ -20,8 +20,15 @@
 namespace {
 
 enum : uint16_t {
-    kTagEnd = 0, kTagShowFrame = 1, kTagDefineShape = 2, kTagSetBackgroundColor = 9, kTagDoAction = 12,
-    kTagDefineBitsJpeg2 = 21, kTagPlaceObject2 = 26, kTagDefineBitsLossless2 = 36, kTagDefineSprite = 39,
+    kTagEnd = 0,
+    kTagShowFrame = 1,
+    kTagDefineShape = 2,
+    kTagSetBackgroundColor = 9,
+    kTagDoAction = 12,
+    kTagDefineBitsJpeg2 = 21,
+    kTagPlaceObject2 = 26,
+    kTagDefineBitsLossless2 = 36,
+    kTagDefineSprite = 39,
     kTagFileAttributes = 69,
 };
 
@@ -30,7 +37,7 @@ constexpr int kStageWidth = 1920, kStageHeight = 1080;
 
 struct Picture {
     const char* file;
-    const char* name;  // instance name stem
+    const char* name; // instance name stem
     int width = 0;
     int height = 0;
     uint16_t bitmapId = 0;
@@ -103,13 +110,13 @@ void PictureSprite(uint16_t shapeId, uint16_t spriteId, Picture& picture, SwfWri
     SwfWriter shape;
     shape.U16(shapeId);
     WriteRect(shape, 0, w, 0, h);
-    shape.U8(1);                    // one fill style
-    shape.U8(0x43);                 // clipped bitmap, not smoothed
+    shape.U8(1);    // one fill style
+    shape.U8(0x43); // clipped bitmap, not smoothed
     shape.U16(picture.bitmapId);
     WriteMatrix(shape, kTwips, kTwips, 0, 0);
-    shape.U8(0);                    // no line styles
-    shape.Bits(1, 4);               // fill index bits
-    shape.Bits(0, 4);               // line index bits
+    shape.U8(0);      // no line styles
+    shape.Bits(1, 4); // fill index bits
+    shape.Bits(0, 4); // line index bits
     // Move to (0, 0) with fill style 1, then the four edges clockwise.
     shape.Bits(0, 1);
     shape.Bits(0b00101, 5);
@@ -147,7 +154,7 @@ void PictureSprite(uint16_t shapeId, uint16_t spriteId, Picture& picture, SwfWri
 
 void PlaceNamed(uint16_t characterId, uint16_t depth, const std::string& name, SwfWriter& out) {
     SwfWriter place;
-    place.U8(0x22);  // has name, has character
+    place.U8(0x22); // has name, has character
     place.U16(depth);
     place.U16(characterId);
     place.Text(name);
@@ -225,9 +232,9 @@ Block Script(const Sizes& s) {
     layout.push_back(Local("p2", Max((Var("p1") * Num(5)) % Num(1), Num(0.01))));
     layout.push_back(Local("x0", Floor((Var("W") - Clip("barWidth") - Num(s.leftW) - Num(s.rightW)) / Num(2))));
     layout.push_back(If(Var("x0") < Num(0), {
-        Local("x0", Num(0)),
-        SetMem(Root(), "barWidth", Max(Var("W") - Num(s.leftW) - Num(s.rightW), Num(0))),
-    }));
+                                                Local("x0", Num(0)),
+                                                SetMem(Root(), "barWidth", Max(Var("W") - Num(s.leftW) - Num(s.rightW), Num(0))),
+                                            }));
     layout.push_back(Local("yLow", Max(Num(0), Var("H") - Num(s.bgH) + Num(976) - Num(s.bleftH))));
     layout.push_back(Local("y", Var("yLow")));
     layout.push_back(Local("p", Var("p1")));
@@ -245,21 +252,14 @@ Block Script(const Sizes& s) {
     Block main = {
         SetMem(Var("Stage"), "scaleMode", Str("noScale")),
         SetMem(Var("Stage"), "align", Str("TL")),
-        SetMem(Root(), "stages", Texts({"Loading scene resources...", "Loading texture resources...",
-                                        "Loading effect resources...", "Loading model resources...",
-                                        "Entering the game..."})),
+        SetMem(Root(), "stages", Texts({"Loading scene resources...", "Loading texture resources...", "Loading effect resources...", "Loading model resources...", "Entering the game..."})),
         SetMem(Root(), "details", ArrayOf({
-            Texts({"Loading scene models...", "Loading scene textures...", "Loading scene effects...",
-                   "Loading scene animations...", "Loading scene sounds...", "Loading scene cameras...",
-                   "Loading scene surfaces...", "Loading scene environment..."}),
-            Texts({"Loading pet textures...", "Loading hero textures...", "Loading non-player character textures...",
-                   "Loading monster textures...", "Loading fine textures...", "Loading bump textures..."}),
-            Texts({"Loading character effects...", "Loading interface effects...", "Loading particle effects...",
-                   "Loading non-player character effects...", "Loading monster effects..."}),
-            Texts({"Loading mount models...", "Loading mount textures...", "Loading mount effects...",
-                   "Loading mount animations...", "Loading mount cameras..."}),
-            Texts({"Optimising details...", "Loading player information..."}),
-        })),
+                                      Texts({"Loading scene models...", "Loading scene textures...", "Loading scene effects...", "Loading scene animations...", "Loading scene sounds...", "Loading scene cameras...", "Loading scene surfaces...", "Loading scene environment..."}),
+                                      Texts({"Loading pet textures...", "Loading hero textures...", "Loading non-player character textures...", "Loading monster textures...", "Loading fine textures...", "Loading bump textures..."}),
+                                      Texts({"Loading character effects...", "Loading interface effects...", "Loading particle effects...", "Loading non-player character effects...", "Loading monster effects..."}),
+                                      Texts({"Loading mount models...", "Loading mount textures...", "Loading mount effects...", "Loading mount animations...", "Loading mount cameras..."}),
+                                      Texts({"Optimising details...", "Loading player information..."}),
+                                  })),
         SetMem(Root(), "barWidth", Num(1038)),
         SetMem(Root(), "statusFormat", New("TextFormat", {})),
         SetMem(Clip("statusFormat"), "font", Str("_sans")),
@@ -283,7 +283,7 @@ Block Script(const Sizes& s) {
     return main;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -297,14 +297,18 @@ int main(int argc, char** argv) {
     std::string assets = argv[1];
     Picture background{"bg.png", "background"};
     Picture pictures[] = {
-        {"btrack.png", "EmptyTrack"}, {"bleft.png", "EmptyLeft"}, {"bright.png", "EmptyRight"},
-        {"track.png", "FillTrack"},   {"left.png", "FillLeft"},   {"front.png", "Marker"},
+        {"btrack.png", "EmptyTrack"},
+        {"bleft.png", "EmptyLeft"},
+        {"bright.png", "EmptyRight"},
+        {"track.png", "FillTrack"},
+        {"left.png", "FillLeft"},
+        {"front.png", "Marker"},
     };
     Picture fillRight{"right.png", "FillRight"};
 
     SwfWriter tags;
     SwfWriter attributes;
-    attributes.U32(0);  // ActionScript 1 and 2, no network access needed
+    attributes.U32(0); // ActionScript 1 and 2, no network access needed
     WriteTag(tags, kTagFileAttributes, attributes.Data());
     WriteTag(tags, kTagSetBackgroundColor, {0x40, 0x40, 0x40});
     bool ok = JpegBitmap(assets + "/bg.png", 1, 1920, 1080, background, tags);
@@ -324,17 +328,17 @@ int main(int argc, char** argv) {
     uint16_t depth = 2;
     for (const char* prefix : {"low", "up"}) {
         for (Picture& p : pictures) PlaceNamed(p.spriteId, depth++, std::string(prefix) + p.name, tags);
-        ++depth;  // the bar's status text
+        ++depth; // the bar's status text
     }
     Sizes sizes{background.width, background.height, pictures[5].width, pictures[5].height, pictures[4].width,
-                fillRight.width,  pictures[3].height, pictures[1].height, pictures[0].height};
+                fillRight.width, pictures[3].height, pictures[1].height, pictures[0].height};
     WriteTag(tags, kTagDoAction, Assemble(Script(sizes)), true);
     WriteTag(tags, kTagShowFrame, {});
     WriteTag(tags, kTagEnd, {});
 
     SwfWriter body;
     WriteRect(body, 0, kStageWidth * kTwips, 0, kStageHeight * kTwips);
-    body.U16(24 << 8);  // 24.0 frames per second, 8.8 fixed point
+    body.U16(24 << 8); // 24.0 frames per second, 8.8 fixed point
     body.U16(1);
     body.Raw(tags.Data());
     const Bytes& plain = body.Data();

@@ -3,9 +3,18 @@
 
 #include <cstring>
 
-void SwfWriter::U8(uint32_t v) { Align(); mData.push_back(uint8_t(v)); }
-void SwfWriter::U16(uint32_t v) { U8(v & 0xFF); U8((v >> 8) & 0xFF); }
-void SwfWriter::U32(uint32_t v) { U16(v & 0xFFFF); U16(v >> 16); }
+void SwfWriter::U8(uint32_t v) {
+    Align();
+    mData.push_back(uint8_t(v));
+}
+void SwfWriter::U16(uint32_t v) {
+    U8(v & 0xFF);
+    U8((v >> 8) & 0xFF);
+}
+void SwfWriter::U32(uint32_t v) {
+    U16(v & 0xFFFF);
+    U16(v >> 16);
+}
 
 void SwfWriter::Double(double v) {
     uint64_t bits;
@@ -43,7 +52,10 @@ int SignedBitsFor(std::initializer_list<int32_t> values) {
     for (int32_t v : values) {
         int needed = 1;
         int32_t magnitude = v < 0 ? ~v : v;
-        while (magnitude) { ++needed; magnitude >>= 1; }
+        while (magnitude) {
+            ++needed;
+            magnitude >>= 1;
+        }
         if (needed > bits) bits = needed;
     }
     return bits;
@@ -81,7 +93,7 @@ void WriteMatrix(SwfWriter& out, double scaleX, double scaleY, int32_t translate
         out.SignedBits(sx, bits);
         out.SignedBits(sy, bits);
     }
-    out.Bits(0, 1);  // no rotation
+    out.Bits(0, 1); // no rotation
     int bits = (translateX || translateY) ? SignedBitsFor({translateX, translateY}) : 0;
     out.Bits(uint32_t(bits), 5);
     if (bits) {

@@ -14,19 +14,22 @@ public:
     void U8(uint32_t v);
     void U16(uint32_t v);
     void U32(uint32_t v);
-    void Double(double v);                 // the AVM1 push layout: high word first, each little-endian
-    void Text(const std::string& utf8);    // bytes followed by a NUL
+    void Double(double v);              // the AVM1 push layout: high word first, each little-endian
+    void Text(const std::string& utf8); // bytes followed by a NUL
     void Raw(const Bytes& bytes);
     void Raw(const uint8_t* bytes, size_t count);
-    void Bits(uint32_t value, int count);  // unsigned, most significant bit first
+    void Bits(uint32_t value, int count); // unsigned, most significant bit first
     void SignedBits(int32_t value, int count);
-    void Align();                          // pads the current byte with zero bits
-    const Bytes& Data() { Align(); return mData; }
+    void Align(); // pads the current byte with zero bits
+    const Bytes& Data() {
+        Align();
+        return mData;
+    }
     size_t Size() const { return mData.size(); }
 
 private:
     Bytes mData;
-    int mBitCount = 0;  // bits used in the last byte; 0 when byte-aligned
+    int mBitCount = 0; // bits used in the last byte; 0 when byte-aligned
 };
 
 // The number of bits a signed field needs to hold every given value.

@@ -40,7 +40,7 @@ int Usage(const char* problem) {
     return 2;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     bool json = false;

@@ -21,7 +21,10 @@ int HexValue(char c) {
 bool IsUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2
+                                            : (lead >> 4) == 14  ? 3
+                                            : (lead >> 3) == 30  ? 4
+                                                                 : 0;
         if (length == 0 || i + length > text.size()) return false;
         for (size_t k = 1; k < length; ++k)
             if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
@@ -30,7 +33,7 @@ bool IsUtf8(std::string_view text) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string DecodeItem(std::string_view value) {
     std::string text;
@@ -112,7 +115,7 @@ void VersionFigures::Merge(const VersionFigures& other) {
 struct TickFunnel::Run {
     std::string mId;
     int64_t mFirst = kNotReached;
-    int64_t mHeard = INT64_MIN;  // the log's clock at the run's last tick
+    int64_t mHeard = INT64_MIN; // the log's clock at the run's last tick
     std::array<int64_t, kStateCount> mAt;
     int64_t mProgressAt = INT64_MIN;
     float mProgress = -1.0f;
@@ -215,9 +218,9 @@ void TickFunnel::AddLine(std::string_view line) {
     ++mCounts.mLines;
     const TickLine tick = ReadTickLine(line);
     switch (tick.mKind) {
-        case LineKind::Tick: AddTick(tick); break;
-        case LineKind::NotTick: ++mCounts.mNotTicks; break;
-        case LineKind::Malformed: ++mCounts.mMalformed; break;
+    case LineKind::Tick: AddTick(tick); break;
+    case LineKind::NotTick: ++mCounts.mNotTicks; break;
+    case LineKind::Malformed: ++mCounts.mMalformed; break;
     }
 }
 

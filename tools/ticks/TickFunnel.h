@@ -14,9 +14,9 @@
 
 #include "tools/ticks/TickLine.h"
 
-inline constexpr int kStateCount = 7;      // loader states 0 (created) to 6 (handed over)
+inline constexpr int kStateCount = 7; // loader states 0 (created) to 6 (handed over)
 inline constexpr int kHandedOver = 6;
-inline constexpr int64_t kWarmMs = 1000;   // module files to module created within this: a warm cache
+inline constexpr int64_t kWarmMs = 1000; // module files to module created within this: a warm cache
 
 // Times from 0 to about 48 days in milliseconds: exact below 1024 ms, then in steps of under
 // 0.2 % of the value. Buckets are allocated at the first count.
@@ -41,13 +41,13 @@ private:
 
 // What the runs of one app version came to.
 struct VersionFigures {
-    std::string mAppVersion;                       // decoded; empty for runs that never sent one
+    std::string mAppVersion; // decoded; empty for runs that never sent one
     uint64_t mRuns = 0;
-    std::array<uint64_t, kStateCount> mReached{};  // runs that sent a tick with this state
-    std::array<uint64_t, kStateCount> mStopped{};  // runs whose furthest state was this one (below 6)
+    std::array<uint64_t, kStateCount> mReached{};   // runs that sent a tick with this state
+    std::array<uint64_t, kStateCount> mStopped{};   // runs whose furthest state was this one (below 6)
     std::array<TimeHistogram, kStateCount> mTimeTo; // first tick of the run to the state's first tick
-    uint64_t mWarm = 0;                            // reached module created within a second of module files
-    uint64_t mOpenAtEnd = 0;                       // not handed over, but ticking until near the log's end
+    uint64_t mWarm = 0;                             // reached module created within a second of module files
+    uint64_t mOpenAtEnd = 0;                        // not handed over, but ticking until near the log's end
     // Last progress of runs that stopped: ten buckets of 10 %, and runs that never sent one.
     std::array<uint64_t, 10> mStoppedProgress{};
     uint64_t mStoppedWithoutProgress = 0;
@@ -60,7 +60,7 @@ struct LineCounts {
     uint64_t mTicks = 0;
     uint64_t mNotTicks = 0;
     uint64_t mMalformed = 0;
-    uint64_t mLateTicks = 0;   // ticks of a run already folded after its final tick
+    uint64_t mLateTicks = 0; // ticks of a run already folded after its final tick
 };
 
 class TickFunnel {
@@ -105,16 +105,16 @@ private:
     static void Append(RunList& list, Run* run);
 
     int64_t mIdleMs;
-    int64_t mLatestMs = INT64_MIN;  // the log's clock
-    int64_t mClockShiftMs = 0;      // added to request times after the log's time went back
+    int64_t mLatestMs = INT64_MIN; // the log's clock
+    int64_t mClockShiftMs = 0;     // added to request times after the log's time went back
     LineCounts mCounts;
     std::vector<VersionFigures> mVersions;
     std::unordered_map<std::string, size_t> mVersionIndex;
     std::unordered_map<std::string_view, Run*> mRuns; // keys view each run's own id
     std::string mLastRawVersion;                      // the last version looked up, and its index
     size_t mLastVersionIndex = SIZE_MAX;
-    RunList mOpen;      // runs still loading, least recently heard first
-    RunList mFinished;  // folded runs kept a while so that late ticks are not taken for new runs
+    RunList mOpen;     // runs still loading, least recently heard first
+    RunList mFinished; // folded runs kept a while so that late ticks are not taken for new runs
     size_t mPeakOpen = 0;
     bool mTimeWentBack = false;
 };

@@ -142,7 +142,7 @@ bool ReadCompressed(int fd, std::vector<char>& input, size_t filled, LineSplitte
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 bool ReadLog(int fd, TickFunnel& funnel, std::string& problem) {
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

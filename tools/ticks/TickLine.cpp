@@ -148,7 +148,7 @@ TickLine MsecLine(std::string_view line, size_t timeEnd, int64_t timeMs) {
     return tick;
 }
 
-}  // namespace
+} // namespace
 
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
     year -= month <= 2;

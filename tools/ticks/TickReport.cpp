@@ -113,9 +113,11 @@ void JsonVersion(std::string& json, const VersionFigures& figures) {
         JsonNumber(json, "%.4f", Share(figures.mStopped[state], figures.mReached[state]));
         const double median = figures.mTimeTo[state].Percentile(0.5), p90 = figures.mTimeTo[state].Percentile(0.9);
         json += ",\"medianSeconds\":";
-        if (median < 0) json += "null"; else JsonNumber(json, "%.3f", median / 1000.0);
+        if (median < 0) json += "null";
+        else JsonNumber(json, "%.3f", median / 1000.0);
         json += ",\"p90Seconds\":";
-        if (p90 < 0) json += "null"; else JsonNumber(json, "%.3f", p90 / 1000.0);
+        if (p90 < 0) json += "null";
+        else JsonNumber(json, "%.3f", p90 / 1000.0);
         json += '}';
     }
     json += "],\"lostProgress\":{\"tenths\":[";
@@ -179,7 +181,9 @@ std::string Format(const char* format, double a, double b = 0) {
 
 std::string ShortSeconds(double ms) {
     const double s = ms / 1000.0;
-    return Format(s < 10 ? "%.2f s" : s < 100 ? "%.1f s" : "%.0f s", s);
+    return Format(s < 10 ? "%.2f s" : s < 100 ? "%.1f s"
+                                              : "%.0f s",
+                  s);
 }
 
 void FunnelChart(cairo_t* cr, const VersionFigures& figures, double top) {
@@ -257,7 +261,7 @@ void TimeChart(cairo_t* cr, const VersionFigures& figures, double top) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void PrintTable(std::FILE* out, const TickFunnel& funnel) {
     const auto& versions = funnel.Versions();

@@ -22,7 +22,7 @@ void WriteAll(int descriptor, const char* bytes, size_t count) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void WriteDebugOutput(const WideChar* text) {
     if (text == _null) return;

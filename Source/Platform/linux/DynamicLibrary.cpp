@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include "Source/Common/StringEncoding.h"
 
-LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason)
-{
+LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason) {
     if (path == _null || path[0] == 0)
         return _null;
     char* utf8 = Utf16ToUtf8(_null, 0, path);
@@ -26,21 +25,18 @@ LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason)
     return library;
 }
 
-void* FindLibrarySymbol(LibraryHandle library, const char* name)
-{
+void* FindLibrarySymbol(LibraryHandle library, const char* name) {
     if (library == _null || name == _null)
         return _null;
     return dlsym(library, name);
 }
 
-void UnloadDynamicLibrary(LibraryHandle library)
-{
+void UnloadDynamicLibrary(LibraryHandle library) {
     if (library != _null)
         dlclose(library);
 }
 
-void* ModuleBaseOf(const void* address)
-{
+void* ModuleBaseOf(const void* address) {
     Dl_info info;
     if (address == _null || dladdr(address, &info) == 0)
         return _null;

@@ -28,8 +28,7 @@ constexpr int64_t kReadAllLimit = int64_t(1) << 31;
 class NativePath {
 public:
     explicit NativePath(const WideChar* path)
-        : mText(path != _null ? Utf16ToUtf8(_null, 0, path) : _null)
-    {
+        : mText(path != _null ? Utf16ToUtf8(_null, 0, path) : _null) {
         if (mText != _null) {
             for (char* p = mText; *p != 0; ++p) {
                 if (*p == '\\')
@@ -48,15 +47,13 @@ private:
     char* mText;
 };
 
-bool IsFolder(const char* path)
-{
+bool IsFolder(const char* path) {
     struct stat info;
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Makes an existing file writable by its owner; true when it exists.
-bool MakeOwnerWritable(const char* path)
-{
+bool MakeOwnerWritable(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0)
         return false;
@@ -66,15 +63,13 @@ bool MakeOwnerWritable(const char* path)
 }
 
 // mkdir that accepts a folder made meanwhile (by us earlier or by another process).
-bool MakeFolder(const char* path)
-{
+bool MakeFolder(const char* path) {
     if (IsFolder(path) || mkdir(path, 0777) == 0)
         return true;
     return errno == EEXIST && IsFolder(path);
 }
 
-String WideFromNative(const char* text)
-{
+String WideFromNative(const char* text) {
     WideChar* wide = Utf8ToUtf16(_null, 0, text);
     if (wide == _null)
         return String();
@@ -89,18 +84,15 @@ String WideFromNative(const char* text)
 
 File::File() : mHandle(-1), mTextEncoding(kFileTextAnsi) {}
 
-File::~File()
-{
+File::~File() {
     Close();
 }
 
-File::File(File&& other) noexcept : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding)
-{
+File::File(File&& other) noexcept : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding) {
     other.mHandle = -1;
 }
 
-File& File::operator=(File&& other) noexcept
-{
+File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         mHandle = other.mHandle;
@@ -110,8 +102,7 @@ File& File::operator=(File&& other) noexcept
     return *this;
 }
 
-bool File::Open(const WideChar* path, int flags)
-{
+bool File::Open(const WideChar* path, int flags) {
     Close();
     NativePath native(path);
     if (!native.IsValid())
@@ -132,13 +123,11 @@ bool File::Open(const WideChar* path, int flags)
     return true;
 }
 
-bool File::OpenForReading(const WideChar* path)
-{
+bool File::OpenForReading(const WideChar* path) {
     return Open(path, O_RDONLY);
 }
 
-bool File::OpenForUpdate(const WideChar* path)
-{
+bool File::OpenForUpdate(const WideChar* path) {
     Close();
     NativePath native(path);
     if (!native.IsValid() || !MakeOwnerWritable(native.Get()))
@@ -146,8 +135,7 @@ bool File::OpenForUpdate(const WideChar* path)
     return Open(path, O_RDWR);
 }
 
-bool File::CreateForWriting(const WideChar* path)
-{
+bool File::CreateForWriting(const WideChar* path) {
     Close();
     if (path == _null || path[0] == 0)
         return false;
@@ -168,16 +156,14 @@ bool File::CreateForWriting(const WideChar* path)
     return Open(path, O_RDWR | O_CREAT | O_TRUNC);
 }
 
-void File::Close()
-{
+void File::Close() {
     if (mHandle >= 0) {
         close(mHandle);
         mHandle = -1;
     }
 }
 
-bool File::Write(const void* data, uint32_t count, uint32_t* written)
-{
+bool File::Write(const void* data, uint32_t count, uint32_t* written) {
     if (written != _null)
         *written = 0;
     if (mHandle < 0)
@@ -208,8 +194,7 @@ bool File::Write(const void* data, uint32_t count, uint32_t* written)
     return done == count;
 }
 
-bool File::WriteText(const WideChar* text)
-{
+bool File::WriteText(const WideChar* text) {
     if (mHandle < 0)
         return false;
     if (text == _null || text[0] == 0)
@@ -228,8 +213,7 @@ bool File::WriteText(const WideChar* text)
     return ok;
 }
 
-bool File::Read(void* data, uint32_t count, uint32_t* read)
-{
+bool File::Read(void* data, uint32_t count, uint32_t* read) {
     if (read != _null)
         *read = 0;
     if (mHandle < 0)
@@ -256,8 +240,7 @@ bool File::Read(void* data, uint32_t count, uint32_t* read)
     return true;
 }
 
-bool File::ReadAll(Buffer& buffer)
-{
+bool File::ReadAll(Buffer& buffer) {
     if (mHandle < 0)
         return false;
     int64_t size = GetSize();
@@ -273,34 +256,29 @@ bool File::ReadAll(Buffer& buffer)
     return Read(buffer.GetData(), uint32_t(size), &got) && got >= uint32_t(size);
 }
 
-bool File::Seek(int64_t position)
-{
+bool File::Seek(int64_t position) {
     return mHandle >= 0 && position >= 0 && lseek(mHandle, off_t(position), SEEK_SET) >= 0;
 }
 
-bool File::SeekToEnd()
-{
+bool File::SeekToEnd() {
     return mHandle >= 0 && lseek(mHandle, 0, SEEK_END) >= 0;
 }
 
-int64_t File::Tell() const
-{
+int64_t File::Tell() const {
     if (mHandle < 0)
         return 0;
     off_t position = lseek(mHandle, 0, SEEK_CUR);
     return position < 0 ? 0 : int64_t(position);
 }
 
-int64_t File::GetSize() const
-{
+int64_t File::GetSize() const {
     struct stat info;
     if (mHandle < 0 || fstat(mHandle, &info) != 0)
         return 0;
     return int64_t(info.st_size);
 }
 
-bool File::SetSize(int64_t size)
-{
+bool File::SetSize(int64_t size) {
     if (mHandle < 0 || size < 0)
         return false;
     // ftruncate leaves the position alone.
@@ -311,8 +289,7 @@ bool File::SetSize(int64_t size)
     return result == 0;
 }
 
-int64_t FileSize(const WideChar* path)
-{
+int64_t FileSize(const WideChar* path) {
     File file;
     if (!file.OpenForReading(path))
         return 0;
@@ -321,8 +298,7 @@ int64_t FileSize(const WideChar* path)
     return size;
 }
 
-bool ReadFileToBuffer(Buffer& buffer, const WideChar* path)
-{
+bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
     File file;
     if (!file.OpenForReading(path))
         return false;
@@ -333,8 +309,7 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path)
     return ok;
 }
 
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count)
-{
+bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count) {
     File file;
     if (!file.OpenForUpdate(path) && !file.CreateForWriting(path))
         return false;
@@ -345,8 +320,7 @@ bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count)
     return ok;
 }
 
-bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count)
-{
+bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count) {
     NativePath native(path);
     if (!native.IsValid() || (data == _null && count > 0))
         return false;
@@ -389,8 +363,7 @@ bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count)
     return ok;
 }
 
-bool CreateDirectoryPath(const WideChar* path)
-{
+bool CreateDirectoryPath(const WideChar* path) {
     if (path == _null || path[0] == 0)
         return false;
     NativePath native(path);
@@ -414,27 +387,23 @@ bool CreateDirectoryPath(const WideChar* path)
     return MakeFolder(native.Get());
 }
 
-bool FileExists(const WideChar* path)
-{
+bool FileExists(const WideChar* path) {
     NativePath native(path);
     struct stat info;
     return native.IsValid() && stat(native.Get(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool FolderExists(const WideChar* path)
-{
+bool FolderExists(const WideChar* path) {
     NativePath native(path);
     return native.IsValid() && IsFolder(native.Get());
 }
 
-bool ClearFileAttributes(const WideChar* path)
-{
+bool ClearFileAttributes(const WideChar* path) {
     NativePath native(path);
     return native.IsValid() && MakeOwnerWritable(native.Get());
 }
 
-bool DeleteFile(const WideChar* path)
-{
+bool DeleteFile(const WideChar* path) {
     NativePath native(path);
     if (!native.IsValid())
         return false;
@@ -442,16 +411,14 @@ bool DeleteFile(const WideChar* path)
     return unlink(native.Get()) == 0;
 }
 
-String CurrentDirectory()
-{
+String CurrentDirectory() {
     char text[4 * kPathLimit];
     if (getcwd(text, sizeof(text)) == _null)
         return String();
     return WideFromNative(text);
 }
 
-String HostExecutablePath()
-{
+String HostExecutablePath() {
     char text[4 * kPathLimit];
     ssize_t length = readlink("/proc/self/exe", text, sizeof(text) - 1);
     if (length <= 0 || size_t(length) >= sizeof(text) - 1)
@@ -460,8 +427,7 @@ String HostExecutablePath()
     return WideFromNative(text);
 }
 
-String UserProfileFolder()
-{
+String UserProfileFolder() {
     const char* home = getenv("HOME");
     if (home != _null && home[0] != 0)
         return WideFromNative(home);

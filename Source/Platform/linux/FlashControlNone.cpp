@@ -38,7 +38,7 @@ public:
 NoFlashPlatform gPlatform;
 IFlashPlatform* gInstalled = _null;
 
-}  // namespace
+} // namespace
 
 IFlashPlatform* GetFlashPlatform() { return gInstalled ? gInstalled : &gPlatform; }
 

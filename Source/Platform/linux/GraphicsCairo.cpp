@@ -84,7 +84,7 @@ std::string ToUtf8(const WideChar* text) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 struct GraphicsCanvas {
     cairo_surface_t* surface;
@@ -93,7 +93,7 @@ struct GraphicsCanvas {
 
 struct GraphicsFont {
     PangoContext* context;
-    PangoLayout* layout;      // reused for every measurement and drawing of this font
+    PangoLayout* layout; // reused for every measurement and drawing of this font
     PangoFontDescription* description;
     float lineSpacing;
 };
@@ -102,7 +102,7 @@ struct GraphicsImage {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<cairo_surface_t*> frames;
-    std::vector<uint32_t> delays;   // hundredths of a second; empty when the format has none
+    std::vector<uint32_t> delays; // hundredths of a second; empty when the format has none
     int32_t selected = 0;
 };
 
@@ -374,7 +374,7 @@ bool ReadGifDelays(const uint8_t* bytes, uint32_t size, std::vector<uint32_t>& d
             uint8_t flags = bytes[pos + 8];
             pos += 9;
             if (flags & 0x80) pos += 3u * (2u << (flags & 7));
-            pos += 1;  // LZW minimum code size
+            pos += 1; // LZW minimum code size
             delays.push_back(pendingDelay);
             pendingDelay = 0;
             if (!skipSubBlocks(pos)) break;
@@ -438,7 +438,7 @@ void CollectFrames(GdkPixbufAnimation* animation, int32_t frameCount, GraphicsIm
     G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
-}  // namespace
+} // namespace
 
 GraphicsImage* DecodeImage(const uint8_t* bytes, uint32_t size) {
     GraphicsImage* image = new (std::nothrow) GraphicsImage;
@@ -517,8 +517,7 @@ void CanvasDrawImage(GraphicsCanvas* canvas, GraphicsImage* image, int32_t x, in
     cairo_pattern_destroy(pattern);
 }
 
-void KeepGraphicsLibrariesLoaded()
-{
+void KeepGraphicsLibrariesLoaded() {
     // Already loaded as our dependencies: RTLD_NOLOAD only takes a reference, RTLD_NODELETE
     // keeps them mapped when our own reference goes.
     static const char* const kLibraries[] = {"libpango-1.0.so.0", "libpangocairo-1.0.so.0", "libpangoft2-1.0.so.0",

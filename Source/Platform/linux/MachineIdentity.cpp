@@ -35,7 +35,7 @@ bool FirstIpv4OfHost(in_addr* address) {
     return found;
 }
 
-}  // namespace
+} // namespace
 
 String CarrierHardwareAddress(in_addr_t address, const ifaddrs* interfaces) {
     const char* carrier = _null;

@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-uint32_t CurrentProcessId()
-{
+uint32_t CurrentProcessId() {
     return uint32_t(getpid());
 }

@@ -53,7 +53,8 @@ bool StoreBytes(WebDownload* request, const char* data, uint64_t count) {
     uint64_t stored = request->mAttemptBytes;
     while (count > 0) {
         WebChunk* chunk = request->mChunkIndex < request->mChunks.GetCount()
-                              ? request->mChunks[request->mChunkIndex] : _null;
+                              ? request->mChunks[request->mChunkIndex]
+                              : _null;
         if (chunk == _null) {
             chunk = new (std::nothrow) WebChunk();
             if (chunk == _null) return false;
@@ -461,7 +462,8 @@ WebTransfer* StartTransfer(const WideChar* url, uint64_t rangeStart, int64_t ran
     if (transfer == _null) return _null;
     WebDownload* request = NewRequest(&transfer->mProgress, url, &transfer->mBody, rangeStart, rangeEnd,
                                       GetHandleState(handle) != _null && GetHandleState(handle)->mMulti != _null
-                                          ? _null : handle,
+                                          ? _null
+                                          : handle,
                                       cookie);
     if (request == _null) {
         delete transfer;

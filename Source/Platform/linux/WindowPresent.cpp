@@ -33,18 +33,18 @@ void FillChannel(ChannelTable table, unsigned long mask) {
         table[value] = bits == 0 ? 0 : ((value * maximum + 127) / 255) << shift;
 }
 
-}  // namespace
+} // namespace
 
 struct WindowImage {
-    XImage* image;          // in the window's format; its pixels are the drawn ones when `direct`
+    XImage* image; // in the window's format; its pixels are the drawn ones when `direct`
     XShmSegmentInfo shm;
     bool shared;
     bool direct;
-    uint8_t* pixels;        // the drawn ARGB pixels (owned here unless `direct`)
+    uint8_t* pixels; // the drawn ARGB pixels (owned here unless `direct`)
     int32_t stride;
     int32_t width;
     int32_t height;
-    ChannelTable red, green, blue, alpha;   // for converting, when not `direct`
+    ChannelTable red, green, blue, alpha; // for converting, when not `direct`
 };
 
 namespace {
@@ -156,7 +156,7 @@ GC GcFor(Display* display, Window window) {
     return gGc;
 }
 
-}  // namespace
+} // namespace
 
 void ClosePresentDisplay() {
     if (gDisplay) {

@@ -34,8 +34,7 @@ std::mutex gOwnMutex;
 int gOwnCount = 0;
 std::atomic<XErrorHandler> gPreviousHandler{_null};
 
-int OwnErrorHandler(Display* display, XErrorEvent* event)
-{
+int OwnErrorHandler(Display* display, XErrorEvent* event) {
     for (OwnDisplay& own : gOwnDisplays) {
         if (own.display.load(std::memory_order_acquire) == display) {
             own.errors.fetch_add(1, std::memory_order_relaxed);
@@ -59,16 +58,14 @@ public:
         : mWindow(window), mId(id),
           mPeriodMs(periodMs < kMinimumTimerPeriodMs ? kMinimumTimerPeriodMs : periodMs) {}
 
-    bool Start(Display* display)
-    {
+    bool Start(Display* display) {
         mDisplay = display;
         mAtom = XInternAtom(mDisplay, kTimerAtomName, False);
         mThread = std::thread([this] { Run(); });
         return true;
     }
 
-    void Stop()
-    {
+    void Stop() {
         {
             std::lock_guard<std::mutex> lock(mMutex);
             mStopping = true;
@@ -83,8 +80,7 @@ public:
     uint32_t GetId() const { return mId; }
 
 private:
-    void Run()
-    {
+    void Run() {
         std::unique_lock<std::mutex> lock(mMutex);
         auto next = std::chrono::steady_clock::now();
         while (!mStopping) {
@@ -126,8 +122,7 @@ std::mutex gTimersMutex;
 alignas(std::vector<WindowTimer*>) unsigned char gTimersStorage[sizeof(std::vector<WindowTimer*>)];
 std::vector<WindowTimer*>& gTimers = *new (gTimersStorage) std::vector<WindowTimer*>();
 
-WindowTimer* TakeTimer(NativeWindow window, uint32_t id)
-{
+WindowTimer* TakeTimer(NativeWindow window, uint32_t id) {
     for (size_t i = 0; i < gTimers.size(); ++i) {
         if (gTimers[i]->GetWindow() == window && gTimers[i]->GetId() == id) {
             WindowTimer* timer = gTimers[i];
@@ -140,8 +135,7 @@ WindowTimer* TakeTimer(NativeWindow window, uint32_t id)
 
 } // namespace
 
-Display* OpenOwnDisplay()
-{
+Display* OpenOwnDisplay() {
     const char* name = std::getenv("DISPLAY");
     if (name == _null || *name == 0)
         return _null;
@@ -164,8 +158,7 @@ Display* OpenOwnDisplay()
     return display;
 }
 
-void CloseOwnDisplay(Display* display)
-{
+void CloseOwnDisplay(Display* display) {
     if (display == _null)
         return;
     // Errors still on their way are taken by our handler while the connection is known.
@@ -185,8 +178,7 @@ void CloseOwnDisplay(Display* display)
     }
 }
 
-int OwnDisplayErrors(Display* display)
-{
+int OwnDisplayErrors(Display* display) {
     for (OwnDisplay& own : gOwnDisplays) {
         if (own.display.load(std::memory_order_acquire) == display)
             return own.errors.load(std::memory_order_relaxed);
@@ -194,8 +186,7 @@ int OwnDisplayErrors(Display* display)
     return 0;
 }
 
-bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height)
-{
+bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height) {
     if (width != _null)
         *width = 0;
     if (height != _null)
@@ -219,8 +210,7 @@ bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height)
     return true;
 }
 
-bool StartWindowTimer(NativeWindow window, uint32_t id, uint32_t periodMs)
-{
+bool StartWindowTimer(NativeWindow window, uint32_t id, uint32_t periodMs) {
     if (window == 0)
         return false;
     StopWindowTimer(window, id);
@@ -234,8 +224,7 @@ bool StartWindowTimer(NativeWindow window, uint32_t id, uint32_t periodMs)
     return true;
 }
 
-bool StopWindowTimer(NativeWindow window, uint32_t id)
-{
+bool StopWindowTimer(NativeWindow window, uint32_t id) {
     WindowTimer* timer;
     {
         std::lock_guard<std::mutex> lock(gTimersMutex);
@@ -248,8 +237,7 @@ bool StopWindowTimer(NativeWindow window, uint32_t id)
     return true;
 }
 
-void StopAllWindowTimers()
-{
+void StopAllWindowTimers() {
     std::vector<WindowTimer*> timers;
     {
         std::lock_guard<std::mutex> lock(gTimersMutex);
@@ -261,8 +249,7 @@ void StopAllWindowTimers()
     }
 }
 
-void CloseWindowConnections()
-{
+void CloseWindowConnections() {
     StopAllWindowTimers();
     ClosePresentDisplay();
     std::lock_guard<std::mutex> lock(gQueryMutex);

@@ -22,16 +22,14 @@ float gProgress = 0.5f;
 float gSpeed = 42.0f;
 bool gQuiet = false;
 
-std::string Narrow(const char16_t* text)
-{
+std::string Narrow(const char16_t* text) {
     std::string out;
     for (; text != nullptr && *text != 0; ++text)
         out += *text < 0x80 ? char(*text) : '?';
     return out;
 }
 
-void Record(const std::string& line)
-{
+void Record(const std::string& line) {
     if (FILE* file = std::fopen("module-journal.txt", "ab")) {
         std::fputs(line.c_str(), file);
         std::fputc('\n', file);
@@ -40,8 +38,7 @@ void Record(const std::string& line)
 }
 
 // Reads the "name|value|..." pairs the loader passes.
-void Configure(const std::string& config)
-{
+void Configure(const std::string& config) {
     size_t position = 0;
     std::string items[2];
     int index = 0;
@@ -69,8 +66,7 @@ void Configure(const std::string& config)
 extern "C" {
 
 int _VobCreate(VexalWindow window, const PackageHeader* header, const char16_t* packageUrl,
-               const char16_t* configText, int32_t reserved)
-{
+               const char16_t* configText, int32_t reserved) {
     Configure(Narrow(configText));
     char line[256];
     std::snprintf(line, sizeof(line), "create window=%lu magic=%08x cache=%s reserved=%d",
@@ -81,13 +77,11 @@ int _VobCreate(VexalWindow window, const PackageHeader* header, const char16_t* 
     return gCreateResult;
 }
 
-void _VobDelete(VexalWindow)
-{
+void _VobDelete(VexalWindow) {
     Record("delete");
 }
 
-int _VobUpdate(VexalWindow, uint32_t elapsedMs)
-{
+int _VobUpdate(VexalWindow, uint32_t elapsedMs) {
     ++gUpdates;
     const int ready = gUpdates >= gReadyAt ? 1 : 0;
     if (!gQuiet)
@@ -95,14 +89,12 @@ int _VobUpdate(VexalWindow, uint32_t elapsedMs)
     return ready;
 }
 
-void _VobRender(VexalWindow)
-{
+void _VobRender(VexalWindow) {
     Record("render");
 }
 
 #ifndef RECORDING_NO_MESSAGE
-int _VobMessage(VexalWindow, uint32_t message, uint32_t wParam, int32_t lParam)
-{
+int _VobMessage(VexalWindow, uint32_t message, uint32_t wParam, int32_t lParam) {
     Record("message " + std::to_string(message) + " " + std::to_string(wParam) + " " +
            std::to_string(lParam));
     return message == VEXAL_WM_KEYDOWN ? 1 : 0;
@@ -110,8 +102,7 @@ int _VobMessage(VexalWindow, uint32_t message, uint32_t wParam, int32_t lParam)
 #endif
 
 void _VobProgress(float* progress, int32_t* resCount, int32_t* finishCount, int32_t* resSize,
-                  int32_t* finishSize)
-{
+                  int32_t* finishSize) {
     *progress = gProgress;
     *resCount = 7;
     *finishCount = 3;
@@ -122,26 +113,22 @@ void _VobProgress(float* progress, int32_t* resCount, int32_t* finishCount, int3
 }
 
 #ifdef RECORDING_OPTIONAL
-void _VobConfig(const char16_t* name, const char16_t* value)
-{
+void _VobConfig(const char16_t* name, const char16_t* value) {
     Record("vobconfig " + Narrow(name) + " " + Narrow(value));
 }
 
-void _VobSpeed(float* speed)
-{
+void _VobSpeed(float* speed) {
     *speed = gSpeed;
     if (!gQuiet)
         Record("speed");
 }
 
-uint32_t _VobVersion(void)
-{
+uint32_t _VobVersion(void) {
     Record("version");
     return 1;
 }
 
-int _VobExternalValue(const char16_t*, char16_t*, int32_t)
-{
+int _VobExternalValue(const char16_t*, char16_t*, int32_t) {
     Record("external");
     return 0;
 }
