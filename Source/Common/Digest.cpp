@@ -226,11 +226,17 @@ void DigestToAscii(const Digest& digest, char text[33]) {
     text[32] = 0;
 }
 
+String AsciiDigestText(const char* ascii, int32_t length) {
+    WideChar wide[64];
+    if (length > 64)
+        length = 64;
+    for (int32_t i = 0; i < length; ++i)
+        wide[i] = WideChar(ascii[i]);
+    return String(wide, length);
+}
+
 String DigestToText(const Digest& digest) {
     char ascii[33];
     DigestToAscii(digest, ascii);
-    WideChar wide[33];
-    for (int i = 0; i < 33; ++i)
-        wide[i] = WideChar(ascii[i]);
-    return String(wide, 32);
+    return AsciiDigestText(ascii, 32);
 }

@@ -46,3 +46,5 @@ Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop = _null)
 String DigestToText(const Digest& digest);
 // Writes the same 32 characters and a terminator into text (33 bytes).
 void DigestToAscii(const Digest& digest, char text[33]);
+// The first length characters of an ASCII digest text as engine text (each byte one unit).
+String AsciiDigestText(const char* ascii, int32_t length);

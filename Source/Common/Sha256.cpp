@@ -116,10 +116,7 @@ void Sha256ToAscii(const Sha256Digest& digest, char text[65]) {
 String Sha256ToText(const Sha256Digest& digest) {
     char ascii[65];
     Sha256ToAscii(digest, ascii);
-    WideChar wide[65];
-    for (int i = 0; i < 65; ++i)
-        wide[i] = WideChar(ascii[i]);
-    return String(wide, 64);
+    return AsciiDigestText(ascii, 64);
 }
 
 bool Sha256FromAscii(const char* text, size_t length, Sha256Digest& digest) {

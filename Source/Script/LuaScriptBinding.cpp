@@ -348,19 +348,7 @@ void AddLookupCache(lua_State* L, int classIndex, int objectIndex, int metaIndex
     lua_setfield(L, top + 3, "__index");
     lua_setmetatable(L, top + 2);
 
-    lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
-    lua_rawget(L, classIndex); // top + 3: the class's caches
-    if (!lua_istable(L, top + 3)) {
-        lua_pop(L, 1);
-        lua_newtable(L);
-        lua_createtable(L, 0, 1);
-        lua_pushstring(L, "k");
-        lua_setfield(L, -2, "__mode");
-        lua_setmetatable(L, -2);
-        lua_pushlightuserdata(L, const_cast<char*>(&kCacheSetKey));
-        lua_pushvalue(L, top + 3);
-        lua_rawset(L, classIndex);
-    }
+    PushWeakKeyedTable(L, classIndex, &kCacheSetKey); // top + 3: the class's caches
     lua_pushvalue(L, top + 2);
     lua_pushboolean(L, 1);
     lua_rawset(L, top + 3);

@@ -516,3 +516,19 @@ int32_t LuaScriptManager::CollectGarbage() {
 }
 
 } // namespace Vexal
+
+bool Vexal::PushWeakKeyedTable(lua_State* L, int holder, const void* key) {
+    lua_pushlightuserdata(L, const_cast<void*>(key));
+    lua_rawget(L, holder);
+    if (lua_istable(L, -1)) return false;
+    lua_pop(L, 1);
+    lua_newtable(L);
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "k");
+    lua_setfield(L, -2, "__mode");
+    lua_setmetatable(L, -2);
+    lua_pushlightuserdata(L, const_cast<void*>(key));
+    lua_pushvalue(L, -2);
+    lua_rawset(L, holder);
+    return true;
+}

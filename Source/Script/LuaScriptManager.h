@@ -320,6 +320,9 @@ bool IsPrecompiledChunk(const char* bytes, size_t size);
 // The chunk name an allocation location shows: the name as the debug information reports it,
 // without a leading "@"; UTF-16 into out (size units, cut when longer).
 void ScriptChunkName(const lua_Debug& ar, WideChar* out, int32_t size);
+// Pushes holder[key] (holder an absolute index or LUA_REGISTRYINDEX, key a light userdata):
+// a table with weak keys, made and stored there on first use. True when this call made it.
+bool PushWeakKeyedTable(lua_State* L, int holder, const void* key);
 // The error text for a refused precompiled chunk.
 extern const char kPrecompiledRefused[];
 

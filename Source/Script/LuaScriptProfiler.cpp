@@ -57,18 +57,7 @@ int ProfiledFunctionGone(lua_State* L) {
 
 // Pushes the state's table of profiled functions, made on first use.
 void PushProfiledFunctions(lua_State* L) {
-    lua_pushlightuserdata(L, const_cast<char*>(&kProfiledFunctionsKey));
-    lua_rawget(L, LUA_REGISTRYINDEX);
-    if (lua_istable(L, -1)) return;
-    lua_pop(L, 1);
-    lua_newtable(L);
-    lua_createtable(L, 0, 1);
-    lua_pushliteral(L, "k");
-    lua_setfield(L, -2, "__mode");
-    lua_setmetatable(L, -2);
-    lua_pushlightuserdata(L, const_cast<char*>(&kProfiledFunctionsKey));
-    lua_pushvalue(L, -2);
-    lua_rawset(L, LUA_REGISTRYINDEX);
+    if (!PushWeakKeyedTable(L, LUA_REGISTRYINDEX, &kProfiledFunctionsKey)) return;
     lua_pushlightuserdata(L, const_cast<char*>(&kIdentityMetaKey));
     lua_createtable(L, 0, 1);
     lua_pushcfunction(L, ProfiledFunctionGone);
