@@ -151,7 +151,12 @@ bool CConditionElxT::Backtrack(RegexSearchState& state) const {
 // ---- recursion ----
 
 bool CDelegateElxT::TryMatch(RegexSearchState& state) const {
-    if (!mTarget || state.mRecursionDepth >= mDepthLimit) return false;
+    if (!mTarget || state.mAbort || state.mRecursionDepth >= mDepthLimit) return false;
+    // Every entry is work: recursion that consumes nothing before it recurses again (a pattern
+    // searched right to left meets its own recursion first) branches at every level, and only
+    // this count lets the step bound end that tree.
+    state.CountSteps(1);
+    if (state.mAbort) return false;
     ++state.mRecursionDepth;
     bool matched = mTarget->TryMatch(state);
     --state.mRecursionDepth;

@@ -78,6 +78,15 @@ TEST(RegexLimits, RecursionFailsAtItsDepthLimit) {
     // Recursion that never consumes ends at the limit instead of running forever.
     EXPECT_EQ(Find(u"(?R)?a", u"a"), "0,1");
     EXPECT_EQ(Find(u"(a|(?1)b)", u"ab"), "0,1 0,1");
+    // Searched right to left, recursion in two branches is met before anything is consumed: the
+    // tree doubles at every level, and the step bound is what ends it.
+    RegexPattern branching(u"a(?R)|b(?R)|$", FlagRightToLeft);
+    const std::u16string text = u"xyz";
+    RegexSearchState state = branching.BeginSearch(text.c_str(), int32_t(text.size()));
+    state.SetStepLimit(100000);
+    while (branching.FindNext(state).IsMatched()) {
+    }
+    EXPECT_TRUE(state.IsStepLimitReached());
 }
 
 TEST(RegexLimits, ArbitraryPatternTextsCompileAndSearch) {
