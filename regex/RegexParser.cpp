@@ -250,13 +250,7 @@ bool RegexParser::ReadEscape(bool inClass, Token& token) {
             if (close < 0) break;
             token.special = token.escape = true;
             token.ch = u'k';
-            token.nameStart = mPos + 1;
-            token.nameLength = close - mPos - 1;
-            int32_t number;
-            if (NameIsNumber(token.nameStart, token.nameLength, number)) {
-                token.nameLength = -1;
-                token.value = number;
-            }
+            NameReference(mPos + 1, close - mPos - 1, token.nameStart, token.nameLength, token.value);
             mPos = close + 1;
         } else if (IsDigit(open)) {
             token.special = token.escape = true;
@@ -712,13 +706,7 @@ ElxInterface* RegexParser::ParseGroupBody() {
             } else if (open == u'<' || open == u'\'') {
                 int32_t end = ScanName(at + 1, open == u'<' ? u'>' : u'\'');
                 if (end >= 0 && At(end + 1) == u')') {
-                    target.nameStart = at + 1;
-                    target.nameLength = end - at - 1;
-                    int32_t number;
-                    if (NameIsNumber(target.nameStart, target.nameLength, number)) {
-                        target.nameLength = -1;
-                        target.value = number;
-                    }
+                    NameReference(at + 1, end - at - 1, target.nameStart, target.nameLength, target.value);
                     at = end + 1;
                     valid = true;
                 }
@@ -828,6 +816,17 @@ bool RegexParser::NameIsNumber(int32_t start, int32_t length, int32_t& number) c
         number = number * 10 + (mText[start + i] - u'0');
     }
     return number <= kMaxGroupNumber;
+}
+
+void RegexParser::NameReference(int32_t start, int32_t length, int32_t& nameStart, int32_t& nameLength,
+                                int32_t& value) const {
+    nameStart = start;
+    nameLength = length;
+    int32_t number;
+    if (NameIsNumber(start, length, number)) {
+        nameLength = -1;
+        value = number;
+    }
 }
 
 bool RegexParser::SameName(int32_t a, int32_t aLength, int32_t b, int32_t bLength) const {

@@ -8,7 +8,7 @@
 
 namespace {
 
-// DigestOfFile's read size: a multiple of 64, so the pieces chain.
+// ForEachFileBlock's read size: a multiple of 64, so the engine's digest chains over the pieces.
 constexpr uint32_t kFileBlockSize = 65536;
 
 inline uint32_t Rotate(uint32_t value, int count) {
@@ -182,21 +182,16 @@ Digest ContinueDigest(const Digest& state, const void* data, size_t length, int6
     return result;
 }
 
-Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop) {
-    const Digest failed = {0, 0, 0, 0};
+bool ForEachFileBlock(const WideChar* path, const std::atomic<bool>* stop,
+                      const std::function<bool(const uint8_t*, uint32_t, int64_t)>& take) {
     File file;
     if (!file.OpenForReading(path))
-        return failed;
+        return false;
+    // The engine's digest counts the length in 32 bits.
     const int64_t total = int64_t(uint32_t(file.GetSize()));
     uint8_t* block = static_cast<uint8_t*>(malloc(kFileBlockSize));
-    if (block == _null) {
-        file.Close();
-        return failed;
-    }
-    Digest state = failed;
-    bool first = true;
-    bool ok = true;
-    for (;;) {
+    bool ok = block != _null;
+    while (ok) {
         uint32_t got = 0;
         if ((stop && stop->load(std::memory_order_relaxed)) || !file.Read(block, kFileBlockSize, &got)) {
             ok = false;
@@ -204,16 +199,26 @@ Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop) {
         }
         if (got == 0)
             break;
-        state = ContinueDigest(first ? DigestStart() : state, block, got, total);
-        first = false;
+        ok = take(block, got, total);
         if (got < kFileBlockSize)
             break;
     }
     free(block);
     file.Close();
+    return ok;
+}
+
+Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop) {
+    Digest state = DigestStart();
+    bool any = false;
+    const bool ok = ForEachFileBlock(path, stop, [&](const uint8_t* data, uint32_t count, int64_t total) {
+        state = ContinueDigest(state, data, count, total);
+        any = true;
+        return true;
+    });
     if (!ok)
-        return failed;
-    return first ? ComputeDigest(_null, 0) : state;
+        return Digest{0, 0, 0, 0};
+    return any ? state : ComputeDigest(_null, 0);
 }
 
 void DigestToAscii(const Digest& digest, char text[33]) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "Common/Types.h"
 #include "Source/Common/String.h"
@@ -34,6 +35,13 @@ Digest ComputeDigest(const void* data, size_t length);
 // means this piece's length). Padding is added where the piece ends short of a full block, so
 // only the last piece gets it. The bit count uses the low 32 bits of the total length.
 Digest ContinueDigest(const Digest& state, const void* data, size_t length, int64_t totalLength = -1);
+
+// Reads a file from its start in blocks of 65536 bytes (the whole file is never held), handing
+// each to take with the file's size as the engine's digest counts it (32 bits). False when the
+// file cannot be opened or a read fails, when take returns false, and when stop is given and
+// becomes true before the end (checked between blocks).
+bool ForEachFileBlock(const WideChar* path, const std::atomic<bool>* stop,
+                      const std::function<bool(const uint8_t*, uint32_t, int64_t)>& take);
 
 // The digest of a file's contents, read in blocks of 65536 bytes (the whole file is never held).
 // All four words 0 when the file cannot be opened or a read fails, and when stop is given and

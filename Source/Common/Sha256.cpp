@@ -6,12 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Source/Platform/File.h"
-
 namespace {
-
-// FileDigests' read size: a multiple of 64, so the engine's digest chains over the pieces.
-constexpr uint32_t kFileBlockSize = 65536;
 
 EVP_MD_CTX* Context(void* context) { return static_cast<EVP_MD_CTX*>(context); }
 
@@ -70,36 +65,18 @@ bool ComputeSha256(const void* data, size_t length, Sha256Digest& digest) {
 bool FileDigests(const WideChar* path, Digest& digest, Sha256Digest& sha256, const std::atomic<bool>* stop) {
     digest = Digest{0, 0, 0, 0};
     memset(sha256.bytes, 0, sizeof(sha256.bytes));
-    File file;
-    if (!file.OpenForReading(path))
-        return false;
-    // The engine's digest counts the length in 32 bits, as DigestOfFile does.
-    const int64_t total = int64_t(uint32_t(file.GetSize()));
-    uint8_t* block = static_cast<uint8_t*>(malloc(kFileBlockSize));
     Sha256 hash;
-    bool ok = block != _null;
     Digest state = DigestStart();
-    bool first = true;
-    while (ok) {
-        uint32_t got = 0;
-        if ((stop && stop->load(std::memory_order_relaxed)) || !file.Read(block, kFileBlockSize, &got)) {
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        state = ContinueDigest(state, block, got, total);
-        first = false;
-        ok = hash.Add(block, got);
-        if (got < kFileBlockSize)
-            break;
-    }
-    free(block);
-    file.Close();
+    bool any = false;
+    const bool ok = ForEachFileBlock(path, stop, [&](const uint8_t* data, uint32_t count, int64_t total) {
+        state = ContinueDigest(state, data, count, total);
+        any = true;
+        return hash.Add(data, count);
+    });
     Sha256Digest computed;
     if (!ok || !hash.Finish(computed))
         return false;
-    digest = first ? ComputeDigest(_null, 0) : state;
+    digest = any ? state : ComputeDigest(_null, 0);
     sha256 = computed;
     return true;
 }
