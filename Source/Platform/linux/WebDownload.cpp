@@ -23,6 +23,10 @@ constexpr uint64_t kFirstChunkBytes = 64 * 1024;
 constexpr uint64_t kLargestChunkBytes = 512u * 1024 * 1024;
 // A buffer's size is 32-bit: a download never keeps more than this.
 constexpr uint64_t kLargestBody = 0xFFFFFFFFu;
+// libcurl's receive buffer for a download: larger than its 16 KiB default, so a fast server's
+// body arrives in a sixteenth of the reads, write calls and progress calls (the curl command
+// uses 100 KiB for the same reason).
+constexpr long kReceiveBufferBytes = 256 * 1024;
 // The progress value stays below this until the body is complete.
 constexpr float kProgressBeforeEnd = 0.9999f;
 
@@ -348,6 +352,7 @@ bool PerformDownload(WebDownload* request) {
     }
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, request);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ReceiveData);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
