@@ -65,7 +65,9 @@ bool EnsureBenchDisplay() {
 }
 
 Window OpenBenchWindow(Display** out, int width, int height) {
-    Display* display = XOpenDisplay(nullptr);
+    // Xvfb resets a connection now and then under load; the benchmark tries again.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 3 && !display; ++attempt) display = XOpenDisplay(nullptr);
     *out = display;
     if (!display) return 0;
     int screen = DefaultScreen(display);

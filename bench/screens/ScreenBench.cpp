@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     }
     Scene& scene = TheScene();
     scene.window = OpenBenchWindow(&scene.display, kWidth, kHeight);
+    if (!scene.window) {
+        std::fprintf(stderr, "bench_screens: the benchmark window could not be opened on %s\n", std::getenv("DISPLAY"));
+        return 1;
+    }
     scene.loader = std::make_unique<BenchLoader>(scene.window);
     scene.direct = std::make_unique<DirectScreen>(scene.display, scene.window, kWidth, kHeight, VEXAL_SCREEN_ASSETS);
     if (!scene.loader->GetGdiRenderer() || !scene.direct->IsValid()) {

@@ -34,7 +34,9 @@ TestWindow::TestWindow(int width, int height, const char* displayName, int depth
         const char* name = std::getenv("DISPLAY");
         if (!name || !*name) return;
     }
-    Display* display = XOpenDisplay(displayName);
+    // Xvfb resets a connection now and then under load; a test window tries again.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 3 && !display; ++attempt) display = XOpenDisplay(displayName);
     if (!display) return;
     mDisplay = display;
     int screen = DefaultScreen(display);

@@ -49,17 +49,16 @@ struct WindowImage {
 
 namespace {
 
-Display* gDisplay = _null;
-bool gOpenTried = false;
+OwnConnection gConnection;
+Display* gDisplay = _null; // gConnection's display while it is open
 bool gHasShm = false;
 GC gGc = _null;
 Window gGcWindow = 0;
 
 Display* PresentDisplay() {
-    if (gOpenTried) return gDisplay;
-    gOpenTried = true;
-    gDisplay = OpenOwnDisplay();
-    if (!gDisplay) return _null;
+    bool opened = false;
+    gDisplay = gConnection.Get(&opened);
+    if (!opened) return gDisplay;
     int major = 0, minor = 0;
     Bool pixmaps = False;
     gHasShm = XShmQueryExtension(gDisplay) && XShmQueryVersion(gDisplay, &major, &minor, &pixmaps);
@@ -159,12 +158,9 @@ GC GcFor(Display* display, Window window) {
 } // namespace
 
 void ClosePresentDisplay() {
-    if (gDisplay) {
-        if (gGc) XFreeGC(gDisplay, gGc);
-        CloseOwnDisplay(gDisplay);
-    }
+    if (gDisplay && gGc) XFreeGC(gDisplay, gGc);
+    gConnection.Close();
     gDisplay = _null;
-    gOpenTried = false;
     gHasShm = false;
     gGc = _null;
     gGcWindow = 0;

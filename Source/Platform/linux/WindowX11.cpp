@@ -3,6 +3,7 @@
 #include "Source/Platform/Window.h"
 
 #include <X11/Xlib.h>
+#include <cerrno>
 #include <cstdlib>
 #include <atomic>
 #include <chrono>
@@ -45,12 +46,14 @@ int OwnErrorHandler(Display* display, XErrorEvent* event) {
     return previous != _null ? previous(display, event) : 0;
 }
 
-// The host thread's connection for queries; opened on first need and kept until the library
-// closes its connections (a failed open is not retried until then, so a headless host pays for
-// it once).
-Display* gQueryDisplay = _null;
-bool gQueryDisplayTried = false;
+// The host thread's connection for queries.
+OwnConnection gQueryConnection;
 std::mutex gQueryMutex;
+// Before a failed open is tried again.
+constexpr auto kReopenPause = std::chrono::seconds(1);
+// Opens of a connection the server reset or interrupted, at most, before one counts as failed:
+// a busy server resets a connection now and then.
+constexpr int kOpenAttempts = 3;
 
 class WindowTimer {
 public:
@@ -139,7 +142,13 @@ Display* OpenOwnDisplay() {
     const char* name = std::getenv("DISPLAY");
     if (name == _null || *name == 0)
         return _null;
-    Display* display = XOpenDisplay(_null);
+    Display* display = _null;
+    for (int attempt = 0; attempt < kOpenAttempts && display == _null; ++attempt) {
+        errno = 0;
+        display = XOpenDisplay(_null);
+        if (display == _null && errno != ECONNRESET && errno != EAGAIN && errno != EINTR)
+            break;
+    }
     if (display == _null)
         return _null;
     std::lock_guard<std::mutex> lock(gOwnMutex);
@@ -186,6 +195,30 @@ int OwnDisplayErrors(Display* display) {
     return 0;
 }
 
+Display* OwnConnection::Get(bool* opened) {
+    if (opened != _null)
+        *opened = false;
+    if (mDisplay != _null)
+        return mDisplay;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < mNextTry)
+        return _null;
+    mDisplay = OpenOwnDisplay();
+    if (mDisplay == _null) {
+        mNextTry = now + kReopenPause;
+        return _null;
+    }
+    if (opened != _null)
+        *opened = true;
+    return mDisplay;
+}
+
+void OwnConnection::Close() {
+    CloseOwnDisplay(mDisplay);
+    mDisplay = _null;
+    mNextTry = {};
+}
+
 bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height) {
     if (width != _null)
         *width = 0;
@@ -194,14 +227,11 @@ bool GetClientSize(NativeWindow window, int32_t* width, int32_t* height) {
     if (window == 0)
         return false;
     std::lock_guard<std::mutex> lock(gQueryMutex);
-    if (!gQueryDisplayTried) {
-        gQueryDisplayTried = true;
-        gQueryDisplay = OpenOwnDisplay();
-    }
-    if (gQueryDisplay == _null)
+    Display* display = gQueryConnection.Get();
+    if (display == _null)
         return false;
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(gQueryDisplay, Window(window), &attributes) == 0)
+    if (XGetWindowAttributes(display, Window(window), &attributes) == 0)
         return false;
     if (width != _null)
         *width = attributes.width;
@@ -253,7 +283,5 @@ void CloseWindowConnections() {
     StopAllWindowTimers();
     ClosePresentDisplay();
     std::lock_guard<std::mutex> lock(gQueryMutex);
-    CloseOwnDisplay(gQueryDisplay);
-    gQueryDisplay = _null;
-    gQueryDisplayTried = false;
+    gQueryConnection.Close();
 }
