@@ -367,7 +367,7 @@ TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine) {
 TEST_F(LoaderTest, MixedCacheFetchesOnlyTheMissingAndDamagedFilesInOrder) {
     std::vector<TestModule> data;
     for (int i = 1; i <= 5; ++i)
-        data.push_back({"m" + std::to_string(i) + ".bin", std::string(300000 + 1000 * i, char('a' + i))});
+        data.push_back({std::string("m") + std::to_string(i) + ".bin", std::string(300000 + 1000 * i, char('a' + i))});
     ServeGamePackage(data);
     {
         TestLoader first;

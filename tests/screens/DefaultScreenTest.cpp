@@ -178,8 +178,8 @@ TEST_F(DefaultScreen, ADisplayThatDidNotAnswerAtFirstIsUsedOnceItDoes) {
     ASSERT_TRUE(window.IsValid());
     std::string silent;
     for (int number = 900; silent.empty() && number < 1000; ++number)
-        if (access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) != 0)
-            silent = ":" + std::to_string(number);
+        if (access((std::string("/tmp/.X11-unix/X") + std::to_string(number)).c_str(), F_OK) != 0)
+            silent = std::string(":") + std::to_string(number);
     setenv("DISPLAY", silent.c_str(), 1);
     ScreenLoader loader(window.Handle());
     loader.SetProgress(0.5f);

@@ -120,7 +120,7 @@ ExtraDisplay::ExtraDisplay(int depth) {
         std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
         std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         if (stat(lock.c_str(), &info) == 0 || stat(socket.c_str(), &info) == 0) continue;
-        std::string name = ":" + std::to_string(number);
+        std::string name = std::string(":") + std::to_string(number);
         std::string screen = "640x480x" + std::to_string(depth);
         const char* arguments[] = {"Xvfb", name.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-noreset", nullptr};
         posix_spawn_file_actions_t actions;

@@ -221,7 +221,7 @@ void ExpectFigures(const Report& report, const std::string& version, const Expec
     const size_t progress = report.mJson.find("\"tenths\":[", report.VersionAt(version));
     ASSERT_NE(progress, std::string::npos);
     std::string tenths;
-    for (size_t i = 0; i < 10; ++i) tenths += (i ? "," : "") + std::to_string(expected.mLostProgress[i]);
+    for (size_t i = 0; i < 10; ++i) tenths += std::string(i ? "," : "") + std::to_string(expected.mLostProgress[i]);
     EXPECT_EQ(report.mJson.compare(progress + 10, tenths.size() + 1, tenths + "]"), 0) << tenths;
     EXPECT_EQ(report.Number(progress, "noneSent"), double(expected.mLostWithoutProgress));
 }

@@ -152,7 +152,7 @@ void CollectProfileRow(const Vexal::ScriptProfileRecord& record, double totalMs,
     ProfileVisit& visit = *static_cast<ProfileVisit*>(context);
     if (record.mCalls == 0 || String(record.mSource).Find(kPreludeName, true) >= 0) return;
     ProfileRow row{record.mCFunc ? "C" : "Lua", Narrow(record.mName), "(Unknown)", record.mCalls, totalMs};
-    if (!record.mSource.IsEmpty()) row.mWhere = "(" + Narrow(record.mSource) + ":" + std::to_string(record.mLine) + ")";
+    if (!record.mSource.IsEmpty()) row.mWhere = std::string("(") + Narrow(record.mSource) + ":" + std::to_string(record.mLine) + ")";
     if (!record.mCFunc && record.mKey == visit.mRenderFunction) row.mName = "(render function)";
     else if (row.mName.empty()) row.mName = record.mLine == 0 ? "(main chunk)" : "(anonymous function)";
     visit.mRows.push_back(row);
