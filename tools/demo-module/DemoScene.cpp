@@ -94,7 +94,8 @@ bool DemoScene::EnsureSurface() {
     if (mDisplay == nullptr) {
         if (mDisplayTried) return false;
         mDisplayTried = true;
-        mDisplay = XOpenDisplay(nullptr);
+        // A busy server resets a new connection now and then: try again before giving up.
+        for (int attempt = 0; attempt < 3 && mDisplay == nullptr; ++attempt) mDisplay = XOpenDisplay(nullptr);
         if (mDisplay == nullptr) return false;
         XSetErrorHandler(IgnoreXError);
     }

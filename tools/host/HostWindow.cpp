@@ -35,7 +35,8 @@ HostWindow::~HostWindow() { Close(); }
 
 bool HostWindow::Open(int32_t width, int32_t height, const char* title, std::string& error) {
     Close();
-    mDisplay = XOpenDisplay(nullptr);
+    // A busy server resets a new connection now and then: try again before giving up.
+    for (int attempt = 0; attempt < 3 && mDisplay == nullptr; ++attempt) mDisplay = XOpenDisplay(nullptr);
     if (mDisplay == nullptr) {
         error = "no X display";
         return false;
