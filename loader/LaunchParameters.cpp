@@ -24,6 +24,8 @@ bool IsListed(const Array<String>& list, const String& text) {
 
 } // namespace
 
+// A name added here belongs in vexal-host's list too (tools/host/HostOptions.cpp): it warns about
+// every name not on it.
 void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value) {
     if (name == _null)
         name = u"";

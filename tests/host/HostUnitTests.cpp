@@ -240,6 +240,9 @@ TEST(HostOptions, WarningsAboutLaunchParameters) {
         options.mParameters = {{name, "x"}, {"tickurl", "http://t/"}};
         EXPECT_TRUE(LaunchParameterWarnings(options).empty()) << name;
     }
+    // The publisher keys of signed packages are the loader's too.
+    options.mParameters = {{"voaurl", "x"}, {"VoaKey", "k"}};
+    EXPECT_TRUE(LaunchParameterWarnings(options).empty());
 }
 
 } // namespace

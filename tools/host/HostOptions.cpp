@@ -40,11 +40,13 @@ bool ReadSize(const char* text, int32_t& width, int32_t& height) {
     return true;
 }
 
-// The names the loader acts on, "loadervar" included (its loading screen takes it).
-const char* const kKnownParameters[] = {"voaurl", "voaparam", "commonvoaparam", "serverdataurl",
-                                        "serverdata", "selectedserver", "reporturl", "appversion",
-                                        "flashversion", "delay", "errurl", "tickurl",
-                                        "tickinterval", "voatimeout", "cdnip", "loadervar"};
+// The names the loader acts on, "loadervar" included (its loading screen takes it). The host
+// links nothing of the loader, so this list follows the loader's Setup by hand: a name added
+// there belongs here too.
+const char* const kKnownParameters[] = {"voaurl", "voaparam", "commonvoaparam", "serverdataurl", "serverdata",
+                                        "selectedserver", "reporturl", "appversion", "flashversion", "delay",
+                                        "errurl", "tickurl", "tickinterval", "voatimeout", "cdnip",
+                                        "voakey", "loadervar"};
 
 std::string Lower(const std::string& text) {
     std::string out = text;
