@@ -151,15 +151,15 @@ void Vexal3DLoader::SetPublisherKeys(const WideChar* value) {
         RestartIfHeaderAccepted();
         mUrlIndex = 0;
         mLastAttemptTime = TimeMilliseconds();
-        StopDownload();
         StartHeaderDownload(CurrentPackageUrl());
         EnterState(LoaderStateHeader);
     }
 }
 
 void Vexal3DLoader::KeepHeaderSha256() {
-    if (mSignatureWanted)
-        ComputeSha256(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeaderSha256);
+    // Always, not only once keys are known: keys may come while the size probe runs, after the
+    // header has gone, and the signature is then judged against these bytes.
+    ComputeSha256(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeaderSha256);
 }
 
 bool Vexal3DLoader::StartSignatureCheck() {
@@ -222,10 +222,10 @@ void Vexal3DLoader::RefuseSignature(const String& reason) {
     mUrlIndex = (mUrlIndex + 1) % uint32_t(mPackageUrls.GetCount());
     LogTrace(LoaderText::kSignatureRefused, reason.Data(), CurrentPackageUrl());
     StopDownload();
-    mSignatureBuffer.Clear();
-    // The next address has its own time.
+    // The clock timed the signature download: the next address has its own time. A refused
+    // signature is a refused header otherwise, with the same waits once every address refused.
     mLastAttemptTime = TimeMilliseconds();
-    StartHeaderDownload(CurrentPackageUrl());
+    RetryHeader();
 }
 
 bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const Digest& expected) {

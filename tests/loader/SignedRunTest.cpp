@@ -186,6 +186,31 @@ TEST_F(SignedRunTest, WithoutVoakeyTheTamperedMirrorIsTakenAndNoSignatureIsAsked
     EXPECT_EQ(mServer.RequestCount("/b.vpk.sig"), 0u);
 }
 
+// Keys given while the size probe runs, after the header itself has come, judge that header: the
+// genuine mirror is taken.
+TEST_F(SignedRunTest, KeysGivenWhileTheSizeProbeRunsJudgeTheHeaderAlreadyReceived) {
+    const std::string package = mGenuine.mPackage;
+    mServer.Handle("/slow.vpk", [package](const HttpRequest& request, int) {
+        if (!request.HasHeader("Range"))
+            return HttpPlan::Body(package).DelayHead(1500);
+        return HttpPlan::Body(package);
+    });
+    mServer.Route("/slow.vpk.sig", HttpPlan::Body(mGenuineSignature));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/slow.vpk"));
+    ASSERT_TRUE(Pump(loader, [&] {
+        for (const HttpRequest& request : mServer.Requests("/slow.vpk"))
+            if (!request.HasHeader("Range"))
+                return true;
+        return false;
+    }));
+    ASSERT_EQ(loader.mState, LoaderStateHeader);
+    loader.Set("voakey", mPublisher.mPublic);
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(mTrace.Count("[Loader] Voa signature not accepted"), 0);
+    EXPECT_EQ(mServer.RequestCount("/slow.vpk.sig"), 1u);
+}
+
 // Release 5 accepted and recorded; a later run offered a correctly signed release 4 refuses it.
 TEST_F(SignedRunTest, RollbackToAnOlderSignedReleaseIsRefused) {
     {
@@ -243,6 +268,8 @@ TEST_F(SignedRunTest, VoakeyWithoutAUsableKeyRefusesEveryAddress) {
         return mTrace.Count("[Loader] Voa signature not accepted (unknown key), try backup url: ") >= 3;
     }));
     EXPECT_EQ(loader.mState, LoaderStateHeader);
+    // Refused signatures wait as refused headers do, rather than asking again on every update.
+    EXPECT_GE(mTrace.Count("[Loader] Every package address refused its header, waiting "), 2);
     EXPECT_EQ(mTrace.Count("[Loader] Voa key not usable: AAAA"), 1);
     EXPECT_TRUE(mTrace.Contains("[Loader] Voa key given without a usable key"));
     EXPECT_EQ(ReadNativeFile(Here("game.so")), "old module");
