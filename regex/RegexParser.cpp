@@ -246,11 +246,10 @@ bool RegexParser::ReadEscape(bool inClass, Token& token) {
         if (inClass) break;
         WideChar open = At(mPos);
         if (open == u'<' || open == u'\'') {
-            int32_t close = ScanName(mPos + 1, open == u'<' ? u'>' : u'\'');
+            int32_t close = ReadNameReference(mPos, token.nameStart, token.nameLength, token.value);
             if (close < 0) break;
             token.special = token.escape = true;
             token.ch = u'k';
-            NameReference(mPos + 1, close - mPos - 1, token.nameStart, token.nameLength, token.value);
             mPos = close + 1;
         } else if (IsDigit(open)) {
             token.special = token.escape = true;
@@ -700,13 +699,11 @@ ElxInterface* RegexParser::ParseGroupBody() {
         bool valid = false;
         if (kind == u'R') {
             ++at;
-            WideChar open = At(at);
-            if (open == u')') {
+            if (At(at) == u')') {
                 valid = true;
-            } else if (open == u'<' || open == u'\'') {
-                int32_t end = ScanName(at + 1, open == u'<' ? u'>' : u'\'');
+            } else {
+                int32_t end = ReadNameReference(at, target.nameStart, target.nameLength, target.value);
                 if (end >= 0 && At(end + 1) == u')') {
-                    NameReference(at + 1, end - at - 1, target.nameStart, target.nameLength, target.value);
                     at = end + 1;
                     valid = true;
                 }
@@ -818,15 +815,20 @@ bool RegexParser::NameIsNumber(int32_t start, int32_t length, int32_t& number) c
     return number <= kMaxGroupNumber;
 }
 
-void RegexParser::NameReference(int32_t start, int32_t length, int32_t& nameStart, int32_t& nameLength,
-                                int32_t& value) const {
-    nameStart = start;
-    nameLength = length;
+int32_t RegexParser::ReadNameReference(int32_t open, int32_t& nameStart, int32_t& nameLength,
+                                       int32_t& value) const {
+    const WideChar quote = At(open);
+    if (quote != u'<' && quote != u'\'') return -1;
+    const int32_t close = ScanName(open + 1, quote == u'<' ? u'>' : u'\'');
+    if (close < 0) return -1;
+    nameStart = open + 1;
+    nameLength = close - open - 1;
     int32_t number;
-    if (NameIsNumber(start, length, number)) {
+    if (NameIsNumber(nameStart, nameLength, number)) {
         nameLength = -1;
         value = number;
     }
+    return close;
 }
 
 bool RegexParser::SameName(int32_t a, int32_t aLength, int32_t b, int32_t bLength) const {

@@ -88,9 +88,10 @@ private:
     void Resolve(ElxInterface* root);
     int32_t NameToNumber(int32_t start, int32_t length) const;
     bool NameIsNumber(int32_t start, int32_t length, int32_t& number) const;
-    // A group named between <> or '' at start: by name, or by number when the name is digits
-    // (nameLength -1 and value the number).
-    void NameReference(int32_t start, int32_t length, int32_t& nameStart, int32_t& nameLength, int32_t& value) const;
+    // A group named between <> or '' from `open` (the opening quote): by name, or by number when
+    // the name is digits (nameLength -1 and value the number). The closing quote's position; -1,
+    // and nothing set, when there is no quoted name there.
+    int32_t ReadNameReference(int32_t open, int32_t& nameStart, int32_t& nameLength, int32_t& value) const;
     bool SameName(int32_t a, int32_t aLength, int32_t b, int32_t bLength) const;
 
     ElxInterface* Empty();

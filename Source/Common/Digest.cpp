@@ -191,14 +191,17 @@ bool ForEachFileBlock(const WideChar* path, const std::atomic<bool>* stop,
     const int64_t total = int64_t(uint32_t(file.GetSize()));
     uint8_t* block = static_cast<uint8_t*>(malloc(kFileBlockSize));
     bool ok = block != _null;
+    bool any = false;
     while (ok) {
         uint32_t got = 0;
         if ((stop && stop->load(std::memory_order_relaxed)) || !file.Read(block, kFileBlockSize, &got)) {
             ok = false;
             break;
         }
-        if (got == 0)
+        // An empty file is one empty block, which the digest pads as the empty text.
+        if (got == 0 && any)
             break;
+        any = true;
         ok = take(block, got, total);
         if (got < kFileBlockSize)
             break;
@@ -210,15 +213,11 @@ bool ForEachFileBlock(const WideChar* path, const std::atomic<bool>* stop,
 
 Digest DigestOfFile(const WideChar* path, const std::atomic<bool>* stop) {
     Digest state = DigestStart();
-    bool any = false;
     const bool ok = ForEachFileBlock(path, stop, [&](const uint8_t* data, uint32_t count, int64_t total) {
         state = ContinueDigest(state, data, count, total);
-        any = true;
         return true;
     });
-    if (!ok)
-        return Digest{0, 0, 0, 0};
-    return any ? state : ComputeDigest(_null, 0);
+    return ok ? state : Digest{0, 0, 0, 0};
 }
 
 void DigestToAscii(const Digest& digest, char text[33]) {

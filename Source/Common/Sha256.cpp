@@ -67,16 +67,14 @@ bool FileDigests(const WideChar* path, Digest& digest, Sha256Digest& sha256, con
     memset(sha256.bytes, 0, sizeof(sha256.bytes));
     Sha256 hash;
     Digest state = DigestStart();
-    bool any = false;
     const bool ok = ForEachFileBlock(path, stop, [&](const uint8_t* data, uint32_t count, int64_t total) {
         state = ContinueDigest(state, data, count, total);
-        any = true;
         return hash.Add(data, count);
     });
     Sha256Digest computed;
     if (!ok || !hash.Finish(computed))
         return false;
-    digest = any ? state : ComputeDigest(_null, 0);
+    digest = state;
     sha256 = computed;
     return true;
 }

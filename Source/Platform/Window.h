@@ -21,9 +21,6 @@ bool StartWindowTimer(NativeWindow window, uint32_t id, uint32_t periodMs);
 // send). False when there was none. Any thread.
 bool StopWindowTimer(NativeWindow window, uint32_t id);
 
-// Stops every timer still running.
-void StopAllWindowTimers();
-
 // Stops every timer and closes every display connection the window services opened, putting
 // back the X error handler that was in place before the first one opened (unless another has
 // been put in place since). No window image may be left. Later calls open connections afresh.

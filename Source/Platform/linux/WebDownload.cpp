@@ -111,14 +111,15 @@ size_t ReceiveData(char* data, size_t size, size_t count, void* userData) {
 int ReportProgress(void* userData, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t,
                    curl_off_t) {
     WebDownload* request = static_cast<WebDownload*>(userData);
-    if (!IsStopRequested(request->mWorker)) PublishSpeed(request->mState, request->mEasy);
+    const bool stopping = IsStopRequested(request->mWorker);
+    if (!stopping) PublishSpeed(request->mState, request->mEasy);
     if (downloadTotal != 0 && request->mProgress != _null) {
         double before = double(request->mReceivedBefore);
         float fraction = float((before + double(downloadNow)) / (double(downloadTotal) + before));
         if (!(fraction < kProgressBeforeEnd)) fraction = kProgressBeforeEnd;
         request->mProgress->exchange(fraction);
     }
-    if (request->mWorker != _null && IsStopRequested(request->mWorker)) {
+    if (stopping) {
         LogTrace(u"[WS] Web download aborted at thread 0x%p", GetWorkerThreadId(request->mWorker));
         return kAbortTransfer;
     }
@@ -199,7 +200,7 @@ WebDownload* NewRequest(std::atomic<float>* progress, const WideChar* url, Buffe
 WorkerThread* RunOnWorker(WebDownload* request) {
     if (request->mHandle != _null) {
         HoldWebHandle(request->mHandle);
-        request->mHoldsHandle = true;
+        request->mReleasesHandle = true;
     }
     WorkerThread* worker = CreateWorker(RunDownload, request);
     if (worker == _null) delete request;
@@ -211,7 +212,7 @@ WorkerThread* RunOnWorker(WebDownload* request) {
 WebDownload::~WebDownload() {
     for (WebChunk* chunk : mChunks) delete chunk;
     curl_slist_free_all(mAttemptHeaders);
-    if (mOwnsHandle || mHoldsHandle) DestroyWebHandle(mHandle);
+    if (mReleasesHandle) DestroyWebHandle(mHandle);
     if (mTransfer != _null) ReleaseTransfer(mTransfer);
 }
 
@@ -302,7 +303,7 @@ bool FollowRedirect(WebDownload* request, CURL* easy, WebHandle* handle, bool ha
     guard.unlock();
     DiscardReceived(request);
     request->mHandle = handle;
-    if (handleMadeByAttempt) request->mOwnsHandle = true;
+    if (handleMadeByAttempt) request->mReleasesHandle = true;
     return true;
 }
 
@@ -315,7 +316,7 @@ bool PerformDownload(WebDownload* request) {
         created = true;
     }
     WebHandleState* state = GetHandleState(handle);
-    const bool multi = state != _null && state->mMulti != _null;
+    const bool multi = HasMultiSet(state);
     // The handle's own easy handle, unless a stopped download is still transferring on it: this
     // attempt then runs on one of its own (a new connection, the same headers and redirects).
     CURL* easy = EasyOf(handle);
@@ -449,7 +450,7 @@ WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, B
     if (target != _null) target->Clear();
 
     WebHandleState* state = GetHandleState(handle);
-    if (state != _null && state->mMulti != _null) {
+    if (HasMultiSet(state)) {
         if (state->mAttached != _null) {
             curl_multi_remove_handle(state->mMulti, EasyOf(handle));
             delete state->mAttached;
@@ -466,9 +467,7 @@ WebTransfer* StartTransfer(const WideChar* url, uint64_t rangeStart, int64_t ran
     WebTransfer* transfer = new (std::nothrow) WebTransfer();
     if (transfer == _null) return _null;
     WebDownload* request = NewRequest(&transfer->mProgress, url, &transfer->mBody, rangeStart, rangeEnd,
-                                      GetHandleState(handle) != _null && GetHandleState(handle)->mMulti != _null
-                                          ? _null
-                                          : handle,
+                                      HasMultiSet(GetHandleState(handle)) ? _null : handle,
                                       cookie);
     if (request == _null) {
         delete transfer;

@@ -76,10 +76,9 @@ struct WebDownload {
     uint64_t mRangeStart = 0;
     int64_t mRangeEnd = -1;
     WebHandle* mHandle = _null;
-    // Set when the handle was made by an attempt and kept after a redirect: freed with the request.
-    bool mOwnsHandle = false;
-    // Set when the request holds a reference on the caller's handle (released with the request).
-    bool mHoldsHandle = false;
+    // Set when the request lets go of mHandle as it ends: a reference it holds on the caller's
+    // handle, or a handle an attempt made and kept after a redirect.
+    bool mReleasesHandle = false;
     // The transfer whose body and progress the request fills, or none (released with the request).
     WebTransfer* mTransfer = _null;
     Array<WebChunk*> mChunks;
@@ -103,6 +102,8 @@ inline WebHandle* HandleOf(CURL* easy) { return reinterpret_cast<WebHandle*>(eas
 
 // The handle's state, or none.
 WebHandleState* GetHandleState(WebHandle* handle);
+// Whether downloads on this handle run in its multi set (on the caller's thread, not a worker).
+inline bool HasMultiSet(const WebHandleState* state) { return state != _null && state->mMulti != _null; }
 // Restricts an easy handle to kWebProtocols, for transfers and redirects.
 void RestrictProtocols(CURL* easy);
 // Gives the easy handle the defaults of every handle of this service (connection time-out, user

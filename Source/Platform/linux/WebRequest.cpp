@@ -24,6 +24,47 @@ int ProbeProgress(void*, curl_off_t downloadTotal, curl_off_t, curl_off_t, curl_
     return downloadTotal != 0 ? kAbortTransfer : 0;
 }
 
+// Sets a probe up on easy: the handle's headers (returned, for the caller to free with the
+// probe), the address, no body kept, progress to `progress` with `data`, and the low-speed rule.
+curl_slist* SetUpProbe(CURL* easy, WebHandle* handle, const WideChar* url, curl_xferinfo_callback progress,
+                       void* data) {
+    WebHandleState* state = GetHandleState(handle);
+    curl_slist* headers = state != _null ? CopyHeaders(state) : _null;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    static thread_local char text[kWebUrlBytes];
+    Utf16ToUtf8(text, kWebUrlBytes, url != _null ? url : u"");
+    curl_easy_setopt(easy, CURLOPT_URL, text);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropData);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, data);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    return headers;
+}
+
+// Whether the answer's status is 2xx.
+bool IsSuccess(CURL* easy) {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status <= 299;
+}
+
+// A probe's answer: its content type when it names one, and its length (-1 when not given).
+void ReadProbeAnswer(CURL* easy, String& type, bool& hasType, int64_t& length) {
+    char* named = _null;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &named) == CURLE_OK && named != _null) {
+        WideChar wide[kContentTypeUnits];
+        Utf8ToUtf16(wide, kContentTypeUnits, named);
+        type = wide;
+        hasType = true;
+    }
+    curl_off_t announced = -1;
+    curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    length = int64_t(announced);
+}
+
 void ForgetRequest(WebHandleState* state, CURL* easy) {
     for (int32_t i = 0; i < state->mRequests.GetCount(); ++i) {
         if (state->mRequests[i] == easy) {
@@ -62,36 +103,17 @@ void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength) 
     WebHandle* handle = CreateWebHandle(false);
     if (handle == _null) return;
     CURL* easy = EasyOf(handle);
-    WebHandleState* state = GetHandleState(handle);
-    curl_slist* headers = state != _null ? CopyHeaders(state) : _null;
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    static thread_local char text[kWebUrlBytes];
-    Utf16ToUtf8(text, kWebUrlBytes, url != _null ? url : u"");
-    curl_easy_setopt(easy, CURLOPT_URL, text);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(_null));
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropData);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, ProbeProgress);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_slist* headers = SetUpProbe(easy, handle, url, ProbeProgress, _null);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kProbeTimeLimitMs);
     const CURLcode result = curl_easy_perform(easy);
 
     // A probe cut off by the time limit may have a status line without the headers after it:
     // it counts as no answer, not as an answer without a length.
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    if (result != CURLE_OPERATION_TIMEDOUT && status >= 200 && status <= 299) {
-        char* type = _null;
-        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != _null) {
-            WideChar wide[kContentTypeUnits];
-            Utf8ToUtf16(wide, kContentTypeUnits, type);
-            contentType = wide;
-        }
-        curl_off_t length = -1;
-        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        contentLength = int32_t(int64_t(length));
+    if (result != CURLE_OPERATION_TIMEDOUT && IsSuccess(easy)) {
+        bool hasType = false;
+        int64_t length = -1;
+        ReadProbeAnswer(easy, contentType, hasType, length);
+        contentLength = int32_t(length);
     }
     DestroyWebHandle(handle);
     curl_slist_free_all(headers);
@@ -145,36 +167,13 @@ uint8_t RunProbe(WorkerThread* worker, void* userData, int32_t) {
     WebHandle* handle = CreateWebHandle(false);
     if (handle != _null) {
         CURL* easy = EasyOf(handle);
-        WebHandleState* state = GetHandleState(handle);
-        curl_slist* headers = state != _null ? CopyHeaders(state) : _null;
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-        char text[kWebUrlBytes];
-        Utf16ToUtf8(text, kWebUrlBytes, probe->mUrl.Data());
-        curl_easy_setopt(easy, CURLOPT_URL, text);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropData);
+        curl_slist* headers = SetUpProbe(easy, handle, probe->mUrl.Data(), ProbeWorkerProgress, probe);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, NoteHeaderLine);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, probe);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, ProbeWorkerProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, probe);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_perform(easy);
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        if (probe->mHeadersIn.load(std::memory_order_acquire) && status >= 200 && status <= 299) {
+        if (probe->mHeadersIn.load(std::memory_order_acquire) && IsSuccess(easy)) {
             probe->mAnswered = true;
-            char* type = _null;
-            if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != _null) {
-                WideChar wide[kContentTypeUnits];
-                Utf8ToUtf16(wide, kContentTypeUnits, type);
-                probe->mContentType = wide;
-                probe->mHasType = true;
-            }
-            curl_off_t length = -1;
-            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-            probe->mContentLength = int64_t(length);
+            ReadProbeAnswer(easy, probe->mContentType, probe->mHasType, probe->mContentLength);
         }
         DestroyWebHandle(handle);
         curl_slist_free_all(headers);

@@ -50,33 +50,28 @@ struct WindowImage {
 namespace {
 
 OwnConnection gConnection;
-Display* gDisplay = _null; // gConnection's display while it is open
 bool gHasShm = false;
 GC gGc = _null;
 Window gGcWindow = 0;
 
 Display* PresentDisplay() {
     bool opened = false;
-    gDisplay = gConnection.Get(&opened);
-    if (!opened) return gDisplay;
+    Display* display = gConnection.Get(&opened);
+    if (!opened) return display;
     int major = 0, minor = 0;
     Bool pixmaps = False;
-    gHasShm = XShmQueryExtension(gDisplay) && XShmQueryVersion(gDisplay, &major, &minor, &pixmaps);
-    return gDisplay;
+    gHasShm = XShmQueryExtension(display) && XShmQueryVersion(display, &major, &minor, &pixmaps);
+    return display;
 }
 
-bool LittleEndian() {
-    const uint16_t probe = 1;
-    uint8_t first;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-}
+// Xlib's name for this machine's byte order.
+constexpr int kNativeByteOrder = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst;
 
 // The drawn pixels can be the window's own: 8-bit channels where the drawing has them, 32 bits
 // a pixel, in this machine's byte order.
 bool TakesDrawnPixels(const XImage* image) {
     return image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
-           image->blue_mask == 0xFF && image->byte_order == (LittleEndian() ? LSBFirst : MSBFirst);
+           image->blue_mask == 0xFF && image->byte_order == kNativeByteOrder;
 }
 
 XImage* CreateShared(Display* display, const XWindowAttributes& window, XShmSegmentInfo* shm, int32_t width,
@@ -126,7 +121,7 @@ XImage* CreatePlain(Display* display, const XWindowAttributes& window, int32_t w
 // written directly and any other through Xlib.
 void Convert(WindowImage* target) {
     XImage* image = target->image;
-    const bool native = image->byte_order == (LittleEndian() ? LSBFirst : MSBFirst);
+    const bool native = image->byte_order == kNativeByteOrder;
     const int bits = native ? image->bits_per_pixel : 0;
     for (int32_t y = 0; y < target->height; ++y) {
         const uint32_t* in = reinterpret_cast<const uint32_t*>(target->pixels + size_t(y) * size_t(target->stride));
@@ -158,9 +153,8 @@ GC GcFor(Display* display, Window window) {
 } // namespace
 
 void ClosePresentDisplay() {
-    if (gDisplay && gGc) XFreeGC(gDisplay, gGc);
+    if (gConnection.Current() && gGc) XFreeGC(gConnection.Current(), gGc);
     gConnection.Close();
-    gDisplay = _null;
     gHasShm = false;
     gGc = _null;
     gGcWindow = 0;
@@ -218,8 +212,9 @@ void DestroyWindowImage(WindowImage* image) {
     if (!image) return;
     if (image->image) {
         if (image->shared) {
-            XShmDetach(gDisplay, &image->shm);
-            XSync(gDisplay, False);
+            Display* display = gConnection.Current();
+            XShmDetach(display, &image->shm);
+            XSync(display, False);
             shmdt(image->shm.shmaddr);
             image->image->data = _null;
         }

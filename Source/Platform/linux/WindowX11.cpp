@@ -267,6 +267,8 @@ bool StopWindowTimer(NativeWindow window, uint32_t id) {
     return true;
 }
 
+namespace {
+
 void StopAllWindowTimers() {
     std::vector<WindowTimer*> timers;
     {
@@ -278,6 +280,8 @@ void StopAllWindowTimers() {
         delete timer;
     }
 }
+
+} // namespace
 
 void CloseWindowConnections() {
     StopAllWindowTimers();

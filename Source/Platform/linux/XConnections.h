@@ -23,6 +23,8 @@ public:
     // The connection; none while the display cannot be reached. `opened` (optional) tells
     // whether this call opened it.
     Display* Get(bool* opened = nullptr);
+    // The open connection, without trying to open one; none while closed.
+    Display* Current() const { return mDisplay; }
     // Closes the connection (if open); the next Get tries at once.
     void Close();
 
