@@ -285,22 +285,20 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
                         read == entry.size;
         const Digest expected = DigestFromWords(entry.digest);
         const Sha256Digest* signedSha = signedModules && ModuleHasFile(entry) ? &signature->mFields.mModules[i] : _null;
-        bool unpacked = false; // block holds the file the loader would write
+        // The block then holds the file the loader would write.
+        const bool unpacked = readable && UnpackBuffer(block);
         if (!readable) {
             line += "block cannot be read";
             failed = true;
-        } else if (!UnpackBuffer(block)) {
+        } else if (!unpacked) {
             line += "block does not unpack";
             failed = true;
         } else if (expected.IsZero()) {
-            unpacked = true;
             line += "block unpacks to " + std::to_string(block.GetSize()) + " bytes (digest all zero: not checked)";
         } else {
-            unpacked = true;
             Digest digest = ComputeDigest(block.GetData(), block.GetSize());
             if (digest == expected) {
                 line += "block intact, " + std::to_string(block.GetSize()) + " bytes";
-                unpacked = true;
             } else {
                 char text[33];
                 DigestToAscii(digest, text);

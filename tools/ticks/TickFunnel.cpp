@@ -259,7 +259,6 @@ void TickFunnel::AddTick(const TickLine& tick) {
         Unlink(mOpen, run);
         Append(mOpen, run);
     }
-    mPeakOpen = std::max(mPeakOpen, mRuns.size());
 
     run->mFirst = std::min(run->mFirst, tick.mTimeMs);
     run->mHeard = std::max(run->mHeard, clock);

@@ -83,8 +83,6 @@ public:
     // Per app version in order of first appearance; at most kMaxVersions, the rest under "other".
     const std::vector<VersionFigures>& Versions() const { return mVersions; }
     VersionFigures Total() const;
-    // Runs held at once at the most (a measure of the memory used).
-    size_t PeakOpenRuns() const { return mPeakOpen; }
     // Set when the log's time went back by more than the idle time (files out of order).
     bool TimeWentBack() const { return mTimeWentBack; }
 
@@ -115,7 +113,6 @@ private:
     size_t mLastVersionIndex = SIZE_MAX;
     RunList mOpen;     // runs still loading, least recently heard first
     RunList mFinished; // folded runs kept a while so that late ticks are not taken for new runs
-    size_t mPeakOpen = 0;
     bool mTimeWentBack = false;
 };
 

@@ -6,7 +6,7 @@
 
 #include "tools/ticks/TickFunnel.h"
 
-// The loader's state names, as its trace log writes them.
+// The report's names of the loader's states 0 to 7.
 extern const char* const kStateNames[kStateCount];
 
 // Writes the figures of every app version and, with more than one, of all together.
