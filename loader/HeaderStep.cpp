@@ -26,7 +26,7 @@ void Vexal3DLoader::HeaderStep() {
     // Measured as a difference so that the millisecond timer's wrap (every 49.7 days) neither
     // cuts an attempt short nor stretches it.
     const uint32_t now = TimeMilliseconds();
-    if (mDownloadProgress.load() == 0.0f && now - mLastAttemptTime > mHeaderTimeout) {
+    if (mDownloadProgress == 0.0f && now - mLastAttemptTime > mHeaderTimeout) {
         // Stopping the stalled transfer does not wait, so the next address's time starts now.
         mLastAttemptTime = now;
         mUrlIndex = (mUrlIndex + 1) % uint32_t(urlCount);
@@ -35,7 +35,7 @@ void Vexal3DLoader::HeaderStep() {
         StartHeaderDownload(CurrentPackageUrl());
     }
 
-    const float fraction = mDownloadProgress.load();
+    const float fraction = mDownloadProgress;
     if (fraction != 0.0f)
         mProgress = float(double(0.1f) * double(fraction));
     else
@@ -44,7 +44,6 @@ void Vexal3DLoader::HeaderStep() {
         return;
 
     StopDownload();
-    mDownloadProgress.store(0.0f);
 
     if (mHeaderBuffer.GetSize() != VEXAL_HEADER_SIZE) {
         FallBack(LoaderText::kHeaderSize);

@@ -117,7 +117,6 @@ void Vexal3DLoader::SetPackageUrls(const WideChar* value) {
     mHeaderRefusals = 0;
     mHeaderWait = 0;
     mLastAttemptTime = TimeMilliseconds();
-    mDownloadProgress.store(0.0f);
     // A value without any item (only blanks) adds nothing; there is then nothing to fetch yet.
     if (mPackageUrls.GetCount() > 0) {
         StartHeaderDownload(mPackageUrls[0]);

@@ -116,7 +116,7 @@ const WideChar* Vexal3DLoader::StateName(LoaderState state) {
 
 void Vexal3DLoader::BeginDownload(const WideChar* url, Buffer* target, uint64_t rangeStart, int64_t rangeEnd) {
     target->Clear();
-    mDownloadProgress.store(0.0f);
+    mDownloadProgress = 0.0f;
     mDownloadTarget = target;
     mDownload = StartTransfer(url, rangeStart, rangeEnd, mPackageHandle, u"");
 }
@@ -128,7 +128,7 @@ void Vexal3DLoader::PollDownload() {
     // The body is the loader's from here on; the transfer has ended.
     if (fraction == 1.0f && TakeTransferBody(mDownload, *mDownloadTarget))
         mDownload = _null;
-    mDownloadProgress.store(fraction);
+    mDownloadProgress = fraction;
 }
 
 void Vexal3DLoader::StopDownload() {
@@ -143,6 +143,7 @@ void Vexal3DLoader::StopDownload() {
         mProbe = _null;
     }
     mSignaturePending = false;
+    mDownloadProgress = 0.0f;
 }
 
 void Vexal3DLoader::NoteUpdateTime(uint64_t ticks) {

@@ -154,7 +154,7 @@ protected:
     // Copies the download's progress into mDownloadProgress and, once it is complete, hands its
     // body to the target given to BeginDownload.
     void PollDownload();
-    // Ends the download and the size probe without waiting for either.
+    // Ends the download and the size probe without waiting for either; the progress is 0 after.
     void StopDownload();
     void UnloadModule();
     const WideChar* CurrentPackageUrl() const;
@@ -209,7 +209,7 @@ protected:
     String mModuleFileName;
     String mModuleCopyPath;
     WebTransfer* mDownload;
-    std::atomic<float> mDownloadProgress;
+    float mDownloadProgress; // the host's thread's copy; 0 once the download is stopped
     Buffer* mDownloadTarget;
     WebProbe* mProbe;
     uint64_t mBlockingTicks;

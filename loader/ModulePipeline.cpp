@@ -149,7 +149,6 @@ bool Vexal3DLoader::NextModule() {
         blocking.End();
         mModuleBuffer.Clear();
         StopDownload();
-        mDownloadProgress.store(0.0f);
         if (entry.size == 0) {
             // An empty block: a range of no bytes cannot be asked for (the request would fetch
             // the whole package), and no fetch can change what it holds. It counts as received
@@ -164,7 +163,7 @@ bool Vexal3DLoader::NextModule() {
                          DigestToText(expected).Data());
                 return true;
             }
-            mDownloadProgress.store(1.0f);
+            mDownloadProgress = 1.0f;
             return true;
         }
         // Offsets and sizes are unsigned 32-bit: the range's end may pass 2^31 (and 2^32).
@@ -178,7 +177,7 @@ bool Vexal3DLoader::NextModule() {
 }
 
 void Vexal3DLoader::ModuleBlockStep() {
-    const float fraction = mDownloadProgress.load();
+    const float fraction = mDownloadProgress;
     uint32_t done = uint32_t(mFinishSize);
     if (mModuleIndex < VEXAL_MODULE_COUNT)
         done += uint32_t(double(mHeader.modules[mModuleIndex].size) * double(fraction));
@@ -198,7 +197,6 @@ void Vexal3DLoader::ModuleBlockStep() {
     mFinishSize = int32_t(before);
 
     StopDownload();
-    mDownloadProgress.store(0.0f);
 
     if (mModuleIndex < VEXAL_MODULE_COUNT) {
         BlockingStep blocking(*this);

@@ -181,10 +181,9 @@ void Vexal3DLoader::StartServerDataDownload(const WideChar* url) {
 }
 
 void Vexal3DLoader::ServerDataStep() {
-    if (mDownloadProgress.load() < 1.0f)
+    if (mDownloadProgress < 1.0f)
         return;
     StopDownload();
-    mDownloadProgress.store(0.0f);
     EnterState(LoaderStateServerDataReady);
 
     DropServerDataSearch();

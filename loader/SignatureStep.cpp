@@ -180,7 +180,7 @@ bool Vexal3DLoader::StartSignatureCheck() {
 void Vexal3DLoader::SignatureStep() {
     // The header has arrived: the display stays at its end until the signature is judged.
     mProgress = float(double(0.1f) * 1.0);
-    if (mDownloadProgress.load() != 1.0f) {
+    if (mDownloadProgress != 1.0f) {
         // The whole file must come within the header's time; a server that never answers, or
         // answers with an error, leaves it missing.
         if (TimeMilliseconds() - mLastAttemptTime > mHeaderTimeout)
@@ -188,7 +188,6 @@ void Vexal3DLoader::SignatureStep() {
         return;
     }
     StopDownload();
-    mDownloadProgress.store(0.0f);
 
     const String profile = UserProfileFolder();
     const String releasePath = AcceptedReleasePath(profile, mHeader.cacheName);
