@@ -43,7 +43,7 @@ bool Vexal3DLoader::HeaderRetryWaiting() {
         return false;
     const uint32_t now = TimeMilliseconds();
     if (now - mHeaderWaitStart < mHeaderWait) {
-        mProgress = float(double(0.1f) * double(mUrlIndex + 1) / 10.0);
+        ShowHeaderProgress(0.0f);
         return true;
     }
     mHeaderWait = 0;

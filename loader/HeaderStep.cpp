@@ -36,10 +36,7 @@ void Vexal3DLoader::HeaderStep() {
     }
 
     const float fraction = mDownloadProgress;
-    if (fraction != 0.0f)
-        mProgress = float(double(0.1f) * double(fraction));
-    else
-        mProgress = float(double(0.1f) * double(mUrlIndex + 1) / 10.0);
+    ShowHeaderProgress(fraction);
     if (fraction < 1.0f)
         return;
 
@@ -78,9 +75,17 @@ void Vexal3DLoader::HeaderStep() {
         CheckPackageSize(0);
 }
 
+void Vexal3DLoader::ShowHeaderProgress(float fraction) {
+    // Before the first byte: a hundredth for each address reached in the list.
+    if (fraction != 0.0f)
+        mProgress = float(double(0.1f) * double(fraction));
+    else
+        mProgress = float(double(0.1f) * double(mUrlIndex + 1) / 10.0);
+}
+
 void Vexal3DLoader::ProbeStep() {
     // The header download has ended: the display stays at its end until the probe answers.
-    mProgress = float(double(0.1f) * 1.0);
+    ShowHeaderProgress(1.0f);
     String contentType;
     int64_t length = 0;
     switch (FinishProbe(mProbe, contentType, length)) {

@@ -97,6 +97,8 @@ protected:
 
     // Header step (state 3).
     void HeaderStep();
+    // The display of state 3: a tenth of the whole, scaled by the header download's fraction.
+    void ShowHeaderProgress(float fraction);
     void ProbeStep();
     void CheckPackageSize(int64_t reportedLength);
     // Every refusal of a header, whatever check refused it, goes through here: the next address,
@@ -127,7 +129,10 @@ protected:
     void RefuseSignature(const String& reason);
     void EnterModulePhase();
     bool SignedFileMatches(uint32_t index, const String& name, const Digest& expected);
-    bool SignedBlockMatches(uint32_t index, const Buffer& block, const Digest& expected);
+    // Whether a fetched (unpacked) block holds entry index's file: its digest matches the
+    // header's (unless that is all zeros) and, with signatures, its SHA-256 the signed one.
+    // A mismatch writes its line.
+    bool BlockMatches(uint32_t index, const Buffer& block, const Digest& expected);
     void DropSignedDigests();
 
     // Module step (state 5).

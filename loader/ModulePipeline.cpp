@@ -154,15 +154,8 @@ bool Vexal3DLoader::NextModule() {
             // the whole package), and no fetch can change what it holds. It counts as received
             // at once when its digest is that of no content; otherwise the package cannot be
             // completed, and this entry is not tried again.
-            const Digest empty = ComputeDigest(_null, 0);
-            if (mSignatureWanted) {
-                if (!SignedBlockMatches(mModuleIndex, mModuleBuffer, expected))
-                    return true;
-            } else if (empty != expected) {
-                LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(empty).Data(),
-                         DigestToText(expected).Data());
+            if (!BlockMatches(mModuleIndex, mModuleBuffer, expected))
                 return true;
-            }
             mDownloadProgress = 1.0f;
             return true;
         }
@@ -206,18 +199,8 @@ void Vexal3DLoader::ModuleBlockStep() {
         } else {
             const Digest expected = DigestFromWords(entry.digest);
             const String name = ModuleFileName(entry);
-            bool intact;
-            if (mSignatureWanted) {
-                intact = SignedBlockMatches(mModuleIndex, mModuleBuffer, expected);
-            } else {
-                const Digest actual = ComputeDigest(mModuleBuffer.GetData(), mModuleBuffer.GetSize());
-                intact = actual == expected;
-                if (!intact)
-                    LogTrace(LoaderText::kChecksum, int(mModuleIndex), DigestToText(actual).Data(),
-                             DigestToText(expected).Data());
-            }
             // A block that fails either digest is fetched again by the next step.
-            if (intact) {
+            if (BlockMatches(mModuleIndex, mModuleBuffer, expected)) {
                 if (WriteBufferToFile(mModuleBuffer.GetData(), name, mModuleBuffer.GetSize()))
                     ++mModuleIndex;
                 else

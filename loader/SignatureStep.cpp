@@ -179,7 +179,7 @@ bool Vexal3DLoader::StartSignatureCheck() {
 
 void Vexal3DLoader::SignatureStep() {
     // The header has arrived: the display stays at its end until the signature is judged.
-    mProgress = float(double(0.1f) * 1.0);
+    ShowHeaderProgress(1.0f);
     if (mDownloadProgress != 1.0f) {
         // The whole file must come within the header's time; a server that never answers, or
         // answers with an error, leaves it missing.
@@ -238,19 +238,22 @@ bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const 
     return read && (expected.IsZero() || digest == expected) && sha256 == mSignature.mModules[index];
 }
 
-bool Vexal3DLoader::SignedBlockMatches(uint32_t index, const Buffer& block, const Digest& expected) {
+bool Vexal3DLoader::BlockMatches(uint32_t index, const Buffer& block, const Digest& expected) {
+    // With signatures, the block's SHA-256 is taken on a second thread beside the digest.
     BlockSha256 job{block.GetData(), block.GetSize(), {}, false, {false}};
-    WorkerThread* worker = CreateWorker(ComputeBlockSha256, &job);
+    WorkerThread* worker = mSignatureWanted ? CreateWorker(ComputeBlockSha256, &job) : _null;
     const Digest actual = ComputeDigest(block.GetData(), block.GetSize());
-    DestroyWorker(worker);
-    if (!job.mDone.load(std::memory_order_acquire))
-        ComputeBlockSha256(_null, &job, 0);
+    if (mSignatureWanted) {
+        DestroyWorker(worker);
+        if (!job.mDone.load(std::memory_order_acquire))
+            ComputeBlockSha256(_null, &job, 0);
+    }
 
     if (!expected.IsZero() && actual != expected) {
         LogTrace(LoaderText::kChecksum, int(index), DigestToText(actual).Data(), DigestToText(expected).Data());
         return false;
     }
-    if (!job.mOk || job.mDigest != mSignature.mModules[index]) {
+    if (mSignatureWanted && (!job.mOk || job.mDigest != mSignature.mModules[index])) {
         LogTrace(LoaderText::kSignedChecksum, int(index));
         return false;
     }
