@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "Source/Common/String.h"
 
@@ -33,3 +34,6 @@ int UsageOf(const char* name);
 
 // A command-line argument (UTF-8) as an engine path.
 String PathArgument(const char* argument);
+// The first `limit` bytes of the file named by a command-line argument (fewer when it is
+// shorter) into bytes; false, with bytes empty, when it cannot be opened.
+bool ReadFileStart(const char* path, uint32_t limit, std::string& bytes);

@@ -129,16 +129,10 @@ int RunSign(int argc, char** argv) {
         fprintf(stderr, "vexal-pack: %s does not pass verify (run vexal-pack verify %s); not signed\n", package, package);
         return kExitFailed;
     }
-    std::string header(kSignedHeaderSize, '\0');
-    File file;
-    uint32_t total = 0, read = 0;
-    if (file.OpenForReading(PathArgument(package))) {
-        while (total < kSignedHeaderSize && file.Read(&header[total], kSignedHeaderSize - total, &read) && read > 0)
-            total += read;
-        file.Close();
-    }
+    std::string header;
+    ReadFileStart(package, kSignedHeaderSize, header);
     PackageSignature fields;
-    if (!DescribeSignedHeader(reinterpret_cast<const uint8_t*>(header.data()), total, fields)) {
+    if (!DescribeSignedHeader(reinterpret_cast<const uint8_t*>(header.data()), uint32_t(header.size()), fields)) {
         fprintf(stderr, "vexal-pack: cannot read the header of %s\n", package);
         return kExitFailed;
     }

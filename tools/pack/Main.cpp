@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Source/Common/StringEncoding.h"
+#include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "tools/pack/Commands.h"
 #include "tools/pack/CommandsPackage.h"
@@ -65,6 +66,19 @@ String PathArgument(const char* argument) {
     String path(wide);
     free(wide);
     return path;
+}
+
+bool ReadFileStart(const char* path, uint32_t limit, std::string& bytes) {
+    bytes.clear();
+    File file;
+    if (!file.OpenForReading(PathArgument(path)))
+        return false;
+    bytes.assign(limit, '\0');
+    uint32_t total = 0, read = 0;
+    while (total < limit && file.Read(&bytes[total], limit - total, &read) && read > 0)
+        total += read;
+    bytes.resize(total);
+    return true;
 }
 
 int main(int argc, char** argv) {

@@ -39,19 +39,14 @@ std::string DigestWordsText(const uint32_t words[4]) {
 
 bool ReadPackageReport(const char* path, PackageReport& report, std::string& error) {
     report = PackageReport();
-    File file;
-    if (!file.OpenForReading(PathArgument(path))) {
+    std::string bytes;
+    if (!ReadFileStart(path, VEXAL_HEADER_SIZE, bytes)) {
         error = std::string("cannot read ") + path;
         return false;
     }
-    report.mFileSize = uint64_t(file.GetSize());
-    uint8_t bytes[VEXAL_HEADER_SIZE] = {};
-    uint32_t read = 0, total = 0;
-    while (total < VEXAL_HEADER_SIZE && file.Read(bytes + total, VEXAL_HEADER_SIZE - total, &read) && read > 0)
-        total += read;
-    file.Close();
-    report.mHeaderBytes = total;
-    ReadPackageHeader(bytes, total, report.mHeader);
+    report.mFileSize = uint64_t(FileSize(PathArgument(path)));
+    const uint32_t total = uint32_t(bytes.size());
+    ReadPackageHeader(reinterpret_cast<const uint8_t*>(bytes.data()), total, report.mHeader);
     const PackageHeader& header = report.mHeader;
     report.mExpectedSize = ExpectedPackageSize(header);
 

@@ -12,7 +12,6 @@
 struct PackageReport {
     PackageHeader mHeader = {};
     uint64_t mFileSize = 0;
-    uint32_t mHeaderBytes = 0;  // bytes the loader's header request would receive
     uint32_t mExpectedSize = 0; // the package size the loader expects from the header
     bool mKeyRight = false;
     std::vector<std::string> mRejections; // the loader would fall back to another address

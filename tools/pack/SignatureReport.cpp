@@ -12,30 +12,15 @@
 
 namespace {
 
-// Reads at most kSignatureFileLimit + 1 bytes: enough to tell a file that is too large.
+// At most kSignatureFileLimit + 1 bytes: enough to tell a file that is too large.
 bool ReadSignatureBytes(const std::string& path, std::string& bytes) {
-    File file;
-    if (!file.OpenForReading(PathArgument(path.c_str()))) return false;
-    bytes.assign(kSignatureFileLimit + 1, '\0');
-    uint32_t total = 0, read = 0;
-    while (total < bytes.size() && file.Read(&bytes[total], uint32_t(bytes.size()) - total, &read) && read > 0)
-        total += read;
-    file.Close();
-    bytes.resize(total);
-    return true;
+    return ReadFileStart(path.c_str(), kSignatureFileLimit + 1, bytes);
 }
 
 // The first 1132 bytes of the package (fewer when it is shorter): what a header request receives.
 std::string HeaderBytes(const char* package) {
-    std::string bytes(kSignedHeaderSize, '\0');
-    File file;
-    uint32_t total = 0, read = 0;
-    if (file.OpenForReading(PathArgument(package))) {
-        while (total < kSignedHeaderSize && file.Read(&bytes[total], kSignedHeaderSize - total, &read) && read > 0)
-            total += read;
-        file.Close();
-    }
-    bytes.resize(total);
+    std::string bytes;
+    ReadFileStart(package, kSignedHeaderSize, bytes);
     return bytes;
 }
 
