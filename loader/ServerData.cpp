@@ -80,6 +80,9 @@ public:
     explicit ServerDataSearch(Buffer& received) {
         mReceived.Swap(received);
         mWorker = CreateWorker(Run, this);
+        // No thread to be had: the text is converted and searched here, at once.
+        if (mWorker == _null)
+            Run(_null, this, 0);
     }
     ~ServerDataSearch() {
         // An answered search's thread only has to end, which nobody needs to wait for.
@@ -92,10 +95,7 @@ public:
     ServerDataSearch(const ServerDataSearch&) = delete;
     ServerDataSearch& operator=(const ServerDataSearch&) = delete;
 
-    bool IsRunning() const { return mWorker != _null; }
     bool IsDone() const { return mDone.load(std::memory_order_acquire); }
-    // Hands the received bytes back when no worker could be started.
-    void GiveBack(Buffer& received) { received.Swap(mReceived); }
     // Valid once IsDone.
     const WideChar* Text() const { return mText != _null ? mText : u""; }
     const ServerDataList& Result() const { return mResult; }
@@ -186,14 +186,14 @@ void Vexal3DLoader::ServerDataStep() {
     StopDownload();
     EnterState(LoaderStateServerDataReady);
 
-    DropServerDataSearch();
     mServerDataSearch = new (std::nothrow) ServerDataSearch(mServerDataBuffer);
-    if (mServerDataSearch != _null && mServerDataSearch->IsRunning())
+    if (mServerDataSearch != _null) {
+        // Searched already when no thread could be had: applied in this update.
+        if (mServerDataSearch->IsDone())
+            ServerDataSearchStep();
         return;
-    // No thread to be had: the text is converted and searched here.
-    if (mServerDataSearch != _null)
-        mServerDataSearch->GiveBack(mServerDataBuffer);
-    DropServerDataSearch();
+    }
+    // No memory for the search: the text is converted and searched here.
     WideChar* text = ServerDataText(mServerDataBuffer);
     Setup(u"serverdata", text != _null ? text : u"");
     std::free(text);
