@@ -146,9 +146,11 @@ void Vexal3DLoader::SetPublisherKeys(const WideChar* value) {
     // Verification once asked for is never skipped: without a usable key nothing is accepted.
     if (ReadPublisherKeys(value, mPublisherKeys) == 0)
         LogTrace(LoaderText::kNoUsableKey);
-    // A header accepted before the keys came is judged again from the first address.
-    if (mState >= LoaderStateModules && mPackageUrls.GetCount() > 0) {
+    // A header accepted before the keys came, or one whose size probe still runs, is judged
+    // again from the first address: its bytes were not kept for a signature.
+    if ((mState >= LoaderStateModules || mProbe != _null) && mPackageUrls.GetCount() > 0) {
         RestartIfHeaderAccepted();
+        StopDownload();
         mUrlIndex = 0;
         mLastAttemptTime = TimeMilliseconds();
         StartHeaderDownload(CurrentPackageUrl());
@@ -157,9 +159,8 @@ void Vexal3DLoader::SetPublisherKeys(const WideChar* value) {
 }
 
 void Vexal3DLoader::KeepHeaderSha256() {
-    // Always, not only once keys are known: keys may come while the size probe runs, after the
-    // header has gone, and the signature is then judged against these bytes.
-    ComputeSha256(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeaderSha256);
+    if (mSignatureWanted)
+        ComputeSha256(mHeaderBuffer.GetData(), mHeaderBuffer.GetSize(), mHeaderSha256);
 }
 
 bool Vexal3DLoader::StartSignatureCheck() {

@@ -186,9 +186,9 @@ TEST_F(SignedRunTest, WithoutVoakeyTheTamperedMirrorIsTakenAndNoSignatureIsAsked
     EXPECT_EQ(mServer.RequestCount("/b.vpk.sig"), 0u);
 }
 
-// Keys given while the size probe runs, after the header itself has come, judge that header: the
-// genuine mirror is taken.
-TEST_F(SignedRunTest, KeysGivenWhileTheSizeProbeRunsJudgeTheHeaderAlreadyReceived) {
+// Keys given while the size probe runs, after the header itself has come, have the header asked
+// for again and judged: the genuine mirror is taken, not refused for a header never hashed.
+TEST_F(SignedRunTest, KeysGivenWhileTheSizeProbeRunsHaveTheHeaderJudged) {
     const std::string package = mGenuine.mPackage;
     mServer.Handle("/slow.vpk", [package](const HttpRequest& request, int) {
         if (!request.HasHeader("Range"))
