@@ -95,6 +95,8 @@ public:
     ServerDataSearch(const ServerDataSearch&) = delete;
     ServerDataSearch& operator=(const ServerDataSearch&) = delete;
 
+    // Searched on a worker of its own (otherwise already done in the constructor).
+    bool HasWorker() const { return mWorker != _null; }
     bool IsDone() const { return mDone.load(std::memory_order_acquire); }
     // Valid once IsDone.
     const WideChar* Text() const { return mText != _null ? mText : u""; }
@@ -188,8 +190,9 @@ void Vexal3DLoader::ServerDataStep() {
 
     mServerDataSearch = new (std::nothrow) ServerDataSearch(mServerDataBuffer);
     if (mServerDataSearch != _null) {
-        // Searched already when no thread could be had: applied in this update.
-        if (mServerDataSearch->IsDone())
+        // Searched already when no thread could be had: applied in this update. A worker's
+        // answer is always applied in a later one.
+        if (!mServerDataSearch->HasWorker())
             ServerDataSearchStep();
         return;
     }
