@@ -37,9 +37,9 @@ Digest ComputeDigest(const void* data, size_t length);
 Digest ContinueDigest(const Digest& state, const void* data, size_t length, int64_t totalLength = -1);
 
 // Reads a file from its start in blocks of 65536 bytes (the whole file is never held; an empty
-// file is one empty block), handing each to take with the file's size as the engine's digest counts it (32 bits). False when the
-// file cannot be opened or a read fails, when take returns false, and when stop is given and
-// becomes true before the end (checked between blocks).
+// file is one empty block), handing each to take with the file's size as the engine's digest
+// counts it (32 bits). False when the file cannot be opened or a read fails, when take returns
+// false, and when stop is given and becomes true before the end (checked between blocks).
 bool ForEachFileBlock(const WideChar* path, const std::atomic<bool>* stop,
                       const std::function<bool(const uint8_t*, uint32_t, int64_t)>& take);
 

@@ -341,11 +341,10 @@ bool PerformDownload(WebDownload* request) {
         FindRedirect(state, request->mUrl, url);
     }
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->mAttemptHeaders);
-    static thread_local char text[kWebUrlBytes];
-    Utf16ToUtf8(text, kWebUrlBytes, url.Data());
-    curl_easy_setopt(easy, CURLOPT_URL, text);
+    SetEasyUrl(easy, url.Data());
     // Options of an earlier download on a reused handle must not leak into this one.
     if (!request->mCookie.IsEmpty()) {
+        char text[kWebUrlBytes];
         Utf16ToUtf8(text, kWebUrlBytes, request->mCookie.Data());
         curl_easy_setopt(easy, CURLOPT_COOKIE, text);
     } else {

@@ -48,6 +48,12 @@ WebHandleState* GetHandleState(WebHandle* handle) {
     return reinterpret_cast<WebHandleState*>(pointer);
 }
 
+void SetEasyUrl(CURL* easy, const WideChar* url) {
+    char text[kWebUrlBytes];
+    Utf16ToUtf8(text, kWebUrlBytes, url != _null ? url : u"");
+    curl_easy_setopt(easy, CURLOPT_URL, text);
+}
+
 void RestrictProtocols(CURL* easy) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kWebProtocols);
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kWebProtocols);

@@ -104,6 +104,8 @@ inline WebHandle* HandleOf(CURL* easy) { return reinterpret_cast<WebHandle*>(eas
 WebHandleState* GetHandleState(WebHandle* handle);
 // Whether downloads on this handle run in its multi set (on the caller's thread, not a worker).
 inline bool HasMultiSet(const WebHandleState* state) { return state != _null && state->mMulti != _null; }
+// Gives the easy handle its address (UTF-8 of url, none taken as empty; libcurl keeps a copy).
+void SetEasyUrl(CURL* easy, const WideChar* url);
 // Restricts an easy handle to kWebProtocols, for transfers and redirects.
 void RestrictProtocols(CURL* easy);
 // Gives the easy handle the defaults of every handle of this service (connection time-out, user

@@ -31,9 +31,7 @@ curl_slist* SetUpProbe(CURL* easy, WebHandle* handle, const WideChar* url, curl_
     WebHandleState* state = GetHandleState(handle);
     curl_slist* headers = state != _null ? CopyHeaders(state) : _null;
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    static thread_local char text[kWebUrlBytes];
-    Utf16ToUtf8(text, kWebUrlBytes, url != _null ? url : u"");
-    curl_easy_setopt(easy, CURLOPT_URL, text);
+    SetEasyUrl(easy, url);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropData);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progress);
@@ -51,18 +49,19 @@ bool IsSuccess(CURL* easy) {
     return status >= 200 && status <= 299;
 }
 
-// A probe's answer: its content type when it names one, and its length (-1 when not given).
-void ReadProbeAnswer(CURL* easy, String& type, bool& hasType, int64_t& length) {
-    char* named = _null;
-    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &named) == CURLE_OK && named != _null) {
-        WideChar wide[kContentTypeUnits];
-        Utf8ToUtf16(wide, kContentTypeUnits, named);
-        type = wide;
-        hasType = true;
-    }
+// A probe's answer: its length (-1 when not given) and, when it names one, its content type.
+// Whether it named one.
+bool ReadProbeAnswer(CURL* easy, String& type, int64_t& length) {
     curl_off_t announced = -1;
     curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     length = int64_t(announced);
+    char* named = _null;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &named) != CURLE_OK || named == _null)
+        return false;
+    WideChar wide[kContentTypeUnits];
+    Utf8ToUtf16(wide, kContentTypeUnits, named);
+    type = wide;
+    return true;
 }
 
 void ForgetRequest(WebHandleState* state, CURL* easy) {
@@ -110,9 +109,8 @@ void ProbeUrl(const WideChar* url, String& contentType, int32_t& contentLength) 
     // A probe cut off by the time limit may have a status line without the headers after it:
     // it counts as no answer, not as an answer without a length.
     if (result != CURLE_OPERATION_TIMEDOUT && IsSuccess(easy)) {
-        bool hasType = false;
         int64_t length = -1;
-        ReadProbeAnswer(easy, contentType, hasType, length);
+        ReadProbeAnswer(easy, contentType, length);
         contentLength = int32_t(length);
     }
     DestroyWebHandle(handle);
@@ -173,7 +171,7 @@ uint8_t RunProbe(WorkerThread* worker, void* userData, int32_t) {
         curl_easy_perform(easy);
         if (probe->mHeadersIn.load(std::memory_order_acquire) && IsSuccess(easy)) {
             probe->mAnswered = true;
-            ReadProbeAnswer(easy, probe->mContentType, probe->mHasType, probe->mContentLength);
+            probe->mHasType = ReadProbeAnswer(easy, probe->mContentType, probe->mContentLength);
         }
         DestroyWebHandle(handle);
         curl_slist_free_all(headers);
@@ -230,9 +228,7 @@ void SendWebRequest(const WideChar* url, WebHandle* handle) {
     if (state == _null || state->mMulti == _null) return;
     CURL* easy = curl_easy_init();
     if (easy == _null) return;
-    static thread_local char text[kWebUrlBytes];
-    Utf16ToUtf8(text, kWebUrlBytes, url != _null ? url : u"");
-    curl_easy_setopt(easy, CURLOPT_URL, text);
+    SetEasyUrl(easy, url);
     RestrictProtocols(easy);
     // The answer is of no interest; libcurl would otherwise print it on standard output.
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropData);
