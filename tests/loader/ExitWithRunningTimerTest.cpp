@@ -10,6 +10,7 @@
 #include <X11/Xlib.h>
 
 #include "Vexal3DLoader.h"
+#include "support/TestDisplay.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void CreateLoaderOnAWindowAndExit() {
 }
 
 TEST(LoaderExit, ExitWithARunningWindowTimerEndsCleanly) {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenTestDisplay();
     if (display == nullptr)
         GTEST_SKIP() << "no X display";
     XCloseDisplay(display);

@@ -7,6 +7,7 @@
 #include <thread>
 #include "LoaderHarness.h"
 #include "support/LoaderLibrary.h"
+#include "support/TestDisplay.h"
 #include "Source/Platform/Window.h"
 // Xlib last: its macros (None, Bool, Status) clash with the test framework's names.
 #include <X11/Xlib.h>
@@ -38,13 +39,6 @@ int OpenDescriptors() {
         closedir(folder);
     }
     return count;
-}
-
-// Xvfb resets a new connection now and then under load: try again before skipping.
-Display* OpenTestDisplay() {
-    Display* display = nullptr;
-    for (int attempt = 0; attempt < 3 && display == nullptr; ++attempt) display = XOpenDisplay(nullptr);
-    return display;
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "support/TestDisplay.h"
+
 extern char** environ;
 
 namespace {
@@ -34,9 +36,7 @@ TestWindow::TestWindow(int width, int height, const char* displayName, int depth
         const char* name = std::getenv("DISPLAY");
         if (!name || !*name) return;
     }
-    // Xvfb resets a connection now and then under load; a test window tries again.
-    Display* display = nullptr;
-    for (int attempt = 0; attempt < 3 && !display; ++attempt) display = XOpenDisplay(displayName);
+    Display* display = OpenTestDisplay(displayName);
     if (!display) return;
     mDisplay = display;
     int screen = DefaultScreen(display);
