@@ -63,6 +63,8 @@ bool Signature(const std::string& folder, const char* name, const WideChar* pack
     fields.mExpires = 1900000000;
     ComputeSha256(kContent, sizeof(kContent), fields.mModules[0]);
     ComputeSha256(kContent, 20, fields.mModules[2]);
+    fields.mModuleSizes[0] = sizeof(kContent);
+    fields.mModuleSizes[2] = 20;
     Buffer file;
     if (!SignPackageSignature(fields, key, file)) return false;
     return Write(folder + "/signature_file/" + name, file.GetData(), cut < file.GetSize() ? cut : file.GetSize());

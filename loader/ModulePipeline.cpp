@@ -134,9 +134,15 @@ bool Vexal3DLoader::NextModule() {
 
         // The helper may be reading a later file: it is stopped before this one is replaced.
         digests.Cancel();
+        const PathKind kind = PathKindOf(name);
+        if (kind == kPathFolder || kind == kPathOther)
+            LogTrace(LoaderText::kNotRegularFile, int(mModuleIndex), name.Data());
         ClearFileAttributes(name);
         DeleteFile(name);
-        if (FileExists(name)) {
+        // Whatever is still there (a file held open elsewhere, a folder, anything that cannot be
+        // deleted) is left alone: the block is written under the per-process name, or it would be
+        // fetched again for ever.
+        if (PathKindOf(name) != kPathMissing) {
             const String copy = PerProcessName(name);
             if (mModuleFileName == name) {
                 mModuleFileName = copy;
@@ -194,9 +200,13 @@ void Vexal3DLoader::ModuleBlockStep() {
     if (mModuleIndex < VEXAL_MODULE_COUNT) {
         BlockingStep blocking(*this);
         const ModuleEntry& entry = mHeader.modules[mModuleIndex];
-        if (!UnpackBuffer(mModuleBuffer)) {
+        // A signed size is held to before unpacking, so that no block makes the loader allocate
+        // what it merely declares; such a block is fetched again like one that fails a digest.
+        const bool sized = BlockSizeMatches(mModuleIndex, mModuleBuffer);
+        const bool unpacked = sized && UnpackBuffer(mModuleBuffer);
+        if (sized && !unpacked) {
             LogTrace(LoaderText::kDecompressFailed, int(mModuleIndex));
-        } else {
+        } else if (unpacked) {
             const Digest expected = DigestFromWords(entry.digest);
             const String name = ModuleFileName(entry);
             // A block that fails either digest is fetched again by the next step.

@@ -119,6 +119,7 @@ TEST_F(FaultRun, SignatureFilesTooLargeOrNeverSentAreRefusedBesideTheHostsThread
                 name += char(unit);
         const std::string& content = package.mFiles.at(name);
         ASSERT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
+        signature.mModuleSizes[i] = uint32_t(content.size());
     }
     Buffer signed_;
     ASSERT_TRUE(SignPackageSignature(signature, key, signed_));

@@ -7,6 +7,7 @@
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "tools/pack/Commands.h"
+#include "tools/pack/PackageReport.h"
 #include "tools/pack/CommandsPackage.h"
 
 namespace {
@@ -57,6 +58,10 @@ int UsageOf(const char* name) {
         }
     }
     return Usage();
+}
+
+std::string PrintableText(const std::string& text) {
+    return NarrowText(PathArgument(text.c_str()));
 }
 
 String PathArgument(const char* argument) {

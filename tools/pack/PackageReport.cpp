@@ -7,6 +7,7 @@
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringEncoding.h"
+#include "Source/Common/StringFormatter.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
 
@@ -24,7 +25,8 @@ std::string NarrowText(const char16_t* text, int32_t count) {
     if (text == nullptr) return std::string();
     int32_t length = 0;
     while ((count < 0 || length < count) && text[length] != 0) ++length;
-    char* narrow = Utf16ToUtf8(_null, 0, text, length);
+    const String printable = PrintableText(String(text, length));
+    char* narrow = Utf16ToUtf8(_null, 0, printable.Data(), printable.GetLength());
     if (narrow == _null) return std::string();
     std::string out(narrow);
     free(narrow);
