@@ -353,8 +353,9 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
     PackageRun sign = Pack({"sign", Path("p.vpk"), "--key", Path("publisher.key"), "--release", "7", "--expires", "30"});
     ASSERT_EQ(sign.status, 0) << sign.err;
     const std::string signature = ReadNativeFile(Path("p.vpk.sig"));
-    const std::string start = "vexal-signature 1\npackage Demo\ncache demo\nrelease 7\nexpires ";
+    const std::string start = "vexal-signature 2\npackage Demo\ncache demo\nrelease 7\nexpires ";
     EXPECT_EQ(signature.substr(0, start.size()), start);
+    EXPECT_TRUE(Has(signature, "\nmodule 3 333 ")) << signature;
 
     ASSERT_EQ(mkdir(Path("cache").c_str(), 0755), 0);
     ASSERT_TRUE(WriteNativeFile(Path("cache/game.so"), ReadNativeFile(Path("game.so"))));
@@ -390,6 +391,29 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
     EXPECT_EQ(hostile.status, 1);
     EXPECT_TRUE(Has(hostile.out, "signature:   refused (header differs)")) << hostile.out;
     ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), genuine));
+
+    // A block declaring another unpacked size than its signed one, which the loader refuses
+    // before unpacking, fails verify too, though its content is intact.
+    PackageHeader header;
+    ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(genuine.data()), 1132, header));
+    std::string resized = genuine;
+    const uint32_t oneMore = 334;
+    memcpy(&resized[header.modules[3].offset + 16], &oneMore, 4);
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), resized));
+    ASSERT_EQ(Pack({"verify", Path("p.vpk")}).status, 0);
+    PackageRun sized = Pack({"verify", Path("p.vpk"), "--pubkey", Path("publisher.pub")});
+    EXPECT_EQ(sized.status, 1);
+    EXPECT_TRUE(Has(sized.out, "entry 3 \"two.dat\": block unpacks to 334 bytes, 333 signed")) << sized.out;
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), genuine));
+
+    // A cache name that cannot hold the players' release record is never signed.
+    ASSERT_TRUE(WriteNativeFile(Path("studio.vpk"), genuine));
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), genuine));
+    PatchHeader("studio.vpk", [](PackageHeader& h) { memcpy(h.cacheName, u"studio/game", sizeof u"studio/game"); });
+    PackageRun studio = Pack({"sign", Path("studio.vpk"), "--key", Path("publisher.key"), "--release", "8"});
+    EXPECT_EQ(studio.status, 1);
+    EXPECT_TRUE(Has(studio.err, "the cache name \"studio/game\"")) << studio.err;
+    EXPECT_TRUE(ReadNativeFile(Path("studio.vpk.sig")).empty());
 
     // The signature file gone or cut: refused with the loader's reason.
     ASSERT_TRUE(WriteNativeFile(Path("p.vpk.sig"), signature.substr(0, signature.size() - 10)));
