@@ -45,7 +45,8 @@ bool Block(const std::string& folder, const char* name, PackMethod method, uint3
 }
 
 // A signature file for a package like Header's, signed with a fresh key; cut shortens it.
-bool Signature(const std::string& folder, const char* name, const WideChar* packageName, bool expires, size_t cut) {
+bool Signature(const std::string& folder, const char* name, const WideChar* packageName, bool expires, size_t cut,
+               uint32_t version = 2) {
     PackageBuilder builder;
     builder.SetName(packageName);
     builder.SetCacheName(u"SeedGame");
@@ -59,6 +60,7 @@ bool Signature(const std::string& folder, const char* name, const WideChar* pack
         !key.Generate())
         return false;
     fields.mRelease = 12;
+    fields.mVersion = version;
     fields.mHasExpiry = expires;
     fields.mExpires = 1900000000;
     ComputeSha256(kContent, sizeof(kContent), fields.mModules[0]);
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
                     Write(folder + "/unpack_buffer/plain.bin", reinterpret_cast<const uint8_t*>(kContent), sizeof(kContent)) &&
                     Signature(folder, "signed.sig", u"Seed Game", false, SIZE_MAX) &&
                     Signature(folder, "expires.sig", u"Seed Gam\u00e9 \U0001F3AE", true, SIZE_MAX) &&
-                    Signature(folder, "cut.sig", u"Seed Game", true, 200);
+                    Signature(folder, "cut.sig", u"Seed Game", true, 200) &&
+                    Signature(folder, "version1.sig", u"Seed Game", true, SIZE_MAX, 1);
     if (!ok) std::fprintf(stderr, "vexal-fuzz-seeds: could not write the seeds\n");
     return ok ? 0 : 1;
 }
