@@ -39,19 +39,19 @@ constexpr uint32_t kSignedHeaderSize = VEXAL_HEADER_SIZE;
 // The outcome of reading and judging a signature file. Every refusal has one reason text.
 enum SignatureVerdict : int32_t {
     kSignatureAccepted = 0,
-    kSignatureMissing,       // "missing": no signature file could be had (the downloader's finding)
-    kSignatureDamaged,       // "damaged": not of the form above, or its module lines do not
-                             // name exactly the header's entries with a file
-    kSignatureTooLarge,      // "too large": more than kSignatureFileLimit bytes
-    kSignatureUnknownKey,    // "unknown key": no usable publisher key to check it with
-    kSignatureBadSignature,  // "bad signature": no listed key verifies it (a file signed with
-                             // another key and a file changed after signing look the same)
-    kSignatureOtherPackage,  // "other package": package or cache differ from the header's
-    kSignatureHeaderDiffers, // "header differs": the header line is not the received header's
-    kSignatureExpired,       // "expired": the expiry has been reached
-    kSignatureOlderRelease,  // "older release N < M": below the highest release accepted before
-    kSignatureOtherGame,     // "other game": signed for another cache name than the game pinned
-                             // ("voagame", or the game first accepted in the cache folder)
+    kSignatureMissing,        // "missing": no signature file could be had (the downloader's finding)
+    kSignatureDamaged,        // "damaged": not of the form above, or its module lines do not
+                              // name exactly the header's entries with a file
+    kSignatureTooLarge,       // "too large": more than kSignatureFileLimit bytes
+    kSignatureUnknownKey,     // "unknown key": no usable publisher key to check it with
+    kSignatureBadSignature,   // "bad signature": no listed key verifies it (a file signed with
+                              // another key and a file changed after signing look the same)
+    kSignatureOtherPackage,   // "other package": package or cache differ from the header's
+    kSignatureHeaderDiffers,  // "header differs": the header line is not the received header's
+    kSignatureExpired,        // "expired": the expiry has been reached
+    kSignatureOlderRelease,   // "older release N < M": below the highest release accepted before
+    kSignatureOtherGame,      // "other game": signed for another cache name than the game pinned
+                              // ("voagame", or the game first accepted in the cache folder)
     kSignatureCacheNotUsable, // "cache name not usable": no release can be recorded under it
 };
 
@@ -67,7 +67,7 @@ String SignatureReasonText(const SignatureCheck& check);
 
 // The fields of a signature file.
 struct PackageSignature {
-    uint32_t mVersion; // 1 or 2 (the current one, which carries mModuleSizes)
+    uint32_t mVersion;                          // 1 or 2 (the current one, which carries mModuleSizes)
     WideChar mPackage[VEXAL_HEADER_TEXT_UNITS]; // NUL-terminated, at most 31 units
     WideChar mCache[VEXAL_HEADER_TEXT_UNITS];
     uint32_t mRelease;
