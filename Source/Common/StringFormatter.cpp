@@ -116,8 +116,9 @@ void PutInteger(Output& out, const FieldLayout& layout, uint64_t magnitude, bool
     PadAfter(out, layout, length);
 }
 
-// C0, DEL and C1: what a terminal or a log reader takes as a command rather than as text.
-bool IsControlUnit(WideChar unit) { return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F); }
+// C0, DEL and C1: what a terminal or a log reader takes as a command rather than as text. The tab
+// only moves along the line, and tracebacks indent with it: it stays.
+bool IsControlUnit(WideChar unit) { return (unit < 0x20 && unit != u'\t') || (unit >= 0x7F && unit <= 0x9F); }
 
 // "\x1b" for a control unit: four units.
 void PutEscape(Output& out, WideChar unit) {

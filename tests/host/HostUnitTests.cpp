@@ -231,7 +231,7 @@ TEST(HostText, LogBytesToUtf8) {
 // put in them cannot act on it.
 TEST(HostText, LinesForTheTerminalEscapeControlCharacters) {
     EXPECT_EQ(PrintableUtf8("\x1b[2Jgame\x07\x7f\xC2\x9B\xC2\xA9\xC3\xA9"), "\\x1b[2Jgame\\x07\\x7f\\x9b\xC2\xA9\xC3\xA9");
-    EXPECT_EQ(PrintableUtf8(std::string("a\0b\tc", 5)), "a\\x00b\\x09c");
+    EXPECT_EQ(PrintableUtf8(std::string("a\0b\tc\n", 6)), "a\\x00b\tc\\x0a");
 }
 
 TEST(HostOptions, WarningsAboutLaunchParameters) {

@@ -93,7 +93,7 @@ std::string PrintableUtf8(const std::string& text) {
         const uint8_t byte = uint8_t(text[i]);
         // A C1 control is two bytes in UTF-8: C2 80 to C2 9F.
         const bool c1 = byte == 0xC2 && i + 1 < text.size() && uint8_t(text[i + 1]) >= 0x80 && uint8_t(text[i + 1]) <= 0x9F;
-        if (!c1 && byte >= 0x20 && byte != 0x7F) {
+        if (!c1 && (byte >= 0x20 || byte == '\t') && byte != 0x7F) {
             out.push_back(char(byte));
             continue;
         }
