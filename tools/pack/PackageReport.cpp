@@ -85,10 +85,12 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
                                        ") reaches past the end of the file");
     }
     if (!anyFile) report.mProblems.push_back("no entry names a file, so there is no game module to load");
-    // The data file's folder and name come from the cache name; the loader leaves the data file
-    // alone unless the name is a plain folder name.
+    // The data file's folder and name come from the cache name, and so does the release record
+    // of signed runs: the loader leaves the data file alone unless the name is a plain folder
+    // name, and refuses such a package when it is signed.
     if (!IsSafeCacheName(header.cacheName))
         report.mWarnings.push_back("the cache name \"" + NarrowText(header.cacheName) +
-                                   "\" is not a plain folder name: the game's data file is never size-checked");
+                                   "\" is not a plain folder name: the game's data file is never size-checked, "
+                                   "and the package cannot be signed");
     return true;
 }
