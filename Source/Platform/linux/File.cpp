@@ -69,6 +69,17 @@ bool MakeFolder(const char* path) {
     return errno == EEXIST && IsFolder(path);
 }
 
+// The system's words for error (its message in the C locale's language).
+void NoteFailure(String* failure, int error) {
+    if (failure == _null)
+        return;
+    char text[256];
+    const char* words = error != 0 ? strerror_r(error, text, sizeof(text)) : "unknown error";
+    WideChar wide[256];
+    Utf8ToUtf16(wide, 256, words);
+    *failure = wide;
+}
+
 String WideFromNative(const char* text) {
     WideChar* wide = Utf8ToUtf16(_null, 0, text);
     if (wide == _null)
@@ -117,6 +128,7 @@ bool File::Open(const WideChar* path, int flags) {
     struct stat info;
     if (fstat(handle, &info) != 0 || S_ISDIR(info.st_mode)) {
         close(handle);
+        errno = EISDIR;
         return false;
     }
     mHandle = handle;
@@ -309,15 +321,38 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
     return ok;
 }
 
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count) {
+bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure) {
     File file;
-    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path))
+    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path)) {
+        NoteFailure(failure, errno);
         return false;
+    }
     bool ok = file.SetSize(count);
     if (ok && data != _null && count > 0)
         ok = file.Write(data, count);
+    if (!ok)
+        NoteFailure(failure, errno);
     file.Close();
     return ok;
+}
+
+bool FolderTakesFiles(const WideChar* folder, String* failure) {
+    NativePath native(folder);
+    if (!native.IsValid()) {
+        NoteFailure(failure, ENOENT);
+        return false;
+    }
+    static std::atomic<uint32_t> serial{0};
+    char name[4096];
+    snprintf(name, sizeof(name), "%s/.vexal-write-check-%d-%u", native.Get(), int(getpid()), serial.fetch_add(1));
+    const int handle = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (handle < 0) {
+        NoteFailure(failure, errno);
+        return false;
+    }
+    close(handle);
+    unlink(name);
+    return true;
 }
 
 bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count) {
