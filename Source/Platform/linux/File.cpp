@@ -156,16 +156,19 @@ bool File::CreateForWriting(const WideChar* path) {
         if (path[i] == u'\\' || path[i] == u'/' || path[i] == u':')
             cut = i;
     }
-    if (cut > 0) {
-        // A failure here shows as a failure to create the file below.
-        String folder(path, cut);
-        CreateDirectoryPath(folder);
-    }
+    // A failure here shows as a failure to create the file below; the folder's cause is the one
+    // the caller hears when the file failed only for want of its folder.
+    int folderError = 0;
+    if (cut > 0 && !CreateDirectoryPath(String(path, cut)))
+        folderError = errno;
     NativePath native(path);
     if (!native.IsValid())
         return false;
     MakeOwnerWritable(native.Get());
-    return Open(path, O_RDWR | O_CREAT | O_TRUNC);
+    const bool opened = Open(path, O_RDWR | O_CREAT | O_TRUNC);
+    if (!opened && errno == ENOENT && folderError != 0)
+        errno = folderError;
+    return opened;
 }
 
 void File::Close() {
