@@ -22,10 +22,11 @@ bool IsListed(const Array<String>& list, const String& text) {
     return false;
 }
 
-// A number parameter's value as the loader stores it. A value without digits still gives 0, but a
-// 0 that nobody asked for (a time-out that refuses every header, ticks at every update) is said.
+// A number parameter's value as the loader stores it. A text without digits still gives 0, but a
+// 0 that nobody asked for (a time-out that refuses every header, ticks at every update) is said;
+// an empty value is taken as meant.
 uint32_t NumberParameter(const WideChar* name, const WideChar* value) {
-    if (!HasLaunchNumber(value))
+    if (value[0] != 0 && !HasLaunchNumber(value))
         LogTrace(LoaderText::kNoNumber, name, value);
     return uint32_t(ParseLaunchNumber(value));
 }

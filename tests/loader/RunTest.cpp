@@ -379,7 +379,8 @@ TEST_F(LoaderTest, MirrorServingAWrongBlockIsLeftAfterTwoFailures) {
     });
     TestLoader loader;
     loader.Set("voaurl", Url("/lying") + "|" + Url("/gone") + "|" + Url("/pkg"));
-    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
+    ASSERT_TRUE(Pump(
+        loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
     EXPECT_EQ(BlockRequests(mServer, "/lying"), 2);
     EXPECT_EQ(BlockRequests(mServer, "/gone"), 2);
     EXPECT_EQ(BlockRequests(mServer, "/pkg"), 1);
@@ -414,7 +415,8 @@ TEST_F(LoaderTest, AddressesThatCanNeverAnswerAreLeftAtOnceAndTimeOutsAreCounted
         TestLoader loader;
         loader.Set("voatimeout", "60000");
         loader.Set("voaurl", "htp://127.0.0.1/pkg|" + Url("/gone") + "|" + Url("/pkg"));
-        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 10000));
+        ASSERT_TRUE(Pump(
+            loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 10000));
         EXPECT_EQ(mTrace.Count("[Loader] Voa header address refuses the download: "), 2);
         EXPECT_EQ(mServer.RequestCount("/gone"), 1u);
     }
@@ -422,7 +424,8 @@ TEST_F(LoaderTest, AddressesThatCanNeverAnswerAreLeftAtOnceAndTimeOutsAreCounted
     TestLoader loader;
     loader.Set("voatimeout", "300");
     loader.Set("voaurl", Url("/silent"));
-    Pump(loader, [] { return false; }, 3000);
+    Pump(
+        loader, [] { return false; }, 3000);
     EXPECT_GE(mTrace.Count("[Loader] Every package address refused its header"), 1);
     EXPECT_LE(mServer.RequestCount("/silent"), 3u);
 }

@@ -97,7 +97,8 @@ std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
             }
         }
         if (known) {
-            if ((name == "tickinterval" || name == "voatimeout" || name == "delay") && !HasNumber(parameter.second))
+            if ((name == "tickinterval" || name == "voatimeout" || name == "delay") && !parameter.second.empty() &&
+                !HasNumber(parameter.second))
                 warnings.push_back("the loader reads no number in " + parameter.first + "=\"" + parameter.second +
                                    "\" and takes 0");
             continue;
