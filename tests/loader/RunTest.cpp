@@ -411,13 +411,17 @@ TEST_F(LoaderTest, BlockThatCannotBeWrittenIsKeptAndWrittenAgainWithoutAnotherFe
 TEST_F(LoaderTest, AddressesThatCanNeverAnswerAreLeftAtOnceAndTimeOutsAreCountedAsRefusals) {
     ServeGamePackage();
     mServer.Route("/gone", HttpPlan::Error(404, "gone"));
+    HttpTestServer closed;
+    ASSERT_TRUE(closed.Start());
+    const std::string refused = closed.Url("/pkg");
+    closed.Stop();
     {
         TestLoader loader;
         loader.Set("voatimeout", "60000");
-        loader.Set("voaurl", "htp://127.0.0.1/pkg|" + Url("/gone") + "|" + Url("/pkg"));
+        loader.Set("voaurl", refused + "|htp://127.0.0.1/pkg|" + Url("/gone") + "|" + Url("/pkg"));
         ASSERT_TRUE(Pump(
             loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 10000));
-        EXPECT_EQ(mTrace.Count("[Loader] Voa header address refuses the download: "), 2);
+        EXPECT_EQ(mTrace.Count("[Loader] Voa header address refuses the download: "), 3);
         EXPECT_EQ(mServer.RequestCount("/gone"), 1u);
     }
     mServer.Route("/silent", HttpPlan::Body("never").Silent());

@@ -138,9 +138,10 @@ void ReportFailedAttempt(const String& url, long status, CURLcode result, const 
 }
 
 // An answer that asking the same address again cannot change: the resource is not there or not
-// for us, or the address cannot be used at all.
+// for us, the address cannot be used at all, or nothing listens there (a dead mirror would
+// otherwise cost every run the whole header time-out before the next address is asked).
 bool CannotSucceedHere(long status, CURLcode result) {
-    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT)
+    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT || result == CURLE_COULDNT_CONNECT)
         return true;
     return result == CURLE_OK && (status == 401 || status == 403 || status == 404 || status == 410);
 }
