@@ -254,6 +254,11 @@ TEST(HostOptions, WarningsAboutLaunchParameters) {
     warnings = LaunchParameterWarnings(options);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].rfind("voakey without voagame", 0), 0u);
+    // A number the loader cannot read is taken as 0: a time-out that refuses every header.
+    options.mParameters = {{"voaurl", "x"}, {"VoaTimeout", "abc"}, {"tickinterval", " -5"}, {"delay", ""}};
+    warnings = LaunchParameterWarnings(options);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "the loader reads no number in VoaTimeout=\"abc\" and takes 0");
 }
 
 } // namespace
