@@ -60,26 +60,24 @@ const std::vector<uint8_t>& MemoryInput() {
 
 void ComputeDigestPass() {
     const std::vector<uint8_t>& input = MemoryInput();
-    {
-        Digest digest = DigestStart();
-        for (size_t at = 0; at < input.size(); at += kPiece)
-            digest = ContinueDigest(digest, input.data() + at, kPiece, int64_t(input.size()));
-        benchmark::DoNotOptimize(digest);
-    }}
+    Digest digest = DigestStart();
+    for (size_t at = 0; at < input.size(); at += kPiece)
+        digest = ContinueDigest(digest, input.data() + at, kPiece, int64_t(input.size()));
+    benchmark::DoNotOptimize(digest);
+}
 
 void OpenSslMd5Pass() {
     const std::vector<uint8_t>& input = MemoryInput();
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    {
-        EVP_DigestInit_ex(context, EVP_md5(), nullptr);
-        for (size_t at = 0; at < input.size(); at += kPiece)
-            EVP_DigestUpdate(context, input.data() + at, kPiece);
-        EVP_DigestFinal_ex(context, digest, &length);
-        benchmark::DoNotOptimize(digest);
-    }
-    EVP_MD_CTX_free(context);}
+    EVP_DigestInit_ex(context, EVP_md5(), nullptr);
+    for (size_t at = 0; at < input.size(); at += kPiece)
+        EVP_DigestUpdate(context, input.data() + at, kPiece);
+    EVP_DigestFinal_ex(context, digest, &length);
+    benchmark::DoNotOptimize(digest);
+    EVP_MD_CTX_free(context);
+}
 
 // A 512 MiB file under $TMPDIR, written once and read once so that it sits in the page cache.
 const std::string& CachedFile() {
@@ -116,12 +114,11 @@ void DigestOfFilePass() {
     WideChar* wide = Utf8ToUtf16(nullptr, 0, path.c_str());
     String widePath(wide);
     free(wide);
-    {
-        Digest digest = DigestOfFile(widePath);
-        if (digest.IsZero())
-            Fail("file unreadable");
-        benchmark::DoNotOptimize(digest);
-    }}
+    Digest digest = DigestOfFile(widePath);
+    if (digest.IsZero())
+        Fail("file unreadable");
+    benchmark::DoNotOptimize(digest);
+}
 
 // The two digests a signed package needs of each cached file, in one read and one thread.
 void FileDigestsPass() {
@@ -129,25 +126,23 @@ void FileDigestsPass() {
     WideChar* wide = Utf8ToUtf16(nullptr, 0, path.c_str());
     String widePath(wide);
     free(wide);
-    {
-        Digest digest;
-        Sha256Digest sha256;
-        if (!FileDigests(widePath, digest, sha256))
-            Fail("file unreadable");
-        benchmark::DoNotOptimize(digest);
-        benchmark::DoNotOptimize(sha256);
-    }}
+    Digest digest;
+    Sha256Digest sha256;
+    if (!FileDigests(widePath, digest, sha256))
+        Fail("file unreadable");
+    benchmark::DoNotOptimize(digest);
+    benchmark::DoNotOptimize(sha256);
+}
 
 void ComputeSha256Pass() {
     const std::vector<uint8_t>& input = MemoryInput();
-    {
-        Sha256 hash;
-        Sha256Digest digest;
-        for (size_t at = 0; at < input.size(); at += kPiece)
-            hash.Add(input.data() + at, kPiece);
-        hash.Finish(digest);
-        benchmark::DoNotOptimize(digest);
-    }}
+    Sha256 hash;
+    Sha256Digest digest;
+    for (size_t at = 0; at < input.size(); at += kPiece)
+        hash.Add(input.data() + at, kPiece);
+    hash.Finish(digest);
+    benchmark::DoNotOptimize(digest);
+}
 
 void OpenSslMd5FilePass() {
     const std::string& path = CachedFile();
@@ -155,17 +150,16 @@ void OpenSslMd5FilePass() {
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    {
-        int handle = open(path.c_str(), O_RDONLY);
-        EVP_DigestInit_ex(context, EVP_md5(), nullptr);
-        ssize_t got;
-        while ((got = read(handle, block.data(), block.size())) > 0)
-            EVP_DigestUpdate(context, block.data(), size_t(got));
-        EVP_DigestFinal_ex(context, digest, &length);
-        close(handle);
-        benchmark::DoNotOptimize(digest);
-    }
-    EVP_MD_CTX_free(context);}
+    int handle = open(path.c_str(), O_RDONLY);
+    EVP_DigestInit_ex(context, EVP_md5(), nullptr);
+    ssize_t got;
+    while ((got = read(handle, block.data(), block.size())) > 0)
+        EVP_DigestUpdate(context, block.data(), size_t(got));
+    EVP_DigestFinal_ex(context, digest, &length);
+    close(handle);
+    benchmark::DoNotOptimize(digest);
+    EVP_MD_CTX_free(context);
+}
 
 // 64 MiB of input packed once per method.
 const Buffer& PackedBlock(PackMethod method) {
@@ -181,44 +175,42 @@ const Buffer& PackedBlock(PackMethod method) {
 
 void UnpackBufferPass(PackMethod method) {
     const Buffer& packed = PackedBlock(method);
-    {
-        Buffer buffer;
-        buffer.Set(packed.GetData(), packed.GetSize(), false);
-        if (!UnpackBuffer(buffer) || buffer.GetSize() != kUnpackedSize)
-            Fail("unpack failed");
-        benchmark::DoNotOptimize(buffer.GetData());
-    }}
+    Buffer buffer;
+    buffer.Set(packed.GetData(), packed.GetSize(), false);
+    if (!UnpackBuffer(buffer) || buffer.GetSize() != kUnpackedSize)
+        Fail("unpack failed");
+    benchmark::DoNotOptimize(buffer.GetData());
+}
 
 // The decoders called directly: one output block of the final size, one call.
 void DecoderDirectPass(PackMethod method) {
     const Buffer& packed = PackedBlock(method);
     const uint8_t* stream = packed.GetData() + kPackedHeaderSize;
     const size_t streamSize = packed.GetSize() - kPackedHeaderSize;
-    {
-        uint8_t* output = static_cast<uint8_t*>(malloc(kUnpackedSize));
-        bool ok;
-        if (method == kPackZlib) {
-            uLongf length = kUnpackedSize;
-            ok = uncompress(output, &length, stream, streamSize) == Z_OK;
-        } else {
-            lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
-            lzma_properties_decode(&filters[0], nullptr, packed.GetData() + kPackedPropertiesOffset, 5);
-            lzma_stream decoder = LZMA_STREAM_INIT;
-            ok = lzma_raw_decoder(&decoder, filters) == LZMA_OK;
-            free(filters[0].options);
-            decoder.next_in = stream;
-            decoder.avail_in = streamSize;
-            decoder.next_out = output;
-            decoder.avail_out = kUnpackedSize;
-            while (ok && decoder.avail_out != 0)
-                ok = lzma_code(&decoder, LZMA_RUN) == LZMA_OK;
-            lzma_end(&decoder);
-        }
-        if (!ok)
-            Fail("decoder failed");
-        benchmark::DoNotOptimize(output);
-        free(output);
-    }}
+    uint8_t* output = static_cast<uint8_t*>(malloc(kUnpackedSize));
+    bool ok;
+    if (method == kPackZlib) {
+        uLongf length = kUnpackedSize;
+        ok = uncompress(output, &length, stream, streamSize) == Z_OK;
+    } else {
+        lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+        lzma_properties_decode(&filters[0], nullptr, packed.GetData() + kPackedPropertiesOffset, 5);
+        lzma_stream decoder = LZMA_STREAM_INIT;
+        ok = lzma_raw_decoder(&decoder, filters) == LZMA_OK;
+        free(filters[0].options);
+        decoder.next_in = stream;
+        decoder.avail_in = streamSize;
+        decoder.next_out = output;
+        decoder.avail_out = kUnpackedSize;
+        while (ok && decoder.avail_out != 0)
+            ok = lzma_code(&decoder, LZMA_RUN) == LZMA_OK;
+        lzma_end(&decoder);
+    }
+    if (!ok)
+        Fail("decoder failed");
+    benchmark::DoNotOptimize(output);
+    free(output);
+}
 
 // SHA-256 alone, for its share of a signed package's digests (no row: the figure is the output's).
 void BM_ComputeSha256(benchmark::State& state) {

@@ -55,6 +55,8 @@ struct Figure {
     std::string unit;
     Direction direction;
     double goal;
+    double ratio;  // < 0: ours / peer
+    double spread; // < 0: none measured
 };
 
 // One pass of a paired row's side: returns the pass's figure in the row's unit.
@@ -113,10 +115,11 @@ inline bool AddRow(const Row& row) {
     Rows().push_back(row);
     return true;
 }
-// A figure measured by hand: ratio = ours / peer compared with goal in the given direction.
+// A figure measured by hand: ratio = ours / peer compared with goal in the given direction. Sides
+// measured in alternating rounds give the median of the rounds' ratios and their spread.
 inline void AddFigure(const std::string& title, double ours, double peer, const std::string& unit,
-                      Direction direction, double goal) {
-    Figures().push_back({title, ours, peer, unit, direction, goal});
+                      Direction direction, double goal, double ratio = -1, double spread = -1) {
+    Figures().push_back({title, ours, peer, unit, direction, goal, ratio, spread});
 }
 
 class CollectingReporter : public benchmark::ConsoleReporter {
@@ -221,7 +224,7 @@ inline int Main(int argc, char** argv) {
     for (const PairedRow& row : PairedRows()) RunPairedRow(rows, row);
     for (const Figure& figure : Figures())
         PrintLine(stdout, rows, figure.title, figure.ours, figure.peer, figure.unit, figure.direction, figure.goal,
-                  true);
+                  true, figure.ratio, figure.spread);
     if (rows) std::fclose(rows);
     return 0;
 }
@@ -233,7 +236,7 @@ inline int Main(int argc, char** argv) {
 #define VEXAL_BENCH_ROW(title, ours, peer, metric, direction, goal, unit, scale) \
     static bool VEXAL_BENCH_CONCAT(vexalBenchRow, __LINE__) [[maybe_unused]] =   \
         VexalBench::AddRow({title, ours, peer, metric, direction, goal, unit, scale})
-#define VEXAL_PAIRED_ROW(title, ours, peer, pairs, direction, goal, unit)   \
+#define VEXAL_PAIRED_ROW(title, ours, peer, pairs, direction, goal, unit)       \
     static bool VEXAL_BENCH_CONCAT(vexalPairedRow, __LINE__) [[maybe_unused]] = \
         VexalBench::AddPairedRow({title, ours, peer, pairs, direction, goal, unit})
 #define VEXAL_BENCH_MAIN() \
