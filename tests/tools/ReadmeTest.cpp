@@ -56,7 +56,7 @@ TEST(Readme, LaunchParameterTableNamesWhatTheLoaderAndVexalHostKnow) {
     std::set<std::string> documented = FirstColumnNames(Section(readme, "## Launch parameters"), "[a-z]+");
     // The loader's names: those its Setup compares with, and the one its screen takes.
     std::set<std::string> known;
-    const std::regex compared(R"(Is\(name, u"([a-z]+)"\))"), screenName(R"(kLoaderVar = u"([a-z]+)")");
+    const std::regex compared(R"re(Is\(name, u"([a-z]+)"\))re"), screenName(R"re(kLoaderVar = u"([a-z]+)")re");
     for (const std::string& file : {source + "/loader/LaunchParameters.cpp", source + "/screens/ScreenTexts.h"}) {
         const std::string text = ReadNativeFile(file);
         ASSERT_FALSE(text.empty()) << file;
