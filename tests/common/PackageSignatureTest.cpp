@@ -390,7 +390,9 @@ TEST(AcceptedRelease, KeptAtomicallyNeverLoweredDamageCountsAsZero) {
     // The new record never goes through a link standing at a temporary name: another is taken.
     std::remove(native.c_str());
     for (unsigned serial = 0; serial < 256; ++serial)
-        symlink(victim.c_str(), (native + "." + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp").c_str());
+        ASSERT_EQ(symlink(victim.c_str(),
+                          (native + "." + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp").c_str()),
+                  0);
     RecordAcceptedRelease(path, 9);
     EXPECT_EQ(ReadNativeFile(victim), "keep");
 }
