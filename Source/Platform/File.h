@@ -80,7 +80,7 @@ public:
 private:
     bool Open(const WideChar* path, int flags);
 
-    int mHandle;           // the operating-system descriptor; -1 for none
+    intptr_t mHandle;      // the operating-system descriptor or handle; -1 for none
     int32_t mTextEncoding; // a FileTextEncoding value; 0 by default
 };
 
