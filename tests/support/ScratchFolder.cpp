@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace {
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {

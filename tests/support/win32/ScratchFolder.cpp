@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <string>
 
-
 namespace {
 
 std::wstring WidePath(const std::string& utf8) {
