@@ -65,6 +65,21 @@ bool MakeFolder(const WideChar* path) {
     return GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(path);
 }
 
+// The system's words for error (FormatMessageW), without its line break.
+void NoteFailure(String* failure, DWORD error) {
+    if (failure == _null)
+        return;
+    wchar_t* text = _null;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  _null, error, 0, reinterpret_cast<wchar_t*>(&text), 0, _null);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' '))
+        --length;
+    *failure = length > 0 ? String(EngineText(text), int32_t(length)) : String(u"unknown error");
+    if (text != _null)
+        LocalFree(text);
+}
+
 String FromSystem(const wchar_t* text, DWORD length) {
     if (length == 0 || length >= DWORD(kPathLimit))
         return String();
@@ -297,15 +312,37 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
     return ok;
 }
 
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count) {
+bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure) {
     File file;
-    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path))
+    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path)) {
+        NoteFailure(failure, GetLastError());
         return false;
+    }
     bool ok = file.SetSize(count);
     if (ok && data != _null && count > 0)
         ok = file.Write(data, count);
+    if (!ok)
+        NoteFailure(failure, GetLastError());
     file.Close();
     return ok;
+}
+
+bool FolderTakesFiles(const WideChar* folder, String* failure) {
+    if (!IsValidPath(folder)) {
+        NoteFailure(failure, ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    static std::atomic<uint32_t> serial{0};
+    String name = Format(u"%ls\\.vexal-write-check-%u-%u", folder, uint32_t(GetCurrentProcessId()), serial.fetch_add(1));
+    // Created only when new, and gone again with the last handle.
+    HANDLE handle = CreateFileW(SystemText(name), GENERIC_WRITE, 0, _null, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _null);
+    if (handle == INVALID_HANDLE_VALUE) {
+        NoteFailure(failure, GetLastError());
+        return false;
+    }
+    CloseHandle(handle);
+    return true;
 }
 
 bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count) {
