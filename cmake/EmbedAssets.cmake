@@ -27,6 +27,23 @@ function(vexal_embed_assets target folder)
   set(prefix "vexal_embedded_${id}_${folder_hash}")
   set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}_EmbeddedAssets_${folder_hash}.cpp")
 
+  # PE objects (the 32-bit Windows library) know no hidden symbols, put a leading underscore on C
+  # names and keep read-only data in .rdata.
+  if(WIN32)
+    set(asm_prefix "_")
+    set(hidden "")
+    set(section ".section .rdata,\\\"dr\\\"\\n")
+    set(back ".text\\n")
+    set(decl_attribute "")
+    set(table_symbol "_${prefix}_table")
+  else()
+    set(asm_prefix "")
+    set(hidden "1")
+    set(section ".section .rodata\\n")
+    set(back ".previous\\n")
+    set(decl_attribute "__attribute__((visibility(\"hidden\"))) ")
+    set(table_symbol "${prefix}_table")
+  endif()
   set(asm "")
   set(decls "")
   set(rows "")
@@ -41,12 +58,16 @@ function(vexal_embed_assets target folder)
     # The assembler's text is itself inside a C++ string literal, hence the doubled escapes.
     string(REPLACE "\\" "\\\\" asm_path "${quoted_path}")
     string(REPLACE "\"" "\\\"" asm_path "${asm_path}")
+    set(label "${asm_prefix}${symbol}")
+    string(APPEND asm "    \".globl ${label}_begin\\n.globl ${label}_end\\n\"\n")
+    if(hidden)
+      string(APPEND asm "    \".hidden ${label}_begin\\n.hidden ${label}_end\\n\"\n")
+    endif()
     string(APPEND asm
-      "    \".globl ${symbol}_begin\\n.hidden ${symbol}_begin\\n.globl ${symbol}_end\\n.hidden ${symbol}_end\\n\"\n"
-      "    \".balign 16\\n${symbol}_begin:\\n.incbin \\\"${asm_path}\\\"\\n${symbol}_end:\\n.byte 0\\n\"\n")
+      "    \".balign 16\\n${label}_begin:\\n.incbin \\\"${asm_path}\\\"\\n${label}_end:\\n.byte 0\\n\"\n")
     string(APPEND decls
-      "extern \"C\" __attribute__((visibility(\"hidden\"))) const uint8_t ${symbol}_begin[];\n"
-      "extern \"C\" __attribute__((visibility(\"hidden\"))) const uint8_t ${symbol}_end[];\n")
+      "extern \"C\" ${decl_attribute}const uint8_t ${symbol}_begin[];\n"
+      "extern \"C\" ${decl_attribute}const uint8_t ${symbol}_end[];\n")
     string(APPEND rows "    {\"${quoted_name}\", ${symbol}_begin, uint32_t(${symbol}_end - ${symbol}_begin)},\n")
     math(EXPR index "${index} + 1")
   endforeach()
@@ -55,7 +76,7 @@ function(vexal_embed_assets target folder)
     set(table_code "EmbeddedResourceTable gTable = {_null, 0, _null};\n")
   else()
     string(CONCAT table_code
-      "__asm__(\".section .rodata\\n\"\n${asm}    \".previous\\n\");\n\n${decls}\n"
+      "__asm__(\"${section}\"\n${asm}    \"${back}\");\n\n${decls}\n"
       "const EmbeddedResource kEntries[] = {\n${rows}};\n"
       "EmbeddedResourceTable gTable = {kEntries, ${index}, _null};\n")
   endif()
@@ -81,6 +102,6 @@ extern \"C\" const int @prefix@_table = 0;
   set_source_files_properties("${output}" PROPERTIES OBJECT_DEPENDS "${assets}")
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "STATIC_LIBRARY")
-    target_link_options(${target} INTERFACE "LINKER:--undefined=${prefix}_table")
+    target_link_options(${target} INTERFACE "LINKER:--undefined=${table_symbol}")
   endif()
 endfunction()

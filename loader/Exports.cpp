@@ -6,6 +6,7 @@
 #include "Source/Platform/DynamicLibrary.h"
 #include "Source/Platform/Graphics.h"
 #include "Source/Platform/Log.h"
+#include "Source/Platform/NativeThread.h"
 #include "Source/Platform/ThreadSlot.h"
 #include "Source/Platform/WebDownload.h"
 #include "Source/Platform/Window.h"
@@ -30,6 +31,10 @@ __attribute__((constructor)) void AttachLibrary() {
 }
 
 __attribute__((destructor)) void DetachLibrary() {
+    // The process is ending and the system stopped the other threads wherever they were: any
+    // lock they held stays held, so nothing is closed, joined or freed.
+    if (CurrentNativeWaitPolicy() == kNativeTouchNothing)
+        return;
     // Transfers stopped without waiting may still be inside libcurl: their threads run this
     // library's code and may write to the log files, so they end before anything else goes.
     WaitForStoppedTransfers();

@@ -1,7 +1,6 @@
 // The two log channels, their sinks, the log files and the assertion report.
 #include "Source/Platform/Log.h"
 
-#include <locale.h>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/BuildStamp.h"
 #include "Source/Platform/Clock.h"
+#include "Source/Platform/Console.h"
 #include "Source/Platform/DebugOutput.h"
 #include "Source/Platform/File.h"
 
@@ -206,31 +206,7 @@ void FileLogSink(const WideChar* text, void* context, uint8_t endLine) {
 }
 
 void ConsoleLogSink(const WideChar* text, void*, uint8_t endLine) {
-    // The user's character set, through a locale object of the sink's own made current on the
-    // calling thread only: the process's locale, which other threads read while they convert
-    // text (the regex engine's case folding among them), is never changed.
-    // Made anew for every message, as the environment that names it may change.
-    const locale_t console = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-    const locale_t previous = uselocale(console != static_cast<locale_t>(0) ? console : LC_GLOBAL_LOCALE);
-    if (text != _null && text[0] != 0) {
-        // In pieces of whole characters, so that no message needs memory of its own.
-        char bytes[4096];
-        const WideChar* rest = text;
-        int32_t remaining = String::Length(text);
-        while (remaining > 0) {
-            int32_t count = remaining < 512 ? remaining : 512;
-            if (count < remaining && rest[count - 1] >= 0xD800 && rest[count - 1] < 0xDC00) --count;
-            int32_t written = 0;
-            WideToAnsi(bytes, int32_t(sizeof(bytes)), rest, count, &written);
-            std::fwrite(bytes, 1, size_t(written), stdout);
-            rest += count;
-            remaining -= count;
-        }
-    }
-    uselocale(previous);
-    if (console != static_cast<locale_t>(0)) freelocale(console);
-    if (endLine) std::fputs("\n", stdout);
-    std::fflush(_null);
+    WriteConsoleText(text, endLine != 0);
 }
 
 void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar* name) {
@@ -245,6 +221,8 @@ void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar
                separator);
     FormatInto(errorPath, kPathUnits, u"%ls/%ls-%ls%ls[Error].log", folderText.Data(), nameText.Data(), suffix,
                separator);
+    SystemPathInPlace(tracePath);
+    SystemPathInPlace(errorPath);
     ReopenChannel(gTrace, gTraceFold, gTraceLock, gTraceFile, tracePath);
     ReopenChannel(gError, gErrorFold, gErrorLock, gErrorFile, errorPath);
 }

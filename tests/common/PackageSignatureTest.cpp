@@ -337,7 +337,7 @@ TEST(AcceptedRelease, KeptAtomicallyNeverLoweredDamageCountsAsZero) {
         EXPECT_TRUE(AcceptedReleasePath(profile, unsafe).IsEmpty()) << NarrowText(unsafe);
     EXPECT_TRUE(AcceptedReleasePath(u"", u"mygame").IsEmpty());
     const String path = AcceptedReleasePath(profile, u"mygame");
-    EXPECT_EQ(NarrowText(path), scratch.Native("home") + "/vexal/mygame/release");
+    EXPECT_EQ(NarrowText(path), scratch.Native("home/vexal/mygame/release"));
 
     CaptureLog log;
     EXPECT_EQ(ReadAcceptedRelease(path), 0u) << "no file yet";

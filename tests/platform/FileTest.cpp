@@ -11,6 +11,7 @@
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "support/ScratchFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -282,6 +283,13 @@ TEST(ProcessPaths, CurrentDirectoryExecutableAndProfile) {
     ASSERT_NE(getcwd(native, sizeof(native)), nullptr);
     EXPECT_EQ(NarrowText(CurrentDirectory()), native);
 
+#ifdef _WIN32
+    // The module path and the profile folder are the system's own answers on Windows.
+    const std::string program = NarrowText(HostExecutablePath());
+    EXPECT_NE(program.find(":\\"), std::string::npos) << program;
+    EXPECT_EQ(program.substr(program.size() - 4), ".exe") << program;
+    EXPECT_FALSE(UserProfileFolder().IsEmpty());
+#else
     ssize_t length = readlink("/proc/self/exe", native, sizeof(native) - 1);
     ASSERT_GT(length, 0);
     native[length] = 0;
@@ -289,13 +297,14 @@ TEST(ProcessPaths, CurrentDirectoryExecutableAndProfile) {
 
     const char* home = getenv("HOME");
     std::string saved = home != nullptr ? home : "";
-    setenv("HOME", "/home/someone", 1);
+    SetTestEnvironment("HOME", "/home/someone");
     EXPECT_EQ(NarrowText(UserProfileFolder()), "/home/someone");
     // Without $HOME the password database answers.
-    unsetenv("HOME");
+    UnsetTestEnvironment("HOME");
     EXPECT_FALSE(UserProfileFolder().IsEmpty());
     if (home != nullptr)
-        setenv("HOME", saved.c_str(), 1);
+        SetTestEnvironment("HOME", saved.c_str());
+#endif
 }
 
 TEST_F(FileTest, MovingAFileMovesItsHandle) {

@@ -1,13 +1,7 @@
 // The scriptable HTTP/1.1 test server: one accept thread, one thread per connection.
 #include "support/HttpTestServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <strings.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/TestSockets.h"
 
 #include <cerrno>
 #include <chrono>
@@ -64,14 +58,14 @@ bool ParseRange(const std::string& value, uint64_t& first, uint64_t& last, bool&
 
 std::string HttpRequest::Header(const std::string& name) const {
     for (const auto& header : mHeaders) {
-        if (strcasecmp(header.first.c_str(), name.c_str()) == 0) return header.second;
+        if (SameTextIgnoringCase(header.first.c_str(), name.c_str())) return header.second;
     }
     return std::string();
 }
 
 bool HttpRequest::HasHeader(const std::string& name) const {
     for (const auto& header : mHeaders) {
-        if (strcasecmp(header.first.c_str(), name.c_str()) == 0) return true;
+        if (SameTextIgnoringCase(header.first.c_str(), name.c_str())) return true;
     }
     return false;
 }
@@ -165,10 +159,9 @@ HttpTestServer::~HttpTestServer() { Stop(); }
 
 bool HttpTestServer::Start(uint16_t port) {
     if (mListener >= 0) return true;
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int listener = OpenTestSocket();
     if (listener < 0) return false;
-    int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    SetTestSocketOption(listener, SOL_SOCKET, SO_REUSEADDR, 1);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -177,7 +170,7 @@ bool HttpTestServer::Start(uint16_t port) {
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         listen(listener, 64) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(listener);
+        CloseTestSocket(listener);
         return false;
     }
     mPort = ntohs(address.sin_port);
@@ -190,14 +183,14 @@ bool HttpTestServer::Start(uint16_t port) {
 void HttpTestServer::Stop() {
     if (mListener < 0) return;
     mStopping.store(true);
-    shutdown(mListener, SHUT_RDWR);
+    const int listener = WakeTestListener(mListener);
     if (mAcceptThread.joinable()) mAcceptThread.join();
-    close(mListener);
+    if (listener >= 0) CloseTestSocket(listener);
     mListener = -1;
     std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> guard(mLock);
-        for (int socket : mOpenSockets) shutdown(socket, SHUT_RDWR);
+        for (int socket : mOpenSockets) ShutdownTestSocket(socket);
         threads.swap(mConnectionThreads);
     }
     for (std::thread& thread : threads) thread.join();
@@ -279,14 +272,13 @@ int HttpTestServer::ConnectionCount() const {
 
 void HttpTestServer::AcceptLoop() {
     while (!mStopping.load()) {
-        int socket = accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC);
+        int socket = AcceptTestSocket(mListener);
         if (socket < 0) {
             if (mStopping.load()) break;
             if (errno == EINTR || errno == ECONNABORTED) continue;
             break;
         }
-        int on = 1;
-        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+        SetTestSocketOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
         std::lock_guard<std::mutex> guard(mLock);
         int connection = ++mConnections;
         mOpenSockets.insert(socket);
@@ -321,7 +313,7 @@ void HttpTestServer::Serve(int socket, int connection) {
     auto receiveUntil = [&](auto enough) {
         char block[16384];
         while (!enough()) {
-            ssize_t count = recv(socket, block, sizeof(block), 0);
+            long count = ReceiveTestSocket(socket, block, sizeof(block));
             if (count <= 0) return false;
             pending.append(block, size_t(count));
         }
@@ -367,7 +359,7 @@ void HttpTestServer::Serve(int socket, int connection) {
     }
     std::lock_guard<std::mutex> guard(mLock);
     mOpenSockets.erase(socket);
-    close(socket);
+    CloseTestSocket(socket);
 }
 
 bool HttpTestServer::Answer(int socket, const HttpRequest& request, const HttpPlan& plan) {
@@ -460,7 +452,7 @@ bool HttpTestServer::Answer(int socket, const HttpRequest& request, const HttpPl
 
 bool HttpTestServer::SendAll(int socket, const char* data, size_t size) {
     while (size > 0) {
-        ssize_t count = send(socket, data, size, MSG_NOSIGNAL);
+        long count = SendTestSocket(socket, data, size);
         if (count <= 0) {
             if (count < 0 && errno == EINTR) continue;
             return false;
@@ -474,19 +466,15 @@ bool HttpTestServer::SendAll(int socket, const char* data, size_t size) {
 void HttpTestServer::HoldOpen(int socket) {
     char block[4096];
     while (!mStopping.load()) {
-        pollfd entry{socket, POLLIN | POLLRDHUP, 0};
-        int ready = poll(&entry, 1, 20);
-        if (ready < 0 && errno != EINTR) return;
-        if (ready > 0) {
-            if (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) return;
-            if (recv(socket, block, sizeof(block), 0) <= 0) return;
-        }
+        int ready = WaitTestSocketReadable(socket, 20);
+        if (ready < 0) return;
+        if (ready > 0 && ReceiveTestSocket(socket, block, sizeof(block)) <= 0) return;
     }
 }
 
 bool UnreachableAddress::Start() {
     if (mListener >= 0) return true;
-    mListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    mListener = OpenTestSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -500,7 +488,7 @@ bool UnreachableAddress::Start() {
     mPort = ntohs(address.sin_port);
     // Fill the accept queue; connections beyond it get no answer to their SYN.
     for (int i = 0; i < 2; ++i) {
-        int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        int filler = OpenTestSocket(true);
         if (filler < 0) break;
         connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof(address));
         mFillers.push_back(filler);
@@ -510,9 +498,9 @@ bool UnreachableAddress::Start() {
 }
 
 void UnreachableAddress::Stop() {
-    for (int filler : mFillers) close(filler);
+    for (int filler : mFillers) CloseTestSocket(filler);
     mFillers.clear();
-    if (mListener >= 0) close(mListener);
+    if (mListener >= 0) CloseTestSocket(mListener);
     mListener = -1;
 }
 

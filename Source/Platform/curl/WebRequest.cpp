@@ -1,10 +1,9 @@
 // Size probes, fire-and-forget requests and the multi set that runs them.
-#include <sys/select.h>
 
 #include <chrono>
 
 #include "Source/Common/StringEncoding.h"
-#include "Source/Platform/linux/WebInternal.h"
+#include "Source/Platform/curl/WebInternal.h"
 
 namespace {
 
@@ -244,18 +243,9 @@ bool PollWebHandle(WebHandle* handle) {
     if (state == _null || state->mMulti == _null) return false;
     CURLM* multi = state->mMulti;
 
-    long timeout = 0;
-    curl_multi_timeout(multi, &timeout);
-    fd_set readSet, writeSet, errorSet;
-    FD_ZERO(&readSet);
-    FD_ZERO(&writeSet);
-    FD_ZERO(&errorSet);
-    int highest = -1;
-    curl_multi_fdset(multi, &readSet, &writeSet, &errorSet, &highest);
-    if (highest >= 0) {
-        timeval wait{0, 1};
-        select(highest + 1, &readSet, &writeSet, &errorSet, &wait);
-    }
+    // A look at the sockets without waiting: the caller polls again on its next update.
+    int ready = 0;
+    curl_multi_wait(multi, _null, 0, 0, &ready);
     int running = 0;
     curl_multi_perform(multi, &running);
 

@@ -1,16 +1,14 @@
-// Worker threads over std::thread: a task queue run in passes, a stop request that wakes sleeps.
+// Worker threads: a task queue run in passes, a stop request that wakes sleeps. The threads
+// themselves come from the platform (NativeThread.h).
 #include "Source/Platform/WorkerThread.h"
-
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
-#include <thread>
 
 #include "Common/Queue.h"
+#include "Source/Platform/NativeThread.h"
 
 #include <vector>
 
@@ -43,7 +41,7 @@ struct JoinReleasedAtExit {
 
 class WorkerThread {
 public:
-    std::thread mThread;
+    NativeThread* mThread = _null;
     std::atomic<void*> mThreadId{_null};
     // Milliseconds between passes; kStopRequest asks the thread to end.
     std::atomic<int32_t> mInterval{kWorkerInterval};
@@ -83,7 +81,7 @@ public:
 };
 
 void WorkerThread::Run() {
-    mThreadId.store(reinterpret_cast<void*>(static_cast<uintptr_t>(syscall(SYS_gettid))));
+    mThreadId.store(CurrentNativeThreadId());
     SignalStarted();
     for (;;) {
         int32_t count;
@@ -138,6 +136,11 @@ bool HasStopped(WorkerThread* worker) {
 
 // Frees the released workers whose threads have ended (all of them, waiting, with wait).
 void ReapReleased(bool wait) {
+    // While the system unloads the library under its loader lock nothing may be waited for:
+    // released threads hold the library themselves, so by then they are past our code.
+    const NativeWaitPolicy policy = CurrentNativeWaitPolicy();
+    if (policy == kNativeTouchNothing) return;
+    if (policy == kNativeFreeEndedOnly) wait = false;
     std::vector<WorkerThread*> ended;
     {
         std::lock_guard<std::mutex> guard(Released().mLock);
@@ -171,11 +174,8 @@ WorkerThread* CreateWorker(WorkerFunction function, void* userData) {
         delete worker;
         return _null;
     }
-    // std::thread reports a failure to start by throwing; the engine's code never lets one
-    // escape, so the attempt is contained here and turned into the documented result.
-    try {
-        worker->mThread = std::thread([worker] { worker->Run(); });
-    } catch (...) {
+    worker->mThread = StartNativeThread([](void* self) { static_cast<WorkerThread*>(self)->Run(); }, worker);
+    if (worker->mThread == _null) {
         delete worker;
         return _null;
     }
@@ -190,13 +190,14 @@ void PostTask(WorkerThread* worker, WorkerFunction function, void* userData) {
 
 void DestroyWorker(WorkerThread* worker) {
     if (worker == _null) return;
-    if (worker->mThread.joinable()) {
+    if (worker->mThread != _null) {
         RequestStop(worker);
         {
             std::unique_lock<std::mutex> guard(worker->mEventLock);
             worker->mEventSignal.wait(guard, [worker] { return worker->mStopped; });
         }
-        worker->mThread.join();
+        JoinNativeThread(worker->mThread);
+        worker->mThread = _null;
         std::lock_guard<std::mutex> guard(worker->mLock);
         worker->mQueue.Clear();
     }
@@ -206,7 +207,7 @@ void DestroyWorker(WorkerThread* worker) {
 void ReleaseWorker(WorkerThread* worker) {
     if (worker == _null) return;
     static JoinReleasedAtExit joinAtExit;
-    if (!worker->mThread.joinable()) {
+    if (worker->mThread == _null) {
         delete worker;
         return;
     }

@@ -3,7 +3,7 @@
 
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
-#include "Source/Platform/linux/WebInternal.h"
+#include "Source/Platform/curl/WebInternal.h"
 
 namespace {
 
@@ -57,6 +57,9 @@ void SetEasyUrl(CURL* easy, const WideChar* url) {
 void RestrictProtocols(CURL* easy) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kWebProtocols);
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kWebProtocols);
+    // Certificates are checked against the system's own store where the TLS library can read one
+    // (OpenSSL on Windows); elsewhere libcurl ignores the flag and uses its default CA files.
+    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA));
 }
 
 void ConfigureEasy(CURL* easy) {

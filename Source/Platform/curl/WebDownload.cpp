@@ -7,7 +7,7 @@
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
-#include "Source/Platform/linux/WebInternal.h"
+#include "Source/Platform/curl/WebInternal.h"
 
 namespace {
 

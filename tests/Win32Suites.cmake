@@ -1,0 +1,44 @@
+# The suites of the Windows build, run under Wine (the toolchain's CMAKE_CROSSCOMPILING_EMULATOR).
+# The same test sources as on Linux; files that need what only the Linux runs have (an X display,
+# nginx, PCRE2 as an oracle, the Linux tools) are listed here with the reason. A crash under Wine
+# hangs instead of ending, so every test has a time limit.
+set(VEXAL_WIN32_TIMEOUT 120)
+
+function(vexal_win32_suite area)
+  cmake_parse_arguments(SUITE "" "" "EXCLUDE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/*.cpp)
+  foreach(name ${SUITE_EXCLUDE})
+    list(FILTER sources EXCLUDE REGEX "/${area}/${name}\\.cpp$")
+  endforeach()
+  add_executable(test_${area} ${sources})
+  target_link_libraries(test_${area} PRIVATE vexal_test_support GTest::gtest_main)
+  gtest_discover_tests(test_${area} TEST_PREFIX "${area}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS ${area} TIMEOUT ${VEXAL_WIN32_TIMEOUT})
+endfunction()
+
+vexal_win32_suite(common)
+# RegexDifferentialTest: PCRE2 (the oracle) is a Linux package. RegexToolTest: vexal-regex is
+# built for Linux only.
+vexal_win32_suite(regex EXCLUDE RegexDifferentialTest RegexToolTest)
+vexal_win32_suite(script)
+# InterfaceListTest: the interface list it fakes is the one of Linux (getifaddrs).
+vexal_win32_suite(platform EXCLUDE InterfaceListTest)
+vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embedded)
+vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embedded-more)
+vexal_win32_suite(web)
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/loader)
+
+# The library itself: its export table, and three load / run / delete / unload rounds in one
+# process ending in an ordinary exit, within a time limit.
+add_executable(test_library ${CMAKE_CURRENT_SOURCE_DIR}/win32/LibraryTest.cpp)
+target_link_libraries(test_library PRIVATE vexal_test_support GTest::gtest_main)
+target_compile_definitions(test_library PRIVATE VEXAL_LOADER_LIBRARY="$<TARGET_FILE_NAME:Vexal3DLoader-Flash>")
+add_dependencies(test_library Vexal3DLoader-Flash)
+gtest_discover_tests(test_library TEST_PREFIX "loader." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES LABELS loader TIMEOUT ${VEXAL_WIN32_TIMEOUT})
+add_executable(test_unload_rounds ${CMAKE_CURRENT_SOURCE_DIR}/win32/UnloadRounds.cpp)
+target_link_libraries(test_unload_rounds PRIVATE vexal_test_support)
+add_test(NAME loader.UnloadRoundsEndCleanly COMMAND test_unload_rounds $<TARGET_FILE_NAME:Vexal3DLoader-Flash>
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(loader.UnloadRoundsEndCleanly PROPERTIES LABELS loader TIMEOUT 60
+  PASS_REGULAR_EXPRESSION "three rounds ended")
