@@ -41,3 +41,10 @@ add_test(NAME loader.UnloadRoundsEndCleanly COMMAND test_unload_rounds $<TARGET_
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(loader.UnloadRoundsEndCleanly PROPERTIES LABELS loader TIMEOUT 60
   PASS_REGULAR_EXPRESSION "three rounds ended")
+
+# The loading screen in real windows: the window services, the GDI+ drawing and the default
+# screen read back from the window (Xvfb at the depth the test command chose).
+add_executable(test_window ${CMAKE_CURRENT_SOURCE_DIR}/win32/ScreenTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/screens/TestImages.cpp)
+target_link_libraries(test_window PRIVATE vexal_test_support GTest::gtest_main)
+gtest_discover_tests(test_window TEST_PREFIX "window." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES LABELS window TIMEOUT ${VEXAL_WIN32_TIMEOUT})
