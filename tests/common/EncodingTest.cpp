@@ -1,6 +1,10 @@
 // The UTF-8 converters' exact truncation and skipping rules, and the locale converters.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -148,7 +152,13 @@ TEST(Encoding, LocaleConversionsFollowTheCharacterType) {
         char narrow[16];
         int32_t length = -1;
         WideToAnsi(narrow, 16, u"ab\u00e9", -1, &length);
+#ifdef _WIN32
+        // Windows converts in the system's ANSI code page whatever the C library's locale.
+        if (GetACP() != 1252) GTEST_SKIP() << "the expectation is the Western European code page's";
+        EXPECT_STREQ(narrow, "ab\xe9");
+#else
         EXPECT_STREQ(narrow, "ab?");
+#endif
         EXPECT_EQ(length, 3);
         WideChar wide[16];
         AnsiToWide(wide, 16, "plain", -1, &length);

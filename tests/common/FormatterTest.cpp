@@ -26,17 +26,29 @@ std::u16string Widen(const char* text) {
     return wide;
 }
 
+// The comparisons with the C library's snprintf hold where it follows the C standard (glibc).
+// mingw-w64's printf puts a space before an unsigned number for the space flag and drops the
+// width of %g with long precisions; the formatter is the same code on every platform.
+#ifdef _WIN32
+#define SkipWhereTheCLibraryIsNoOracle() GTEST_SKIP() << "the Windows C library's printf departs from the standard"
+#else
+#define SkipWhereTheCLibraryIsNoOracle() (void)0
+#endif
+
 } // namespace
 
 TEST(Formatter, TheSystemsIntegerForms) {
     EXPECT_EQ(F(u"%.4d/%.2d/%.2d-%.2d:%.2d:%.2d ", 2016, 6, 18, 18, 11, 3), u"2016/06/18-18:11:03 ");
     EXPECT_EQ(F(u"%02d|%x|%.8x|%.2X", 5, 0xABCu, 0xABCu, 0xAu), u"05|abc|00000abc|0A");
     EXPECT_EQ(F(u"[%*d] [%-*d] [%.*d] [%*d]", 6, 42, 4, 1, 3, 9, -4, 1), u"[    42] [1   ] [009] [1   ]");
-    EXPECT_EQ(F(u"%ld %lu %zu", LONG_MIN, ULONG_MAX, size_t(77)), u"-9223372036854775808 18446744073709551615 77");
+    // long is 64-bit on Linux x86_64 and 32-bit on Windows; size_t is the pointer's width.
+    EXPECT_EQ(F(u"%ld %lu %zu", LONG_MIN, ULONG_MAX, size_t(77)),
+              sizeof(long) == 8 ? u"-9223372036854775808 18446744073709551615 77" : u"-2147483648 4294967295 77");
     EXPECT_EQ(F(u"%I64d %I64X", 1LL << 40, 0xFFULL), u"1099511627776 FF");
 }
 
 TEST(Formatter, IntegersMatchTheCLibraryAcrossFlagsWidthsAndPrecisions) {
+    SkipWhereTheCLibraryIsNoOracle();
     const long long values[] = {0, 1, -1, 7, 8, 10, 255, -255, 65535, 2147483647LL, -2147483648LL, 4294967295LL,
                                 LLONG_MAX, LLONG_MIN};
     const char* flags[] = {"", "-", "+", " ", "0", "#", "#0", "-#", "+0", " 0"};
@@ -61,8 +73,9 @@ TEST(Formatter, IntegersMatchTheCLibraryAcrossFlagsWidthsAndPrecisions) {
 }
 
 TEST(Formatter, PointersAreUpperCaseHexOfPointerWidth) {
-    EXPECT_EQ(F(u"%p", reinterpret_cast<void*>(0x1234ABCD)), u"000000001234ABCD");
-    EXPECT_EQ(F(u"%p", static_cast<void*>(_null)), u"0000000000000000");
+    const bool wide = sizeof(void*) == 8;
+    EXPECT_EQ(F(u"%p", reinterpret_cast<void*>(0x1234ABCD)), wide ? u"000000001234ABCD" : u"1234ABCD");
+    EXPECT_EQ(F(u"%p", static_cast<void*>(_null)), wide ? u"0000000000000000" : u"00000000");
 }
 
 TEST(Formatter, TheSystemsFloatForms) {
@@ -73,6 +86,7 @@ TEST(Formatter, TheSystemsFloatForms) {
 }
 
 TEST(Formatter, FloatsMatchTheCLibraryAcrossFlagsWidthsAndPrecisions) {
+    SkipWhereTheCLibraryIsNoOracle();
     const double values[] = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 1.0 / 3.0, 99.995, 123456789.0, 1e22, 1e300,
                              -1e-300, 4.9e-324, 2.2250738585072014e-308, 0.1, 3.14159265358979, -7.0,
                              1e15 + 0.3, 5e-5, HUGE_VAL, -HUGE_VAL, NAN, -NAN};

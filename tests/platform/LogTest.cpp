@@ -153,6 +153,9 @@ TEST(Log, LongMessagesAreCutAt8191Units) {
 }
 
 TEST(Log, WithoutASinkTheDebuggerOutputGetsThreeWrites) {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows the debugger output (OutputDebugStringW) reaches only an attached debugger";
+#endif
     ::testing::internal::CaptureStderr();
     LogTrace(u"[Loader] to the debugger %ls", u"\u00e9");
     std::string written = ::testing::internal::GetCapturedStderr();

@@ -26,8 +26,8 @@ TEST(Library, ExportsExactlyTheEightEntryPoints) {
     std::set<std::string> found;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         found.insert(reinterpret_cast<const char*>(base + names[i]));
-    const std::set<std::string> expected = {"_VexalCreate", "_VexalDelete",  "_VexalMessage", "_VexalProgress",
-                                            "_VexalRender", "_VexalSetup",   "_VexalStart",   "_VexalUpdate"};
+    const std::set<std::string> expected = {"_VexalCreate", "_VexalDelete", "_VexalMessage", "_VexalProgress",
+                                            "_VexalRender", "_VexalSetup", "_VexalStart", "_VexalUpdate"};
     EXPECT_EQ(found, expected);
     EXPECT_EQ(exports->NumberOfFunctions, 8u);
     FreeLibrary(image);
