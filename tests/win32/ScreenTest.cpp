@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#define FlashWindow FlashWindowHandle // <windows.h> has a function of that name
+#include "Source/Platform/FlashControl.h"
+#undef FlashWindow
 #include "Source/Platform/Graphics.h"
 #include "Source/Platform/Window.h"
 #include "screens/ScreenTestSupport.h"
@@ -147,6 +150,46 @@ TEST_F(WindowScreen, DefaultScreenShowsBarsAndTexts) {
     EXPECT_GE(CountPixels(window, 540, row, 580, row + 1, IsEmptyTrack), 38) << std::hex << window.Pixel(540, row);
     EXPECT_GT(CountPixels(window, 220, barTop - 1, 420, barTop + 20, IsWhite), 30);
     EXPECT_GT(CountPixels(window, 220, barTop - 51, 420, barTop - 30, IsWhite), 30);
+}
+
+// The hosting facility registers "AtlAxWin90"; a hosting window without a Flash control (Wine
+// has none) is not kept, so the loader draws its script screen.
+TEST_F(WindowScreen, HostingWindowWithoutControlIsNotKept) {
+    TestWindow window(320, 240);
+    IFlashPlatform* platform = OwnFlashPlatform();
+    platform->InitializeComponents();
+    WNDCLASSEXW hosting = {};
+    hosting.cbSize = sizeof hosting;
+    EXPECT_TRUE(GetClassInfoExW(nullptr, L"AtlAxWin90", &hosting) || GetClassInfoExW(GetModuleHandleW(nullptr), L"AtlAxWin90", &hosting));
+    EXPECT_EQ(platform->CreateHostingWindow(window.Handle(), kFlashHostWindowClass, kFlashControlClassId, 0, 0, 320, 240), 0u);
+    EXPECT_EQ(platform->GetFirstChild(window.Handle()), 0u);
+}
+
+// The loading screen's procedure (cdecl) goes in front of a window's own and hands messages on
+// to it; putting the old one back ends that.
+int gSeen = 0;
+intptr_t gPrevious = 0;
+intptr_t CountingProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == WM_USER + 7) ++gSeen;
+    return OwnFlashPlatform()->CallWindowProcedure(reinterpret_cast<FlashWindowProcedure>(gPrevious), window, message, wParam, lParam);
+}
+
+TEST_F(WindowScreen, WindowProcedureGoesInFrontAndBack) {
+    TestWindow window(100, 100);
+    IFlashPlatform* platform = OwnFlashPlatform();
+    FlashWindowProcedure previous = platform->SetWindowProcedure(window.Handle(), &CountingProcedure);
+    ASSERT_NE(previous, nullptr);
+    gPrevious = reinterpret_cast<intptr_t>(previous);
+    gSeen = 0;
+    SendMessageW(window.Window(), WM_USER + 7, 0, 0);
+    EXPECT_EQ(gSeen, 1);
+    // The window's own procedure still answers through the chain.
+    EXPECT_EQ(SendMessageW(window.Window(), WM_GETTEXTLENGTH, 0, 0), LRESULT(wcslen(L"screen test")));
+    EXPECT_EQ(platform->SetWindowProcedure(window.Handle(), previous), &CountingProcedure);
+    SendMessageW(window.Window(), WM_USER + 7, 0, 0);
+    EXPECT_EQ(gSeen, 1);
+    EXPECT_EQ(platform->SetWindowUserData(window.Handle(), 42), 0);
+    EXPECT_EQ(platform->GetWindowUserData(window.Handle()), 42);
 }
 
 // The drawing layer itself: a family the system lacks still gives a font that draws, the
