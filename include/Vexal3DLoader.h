@@ -227,7 +227,7 @@ VEXAL_API uint32_t _VobVersion(void);
 VEXAL_API int _VobExternalValue(const char16_t* name, char16_t* value, int32_t capacity);
 
 typedef int(VEXAL_CDECL* VobCreateFunction)(VexalWindow, const PackageHeader*, const char16_t*, const char16_t*,
-                                 int32_t);
+                                            int32_t);
 typedef void(VEXAL_CDECL* VobDeleteFunction)(VexalWindow);
 typedef int(VEXAL_CDECL* VobUpdateFunction)(VexalWindow, uint32_t);
 typedef void(VEXAL_CDECL* VobRenderFunction)(VexalWindow);
