@@ -14,7 +14,9 @@
 #define FlashWindow FlashWindowHandle // <windows.h> has a function of that name
 #include "Source/Platform/FlashControl.h"
 #undef FlashWindow
+#include "Source/Common/Buffer.h"
 #include "Source/Platform/Graphics.h"
+#include "Source/Platform/Resource.h"
 #include "Source/Platform/Window.h"
 #include "screens/ScreenTestSupport.h"
 #include "screens/TestImages.h"
@@ -190,6 +192,22 @@ TEST_F(WindowScreen, WindowProcedureGoesInFrontAndBack) {
     EXPECT_EQ(gSeen, 1);
     EXPECT_EQ(platform->SetWindowUserData(window.Handle(), 42), 0);
     EXPECT_EQ(platform->GetWindowUserData(window.Handle()), 42);
+}
+
+// The loading screen's assets are the module's own "VEXALRES" resources, and the lookup by file
+// name hands out their bytes.
+BOOL CALLBACK CountResource(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+TEST(ModuleResources, AssetsAreVexalResResources) {
+    int count = 0;
+    EnumResourceNamesW(GetModuleHandleW(nullptr), L"VEXALRES", CountResource, reinterpret_cast<LONG_PTR>(&count));
+    EXPECT_GE(count, 10);
+    Buffer script;
+    ASSERT_TRUE(LoadEmbeddedResource(u"LOADING-GDI.LUA", script));
+    EXPECT_GT(script.GetSize(), 100u);
 }
 
 // The drawing layer itself: a family the system lacks still gives a font that draws, the
