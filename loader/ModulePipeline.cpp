@@ -39,7 +39,7 @@ String PathInCurrentDirectory(const String& name) {
         path = u".";
     path.Append(u"/");
     path.Append(name);
-    return path;
+    return SystemPath(path);
 }
 
 // The check of the module files already on disk: each file's digest is taken in the same order
@@ -277,7 +277,7 @@ void Vexal3DLoader::LimitDataFile() {
     if (profile.IsEmpty())
         return;
     const String path =
-        Format(LoaderText::kDataFilePath, profile.Data(), cacheName.Data(), cacheName.Data());
+        SystemPath(Format(LoaderText::kDataFilePath, profile.Data(), cacheName.Data(), cacheName.Data()));
     if (FileSize(path) > int64_t(2147483648LL)) {
         LogTrace(LoaderText::kDataFileTooLarge, path.Data());
         ClearFileAttributes(path);

@@ -35,7 +35,7 @@ String MovieFolder() {
 
 } // namespace
 
-String UserDataPath() { return Format(ScreenText::kUserDataFile, CurrentDirectory().Data()); }
+String UserDataPath() { return SystemPath(Format(ScreenText::kUserDataFile, CurrentDirectory().Data())); }
 
 FlashHost::FlashHost(Vexal3DLoader_Flash* loader)
     : mLoader(loader), mFlash(_null), mAxWindow(_null), mCreated(false), mResizePending(false),
@@ -107,7 +107,7 @@ FlashHost::~FlashHost() {
 }
 
 bool FlashHost::LoadMovieAsset(const WideChar* name) {
-    String path = Format(ScreenText::kAssetPath, MovieFolder().Data(), name);
+    String path = SystemPath(Format(ScreenText::kAssetPath, MovieFolder().Data(), name));
     Buffer movie;
     if (!ReadScreenAsset(name, movie)) return false;
     WriteBufferToFile(movie.GetData(), path, movie.GetSize());

@@ -26,6 +26,7 @@ vexal_win32_suite(platform EXCLUDE InterfaceListTest)
 vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embedded)
 vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embedded-more)
 vexal_win32_suite(web)
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/loader)
 
 # The library itself: its export table, and three load / run / delete / unload rounds in one
 # process ending in an ordinary exit, within a time limit.

@@ -500,7 +500,7 @@ SignatureCheck JudgePackageSignature(const uint8_t* data, size_t size, const Arr
 String AcceptedReleasePath(const WideChar* profileFolder, const WideChar* cacheName) {
     if (profileFolder == _null || profileFolder[0] == 0 || !IsSafeCacheName(cacheName))
         return String();
-    return Format(SignatureText::kReleasePath, profileFolder, cacheName);
+    return SystemPath(Format(SignatureText::kReleasePath, profileFolder, cacheName));
 }
 
 uint32_t ReadAcceptedRelease(const WideChar* path) {

@@ -118,10 +118,16 @@ bool ClearFileAttributes(const WideChar* path);
 // Clears the file's attributes and deletes it; false when it is missing or cannot be deleted.
 bool DeleteFile(const WideChar* path);
 
+// The engine composes paths with "/" between folders ("%ls/vexal/%ls/%ls.vod"); these put such a
+// path into the platform's own form: unchanged on Linux, every "/" made "\" on Windows, as the
+// system's own paths and its users write them.
+String SystemPath(const String& path);
+void SystemPathInPlace(WideChar* path);
+
 // The process's current directory (at most 1024 units), empty on failure.
 String CurrentDirectory();
 // The full path of the process's main executable (at most 1024 units), empty on failure.
 String HostExecutablePath();
-// The user's profile (home) folder: $HOME, else the password database entry of the user;
-// empty when neither gives one.
+// The user's profile (home) folder: $HOME, else the password database entry of the user (on
+// Windows: %USERPROFILE%, else the shell's profile folder); empty when neither gives one.
 String UserProfileFolder();

@@ -219,6 +219,8 @@ void OpenLogFiles(const WideChar* suffix, const WideChar* folder, const WideChar
                separator);
     FormatInto(errorPath, kPathUnits, u"%ls/%ls-%ls%ls[Error].log", folderText.Data(), nameText.Data(), suffix,
                separator);
+    SystemPathInPlace(tracePath);
+    SystemPathInPlace(errorPath);
     ReopenChannel(gTrace, gTraceFold, gTraceLock, gTraceFile, tracePath);
     ReopenChannel(gError, gErrorFold, gErrorLock, gErrorFile, errorPath);
 }

@@ -2,14 +2,16 @@
 #include "LoaderHarness.h"
 #include "Source/Platform/WebDownload.h"
 
-#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringEncoding.h"
+#include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -18,17 +20,12 @@ namespace {
 class ProfileEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        char pattern[] = "/tmp/vexal-loader-home-XXXXXX";
-        if (mkdtemp(pattern) != nullptr) {
-            mHome = pattern;
-            setenv("HOME", pattern, 1);
-        }
+        mHome = std::make_unique<ScratchFolder>();
+        if (mHome->IsValid())
+            SetTestEnvironment(kProfileVariable, mHome->Native().c_str());
     }
-    void TearDown() override {
-        if (!mHome.empty())
-            std::system(("rm -rf '" + mHome + "'").c_str());
-    }
-    std::string mHome;
+    void TearDown() override { mHome.reset(); }
+    std::unique_ptr<ScratchFolder> mHome;
 };
 
 [[maybe_unused]] ::testing::Environment* const gProfile =
@@ -85,7 +82,11 @@ void TraceCapture::Clear() {
 }
 
 std::string RecordingModuleBytes(const std::string& variant) {
-    return ReadNativeFile(std::string(VEXAL_TEST_MODULE_DIR) + "/" + variant + ".so");
+    return ReadNativeFile(std::string(VEXAL_TEST_MODULE_DIR) + "/" + variant + VEXAL_TEST_MODULE_SUFFIX);
+}
+
+std::string ProfileFolder() {
+    return NarrowText(UserProfileFolder());
 }
 
 std::string MakePackage(const std::vector<TestModule>& modules, uint32_t version,

@@ -82,6 +82,8 @@ public:
 };
 
 // Captures the trace and error channels while alive (any thread may write).
+// The user's profile folder as the engine finds it (a private folder for the tests).
+std::string ProfileFolder();
 // The recording module libraries built beside the tests.
 std::string RecordingModuleBytes(const std::string& variant = "recording_full");
 

@@ -63,7 +63,7 @@ std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey
 }
 
 std::string ReleaseFile() {
-    return std::string(std::getenv("HOME")) + "/vexal/testgame/release";
+    return ProfileFolder() + "/vexal/testgame/release";
 }
 
 class SignedRunTest : public LoaderTest {

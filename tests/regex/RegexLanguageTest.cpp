@@ -1,6 +1,7 @@
 // The pattern language, case by case: what each construct matches and what it reports.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <thread>
 #include <vector>
 
@@ -18,6 +19,23 @@ TEST(RegexLanguage, ServerDataPatterns) {
     EXPECT_EQ(Find(u"\"list\":\\[.+?\\]", u"\"list\":[1,\n2]", FlagDotAll), "0,13");
     // A closing bracket inside a quoted item cuts the list there.
     EXPECT_EQ(Find(u"\"12\":\\[.+?\\]", u"\"12\":[\"a]b\",\"c\"]"), "0,9");
+}
+
+// Letters and case come from the platform's C library: glibc's C locale knows the ASCII letters
+// only, the Windows C library tens of thousands. Each platform is held to its own library.
+TEST(RegexLanguage, LettersAndCaseFollowThePlatformsCLibrary) {
+    int letters = 0;
+    for (char32_t unit = 0x41; unit < 0xD800; unit += 5) {
+        const std::u16string text(1, char16_t(unit));
+        const bool letter = std::iswalpha(wint_t(unit)) != 0;
+        letters += letter ? 1 : 0;
+        ASSERT_EQ(Find(u"[[:alpha:]]", text) != "", letter) << "U+" << std::hex << uint32_t(unit);
+        const char16_t lower = char16_t(std::towlower(wint_t(unit)));
+        if (lower != unit) {
+            ASSERT_EQ(Find(std::u16string(1, lower), text, FlagIgnoreCase), "0,1") << "U+" << std::hex << uint32_t(unit);
+        }
+    }
+    EXPECT_GT(letters, 0);
 }
 
 TEST(RegexLanguage, SearchStepsOverEmptyMatches) {

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Source/Common/StringEncoding.h"
 
 namespace {
 
@@ -67,18 +66,4 @@ bool WriteNativeFile(const std::string& path, const std::string& bytes) {
         return false;
     bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && ok;
-}
-
-String WideText(const std::string& text) {
-    WideChar* wide = Utf8ToUtf16(nullptr, 0, text.c_str());
-    String result(wide);
-    free(wide);
-    return result;
-}
-
-std::string NarrowText(const WideChar* text) {
-    char* narrow = Utf16ToUtf8(nullptr, 0, text);
-    std::string result(narrow != nullptr ? narrow : "");
-    free(narrow);
-    return result;
 }

@@ -3,6 +3,13 @@
 
 #include <cstdlib>
 
+// The variable that names the user's profile folder to the engine.
+#ifdef _WIN32
+constexpr const char* kProfileVariable = "USERPROFILE";
+#else
+constexpr const char* kProfileVariable = "HOME";
+#endif
+
 // Sets the variable for this process (and the programs it starts).
 inline void SetTestEnvironment(const char* name, const char* value) {
 #ifdef _WIN32

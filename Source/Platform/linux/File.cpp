@@ -411,6 +411,12 @@ bool DeleteFile(const WideChar* path) {
     return unlink(native.Get()) == 0;
 }
 
+String SystemPath(const String& path) {
+    return path;
+}
+
+void SystemPathInPlace(WideChar*) {}
+
 String CurrentDirectory() {
     char text[4 * kPathLimit];
     if (getcwd(text, sizeof(text)) == _null)

@@ -383,6 +383,18 @@ bool DeleteFile(const WideChar* path) {
     return DeleteFileW(SystemText(path)) != 0;
 }
 
+String SystemPath(const String& path) {
+    String result(path);
+    result.ReplaceChar(u'/', u'\\');
+    return result;
+}
+
+void SystemPathInPlace(WideChar* path) {
+    for (; path != _null && *path != 0; ++path)
+        if (*path == u'/')
+            *path = u'\\';
+}
+
 String CurrentDirectory() {
     wchar_t text[kPathLimit];
     return FromSystem(text, GetCurrentDirectoryW(kPathLimit, text));
@@ -394,7 +406,12 @@ String HostExecutablePath() {
 }
 
 String UserProfileFolder() {
+    // The variable Windows sets to the profile folder for every process comes first, so that a
+    // process may be given another one as on Linux with $HOME; the shell's answer otherwise.
     wchar_t text[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", text, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+        return FromSystem(text, length);
     if (SHGetFolderPathW(_null, CSIDL_PROFILE, _null, SHGFP_TYPE_CURRENT, text) != S_OK)
         return String();
     return FromSystem(text, DWORD(wcslen(text)));
