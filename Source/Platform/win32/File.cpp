@@ -14,6 +14,7 @@
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
+#include "Source/Platform/win32/SystemError.h"
 #include "Source/Platform/win32/WideText.h"
 
 namespace {
@@ -297,15 +298,34 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
     return ok;
 }
 
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count) {
+bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure) {
     File file;
-    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path))
+    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path)) {
+        if (failure != _null) *failure = SystemErrorText(GetLastError());
         return false;
+    }
     bool ok = file.SetSize(count);
     if (ok && data != _null && count > 0)
         ok = file.Write(data, count);
+    if (!ok && failure != _null) *failure = SystemErrorText(GetLastError());
     file.Close();
     return ok;
+}
+
+bool FolderTakesFiles(const WideChar* folder, String* failure) {
+    static std::atomic<uint32_t> serial{0};
+    String name = Format(u"%ls\\.vexal-write-check-%u-%u", folder != _null ? folder : u"", uint32_t(GetCurrentProcessId()),
+                         serial.fetch_add(1));
+    // Deleted by the system when the handle closes.
+    HANDLE handle = IsValidPath(folder) ? CreateFileW(SystemText(name), GENERIC_WRITE, 0, _null, CREATE_NEW,
+                                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _null)
+                                        : INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (failure != _null) *failure = SystemErrorText(IsValidPath(folder) ? GetLastError() : ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    CloseHandle(handle);
+    return true;
 }
 
 bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count) {
