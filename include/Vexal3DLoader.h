@@ -1,6 +1,7 @@
 /* Vexal3D loader: the public C interface for host programs and game modules.
  *
- * A host program loads Vexal3DLoader-Flash.so and drives it through the eight _Vexal* exports.
+ * A host program loads Vexal3DLoader-Flash.so (Linux) or Vexal3DLoader-Flash.dll (32-bit
+ * Windows) and drives it through the eight _Vexal* exports.
  * A game module is a shared library that the loader fetches, loads and drives through the
  * _Vob* entry points declared below. The package header records are the binary layout of the
  * package file and of the record a game module receives in _VobCreate.
@@ -9,8 +10,9 @@
  * loader object lives in a thread-local slot, so a call from another thread finds no loader and
  * behaves as "no loader" below. The loader calls every _Vob* entry point on that same thread.
  *
- * Texts are NUL-terminated UTF-16 (char16_t). Window handles are X11 window ids carried in a
- * pointer-sized integer; 0 is the null (headless) window. */
+ * Texts are NUL-terminated UTF-16 (char16_t; on Windows the same units as wchar_t). Window
+ * handles are carried in a pointer-sized integer: an X11 window id on Linux, an HWND on Windows;
+ * 0 is the null (headless) window. Every function is cdecl. */
 #ifndef VEXAL3DLOADER_H
 #define VEXAL3DLOADER_H
 
@@ -26,9 +28,17 @@ extern "C" {
 #define VEXAL_STATIC_ASSERT(condition, text) _Static_assert(condition, text)
 #endif
 
+/* The Microsoft compiler knows neither the visibility attribute nor a default calling convention
+ * other than the one its options set: the exports and the pointer types say cdecl there. */
+#ifdef _MSC_VER
+#define VEXAL_API
+#define VEXAL_CDECL __cdecl
+#else
 #define VEXAL_API __attribute__((visibility("default")))
+#define VEXAL_CDECL
+#endif
 
-/* The host's window: an X11 window id, or 0 for none. */
+/* The host's window: an X11 window id or an HWND, or 0 for none. */
 typedef uintptr_t VexalWindow;
 
 /* ---------------------------------------------------------------------------------------------
@@ -167,15 +177,15 @@ VEXAL_API int _VexalMessage(void* reserved, uint32_t message, uint32_t wParam, i
 /* The overall progress 0..1 of the run; 0 without a loader. */
 VEXAL_API float _VexalProgress(void);
 
-/* Pointer types for hosts that look the exports up with dlsym. */
-typedef int (*VexalCreateFunction)(VexalWindow, void*, void*, void*, uint32_t);
-typedef int (*VexalDeleteFunction)(VexalWindow);
-typedef void (*VexalSetupFunction)(const char16_t*, const char16_t*);
-typedef void (*VexalStartFunction)(void);
-typedef int (*VexalUpdateFunction)(void*, uint32_t);
-typedef void (*VexalRenderFunction)(void);
-typedef int (*VexalMessageFunction)(void*, uint32_t, uint32_t, int32_t);
-typedef float (*VexalProgressFunction)(void);
+/* Pointer types for hosts that look the exports up (dlsym, GetProcAddress). */
+typedef int(VEXAL_CDECL* VexalCreateFunction)(VexalWindow, void*, void*, void*, uint32_t);
+typedef int(VEXAL_CDECL* VexalDeleteFunction)(VexalWindow);
+typedef void(VEXAL_CDECL* VexalSetupFunction)(const char16_t*, const char16_t*);
+typedef void(VEXAL_CDECL* VexalStartFunction)(void);
+typedef int(VEXAL_CDECL* VexalUpdateFunction)(void*, uint32_t);
+typedef void(VEXAL_CDECL* VexalRenderFunction)(void);
+typedef int(VEXAL_CDECL* VexalMessageFunction)(void*, uint32_t, uint32_t, int32_t);
+typedef float(VEXAL_CDECL* VexalProgressFunction)(void);
 
 /* ---------------------------------------------------------------------------------------------
  * The game module contract. A game module exports these with C linkage under exactly these
@@ -217,17 +227,17 @@ VEXAL_API uint32_t _VobVersion(void);
 /* Optional; looked up but never called by the loader: a named value the module publishes. */
 VEXAL_API int _VobExternalValue(const char16_t* name, char16_t* value, int32_t capacity);
 
-typedef int (*VobCreateFunction)(VexalWindow, const PackageHeader*, const char16_t*, const char16_t*,
-                                 int32_t);
-typedef void (*VobDeleteFunction)(VexalWindow);
-typedef int (*VobUpdateFunction)(VexalWindow, uint32_t);
-typedef void (*VobRenderFunction)(VexalWindow);
-typedef void (*VobConfigFunction)(const char16_t*, const char16_t*);
-typedef int (*VobMessageFunction)(VexalWindow, uint32_t, uint32_t, int32_t);
-typedef void (*VobProgressFunction)(float*, int32_t*, int32_t*, int32_t*, int32_t*);
-typedef void (*VobSpeedFunction)(float*);
-typedef uint32_t (*VobVersionFunction)(void);
-typedef int (*VobExternalValueFunction)(const char16_t*, char16_t*, int32_t);
+typedef int(VEXAL_CDECL* VobCreateFunction)(VexalWindow, const PackageHeader*, const char16_t*, const char16_t*,
+                                            int32_t);
+typedef void(VEXAL_CDECL* VobDeleteFunction)(VexalWindow);
+typedef int(VEXAL_CDECL* VobUpdateFunction)(VexalWindow, uint32_t);
+typedef void(VEXAL_CDECL* VobRenderFunction)(VexalWindow);
+typedef void(VEXAL_CDECL* VobConfigFunction)(const char16_t*, const char16_t*);
+typedef int(VEXAL_CDECL* VobMessageFunction)(VexalWindow, uint32_t, uint32_t, int32_t);
+typedef void(VEXAL_CDECL* VobProgressFunction)(float*, int32_t*, int32_t*, int32_t*, int32_t*);
+typedef void(VEXAL_CDECL* VobSpeedFunction)(float*);
+typedef uint32_t(VEXAL_CDECL* VobVersionFunction)(void);
+typedef int(VEXAL_CDECL* VobExternalValueFunction)(const char16_t*, char16_t*, int32_t);
 
 #ifdef __cplusplus
 }

@@ -42,3 +42,23 @@ add_test(NAME loader.UnloadRoundsEndCleanly COMMAND test_unload_rounds $<TARGET_
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(loader.UnloadRoundsEndCleanly PROPERTIES LABELS loader TIMEOUT 60
   PASS_REGULAR_EXPRESSION "three rounds ended")
+
+# The loading screen in real windows: the window services, the GDI+ drawing and the default
+# screen read back from the window (Xvfb at the depth the test command chose).
+add_executable(test_window ${CMAKE_CURRENT_SOURCE_DIR}/win32/ScreenTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/screens/TestImages.cpp)
+target_link_libraries(test_window PRIVATE vexal_test_support GTest::gtest_main)
+gtest_discover_tests(test_window TEST_PREFIX "window." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES LABELS window TIMEOUT ${VEXAL_WIN32_TIMEOUT})
+
+# The README's Windows host example: C11, the public header alone, warnings as errors.
+add_executable(readme_host_example ${CMAKE_CURRENT_SOURCE_DIR}/win32/EmbedExample.c)
+set_target_properties(readme_host_example PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+target_include_directories(readme_host_example PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_compile_options(readme_host_example PRIVATE -Werror)
+target_link_libraries(readme_host_example PRIVATE gdiplus)
+
+# A game module that is ready at once, for the whole load the Windows zip's test runs.
+add_library(ready-module SHARED ${CMAKE_CURRENT_SOURCE_DIR}/win32/ReadyModule.cpp)
+set_target_properties(ready-module PROPERTIES PREFIX "" OUTPUT_NAME "ready-module" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+target_include_directories(ready-module PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_link_options(ready-module PRIVATE -static -Wl,--kill-at)

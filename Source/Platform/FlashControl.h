@@ -93,6 +93,8 @@ public:
 // The platform's services: the Linux implementation has no control, so CreateHostingWindow
 // always fails there. Never null.
 IFlashPlatform* GetFlashPlatform();
+// The platform's own services, whatever is installed.
+IFlashPlatform* OwnFlashPlatform();
 // Replaces the services (tests install a double); null restores the platform's own. The caller
 // keeps ownership and keeps the object alive while it is installed. Host's thread only.
 void SetFlashPlatform(IFlashPlatform* platform);

@@ -294,6 +294,39 @@ TEST_F(PackageCommands, GameModuleIsCheckedWithoutLoadingIt) {
     EXPECT_TRUE(Has(cached.out, "verify: ok"));
 }
 
+// A 32-bit Windows DLL is checked by its content on every platform: its headers, its six
+// exports and the DLLs it imports (named, never loaded).
+TEST_F(PackageCommands, WindowsGameModuleIsCheckedByItsContent) {
+    const std::string folder = std::string(VEXAL_TEST_DATA_DIR) + "/tools/windows-module/";
+    const std::string game = folder + "game.dll", helper = folder + "helper.dll";
+    auto build = [&](const std::vector<std::string>& modules) {
+        std::vector<std::string> arguments = {"build", "--out", Path("w.vpk"), "--cache-name", "w"};
+        arguments.insert(arguments.end(), modules.begin(), modules.end());
+        return Pack(arguments);
+    };
+    PackageRun alone = build({game + "=game.dll"});
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_TRUE(Has(alone.err, "game.dll needs helper.dll, which is neither in the package beside it nor a DLL of Windows")) << alone.err;
+    EXPECT_FALSE(Has(alone.err, "KERNEL32")) << alone.err;
+    EXPECT_EQ(Pack({"verify", Path("w.vpk")}).status, 1);
+    PackageRun shipped = build({game + "=game.dll", helper + "=helper.dll"});
+    EXPECT_FALSE(Has(shipped.err, "warning")) << shipped.err;
+    PackageRun verified = Pack({"verify", Path("w.vpk")});
+    EXPECT_EQ(verified.status, 0) << verified.out;
+
+    // A 64-bit machine in the file header, and an export directory pointing past the file.
+    std::string bytes = ReadNativeFile(game);
+    ASSERT_GT(bytes.size(), 0x40u);
+    uint32_t pe = uint8_t(bytes[0x3C]) | uint32_t(uint8_t(bytes[0x3D])) << 8;
+    std::string x64 = bytes, damaged = bytes;
+    x64[pe + 4] = char(0x64), x64[pe + 5] = char(0x86);
+    damaged[pe + 24 + 96 + 1] = char(0x7F);
+    ASSERT_TRUE(WriteNativeFile(Path("x64.dll"), x64));
+    ASSERT_TRUE(WriteNativeFile(Path("damaged.dll"), damaged));
+    EXPECT_TRUE(Has(build({Path("x64.dll") + "=game.dll"}).err, "game.dll is built for machine 0x8664, not for 32-bit x86"));
+    EXPECT_TRUE(Has(build({Path("damaged.dll") + "=game.dll"}).err, "game.dll is damaged: its export directory lies outside the file"));
+}
+
 TEST_F(PackageCommands, BuildRefusesBadRequests) {
     std::string game = Path("game.so");
     EXPECT_EQ(Pack({"build", game}).status, 2) << "no --out";

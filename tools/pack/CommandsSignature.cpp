@@ -1,6 +1,9 @@
 // vexal-pack keygen | sign: the publisher's key pair and the signature file beside a package.
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -25,10 +28,19 @@ namespace {
 // The longest expiry a signature may be given: a hundred years.
 constexpr long kMostDays = 36500;
 
+#ifdef _WIN32
+// Windows: bytes as they are (no text translation); _commit is its fsync.
+constexpr int kSecretFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_BINARY;
+int SyncToDisk(int handle) { return _commit(handle); }
+#else
+constexpr int kSecretFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+int SyncToDisk(int handle) { return fsync(handle); }
+#endif
+
 // Creates path for the owner alone (mode 0600) and writes the bytes. An existing file is never
 // replaced: a secret key written over by mistake cannot be had back.
 bool WriteSecretFile(const std::string& path, const Buffer& content) {
-    int handle = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int handle = open(path.c_str(), kSecretFileFlags, 0600);
     if (handle < 0) return false;
     const uint8_t* bytes = content.GetData();
     uint32_t done = 0;
@@ -38,7 +50,7 @@ bool WriteSecretFile(const std::string& path, const Buffer& content) {
         if (wrote > 0) done += uint32_t(wrote);
         else ok = wrote < 0 && errno == EINTR;
     }
-    ok = fsync(handle) == 0 && ok;
+    ok = SyncToDisk(handle) == 0 && ok;
     ok = close(handle) == 0 && ok;
     if (!ok) unlink(path.c_str());
     return ok;

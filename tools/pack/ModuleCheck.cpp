@@ -1,17 +1,21 @@
-// The game module check: the ELF file's kind, its entry points, and a search for each needed
+// The game module check: a PE32 i386 DLL (the Windows library) by its headers, exports and the
+// DLLs it imports; an ELF file by its kind, its entry points, and a search for each needed
 // library in the order the dynamic loader searches (the module's RPATH when it has no RUNPATH,
 // LD_LIBRARY_PATH, its RUNPATH, the ld.so cache, the system folders).
 #include "tools/pack/ModuleCheck.h"
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include "tools/pack/ElfFile.h"
+#include "tools/pack/PeFile.h"
 
 namespace {
 
@@ -190,9 +194,86 @@ private:
     std::multimap<std::string, std::string> mCache;
 };
 
+// DLLs that every Windows the library runs on has (compared without regard to case); a module
+// may need them without shipping them. The "api-ms-win-" sets are the system's too.
+const char* const kWindowsDlls[] = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
+    "ole32.dll", "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "msvcrt.dll", "ws2_32.dll", "wsock32.dll",
+    "winmm.dll", "version.dll", "crypt32.dll", "bcrypt.dll", "iphlpapi.dll", "imm32.dll", "setupapi.dll",
+    "wininet.dll", "winhttp.dll", "opengl32.dll", "glu32.dll", "d3d9.dll", "d3d11.dll", "dxgi.dll", "ddraw.dll",
+    "dsound.dll", "dinput8.dll", "xinput1_3.dll", "ntdll.dll", "psapi.dll", "dbghelp.dll", "secur32.dll",
+    "usp10.dll", "msimg32.dll", "uxtheme.dll", "dwmapi.dll", "rpcrt4.dll", "mpr.dll", "netapi32.dll", "userenv.dll"};
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
+
+bool IsWindowsDll(const std::string& name) {
+    const std::string lower = Lower(name);
+    if (lower.rfind("api-ms-win-", 0) == 0 || lower.rfind("ext-ms-win-", 0) == 0) return true;
+    for (const char* known : kWindowsDlls)
+        if (lower == known) return true;
+    return false;
+}
+
+std::string Listed(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+    return out;
+}
+
+std::vector<std::string> MissingEntryPoints(const std::set<std::string>& exports) {
+    std::vector<std::string> missing;
+    for (const char* name : kRequiredEntryPoints)
+        if (exports.count(name) == 0) missing.push_back(name);
+    return missing;
+}
+
+// The Windows library loads a 32-bit DLL with LoadLibrary from the cache folder: the DLLs it
+// imports are found beside it (the package's other files) or among the system's.
+std::vector<std::string> CheckWindowsModule(const uint8_t* data, size_t size, const ModulePlace& place) {
+    std::vector<std::string> findings;
+    PeSummary summary;
+    std::string error;
+    bool read = ReadPeSummary(data, size, summary, error);
+    if (!read && summary.mMachine == 0) {
+        findings.push_back("is " + error);
+        return findings;
+    }
+    if (summary.mMachine != kPeMachineI386)
+        findings.push_back("is built for machine 0x" + [&] {
+            char hex[8];
+            snprintf(hex, sizeof hex, "%04X", unsigned(summary.mMachine));
+            return std::string(hex);
+        }() + ", not for 32-bit x86 (i386): the Windows library loads 32-bit DLLs only");
+    else if (read && summary.mMagic != 0x10B) findings.push_back("is not a PE32 file: the Windows library loads 32-bit DLLs only");
+    if (read && !summary.mIsDll) findings.push_back("is a Windows program, not a DLL: link it with -shared");
+    if (!findings.empty()) return findings;
+    if (!read) {
+        findings.push_back("is " + error);
+        return findings;
+    }
+    std::vector<std::string> missing = MissingEntryPoints(summary.mExports);
+    if (!missing.empty())
+        findings.push_back("does not export the required entry points " + Listed(missing) +
+                           " (exported by these names, cdecl, for example through a module-definition file)");
+    for (const std::string& name : summary.mNeeded) {
+        if (IsWindowsDll(name)) continue;
+        bool inPackage = false;
+        for (const std::string& file : place.mPackageFiles)
+            if (Lower(Normal(file)) == Lower(Join(FolderOf(Normal(place.mName)), name))) inPackage = true;
+        if (!inPackage)
+            findings.push_back("needs " + name + ", which is neither in the package beside it nor a DLL of Windows");
+    }
+    return findings;
+}
+
 } // namespace
 
 std::vector<std::string> CheckGameModule(const uint8_t* data, size_t size, const ModulePlace& place) {
+    if (LooksLikePe(data, size)) return CheckWindowsModule(data, size, place);
     std::vector<std::string> findings;
     ElfSummary summary;
     std::string error;
@@ -220,14 +301,16 @@ std::vector<std::string> CheckGameModule(const uint8_t* data, size_t size, const
         findings.push_back("has no dynamic section, so it exports nothing");
         return findings;
     }
-    std::string missing, notFunctions;
+    std::string notFunctions;
+    std::set<std::string> exported;
+    for (const auto& [name, function] : summary.mExports) exported.insert(name);
     for (const char* name : kRequiredEntryPoints) {
         auto it = summary.mExports.find(name);
-        if (it == summary.mExports.end()) missing += std::string(missing.empty() ? "" : ", ") + name;
-        else if (!it->second) notFunctions += std::string(notFunctions.empty() ? "" : ", ") + name;
+        if (it != summary.mExports.end() && !it->second) notFunctions += std::string(notFunctions.empty() ? "" : ", ") + name;
     }
+    std::vector<std::string> missing = MissingEntryPoints(exported);
     if (!missing.empty())
-        findings.push_back("does not export the required entry points " + missing +
+        findings.push_back("does not export the required entry points " + Listed(missing) +
                            " (exported with C linkage and default visibility)");
     if (!notFunctions.empty()) findings.push_back("exports " + notFunctions + ", but not as functions");
 

@@ -28,7 +28,12 @@ std::string UtcText(int64_t seconds) {
     time_t value = time_t(seconds);
     struct tm parts;
     char text[64];
-    if (gmtime_r(&value, &parts) == _null || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0)
+#ifdef _WIN32
+    const bool split = gmtime_s(&parts, &value) == 0; // the C runtime's argument order
+#else
+    const bool split = gmtime_r(&value, &parts) != _null;
+#endif
+    if (!split || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0)
         return "a date out of range";
     return text;
 }

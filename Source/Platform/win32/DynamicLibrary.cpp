@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "Source/Platform/win32/SystemError.h"
 #include "Source/Platform/win32/WideText.h"
 
 LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason) {
@@ -13,20 +14,8 @@ LibraryHandle LoadDynamicLibrary(const WideChar* path, String* reason) {
     HMODULE library = LoadLibraryW(SystemText(path));
     DWORD error = library == _null ? GetLastError() : 0;
     SetErrorMode(previous);
-    if (library == _null && reason != _null) {
-        wchar_t* text = _null;
-        DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                          FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      _null, error, 0, reinterpret_cast<wchar_t*>(&text), 0, _null);
-        if (length > 0 && text != _null) {
-            // The system ends its texts with a line break; the reason line has its own.
-            while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' '))
-                text[--length] = 0;
-            *reason = EngineText(text);
-        }
-        if (text != _null)
-            LocalFree(text);
-    }
+    if (library == _null && reason != _null)
+        *reason = SystemErrorText(error);
     return library;
 }
 

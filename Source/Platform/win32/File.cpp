@@ -14,6 +14,7 @@
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
+#include "Source/Platform/win32/SystemError.h"
 #include "Source/Platform/win32/WideText.h"
 
 namespace {
@@ -63,21 +64,6 @@ bool MakeFolder(const WideChar* path) {
     if (IsFolder(path) || CreateDirectoryW(SystemText(path), _null))
         return true;
     return GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(path);
-}
-
-// The system's words for error (FormatMessageW), without its line break.
-void NoteFailure(String* failure, DWORD error) {
-    if (failure == _null)
-        return;
-    wchar_t* text = _null;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  _null, error, 0, reinterpret_cast<wchar_t*>(&text), 0, _null);
-    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' '))
-        --length;
-    *failure = length > 0 ? String(EngineText(text), int32_t(length)) : String(u"unknown error");
-    if (text != _null)
-        LocalFree(text);
 }
 
 String FromSystem(const wchar_t* text, DWORD length) {
@@ -315,30 +301,27 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
 bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure) {
     File file;
     if (!file.OpenForUpdate(path) && !file.CreateForWriting(path)) {
-        NoteFailure(failure, GetLastError());
+        if (failure != _null) *failure = SystemErrorText(GetLastError());
         return false;
     }
     bool ok = file.SetSize(count);
     if (ok && data != _null && count > 0)
         ok = file.Write(data, count);
-    if (!ok)
-        NoteFailure(failure, GetLastError());
+    if (!ok && failure != _null) *failure = SystemErrorText(GetLastError());
     file.Close();
     return ok;
 }
 
 bool FolderTakesFiles(const WideChar* folder, String* failure) {
-    if (!IsValidPath(folder)) {
-        NoteFailure(failure, ERROR_PATH_NOT_FOUND);
-        return false;
-    }
     static std::atomic<uint32_t> serial{0};
-    String name = Format(u"%ls\\.vexal-write-check-%u-%u", folder, uint32_t(GetCurrentProcessId()), serial.fetch_add(1));
-    // Created only when new, and gone again with the last handle.
-    HANDLE handle = CreateFileW(SystemText(name), GENERIC_WRITE, 0, _null, CREATE_NEW,
-                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _null);
+    String name = Format(u"%ls\\.vexal-write-check-%u-%u", folder != _null ? folder : u"", uint32_t(GetCurrentProcessId()),
+                         serial.fetch_add(1));
+    // Deleted by the system when the handle closes.
+    HANDLE handle = IsValidPath(folder) ? CreateFileW(SystemText(name), GENERIC_WRITE, 0, _null, CREATE_NEW,
+                                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _null)
+                                        : INVALID_HANDLE_VALUE;
     if (handle == INVALID_HANDLE_VALUE) {
-        NoteFailure(failure, GetLastError());
+        if (failure != _null) *failure = SystemErrorText(IsValidPath(folder) ? GetLastError() : ERROR_PATH_NOT_FOUND);
         return false;
     }
     CloseHandle(handle);

@@ -36,10 +36,7 @@ public:
 };
 
 NoFlashPlatform gPlatform;
-IFlashPlatform* gInstalled = _null;
 
 } // namespace
 
-IFlashPlatform* GetFlashPlatform() { return gInstalled ? gInstalled : &gPlatform; }
-
-void SetFlashPlatform(IFlashPlatform* platform) { gInstalled = platform; }
+IFlashPlatform* OwnFlashPlatform() { return &gPlatform; }
