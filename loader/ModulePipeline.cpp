@@ -125,8 +125,12 @@ bool Vexal3DLoader::NextModule() {
         // it with an existing file would delete that file and fetch a block whose digest can
         // never match, again and again. A signed package still holds it to its SHA-256.
         const Digest expected = DigestFromWords(entry.digest);
-        const bool intact = mSignatureWanted ? SignedFileMatches(mModuleIndex, name, expected)
-                                             : expected.IsZero() || digests.Of(mModuleIndex, name) == expected;
+        Digest cached = {0, 0, 0, 0};
+        bool intact = expected.IsZero() && !mSignatureWanted;
+        if (mSignatureWanted)
+            intact = SignedFileMatches(mModuleIndex, name, expected, &cached);
+        else if (!intact)
+            intact = (cached = digests.Of(mModuleIndex, name)) == expected;
         if (intact) {
             ++mModuleIndex;
             continue;
@@ -134,6 +138,10 @@ bool Vexal3DLoader::NextModule() {
 
         // The helper may be reading a later file: it is stopped before this one is replaced.
         digests.Cancel();
+        // An outdated file may be patched instead; it stays as it is until the patched content
+        // has passed the checks a block passes.
+        if (StartPatch(name, cached, expected))
+            return true;
         ClearFileAttributes(name);
         DeleteFile(name);
         if (FileExists(name)) {
@@ -169,8 +177,21 @@ bool Vexal3DLoader::NextModule() {
     return false;
 }
 
+void Vexal3DLoader::CountFinishedEntries() {
+    uint32_t before = 0;
+    for (uint32_t i = 0; i < mModuleIndex && i < VEXAL_MODULE_COUNT; ++i)
+        before += mHeader.modules[i].size;
+    mFinishSize = int32_t(before);
+}
+
 void Vexal3DLoader::ModuleBlockStep() {
-    const float fraction = mDownloadProgress;
+    // The delta file's index moves no display; a patch moves it as its block would, and a patch
+    // being applied shows its entry done.
+    float fraction = mDownloadProgress;
+    if (mDeltaStage == kDeltaPreamble || mDeltaStage == kDeltaRecords)
+        fraction = 0.0f;
+    else if (mPatchJob != _null)
+        fraction = 1.0f;
     uint32_t done = uint32_t(mFinishSize);
     if (mModuleIndex < VEXAL_MODULE_COUNT)
         done += uint32_t(double(mHeader.modules[mModuleIndex].size) * double(fraction));
@@ -181,14 +202,10 @@ void Vexal3DLoader::ModuleBlockStep() {
         mProgress = float(double(done) / double(uint32_t(mResSize)) * double(0.3f) + double(0.1f));
     mResCount = 1;
     mFinishCount = 0;
-    if (fraction != 1.0f)
+    if (DeltaStep() || fraction != 1.0f)
         return;
 
-    uint32_t before = 0;
-    for (uint32_t i = 0; i < mModuleIndex && i < VEXAL_MODULE_COUNT; ++i)
-        before += mHeader.modules[i].size;
-    mFinishSize = int32_t(before);
-
+    CountFinishedEntries();
     StopDownload();
 
     if (mModuleIndex < VEXAL_MODULE_COUNT) {

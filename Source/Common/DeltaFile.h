@@ -58,7 +58,7 @@ bool WriteDeltaIndex(const Array<DeltaPatch>& patches, Buffer& output);
 
 // The zstd level a patch is made with unless another is asked for: the best that still makes a
 // 26 MB program's patch within a minute on two cores.
-constexpr int32_t kDefaultPatchLevel = 17;
+constexpr int32_t kDefaultPatchLevel = 19;
 
 // Makes a patch that rebuilds target from reference (long-distance matching, the window sized to
 // the larger of the two) at level 1..22 into patch. False for files above kMaxPatchedFileSize, a

@@ -236,3 +236,12 @@ bool IsSafeCacheName(const WideChar* name) {
         if (IsSeparator(*cursor)) return false;
     return true;
 }
+
+String AddressBesidePackage(const WideChar* packageAddress, const WideChar* extension) {
+    String address(packageAddress);
+    int32_t end = 0;
+    while (end < address.GetLength() && address[end] != u'?' && address[end] != u'#')
+        ++end;
+    address.Insert(end, extension);
+    return address;
+}

@@ -53,3 +53,7 @@ bool IsSafeModuleFileName(const WideChar* fileName);
 // or "..", and without "/" or "\". The name must be NUL-terminated (a header read by
 // ReadPackageHeader always is).
 bool IsSafeCacheName(const WideChar* name);
+
+// A file published beside the package: the package address with extension (".sig", ".delta")
+// added to its path, before any "?" or "#".
+String AddressBesidePackage(const WideChar* packageAddress, const WideChar* extension);

@@ -23,7 +23,7 @@ const Command kCommands[] = {
      "      --zlib, --lzma and --level apply to the modules named after them",
      RunBuild},
     {"delta", "NEW --from OLD [--from OLDER ...] [--level N]",
-     "write NEW.delta: a zstd patch (level 1..22, default 17) from each module file of an older package\n"
+     "write NEW.delta: a zstd patch (level 1..22, default 19) from each module file of an older package\n"
      "      to the file of the same name in NEW, unless above 0.8 of its block",
      RunDelta},
     {"inspect", "PKG | FILE.delta",
