@@ -141,7 +141,7 @@ protected:
     // Patches (DeltaStep.cpp): an outdated module file is rebuilt from a patch of the package's
     // delta file when one leads from its content to the wanted one.
     enum DeltaStage : uint8_t {
-        kDeltaUnasked, // no entry has needed the delta file yet
+        kDeltaUnasked,  // no entry has needed the delta file yet
         kDeltaPreamble, // its first bytes are on their way
         kDeltaRecords,  // the rest of its index is on its way
         kDeltaReady,    // the index is in mDeltaPatches

@@ -70,7 +70,8 @@ protected:
         TestLoader loader;
         loader.Set("voatimeout", "1500");
         loader.Set("voaurl", Url("/pkg"));
-        EXPECT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
+        EXPECT_TRUE(Pump(
+            loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
         return long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
                         .count());
     }
@@ -109,7 +110,7 @@ TEST_F(PatchTest, OutdatedFileIsRebuiltByteExactFromItsPatchAlone) {
               1);
     // The preamble, the records, the patch: the index is asked for once, and no block at all.
     EXPECT_EQ(Ranges("/pkg.delta"), (std::vector<std::string>{"bytes=0-31", "bytes=32-143",
-                                                               "bytes=144-" + std::to_string(delta.size() - 1)}));
+                                                              "bytes=144-" + std::to_string(delta.size() - 1)}));
     EXPECT_EQ(Ranges("/pkg"), (std::vector<std::string>{"bytes=0-1131"}));
 }
 

@@ -103,7 +103,7 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
              << AccessLogPath() << " sent;\n"
              << (mRateLimit > 0 ? "  limit_rate " + std::to_string(mRateLimit) + ";\n" : std::string())
              << ""
-                                   "  client_body_temp_path "
+                "  client_body_temp_path "
              << mWork << "/temp/body;\n"
                          "  proxy_temp_path "
              << mWork << "/temp/proxy;\n"
