@@ -39,6 +39,14 @@ double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// User and system time of every thread of this process so far.
+double ProcessorSeconds() {
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 std::string ReadFile(const std::string& path) {
     std::string bytes;
     FILE* file = fopen(path.c_str(), "rb");
@@ -165,13 +173,15 @@ const PairSizes& SizesOf(const std::string& name) {
         }
     }
     Buffer patch, block;
-    const double start = Now();
+    const double start = ProcessorSeconds();
     const bool made =
         MakePatch(Bytes(older), uint32_t(older.size()), Bytes(newer), uint32_t(newer.size()), kDefaultPatchLevel, patch);
-    // The default level must keep the publisher's work on a 26 MB program within a minute.
+    // The default level must keep the publisher's work on a 26 MB program within a minute. The
+    // processor time (every thread's) is what an idle machine would take at most: on a shared
+    // one the wall-clock time says more about the others' work.
     if (made && name == "database")
-        VexalBench::AddFigure("Making the mariadbd patch (26 MB) at the default level vs a minute", Now() - start, 60.0,
-                              "s", VexalBench::LowerIsBetter, 1.0);
+        VexalBench::AddFigure("Making the mariadbd patch (26 MB) at the default level, processor time vs a minute",
+                              ProcessorSeconds() - start, 60.0, "s", VexalBench::LowerIsBetter, 1.0);
     if (!made ||
         !PackBuffer(kPackLzma, -1, newer.data(), uint32_t(newer.size()), block)) {
         sizes.mError = "the patch or the block could not be made";
