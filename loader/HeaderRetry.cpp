@@ -4,25 +4,19 @@
 // every update by every player at once.
 #include "loader/Loader.h"
 
-#include <random>
+#include "Source/Common/RetryWait.h"
 #include "Source/Platform/Clock.h"
 #include "Source/Platform/Log.h"
 #include "loader/LoaderTexts.h"
 
-namespace {
-
-constexpr uint32_t kFirstRetryWait = 1000;
-constexpr uint32_t kLongestRetryWait = 60000;
-
-} // namespace
-
-uint32_t Vexal3DLoader::HeaderRetryWait(uint32_t round, uint32_t randomBits) {
-    uint32_t wait = kLongestRetryWait;
-    if (round < 6)
-        wait = kFirstRetryWait << round < kLongestRetryWait ? kFirstRetryWait << round : kLongestRetryWait;
-    // Up to a quarter less, so that players refused together do not come back together.
-    return wait - randomBits % (wait / 4 + 1);
+void RetryTimer::Begin(uint32_t round) {
+    mLength = RandomRetryWaitMs(round);
+    mStart = TimeMilliseconds();
 }
+
+// Measured as a difference, so the millisecond timer's wrap neither ends a wait early nor
+// stretches it.
+bool RetryTimer::HasRunOut() const { return TimeMilliseconds() - mStart >= mLength; }
 
 void Vexal3DLoader::RetryHeader() {
     if (mHeaderRefusals != 0xFFFFFFFFu)
@@ -32,23 +26,20 @@ void Vexal3DLoader::RetryHeader() {
         StartHeaderDownload(CurrentPackageUrl());
         return;
     }
-    static thread_local std::minstd_rand random(std::random_device{}());
-    mHeaderWait = HeaderRetryWait(mHeaderRefusals - count, uint32_t(random()));
-    mHeaderWaitStart = TimeMilliseconds();
-    LogTrace(LoaderText::kHeaderRetryWait, mHeaderWait, CurrentPackageUrl());
+    mHeaderWait.Begin(mHeaderRefusals - count);
+    LogTrace(LoaderText::kHeaderRetryWait, mHeaderWait.mLength, CurrentPackageUrl());
 }
 
 bool Vexal3DLoader::HeaderRetryWaiting() {
-    if (mHeaderWait == 0)
+    if (!mHeaderWait.IsSet())
         return false;
-    const uint32_t now = TimeMilliseconds();
-    if (now - mHeaderWaitStart < mHeaderWait) {
+    if (!mHeaderWait.HasRunOut()) {
         ShowHeaderProgress(0.0f);
         return true;
     }
-    mHeaderWait = 0;
+    mHeaderWait.Clear();
     // The wait is no part of the attempt: the address has its whole time-out from now on.
-    mLastAttemptTime = now;
+    mLastAttemptTime = TimeMilliseconds();
     StartHeaderDownload(CurrentPackageUrl());
     return false;
 }

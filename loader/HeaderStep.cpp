@@ -8,8 +8,7 @@
 #include "Source/Common/PackageFormat.h"
 
 void Vexal3DLoader::HeaderStep() {
-    const int32_t urlCount = mPackageUrls.GetCount();
-    if (urlCount == 0)
+    if (mPackageUrls.GetCount() == 0)
         return;
     // A header passed its checks and waits for the size probe: nothing else moves meanwhile.
     if (mProbe != _null) {
@@ -23,16 +22,23 @@ void Vexal3DLoader::HeaderStep() {
     if (HeaderRetryWaiting())
         return;
 
+    // An address that can never give this header (it is not there, not for us, or no address
+    // at all) is left at once, as if it had sent a wrong one.
+    if (IsTransferRefused(mDownload)) {
+        LogTrace(LoaderText::kHeaderRefused, CurrentPackageUrl());
+        FallBack(LoaderText::kHeaderTimeout);
+        ShowHeaderProgress(0.0f);
+        return;
+    }
     // Measured as a difference so that the millisecond timer's wrap (every 49.7 days) neither
     // cuts an attempt short nor stretches it.
     const uint32_t now = TimeMilliseconds();
     if (mDownloadProgress == 0.0f && now - mLastAttemptTime > mHeaderTimeout) {
         // Stopping the stalled transfer does not wait, so the next address's time starts now.
+        // The time-out counts as a refusal: once every address has failed, the next attempt
+        // waits, instead of one address after the other being asked at once for ever.
         mLastAttemptTime = now;
-        mUrlIndex = (mUrlIndex + 1) % uint32_t(urlCount);
-        LogTrace(LoaderText::kHeaderTimeout, CurrentPackageUrl());
-        StopDownload();
-        StartHeaderDownload(CurrentPackageUrl());
+        FallBack(LoaderText::kHeaderTimeout);
     }
 
     const float fraction = mDownloadProgress;
@@ -124,6 +130,11 @@ void Vexal3DLoader::CheckPackageSize(int64_t reportedLength) {
 
 void Vexal3DLoader::EnterModulePhase() {
     mHeaderRefusals = 0;
+    mBlockWait.Clear();
+    mBlockAddressChanges = 0;
+    mBlockFailuresHere = 0;
+    mBlockWriteFailures = 0;
+    mBlockUnwritten = false;
     EnterState(LoaderStateModules);
     if (mRunMode <= kLastFetchingRunMode) {
         if (!NextModule())

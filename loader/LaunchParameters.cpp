@@ -22,6 +22,15 @@ bool IsListed(const Array<String>& list, const String& text) {
     return false;
 }
 
+// A number parameter's value as the loader stores it. A text without digits still gives 0, but a
+// 0 that nobody asked for (a time-out that refuses every header, ticks at every update) is said;
+// an empty value is taken as meant.
+uint32_t NumberParameter(const WideChar* name, const WideChar* value) {
+    if (value[0] != 0 && !HasLaunchNumber(value))
+        LogTrace(LoaderText::kNoNumber, name, value);
+    return uint32_t(ParseLaunchNumber(value));
+}
+
 } // namespace
 
 // A name added here belongs in vexal-host's list too (tools/host/HostOptions.cpp): it warns about
@@ -53,15 +62,15 @@ void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value) {
     } else if (Is(name, u"flashversion")) {
         mFlashVersion = value;
     } else if (Is(name, u"delay")) {
-        mDelay = uint32_t(ParseLaunchNumber(value));
+        mDelay = NumberParameter(name, value);
     } else if (Is(name, u"errurl")) {
         mErrorUrl = value;
     } else if (Is(name, u"tickurl")) {
         SetTickUrl(value);
     } else if (Is(name, u"tickinterval")) {
-        mTickInterval = uint32_t(ParseLaunchNumber(value));
+        mTickInterval = NumberParameter(name, value);
     } else if (Is(name, u"voatimeout")) {
-        mHeaderTimeout = uint32_t(ParseLaunchNumber(value));
+        mHeaderTimeout = NumberParameter(name, value);
     } else if (Is(name, u"cdnip")) {
         SplitLaunchList(value, mCdnIps);
     } else if (Is(name, u"voakey")) {
@@ -115,7 +124,7 @@ void Vexal3DLoader::SetPackageUrls(const WideChar* value) {
 
     mUrlIndex = 0;
     mHeaderRefusals = 0;
-    mHeaderWait = 0;
+    mHeaderWait.Clear();
     mLastAttemptTime = TimeMilliseconds();
     // A value without any item (only blanks) adds nothing; there is then nothing to fetch yet.
     if (mPackageUrls.GetCount() > 0) {

@@ -3,15 +3,31 @@
 
 #include "Source/Common/StringFormatter.h"
 
+namespace {
+
+// The first unit after the leading blanks and the sign; negative tells which sign it was.
+const WideChar* SkipBlanksAndSign(const WideChar* cursor, bool& negative) {
+    while (*cursor == u' ' || (*cursor >= u'\t' && *cursor <= u'\r'))
+        ++cursor;
+    negative = false;
+    if (*cursor == u'+' || *cursor == u'-')
+        negative = *cursor++ == u'-';
+    return cursor;
+}
+
+} // namespace
+
+bool HasLaunchNumber(const WideChar* value) {
+    bool negative = false;
+    const WideChar* cursor = value != _null ? SkipBlanksAndSign(value, negative) : _null;
+    return cursor != _null && *cursor >= u'0' && *cursor <= u'9';
+}
+
 int32_t ParseLaunchNumber(const WideChar* value) {
     if (value == _null)
         return 0;
-    const WideChar* cursor = value;
-    while (*cursor == u' ' || (*cursor >= u'\t' && *cursor <= u'\r'))
-        ++cursor;
     bool negative = false;
-    if (*cursor == u'+' || *cursor == u'-')
-        negative = *cursor++ == u'-';
+    const WideChar* cursor = SkipBlanksAndSign(value, negative);
     int64_t result = 0;
     while (*cursor >= u'0' && *cursor <= u'9') {
         result = result * 10 + (*cursor++ - u'0');

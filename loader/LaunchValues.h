@@ -10,6 +10,8 @@
 // 32-bit range are clamped to it. Callers store the result in unsigned fields, so -1 becomes
 // all bits set.
 int32_t ParseLaunchNumber(const WideChar* value);
+// Whether ParseLaunchNumber finds any digit in value (after the blanks and the sign it skips).
+bool HasLaunchNumber(const WideChar* value);
 
 // Splits a "|"-separated list, trimming blanks and tabs from each item, and appends the items
 // to list (which is never cleared). Two separators in a row give an empty item, an empty value

@@ -20,6 +20,18 @@ constexpr uint32_t kLastFetchingRunMode = 1;
 // counted down.
 constexpr uint32_t kDelayHold = 0xFFFFFFFFu;
 
+// A wait before the next attempt of a step that failed (none while its length is 0).
+struct RetryTimer {
+    uint32_t mStart = 0;
+    uint32_t mLength = 0;
+
+    // Starts the wait that follows round failures in a row (1 s doubling to a minute, jittered).
+    void Begin(uint32_t round);
+    bool IsSet() const { return mLength != 0; }
+    bool HasRunOut() const;
+    void Clear() { mLength = 0; }
+};
+
 // One window message as the host received it.
 struct MessageRecord {
     uint32_t mMessage;
@@ -112,13 +124,19 @@ protected:
     void RetryHeader();
     // True while such a wait runs; when it has run out, starts the header download.
     bool HeaderRetryWaiting();
-    // The wait in ms of the round-th retry after the first pass (0 first): 1 s doubling to at
-    // most 60 s, less up to a quarter taken from randomBits.
-    static uint32_t HeaderRetryWait(uint32_t round, uint32_t randomBits);
 
     // Module pipeline (state 4).
     bool NextModule();
     void ModuleBlockStep();
+    // Writes the checked block of the current entry to its file; on failure keeps it for a
+    // later attempt after a wait. True when written.
+    bool WriteModuleBlock();
+    // A fetched block was refused (not unpacked, a wrong digest, an address that refuses it):
+    // counts it, leaves the address after its second failure there, and waits before the next
+    // fetch.
+    void ModuleBlockFailed();
+    // Says once per run when the current directory takes no new file, before a block is fetched.
+    void CheckModuleFolder();
     void LoadModule();
     String MakeConfigText();
     void LimitDataFile();
@@ -257,8 +275,16 @@ protected:
     // Header refusals since the last accepted header; a running wait's start and length (ms,
     // 0 when none runs).
     uint32_t mHeaderRefusals;
-    uint32_t mHeaderWaitStart;
-    uint32_t mHeaderWait;
+    RetryTimer mHeaderWait;
+    // The current entry's block: waits before its next fetch or write, the addresses left for
+    // it, its failed fetches at the current address and failed writes, whether it waits in
+    // mModuleBuffer to be written again, and whether the folder's check ran.
+    RetryTimer mBlockWait;
+    uint32_t mBlockAddressChanges;
+    uint32_t mBlockFailuresHere;
+    uint32_t mBlockWriteFailures;
+    bool mBlockUnwritten;
+    bool mModuleFolderChecked;
     Array<String> mPackageUrls;
     Array<String> mCdnIps;
     // Signed packages: set by "voakey"; the keys it gave (none usable: every address refused).

@@ -13,6 +13,7 @@ inline constexpr const WideChar* kHostHeader = u"Host: %ls";
 inline constexpr const WideChar* kDownloadHeader = u"[Loader] Download voa header : %ls";
 inline constexpr const WideChar* kDownloadServerData = u"[Loader] Download server data : %ls";
 inline constexpr const WideChar* kUnknownParameter = u"[Loader] Unknown launch parameter ignored: %ls";
+inline constexpr const WideChar* kNoNumber = u"[Loader] Launch parameter %ls has no number: \"%ls\", taken as 0";
 inline constexpr const WideChar* kRestartRun = u"[Loader] Package address set again in state %d (%ls), starting the run again";
 
 // Header step.
@@ -23,6 +24,7 @@ inline constexpr const WideChar* kBadKey = u"[Loader] The key in header is not c
 inline constexpr const WideChar* kUnsafeName = u"[Loader] Unsafe VOB file name in header: %ls";
 inline constexpr const WideChar* kBadPackageSize = u"[Loader] The voa size returned is not correct: %u, %u expected";
 inline constexpr const WideChar* kSizeNotChecked = u"[Loader] Voa size not checked: no answer headers within %u ms from %ls";
+inline constexpr const WideChar* kHeaderRefused = u"[Loader] Voa header address refuses the download: %ls";
 inline constexpr const WideChar* kHeaderRetryWait = u"[Loader] Every package address refused its header, waiting %u ms before trying %ls";
 inline constexpr const WideChar* kVoaNotCorrect = u"[Loader] Voa not correct, try backup url: %ls";
 inline constexpr const WideChar* kLocalModuleName = u"vexal3d.vob";
@@ -41,6 +43,10 @@ inline constexpr const WideChar* kDownloadModule = u"[Loader] Download VOB(%d) f
 inline constexpr const WideChar* kDecompressFailed = u"[Loader] Decompress VOB(%d) failed";
 inline constexpr const WideChar* kChecksum = u"[Loader] VOB(%d) checksum not correct: %ls, %ls expected";
 inline constexpr const WideChar* kCreateFileFailed = u"[Loader] Create VOB(%d) file failed: %ls";
+inline constexpr const WideChar* kWriteRetry = u"[Loader] VOB(%d) not written (%ls), kept to write again in %u ms";
+inline constexpr const WideChar* kFolderTakesNoFile = u"[Loader] The module folder takes no new file (%ls): %ls";
+inline constexpr const WideChar* kBlockRefused = u"[Loader] VOB(%d) address refuses the download: %ls";
+inline constexpr const WideChar* kBlockRetryWait = u"[Loader] VOB(%d) fetched again in %u ms from url: %ls";
 inline constexpr const WideChar* kLoadFailed = u"[Loader] Load VOB failed: %ls";
 inline constexpr const WideChar* kLoadFailedReason = u"[Loader] Load VOB failed, reason: %ls";
 inline constexpr const WideChar* kCreateFailed = u"[Loader] Create VOB failed: %ls, %ls";

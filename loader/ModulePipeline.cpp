@@ -31,6 +31,9 @@ String PerProcessName(const String& name) {
     return copy;
 }
 
+// Failed fetches of one block at one address before the next address is asked for it.
+constexpr uint32_t kBlockFailuresPerAddress = 2;
+
 String PathInCurrentDirectory(const String& name) {
     String path = CurrentDirectory();
     // Without a current directory the name still has to stay relative (and carry a "/", so that
@@ -154,6 +157,7 @@ bool Vexal3DLoader::NextModule() {
                 entry.fileName[i] = i < copy.GetLength() ? copy[i] : 0;
         }
 
+        CheckModuleFolder();
         blocking.End();
         mModuleBuffer.Clear();
         StopDownload();
@@ -202,7 +206,27 @@ void Vexal3DLoader::ModuleBlockStep() {
         mProgress = float(double(done) / double(uint32_t(mResSize)) * double(0.3f) + double(0.1f));
     mResCount = 1;
     mFinishCount = 0;
-    if (DeltaStep() || fraction != 1.0f)
+    // The delta file's index and a patch have steps of their own, and fail over to the block.
+    if (DeltaStep())
+        return;
+    if (mBlockWait.IsSet()) {
+        if (!mBlockWait.HasRunOut())
+            return;
+        mBlockWait.Clear();
+        // A checked block kept in memory is written again; a refused one is fetched again.
+        if (mBlockUnwritten && !WriteModuleBlock())
+            return;
+        if (!NextModule())
+            LoadModule();
+        return;
+    }
+    if (IsTransferRefused(mDownload)) {
+        LogTrace(LoaderText::kBlockRefused, int(mModuleIndex), CurrentPackageUrl());
+        StopDownload();
+        ModuleBlockFailed();
+        return;
+    }
+    if (fraction != 1.0f)
         return;
 
     CountFinishedEntries();
@@ -210,20 +234,20 @@ void Vexal3DLoader::ModuleBlockStep() {
 
     if (mModuleIndex < VEXAL_MODULE_COUNT) {
         BlockingStep blocking(*this);
-        const ModuleEntry& entry = mHeader.modules[mModuleIndex];
-        if (!UnpackBuffer(mModuleBuffer)) {
+        bool good = false;
+        if (!UnpackBuffer(mModuleBuffer))
             LogTrace(LoaderText::kDecompressFailed, int(mModuleIndex));
-        } else {
-            const Digest expected = DigestFromWords(entry.digest);
-            const String name = ModuleFileName(entry);
-            // A block that fails either digest is fetched again by the next step.
-            if (BlockMatches(mModuleIndex, mModuleBuffer, expected)) {
-                if (WriteBufferToFile(mModuleBuffer.GetData(), name, mModuleBuffer.GetSize()))
-                    ++mModuleIndex;
-                else
-                    LogTrace(LoaderText::kCreateFileFailed, int(mModuleIndex), name.Data());
-            }
+        else
+            good = BlockMatches(mModuleIndex, mModuleBuffer, DigestFromWords(mHeader.modules[mModuleIndex].digest));
+        if (!good) {
+            mModuleBuffer.Clear();
+            blocking.End();
+            ModuleBlockFailed();
+            return;
         }
+        blocking.End();
+        if (!WriteModuleBlock())
+            return;
     }
     {
         BlockingStep blocking(*this);
@@ -231,6 +255,63 @@ void Vexal3DLoader::ModuleBlockStep() {
     }
     if (!NextModule())
         LoadModule();
+}
+
+bool Vexal3DLoader::WriteModuleBlock() {
+    BlockingStep blocking(*this);
+    const String name = ModuleFileName(mHeader.modules[mModuleIndex]);
+    String failure;
+    if (WriteBufferToFile(mModuleBuffer.GetData(), name, mModuleBuffer.GetSize(), &failure)) {
+        ++mModuleIndex;
+        mModuleBuffer.Clear();
+        mBlockUnwritten = false;
+        mBlockAddressChanges = 0;
+        mBlockFailuresHere = 0;
+        mBlockWriteFailures = 0;
+        return true;
+    }
+    // What was written of it is no file of the package, and the room it takes on a full disk may
+    // be what the next attempt needs. The name is the run's own: a file of that name that could
+    // not be deleted was given the per-process name before the block was fetched.
+    DeleteFile(name);
+    // The block stays checked in memory: the disk, not the server, has to change.
+    mBlockUnwritten = true;
+    mBlockWait.Begin(mBlockWriteFailures);
+    if (mBlockWriteFailures < 0xFFFFFFFFu)
+        ++mBlockWriteFailures;
+    LogTrace(LoaderText::kCreateFileFailed, int(mModuleIndex), name.Data());
+    LogTrace(LoaderText::kWriteRetry, int(mModuleIndex), failure.Data(), mBlockWait.mLength);
+    return false;
+}
+
+void Vexal3DLoader::ModuleBlockFailed() {
+    // The wait grows with each failure at this address and with each pass over all of them, so
+    // a good mirror listed after a bad one is reached within seconds while a block that no
+    // address serves is asked for ever more rarely.
+    const uint32_t count = mPackageUrls.GetCount() > 0 ? uint32_t(mPackageUrls.GetCount()) : 1;
+    const uint64_t round = mBlockFailuresHere + uint64_t(kBlockFailuresPerAddress) * (mBlockAddressChanges / count);
+    mBlockWait.Begin(round < 64 ? uint32_t(round) : 64);
+    // Two failures of the block at one address: a mirror that serves a wrong block (or none) is
+    // left for the next one, as a refused header is.
+    if (++mBlockFailuresHere >= kBlockFailuresPerAddress) {
+        mBlockFailuresHere = 0;
+        if (mBlockAddressChanges < 0xFFFFFFFFu)
+            ++mBlockAddressChanges;
+        mUrlIndex = (mUrlIndex + 1) % count;
+    }
+    LogTrace(LoaderText::kBlockRetryWait, int(mModuleIndex), mBlockWait.mLength, CurrentPackageUrl());
+}
+
+void Vexal3DLoader::CheckModuleFolder() {
+    if (mModuleFolderChecked)
+        return;
+    mModuleFolderChecked = true;
+    String folder = CurrentDirectory();
+    if (folder.IsEmpty())
+        folder = u".";
+    String failure;
+    if (!FolderTakesFiles(folder, &failure))
+        LogTrace(LoaderText::kFolderTakesNoFile, failure.Data(), folder.Data());
 }
 
 void Vexal3DLoader::LoadModule() {

@@ -147,6 +147,17 @@ void Vexal3DLoader::SetTickUrl(const WideChar* value) {
         mTickUrl.Append(LoaderText::kFlashVersionItem);
         mTickUrl.Append(mFlashVersion);
     }
+    // An address without a query yet: the items added begin it, or the tick's state item would
+    // end up in the path and the server would see no query at all.
+    const String given(value);
+    if (!given.IsEmpty() && given.FindChar(u'?') < 0) {
+        const String items = mTickUrl.Mid(given.GetLength() + 1);
+        const bool itemsAdded = mTickUrl.GetLength() > given.GetLength();
+        mTickUrl = given;
+        mTickUrl.Append(u"?");
+        if (itemsAdded)
+            mTickUrl.Append(items);
+    }
     SendPing(Format(LoaderText::kFirstTick, mTickUrl.Data(), int(mState)));
 }
 

@@ -94,8 +94,14 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path);
 // Makes the file at path hold exactly count bytes: opens it for update (or creates it, with its
 // folders, when it cannot be opened), sets its size to count, then writes data from the start
 // when data is given (without data the file is only sized, zero-filled). The file is pre-sized,
-// so a shorter content never leaves old bytes behind. False on any failure.
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count);
+// so a shorter content never leaves old bytes behind. False on any failure; failure (optional)
+// then receives the system's words for its cause ("No space left on device").
+bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure = _null);
+
+// Whether a new file can be created in folder: a file of a name of its own is created there and
+// deleted again. When not, failure (optional) receives the system's words for the cause
+// ("Permission denied", "Read-only file system").
+bool FolderTakesFiles(const WideChar* folder, String* failure = _null);
 
 // Makes the file at path hold exactly count bytes so that a reader sees either the old file or
 // the new one, never a part: the bytes go to a temporary file beside it (its folders created

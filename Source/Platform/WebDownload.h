@@ -52,8 +52,9 @@ void AddWebHeader(WebHandle* handle, const WideChar* header);
 //    with a multi set is not run on a worker: the download is attached to its multi set and
 //    driven by PollWebHandle on the caller's thread, and the result is none.
 //  - cookie (optional): sent as the request's cookie when not empty.
-// The download retries (resuming after the bytes already kept) once a second until it succeeds
-// or its worker is destroyed. The caller ends it, finished or not, with DestroyWorker, which
+// The download retries (resuming after the bytes already kept) until it succeeds or its worker is
+// destroyed, after a wait of 1 s doubling up to a minute (less a random part of up to a quarter);
+// an attempt that got a range answer or any byte of the resource sets the wait back to 1 s. The caller ends it, finished or not, with DestroyWorker, which
 // returns once the transfer has noticed the stop. url, target and progress must stay valid until
 // then. Call from the host's thread.
 WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, Buffer* target,
@@ -87,6 +88,10 @@ class WebTransfer;
 // can be started.
 WebTransfer* StartTransfer(const WideChar* url, uint64_t rangeStart, int64_t rangeEnd, WebHandle* handle,
                            const WideChar* cookie);
+// Whether the transfer's last failed attempt was answered in a way that asking the same address
+// again cannot change: HTTP 401, 403, 404 or 410, a scheme other than http and https, a malformed
+// address. The transfer goes on retrying with its waits; the owner may leave the address.
+bool IsTransferRefused(const WebTransfer* transfer);
 // The transfer's progress: the values StartDownload writes (0.0 at first, fractions below 1.0,
 // exactly 1.0 once the body is complete, 0.0 after a 4xx/5xx answer); 0.0 for none.
 float GetTransferProgress(const WebTransfer* transfer);

@@ -243,6 +243,11 @@ TEST(HostOptions, WarningsAboutLaunchParameters) {
     // The publisher keys of signed packages are the loader's too.
     options.mParameters = {{"voaurl", "x"}, {"VoaKey", "k"}};
     EXPECT_TRUE(LaunchParameterWarnings(options).empty());
+    // A number the loader cannot read is taken as 0: a time-out that refuses every header.
+    options.mParameters = {{"voaurl", "x"}, {"VoaTimeout", "abc"}, {"tickinterval", " -5"}, {"delay", ""}};
+    warnings = LaunchParameterWarnings(options);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "the loader reads no number in VoaTimeout=\"abc\" and takes 0");
 }
 
 } // namespace

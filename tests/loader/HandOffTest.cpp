@@ -146,6 +146,17 @@ TEST_F(LoaderTest, FlashVersionSetBeforeTheTickAddressIsIncludedAndOwnItemsAreKe
     EXPECT_EQ(Targets("/tick")[0], "/tick?x=1&s=mine&cv=v0&fv=F1&sg=0");
 }
 
+// The identity's items begin the query of an address that has none, so the server sees them.
+TEST_F(LoaderTest, TickAddressWithoutAQueryGetsOneFromItsFirstItem) {
+    mServer.Route("/tick", HttpPlan::Body("ok"));
+    TestLoader loader;
+    loader.Set("tickurl", Url("/tick"));
+    ASSERT_TRUE(Pump(loader, [&] { return mServer.RequestCount("/tick") == 1; }));
+    const std::string target = Targets("/tick")[0];
+    EXPECT_EQ(target.rfind("/tick?s=" + NarrowText(loader.mRunId) + "&cv=", 0), 0u) << target;
+    EXPECT_EQ(target.substr(target.size() - 5), "&sg=0");
+}
+
 TEST_F(LoaderTest, DelayMinusOneHoldsTheHandOffUntilSetAgain) {
     ServeGamePackage();
     TestLoader loader;

@@ -43,7 +43,6 @@ public:
 
     int mReleaseCalls = 0;
 
-    using Vexal3DLoader::HeaderRetryWait;
     using Vexal3DLoader::mAppVersion;
     using Vexal3DLoader::mCdnHost;
     using Vexal3DLoader::mCdnIps;

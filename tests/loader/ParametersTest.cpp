@@ -53,6 +53,9 @@ TEST_F(LoaderTest, NamesMatchWithoutCaseAndNumbersStoreAllBitsForMinusOne) {
     EXPECT_EQ(loader.mDelay, 0xFFFFFFFFu);
     loader.Set("TickInterval", "x");
     EXPECT_EQ(loader.mTickInterval, 0u);
+    // A number parameter without digits is said once; numbers with a sign or blanks are not.
+    EXPECT_TRUE(mTrace.Contains("[Loader] Launch parameter TickInterval has no number: \"x\", taken as 0"));
+    EXPECT_EQ(mTrace.Count(" has no number: "), 1);
     loader.Set("VoaTimeout", "250");
     EXPECT_EQ(loader.mHeaderTimeout, 250u);
     loader.Set("AppVersion", "1.2");

@@ -12,6 +12,7 @@
 #include <set>
 #include "LoaderHarness.h"
 #include "Source/Common/Digest.h"
+#include "Source/Common/RetryWait.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "Source/Common/PackageFormat.h"
@@ -273,13 +274,13 @@ TEST_F(LoaderTest, SilentAddressTimesOutWithoutResettingOnFallBack) {
 // end of that wait.
 TEST_F(LoaderTest, RefusedHeadersAreRetriedAfterGrowingWaitsAndAMendedPackageIsTaken) {
     // 1 s doubling to 60 s, never more, and at most a quarter less.
-    EXPECT_EQ(TestLoader::HeaderRetryWait(0, 0), 1000u);
-    EXPECT_EQ(TestLoader::HeaderRetryWait(4, 0), 16000u);
-    EXPECT_EQ(TestLoader::HeaderRetryWait(6, 0), 60000u);
-    EXPECT_EQ(TestLoader::HeaderRetryWait(40, 0), 60000u);
-    EXPECT_EQ(TestLoader::HeaderRetryWait(0, 250), 750u);
-    EXPECT_EQ(TestLoader::HeaderRetryWait(0, 251), 1000u);
-    EXPECT_EQ(TestLoader::HeaderRetryWait(40, 15000), 45000u);
+    EXPECT_EQ(RetryWaitMs(0, 0), 1000u);
+    EXPECT_EQ(RetryWaitMs(4, 0), 16000u);
+    EXPECT_EQ(RetryWaitMs(6, 0), 60000u);
+    EXPECT_EQ(RetryWaitMs(40, 0), 60000u);
+    EXPECT_EQ(RetryWaitMs(0, 250), 750u);
+    EXPECT_EQ(RetryWaitMs(0, 251), 1000u);
+    EXPECT_EQ(RetryWaitMs(40, 15000), 45000u);
 
     const std::string good = ServeGamePackage();
     const std::string cut = good.substr(0, good.size() - 100);
@@ -362,6 +363,78 @@ TEST_F(LoaderTest, DamagedBlockIsFetchedAgainWithItsChecksumLine) {
               2);
     EXPECT_EQ(mTrace.Count("[Loader] Download VOB(0) from url: "), 3);
     EXPECT_EQ(ReadNativeFile(Here("game.so")), RecordingModuleBytes());
+    // Each refused block waits before it is asked for again, as a refused header does.
+    EXPECT_EQ(mTrace.Count("[Loader] VOB(0) fetched again in "), 2);
+}
+
+// A mirror that serves the genuine header but a wrong block is asked for that block twice, then
+// the next address serves it; the address that cannot answer a block at all (404) is left the
+// same way.
+TEST_F(LoaderTest, MirrorServingAWrongBlockIsLeftAfterTwoFailures) {
+    PackageHeader header;
+    const std::string package = MakePackage({{"game.so", RecordingModuleBytes()}}, 2, &header);
+    std::string lying = package;
+    lying[header.modules[0].offset + header.modules[0].size / 2] ^= 0x01;
+    mServer.Route("/pkg", HttpPlan::Body(package));
+    mServer.Route("/lying", HttpPlan::Body(lying));
+    mServer.Handle("/gone", [&](const HttpRequest& request, int) {
+        return IsBlockRequest(request) ? HttpPlan::Error(404, "gone") : HttpPlan::Body(package);
+    });
+    TestLoader loader;
+    loader.Set("voaurl", Url("/lying") + "|" + Url("/gone") + "|" + Url("/pkg"));
+    ASSERT_TRUE(Pump(
+        loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
+    EXPECT_EQ(BlockRequests(mServer, "/lying"), 2);
+    EXPECT_EQ(BlockRequests(mServer, "/gone"), 2);
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] VOB(0) address refuses the download: " + Url("/gone")), 2);
+    EXPECT_EQ(ReadNativeFile(Here("game.so")), RecordingModuleBytes());
+}
+
+// A block that was fetched and checked but cannot be written stays in memory and is written
+// again after a wait: the server is not asked again, and the trace says what the system refused.
+TEST_F(LoaderTest, BlockThatCannotBeWrittenIsKeptAndWrittenAgainWithoutAnotherFetch) {
+    const std::string level(60000, 'L');
+    ServeGamePackage({{"data/level.txt", level}});
+    // A file where the module's folder belongs: the block cannot be written below it.
+    ASSERT_TRUE(WriteNativeFile(Here("data"), "in the way"));
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return mTrace.Count("[Loader] VOB(1) not written (Not a directory)") == 2; }));
+    EXPECT_EQ(mTrace.Count("[Loader] Create VOB(1) file failed: data/level.txt"), 2);
+    ASSERT_EQ(unlink(Here("data").c_str()), 0);
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 2); // the game module's block and this one, once
+    EXPECT_EQ(ReadNativeFile(Here("data/level.txt")), level);
+}
+
+// Addresses that can never give the header (an unknown scheme, a 404) are left at once rather
+// than after the header time-out; an address that sends nothing counts as refused at its
+// time-out, so a lone silent address is asked again only after growing waits.
+TEST_F(LoaderTest, AddressesThatCanNeverAnswerAreLeftAtOnceAndTimeOutsAreCountedAsRefusals) {
+    ServeGamePackage();
+    mServer.Route("/gone", HttpPlan::Error(404, "gone"));
+    HttpTestServer closed;
+    ASSERT_TRUE(closed.Start());
+    const std::string refused = closed.Url("/pkg");
+    closed.Stop();
+    {
+        TestLoader loader;
+        loader.Set("voatimeout", "60000");
+        loader.Set("voaurl", refused + "|htp://127.0.0.1/pkg|" + Url("/gone") + "|" + Url("/pkg"));
+        ASSERT_TRUE(Pump(
+            loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 10000));
+        EXPECT_EQ(mTrace.Count("[Loader] Voa header address refuses the download: "), 3);
+        EXPECT_EQ(mServer.RequestCount("/gone"), 1u);
+    }
+    mServer.Route("/silent", HttpPlan::Body("never").Silent());
+    TestLoader loader;
+    loader.Set("voatimeout", "300");
+    loader.Set("voaurl", Url("/silent"));
+    Pump(
+        loader, [] { return false; }, 3000);
+    EXPECT_GE(mTrace.Count("[Loader] Every package address refused its header"), 1);
+    EXPECT_LE(mServer.RequestCount("/silent"), 3u);
 }
 
 // The files already on disk are checked in one update, two at a time: whatever lies before or

@@ -1,6 +1,8 @@
 // Background downloads: ranges, resumption after failures, error answers, oversized answers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/WebDownload.h"
 #include "support/HttpTestServer.h"
@@ -133,39 +135,53 @@ TEST_F(DownloadTest, RangesPastTwoGibibytesStayExactWhenResumed) {
 }
 
 // 4xx/5xx answers add nothing to the target and do not move the resumption point: the final
-// body is exact, not an error page followed by the rest of the resource.
-TEST_F(DownloadTest, ErrorAnswersAreRetriedWithoutKeepingTheirBody) {
+// body is exact, not an error page followed by the rest of the resource. Failed attempts wait
+// 1 s, then 2 s (each less up to a quarter); bytes of the resource set the wait back to 1 s.
+TEST_F(DownloadTest, ErrorAnswersAreRetriedAfterGrowingWaitsWithoutKeepingTheirBody) {
     std::string package = PatternBody(4000, 11);
     mServer.Route("/game.voa", HttpPlan::Body(package));
-    mServer.Queue("/game.voa", HttpPlan::Body(package).DropAfter(300));
     mServer.Queue("/game.voa", HttpPlan::Error(503, "<html>busy, come back later</html>"), 2);
+    mServer.Queue("/game.voa", HttpPlan::Body(package).DropAfter(300));
     mServer.Queue("/game.voa", HttpPlan::Error(404, "<html>not here</html>"));
     CapturedLog::Get().Clear();
     Start("/game.voa", 0, 1132);
 
     // After an error answer the progress value drops back to 0.0.
-    ASSERT_TRUE(mServer.WaitForRequests("/game.voa", 3, 10000));
+    ASSERT_TRUE(mServer.WaitForRequests("/game.voa", 4, 20000));
     EXPECT_TRUE(WaitUntil([&] { return mProgress.load() == 0.0f; }, 2000));
     Finish();
 
     auto requests = mServer.Requests("/game.voa");
     ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[0].Header("Range"), "bytes=0-1131");
-    for (size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i].Header("Range"), "bytes=300-1131");
+    for (size_t i = 0; i < requests.size(); ++i)
+        EXPECT_EQ(requests[i].Header("Range"), i < 3 ? "bytes=0-1131" : "bytes=300-1131");
     EXPECT_EQ(BufferText(mTarget), package.substr(0, 1132));
 
-    // Each failed attempt says why and the break is reported once (this sink of the test's own
-    // hears the second 503 too; the log files fold it into a count).
+    // Each failed attempt says why and how long it waits; the break is reported once.
     const std::string url = mServer.Url("/game.voa");
     std::vector<std::string> lines;
     for (const std::string& line : CapturedLog::Get().Lines())
         if (line.find("[WS] Web download") != std::string::npos) lines.push_back(line.substr(line.find("[WS]")));
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "[WS] Web download attempt failed: " + url + " (transfer closed with 832 bytes remaining to read), retry in 1 s");
-    EXPECT_EQ(lines[1], "[WS] Web download resumed at 300: " + url);
-    EXPECT_EQ(lines[2], "[WS] Web download attempt failed: " + url + " (HTTP 503), retry in 1 s");
-    EXPECT_EQ(lines[3], "[WS] Web download attempt failed: " + url + " (HTTP 503), retry in 1 s");
-    EXPECT_EQ(lines[4], "[WS] Web download attempt failed: " + url + " (HTTP 404), retry in 1 s");
+    const std::string failed = "[WS] Web download attempt failed: " + url;
+    const std::vector<std::pair<std::string, int>> attempts = {
+        {failed + " (HTTP 503), retry in ", 1000},
+        {failed + " (HTTP 503), retry in ", 2000},
+        {failed + " (transfer closed with 832 bytes remaining to read), retry in ", 1000},
+        {"", 0},
+        {failed + " (HTTP 404), retry in ", 2000},
+    };
+    EXPECT_EQ(lines[3], "[WS] Web download resumed at 300: " + url);
+    for (size_t i = 0; i < attempts.size(); ++i) {
+        if (attempts[i].second == 0)
+            continue;
+        SCOPED_TRACE(lines[i]);
+        ASSERT_EQ(lines[i].rfind(attempts[i].first, 0), 0u);
+        const int wait = std::atoi(lines[i].c_str() + attempts[i].first.size());
+        EXPECT_LE(wait, attempts[i].second);
+        EXPECT_GE(wait, attempts[i].second * 3 / 4);
+        EXPECT_EQ(lines[i].substr(lines[i].size() - 3), " ms");
+    }
 }
 
 // A port nobody listens on, a host that does not exist and a scheme the service refuses each
@@ -187,7 +203,7 @@ TEST_F(DownloadTest, FailedAttemptsNameLibcurlsReason) {
         EXPECT_TRUE(WaitUntil([&] { return CapturedLog::Get().Contains(line); }, 10000));
         DestroyWorker(mWorker);
         mWorker = nullptr;
-        EXPECT_TRUE(CapturedLog::Get().Contains("), retry in 1 s")) << CapturedLog::Get().Lines().back();
+        EXPECT_TRUE(CapturedLog::Get().Contains("), retry in ")) << CapturedLog::Get().Lines().back();
     }
 }
 

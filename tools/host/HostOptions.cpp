@@ -70,6 +70,13 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     return d[a.size()][b.size()];
 }
 
+// Whether the loader finds a number in a value: digits after blanks and one sign.
+bool HasNumber(const std::string& value) {
+    size_t at = value.find_first_not_of(" \t\n\v\f\r");
+    if (at != std::string::npos && (value[at] == '+' || value[at] == '-')) ++at;
+    return at < value.size() && value[at] >= '0' && value[at] <= '9';
+}
+
 } // namespace
 
 std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
@@ -89,7 +96,13 @@ std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
                 closest = candidate;
             }
         }
-        if (known) continue;
+        if (known) {
+            if ((name == "tickinterval" || name == "voatimeout" || name == "delay") && !parameter.second.empty() &&
+                !HasNumber(parameter.second))
+                warnings.push_back("the loader reads no number in " + parameter.first + "=\"" + parameter.second +
+                                   "\" and takes 0");
+            continue;
+        }
         std::string line = "the loader knows no launch parameter \"" + parameter.first + "\" and ignores it";
         if (closest != nullptr) line += std::string(" (did you mean ") + closest + "?)";
         warnings.push_back(line);

@@ -69,6 +69,17 @@ bool MakeFolder(const char* path) {
     return errno == EEXIST && IsFolder(path);
 }
 
+// The system's words for error (its message in the C locale's language).
+void NoteFailure(String* failure, int error) {
+    if (failure == _null)
+        return;
+    char text[256];
+    const char* words = error != 0 ? strerror_r(error, text, sizeof(text)) : "unknown error";
+    WideChar wide[256];
+    Utf8ToUtf16(wide, 256, words);
+    *failure = wide;
+}
+
 String WideFromNative(const char* text) {
     WideChar* wide = Utf8ToUtf16(_null, 0, text);
     if (wide == _null)
@@ -117,6 +128,7 @@ bool File::Open(const WideChar* path, int flags) {
     struct stat info;
     if (fstat(handle, &info) != 0 || S_ISDIR(info.st_mode)) {
         close(handle);
+        errno = EISDIR;
         return false;
     }
     mHandle = handle;
@@ -144,16 +156,19 @@ bool File::CreateForWriting(const WideChar* path) {
         if (path[i] == u'\\' || path[i] == u'/' || path[i] == u':')
             cut = i;
     }
-    if (cut > 0) {
-        // A failure here shows as a failure to create the file below.
-        String folder(path, cut);
-        CreateDirectoryPath(folder);
-    }
+    // A failure here shows as a failure to create the file below; the folder's cause is the one
+    // the caller hears when the file failed only for want of its folder.
+    int folderError = 0;
+    if (cut > 0 && !CreateDirectoryPath(String(path, cut)))
+        folderError = errno;
     NativePath native(path);
     if (!native.IsValid())
         return false;
     MakeOwnerWritable(native.Get());
-    return Open(path, O_RDWR | O_CREAT | O_TRUNC);
+    const bool opened = Open(path, O_RDWR | O_CREAT | O_TRUNC);
+    if (!opened && errno == ENOENT && folderError != 0)
+        errno = folderError;
+    return opened;
 }
 
 void File::Close() {
@@ -309,15 +324,38 @@ bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
     return ok;
 }
 
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count) {
+bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure) {
     File file;
-    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path))
+    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path)) {
+        NoteFailure(failure, errno);
         return false;
+    }
     bool ok = file.SetSize(count);
     if (ok && data != _null && count > 0)
         ok = file.Write(data, count);
+    if (!ok)
+        NoteFailure(failure, errno);
     file.Close();
     return ok;
+}
+
+bool FolderTakesFiles(const WideChar* folder, String* failure) {
+    NativePath native(folder);
+    if (!native.IsValid()) {
+        NoteFailure(failure, ENOENT);
+        return false;
+    }
+    static std::atomic<uint32_t> serial{0};
+    char name[4096];
+    snprintf(name, sizeof(name), "%s/.vexal-write-check-%d-%u", native.Get(), int(getpid()), serial.fetch_add(1));
+    const int handle = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (handle < 0) {
+        NoteFailure(failure, errno);
+        return false;
+    }
+    close(handle);
+    unlink(name);
+    return true;
 }
 
 bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count) {

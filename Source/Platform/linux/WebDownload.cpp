@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "Source/Common/RetryWait.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Common/StringFormatter.h"
 #include "Source/Platform/Log.h"
@@ -13,8 +14,6 @@ namespace {
 
 // libcurl aborts a transfer whose progress callback returns non-zero.
 constexpr int kAbortTransfer = 42;
-// Milliseconds between two attempts of a download.
-constexpr uint32_t kRetryPause = 1000;
 // A transfer slower than this many bytes per second for this many seconds fails.
 constexpr long kLowSpeedLimit = 1;
 constexpr long kLowSpeedTime = 10;
@@ -145,15 +144,23 @@ int ReportProgress(void* userData, curl_off_t downloadTotal, curl_off_t download
 
 // Says why an attempt failed and when the next one comes: the server's status, or libcurl's own
 // words for a failure below HTTP (a refused port, an unknown host, a refused scheme, ...).
-void ReportFailedAttempt(const String& url, long status, CURLcode result, const char* errorText) {
+void ReportFailedAttempt(const String& url, long status, CURLcode result, const char* errorText, uint32_t waitMs) {
     WideChar reason[CURL_ERROR_SIZE + 32];
     if (result == CURLE_OK) {
         FormatInto(reason, CURL_ERROR_SIZE + 32, u"HTTP %d", int32_t(status));
     } else {
         Utf8ToUtf16(reason, CURL_ERROR_SIZE + 32, errorText[0] != 0 ? errorText : curl_easy_strerror(result));
     }
-    LogTrace(u"[WS] Web download attempt failed: %ls (%ls), retry in %u s", url.Data(), reason,
-             kRetryPause / 1000);
+    LogTrace(u"[WS] Web download attempt failed: %ls (%ls), retry in %u ms", url.Data(), reason, waitMs);
+}
+
+// An answer that asking the same address again cannot change: the resource is not there or not
+// for us, the address cannot be used at all, or nothing listens there (a dead mirror would
+// otherwise cost every run the whole header time-out before the next address is asked).
+bool CannotSucceedHere(long status, CURLcode result) {
+    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT || result == CURLE_COULDNT_CONNECT)
+        return true;
+    return result == CURLE_OK && (status == 401 || status == 403 || status == 404 || status == 410);
 }
 
 bool IsWebScheme(const char* url) {
@@ -174,7 +181,7 @@ uint8_t RunDownload(WorkerThread* worker, void* userData, int32_t) {
     request->mWorker = worker;
     while (!IsStopRequested(worker)) {
         if (PerformDownload(request)) break;
-        WorkerSleep(worker, kRetryPause);
+        WorkerSleep(worker, request->mRetryWait);
     }
     delete request;
     return 0;
@@ -189,6 +196,7 @@ public:
     std::atomic<int32_t> mReferences{2};
     Buffer mBody;
     std::atomic<float> mProgress{0.0f};
+    std::atomic<bool> mRefused{false};
     // Written before the progress reaches 1.0, read once it has.
     std::atomic<int64_t> mResourceLength{-1};
     std::atomic<int32_t> mFailedAttempts{0};
@@ -281,6 +289,18 @@ void FinishAttempt(WebDownload* request, long status, CURLcode result) {
         request->mReceivedBefore = target->GetSize();
     }
     ResetChunks(request);
+}
+
+void NoteFailedAttempt(WebDownload* request, long status, CURLcode result) {
+    // A range answer or any byte of the resource shows the server at work: the waits start
+    // again from the shortest. An error page's bytes are no such sign.
+    if (status == 206 || (request->mAttemptBytes > 0 && !IsErrorStatus(status))) request->mFailures = 0;
+    request->mRetryWait = RandomRetryWaitMs(request->mFailures);
+    if (request->mFailures < 0xFFFFFFFFu) ++request->mFailures;
+    if (request->mTransfer != _null) {
+        request->mTransfer->mRefused.store(CannotSucceedHere(status, result), std::memory_order_release);
+        request->mTransfer->mFailedAttempts.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 bool FollowRedirect(WebDownload* request, CURL* easy, WebHandle* handle, bool handleMadeByAttempt) {
@@ -458,10 +478,9 @@ bool PerformDownload(WebDownload* request) {
         if (request->mHandle != handle) DestroyWebHandle(handle);
     }
     const bool finished = result == CURLE_OK && !IsErrorStatus(status);
-    if (!finished && !IsStopRequested(request->mWorker)) {
-        ReportFailedAttempt(url, status, result, errorText);
-        if (request->mTransfer != _null) request->mTransfer->mFailedAttempts.fetch_add(1, std::memory_order_relaxed);
-    }
+    if (!finished) NoteFailedAttempt(request, status, result);
+    if (!finished && !IsStopRequested(request->mWorker))
+        ReportFailedAttempt(url, status, result, errorText, request->mRetryWait);
     return finished;
 }
 
@@ -506,6 +525,10 @@ WebTransfer* StartTransfer(const WideChar* url, uint64_t rangeStart, int64_t ran
         return _null;
     }
     return transfer;
+}
+
+bool IsTransferRefused(const WebTransfer* transfer) {
+    return transfer != _null && transfer->mRefused.load(std::memory_order_acquire);
 }
 
 float GetTransferProgress(const WebTransfer* transfer) {

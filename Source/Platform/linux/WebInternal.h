@@ -81,6 +81,10 @@ struct WebDownload {
     bool mReleasesHandle = false;
     // The transfer whose body and progress the request fills, or none (released with the request).
     WebTransfer* mTransfer = _null;
+    // Failed attempts since the server last sent part of the resource, and the wait before the
+    // next attempt.
+    uint32_t mFailures = 0;
+    uint32_t mRetryWait = 0;
     Array<WebChunk*> mChunks;
 
     // The attempt under way.
@@ -126,6 +130,9 @@ bool PerformDownload(WebDownload* request);
 // Moves what the attempt received into the target (nothing for a 4xx/5xx status). result is the
 // attempt's transfer result.
 void FinishAttempt(WebDownload* request, long status, CURLcode result);
+// Counts a failed attempt, chooses the wait before the next one and tells the transfer whether
+// the same address can ever answer it.
+void NoteFailedAttempt(WebDownload* request, long status, CURLcode result);
 // Follows a 301/302/303 answer that easy received for a transfer on handle; false when the
 // redirect is refused.
 bool FollowRedirect(WebDownload* request, CURL* easy, WebHandle* handle, bool handleMadeByAttempt);
