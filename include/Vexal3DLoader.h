@@ -151,8 +151,9 @@ VEXAL_API void _VexalStart(void);
 
 /* Advances the loading run by one step; elapsedMs is the time since the previous call. The first
  * argument is never read. Returns 1 (also without a loader). Returns quickly except in the steps
- * that must wait: the package size probe once the header is accepted, the digests of cached
- * module files, unpacking and writing a received block, loading and creating the game module. */
+ * that must wait: the digests of cached module files, unpacking and writing a received block,
+ * loading and creating the game module. Downloads and the package size probe run beside the
+ * caller's thread and never hold it. */
 VEXAL_API int _VexalUpdate(void* reserved, uint32_t elapsedMs);
 
 /* Draws the loading screen, or after the hand-off relays to the game module's _VobRender.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <lzma.h>
 #include <openssl/evp.h>
 #include <string>
@@ -43,6 +44,11 @@ void Fill(uint8_t* bytes, size_t length) {
     }
 }
 
+[[noreturn]] void Fail(const char* problem) {
+    std::fprintf(stderr, "bench_digest: %s\n", problem);
+    std::exit(1);
+}
+
 const std::vector<uint8_t>& MemoryInput() {
     static std::vector<uint8_t> bytes = [] {
         std::vector<uint8_t> made(kMemorySize);
@@ -52,31 +58,25 @@ const std::vector<uint8_t>& MemoryInput() {
     return bytes;
 }
 
-void BM_ComputeDigest(benchmark::State& state) {
+void ComputeDigestPass() {
     const std::vector<uint8_t>& input = MemoryInput();
-    for (auto _ : state) {
-        Digest digest = DigestStart();
-        for (size_t at = 0; at < input.size(); at += kPiece)
-            digest = ContinueDigest(digest, input.data() + at, kPiece, int64_t(input.size()));
-        benchmark::DoNotOptimize(digest);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
+    Digest digest = DigestStart();
+    for (size_t at = 0; at < input.size(); at += kPiece)
+        digest = ContinueDigest(digest, input.data() + at, kPiece, int64_t(input.size()));
+    benchmark::DoNotOptimize(digest);
 }
 
-void BM_OpenSslMd5(benchmark::State& state) {
+void OpenSslMd5Pass() {
     const std::vector<uint8_t>& input = MemoryInput();
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    for (auto _ : state) {
-        EVP_DigestInit_ex(context, EVP_md5(), nullptr);
-        for (size_t at = 0; at < input.size(); at += kPiece)
-            EVP_DigestUpdate(context, input.data() + at, kPiece);
-        EVP_DigestFinal_ex(context, digest, &length);
-        benchmark::DoNotOptimize(digest);
-    }
+    EVP_DigestInit_ex(context, EVP_md5(), nullptr);
+    for (size_t at = 0; at < input.size(); at += kPiece)
+        EVP_DigestUpdate(context, input.data() + at, kPiece);
+    EVP_DigestFinal_ex(context, digest, &length);
+    benchmark::DoNotOptimize(digest);
     EVP_MD_CTX_free(context);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
 }
 
 // A 512 MiB file under $TMPDIR, written once and read once so that it sits in the page cache.
@@ -109,68 +109,56 @@ void RemoveCachedFile() {
     unlink(path.c_str());
 }
 
-void BM_DigestOfFile(benchmark::State& state) {
+void DigestOfFilePass() {
     const std::string& path = CachedFile();
     WideChar* wide = Utf8ToUtf16(nullptr, 0, path.c_str());
     String widePath(wide);
     free(wide);
-    for (auto _ : state) {
-        Digest digest = DigestOfFile(widePath);
-        if (digest.IsZero())
-            state.SkipWithError("file unreadable");
-        benchmark::DoNotOptimize(digest);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kFileSize));
+    Digest digest = DigestOfFile(widePath);
+    if (digest.IsZero())
+        Fail("file unreadable");
+    benchmark::DoNotOptimize(digest);
 }
 
 // The two digests a signed package needs of each cached file, in one read and one thread.
-void BM_FileDigests(benchmark::State& state) {
+void FileDigestsPass() {
     const std::string& path = CachedFile();
     WideChar* wide = Utf8ToUtf16(nullptr, 0, path.c_str());
     String widePath(wide);
     free(wide);
-    for (auto _ : state) {
-        Digest digest;
-        Sha256Digest sha256;
-        if (!FileDigests(widePath, digest, sha256))
-            state.SkipWithError("file unreadable");
-        benchmark::DoNotOptimize(digest);
-        benchmark::DoNotOptimize(sha256);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kFileSize));
+    Digest digest;
+    Sha256Digest sha256;
+    if (!FileDigests(widePath, digest, sha256))
+        Fail("file unreadable");
+    benchmark::DoNotOptimize(digest);
+    benchmark::DoNotOptimize(sha256);
 }
 
-void BM_ComputeSha256(benchmark::State& state) {
+void ComputeSha256Pass() {
     const std::vector<uint8_t>& input = MemoryInput();
-    for (auto _ : state) {
-        Sha256 hash;
-        Sha256Digest digest;
-        for (size_t at = 0; at < input.size(); at += kPiece)
-            hash.Add(input.data() + at, kPiece);
-        hash.Finish(digest);
-        benchmark::DoNotOptimize(digest);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
+    Sha256 hash;
+    Sha256Digest digest;
+    for (size_t at = 0; at < input.size(); at += kPiece)
+        hash.Add(input.data() + at, kPiece);
+    hash.Finish(digest);
+    benchmark::DoNotOptimize(digest);
 }
 
-void BM_OpenSslMd5File(benchmark::State& state) {
+void OpenSslMd5FilePass() {
     const std::string& path = CachedFile();
     std::vector<uint8_t> block(kPiece);
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    for (auto _ : state) {
-        int handle = open(path.c_str(), O_RDONLY);
-        EVP_DigestInit_ex(context, EVP_md5(), nullptr);
-        ssize_t got;
-        while ((got = read(handle, block.data(), block.size())) > 0)
-            EVP_DigestUpdate(context, block.data(), size_t(got));
-        EVP_DigestFinal_ex(context, digest, &length);
-        close(handle);
-        benchmark::DoNotOptimize(digest);
-    }
+    int handle = open(path.c_str(), O_RDONLY);
+    EVP_DigestInit_ex(context, EVP_md5(), nullptr);
+    ssize_t got;
+    while ((got = read(handle, block.data(), block.size())) > 0)
+        EVP_DigestUpdate(context, block.data(), size_t(got));
+    EVP_DigestFinal_ex(context, digest, &length);
+    close(handle);
+    benchmark::DoNotOptimize(digest);
     EVP_MD_CTX_free(context);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kFileSize));
 }
 
 // 64 MiB of input packed once per method.
@@ -185,76 +173,82 @@ const Buffer& PackedBlock(PackMethod method) {
     return block;
 }
 
-void BM_UnpackBuffer(benchmark::State& state) {
-    const Buffer& packed = PackedBlock(PackMethod(state.range(0)));
-    for (auto _ : state) {
-        Buffer buffer;
-        buffer.Set(packed.GetData(), packed.GetSize(), false);
-        if (!UnpackBuffer(buffer) || buffer.GetSize() != kUnpackedSize)
-            state.SkipWithError("unpack failed");
-        benchmark::DoNotOptimize(buffer.GetData());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kUnpackedSize);
+void UnpackBufferPass(PackMethod method) {
+    const Buffer& packed = PackedBlock(method);
+    Buffer buffer;
+    buffer.Set(packed.GetData(), packed.GetSize(), false);
+    if (!UnpackBuffer(buffer) || buffer.GetSize() != kUnpackedSize)
+        Fail("unpack failed");
+    benchmark::DoNotOptimize(buffer.GetData());
 }
 
 // The decoders called directly: one output block of the final size, one call.
-void BM_DecoderDirect(benchmark::State& state) {
-    const Buffer& packed = PackedBlock(PackMethod(state.range(0)));
+void DecoderDirectPass(PackMethod method) {
+    const Buffer& packed = PackedBlock(method);
     const uint8_t* stream = packed.GetData() + kPackedHeaderSize;
     const size_t streamSize = packed.GetSize() - kPackedHeaderSize;
-    for (auto _ : state) {
-        uint8_t* output = static_cast<uint8_t*>(malloc(kUnpackedSize));
-        bool ok;
-        if (state.range(0) == kPackZlib) {
-            uLongf length = kUnpackedSize;
-            ok = uncompress(output, &length, stream, streamSize) == Z_OK;
-        } else {
-            lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
-            lzma_properties_decode(&filters[0], nullptr, packed.GetData() + kPackedPropertiesOffset, 5);
-            lzma_stream decoder = LZMA_STREAM_INIT;
-            ok = lzma_raw_decoder(&decoder, filters) == LZMA_OK;
-            free(filters[0].options);
-            decoder.next_in = stream;
-            decoder.avail_in = streamSize;
-            decoder.next_out = output;
-            decoder.avail_out = kUnpackedSize;
-            while (ok && decoder.avail_out != 0)
-                ok = lzma_code(&decoder, LZMA_RUN) == LZMA_OK;
-            lzma_end(&decoder);
-        }
-        if (!ok)
-            state.SkipWithError("decoder failed");
-        benchmark::DoNotOptimize(output);
-        free(output);
+    uint8_t* output = static_cast<uint8_t*>(malloc(kUnpackedSize));
+    bool ok;
+    if (method == kPackZlib) {
+        uLongf length = kUnpackedSize;
+        ok = uncompress(output, &length, stream, streamSize) == Z_OK;
+    } else {
+        lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+        lzma_properties_decode(&filters[0], nullptr, packed.GetData() + kPackedPropertiesOffset, 5);
+        lzma_stream decoder = LZMA_STREAM_INIT;
+        ok = lzma_raw_decoder(&decoder, filters) == LZMA_OK;
+        free(filters[0].options);
+        decoder.next_in = stream;
+        decoder.avail_in = streamSize;
+        decoder.next_out = output;
+        decoder.avail_out = kUnpackedSize;
+        while (ok && decoder.avail_out != 0)
+            ok = lzma_code(&decoder, LZMA_RUN) == LZMA_OK;
+        lzma_end(&decoder);
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kUnpackedSize);
+    if (!ok)
+        Fail("decoder failed");
+    benchmark::DoNotOptimize(output);
+    free(output);
 }
+
+// SHA-256 alone, for its share of a signed package's digests (no row: the figure is the output's).
+void BM_ComputeSha256(benchmark::State& state) {
+    for (auto _ : state) ComputeSha256Pass();
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kMemorySize));
+}
+BENCHMARK(BM_ComputeSha256)->Unit(benchmark::kMillisecond);
+
+// One pass's speed in MB/s, from processor time (user and system): every pass is single-threaded
+// and computes or reads cached pages, and the machine may be shared while it runs.
+VexalBench::Pass Speed(size_t bytes, std::function<void()> pass) {
+    return [bytes, pass] { return double(bytes) / VexalBench::CpuSecondsOf(pass) * 1e-6; };
+}
+
+// Pairs per row: each side's pass takes 0.2 to 1.2 s, a row under 20 s. The unpack passes
+// allocate and fault in their 64 MiB output each time and swing most: more pairs for them.
+constexpr int kPairs = 7, kUnpackPairs = 11;
 
 } // namespace
 
-// CPU time (user and system) rather than wall time: every case is single-threaded and CPU-bound,
-// and the machine may be shared while it runs.
-BENCHMARK(BM_ComputeDigest)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_OpenSslMd5)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_DigestOfFile)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_OpenSslMd5File)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_FileDigests)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_ComputeSha256)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_UnpackBuffer)->Arg(kPackZlib)->Arg(kPackLzma)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_DecoderDirect)->Arg(kPackZlib)->Arg(kPackLzma)->Unit(benchmark::kMillisecond)->Repetitions(3);
-
-VEXAL_BENCH_ROW("ComputeDigest, 256 MiB in 64 KiB pieces vs OpenSSL MD5", "BM_ComputeDigest", "BM_OpenSslMd5",
-                "bytes_per_second", VexalBench::HigherIsBetter, 0.95, "MB/s", 1e-6);
-VEXAL_BENCH_ROW("DigestOfFile, 512 MiB cached vs OpenSSL MD5 64 KiB reads", "BM_DigestOfFile",
-                "BM_OpenSslMd5File", "bytes_per_second", VexalBench::HigherIsBetter, 0.9, "MB/s", 1e-6);
+// Every row is interleaved (ours, peer, ours, peer ...): one pass of ours and then one of the
+// peer swung by up to a fifth between runs, with goals a few percent wide.
+VEXAL_PAIRED_ROW("ComputeDigest, 256 MiB in 64 KiB pieces vs OpenSSL MD5", Speed(kMemorySize, ComputeDigestPass),
+                 Speed(kMemorySize, OpenSslMd5Pass), kPairs, VexalBench::HigherIsBetter, 0.95, "MB/s");
+VEXAL_PAIRED_ROW("DigestOfFile, 512 MiB cached vs OpenSSL MD5 64 KiB reads", Speed(kFileSize, DigestOfFilePass),
+                 Speed(kFileSize, OpenSslMd5FilePass), kPairs, VexalBench::HigherIsBetter, 0.9, "MB/s");
 // A signed package's cached files need both digests: SHA-256 runs on the CPU's SHA instructions at
 // about twice the engine digest's speed, so one read for both costs well under two reads.
-VEXAL_BENCH_ROW("FileDigests (digest and SHA-256, one read), 512 MiB vs DigestOfFile", "BM_FileDigests",
-                "BM_DigestOfFile", "bytes_per_second", VexalBench::HigherIsBetter, 0.65, "MB/s", 1e-6);
-VEXAL_BENCH_ROW("UnpackBuffer zlib, 64 MiB vs uncompress", "BM_UnpackBuffer/1", "BM_DecoderDirect/1",
-                "bytes_per_second", VexalBench::HigherIsBetter, 0.97, "MB/s", 1e-6);
-VEXAL_BENCH_ROW("UnpackBuffer LZMA, 64 MiB vs liblzma raw decoder", "BM_UnpackBuffer/0", "BM_DecoderDirect/0",
-                "bytes_per_second", VexalBench::HigherIsBetter, 0.97, "MB/s", 1e-6);
+VEXAL_PAIRED_ROW("FileDigests (digest and SHA-256, one read), 512 MiB vs DigestOfFile",
+                 Speed(kFileSize, FileDigestsPass), Speed(kFileSize, DigestOfFilePass), kPairs,
+                 VexalBench::HigherIsBetter, 0.65, "MB/s");
+VEXAL_PAIRED_ROW("UnpackBuffer zlib, 64 MiB vs uncompress", Speed(kUnpackedSize, [] { UnpackBufferPass(kPackZlib); }),
+                 Speed(kUnpackedSize, [] { DecoderDirectPass(kPackZlib); }), kUnpackPairs, VexalBench::HigherIsBetter,
+                 0.97, "MB/s");
+VEXAL_PAIRED_ROW("UnpackBuffer LZMA, 64 MiB vs liblzma raw decoder",
+                 Speed(kUnpackedSize, [] { UnpackBufferPass(kPackLzma); }),
+                 Speed(kUnpackedSize, [] { DecoderDirectPass(kPackLzma); }), kUnpackPairs, VexalBench::HigherIsBetter,
+                 0.97, "MB/s");
 
 int main(int argc, char** argv) {
     int status = VexalBench::Main(argc, argv);

@@ -231,19 +231,18 @@ Setup& Shared() {
 }
 
 // The machine's load drifts while these long runs last, so ours and the peer's runs alternate,
-// round by round, and each side reports its median round.
+// round by round, and each side reports its median round; the row's ratio is the median of the
+// rounds' ratios, shown with their spread.
 struct Pairing {
     bool mOk = false;
     std::string mError;
     double mOurs = 0.0;
     double mPeer = 0.0;
+    double mRatio = 0.0;
+    double mSpread = 0.0;
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n == 0 ? 0.0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
-}
+using VexalBench::Median;
 
 long gColdPeakKiB = 0;
 
@@ -288,6 +287,11 @@ Pairing MeasurePairing(int rounds, Round round) {
     }
     pairing.mOurs = Median(ours);
     pairing.mPeer = Median(peer);
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ours.size() && i < peer.size(); ++i) ratios.push_back(peer[i] > 0 ? ours[i] / peer[i] : 0);
+    pairing.mRatio = Median(ratios);
+    if (!ratios.empty()) pairing.mSpread = *std::max_element(ratios.begin(), ratios.end()) -
+                                           *std::min_element(ratios.begin(), ratios.end());
     pairing.mOk = true;
     return pairing;
 }
@@ -366,24 +370,37 @@ const Pairing& SignedWarmPairing() {
     return pairing;
 }
 
-// Reports one side of a pairing as this benchmark's time.
-void Report(benchmark::State& state, const Pairing& pairing, bool ours) {
+// Reports one side of a pairing as this benchmark's time; our side also adds the table's row (in
+// ms, lower is better), unless the pairing failed.
+void Report(benchmark::State& state, const Pairing& pairing, bool ours, const char* row = nullptr,
+            double goal = 0) {
     if (!pairing.mOk) {
         state.SkipWithError(pairing.mError.c_str());
         return;
     }
     for (auto _ : state) state.SetIterationTime(ours ? pairing.mOurs : pairing.mPeer);
     state.SetBytesProcessed(int64_t(state.iterations() * kTotalUnpacked));
+    if (row != nullptr)
+        VexalBench::AddFigure(row, pairing.mOurs * 1e3, pairing.mPeer * 1e3, "ms", VexalBench::LowerIsBetter, goal,
+                              pairing.mRatio, pairing.mSpread);
 }
 
-void BM_LoaderColdRun(benchmark::State& state) { Report(state, ColdPairing(), true); }
+void BM_LoaderColdRun(benchmark::State& state) {
+    Report(state, ColdPairing(), true, "Cold run 256 MiB in 8 modules from nginx vs curl+unpack+digest", 1.2);
+}
 void BM_CurlUnpackDigest(benchmark::State& state) { Report(state, ColdPairing(), false); }
-void BM_LoaderWarmRun(benchmark::State& state) { Report(state, WarmPairing(), true); }
+void BM_LoaderWarmRun(benchmark::State& state) {
+    Report(state, WarmPairing(), true, "Warm run 256 MiB in 8 modules vs vexal-pack digest", 1.1);
+}
 void BM_DigestFiles(benchmark::State& state) { Report(state, WarmPairing(), false); }
 
-void BM_SignedColdRun(benchmark::State& state) { Report(state, SignedColdPairing(), true); }
+void BM_SignedColdRun(benchmark::State& state) {
+    Report(state, SignedColdPairing(), true, "Cold run 256 MiB with voakey vs without", 1.05);
+}
 void BM_UnsignedColdRun(benchmark::State& state) { Report(state, SignedColdPairing(), false); }
-void BM_SignedWarmRun(benchmark::State& state) { Report(state, SignedWarmPairing(), true); }
+void BM_SignedWarmRun(benchmark::State& state) {
+    Report(state, SignedWarmPairing(), true, "Warm run 256 MiB with voakey vs without", 1.2);
+}
 void BM_UnsignedWarmRun(benchmark::State& state) { Report(state, SignedWarmPairing(), false); }
 
 void BM_ColdRunPeakMemory(benchmark::State& state) {
@@ -406,15 +423,5 @@ BENCHMARK(BM_UnsignedColdRun)->UseManualTime()->Iterations(1)->Unit(benchmark::k
 BENCHMARK(BM_SignedWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnsignedWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColdRunPeakMemory)->Iterations(1);
-
-VEXAL_BENCH_ROW("Cold run 256 MiB in 8 modules from nginx vs curl+unpack+digest", "BM_LoaderColdRun",
-                "BM_CurlUnpackDigest", "time", VexalBench::LowerIsBetter, 1.2, "ms", 1e-6);
-VEXAL_BENCH_ROW("Warm run 256 MiB in 8 modules vs vexal-pack digest", "BM_LoaderWarmRun", "BM_DigestFiles", "time",
-                VexalBench::LowerIsBetter, 1.1, "ms", 1e-6);
-
-VEXAL_BENCH_ROW("Cold run 256 MiB with voakey vs without", "BM_SignedColdRun", "BM_UnsignedColdRun", "time",
-                VexalBench::LowerIsBetter, 1.05, "ms", 1e-6);
-VEXAL_BENCH_ROW("Warm run 256 MiB with voakey vs without", "BM_SignedWarmRun", "BM_UnsignedWarmRun", "time",
-                VexalBench::LowerIsBetter, 1.2, "ms", 1e-6);
 
 VEXAL_BENCH_MAIN();

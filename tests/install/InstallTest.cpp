@@ -59,17 +59,21 @@ protected:
     std::string mRoot, mPrefix, mLibDir;
 };
 
-TEST_F(Installed, PkgConfigAloneBuildsAHostAndGameModuleThatLoadFromNginx) {
-    // The staged install is seen as the system's: pkg-config puts the scratch root in front of
-    // its paths, and no other .pc file is visible.
-    const std::string pkgConfig = "PKG_CONFIG_LIBDIR='" + mLibDir + "/pkgconfig' PKG_CONFIG_SYSROOT_DIR='" + mRoot +
-                                  "' pkg-config ";
-    CommandRun library = RunCommand(pkgConfig + "--variable=loaderlibrary vexal3d-loader");
-    ASSERT_EQ(library.mStatus, 0) << library.mOutput;
-    std::string path = library.mOutput.substr(0, library.mOutput.find('\n'));
-    if (path.rfind(mRoot, 0) != 0) path = mRoot + path; // pkg-config versions differ on variables
-    EXPECT_EQ(path, mLibDir + "/vexal3d/Vexal3DLoader-Flash.so");
-    ASSERT_EQ(access(path.c_str(), R_OK), 0) << path;
+TEST_F(Installed, PkgConfigAloneBuildsAHostAndGameModuleThatLoadFromNginxFromAnotherPrefix) {
+    // Installed into a prefix other than the configured one, as into ~/.local or /opt: the .pc
+    // file must name the files where they are, and no other .pc file is visible.
+    const std::string prefix = mScratch.Native("opt");
+    CommandRun install = RunCommand("'" VEXAL_CMAKE "' --install '" VEXAL_BINARY_DIR "' --prefix '" + prefix + "'");
+    ASSERT_EQ(install.mStatus, 0) << install.mOutput;
+    const std::string pkgConfig = "PKG_CONFIG_LIBDIR='" + prefix + "/" VEXAL_INSTALL_LIBDIR "/pkgconfig' pkg-config ";
+    std::string path; // the library's, named first
+    for (const char* variable : {"demomodule", "includedir", "loaderlibrary"}) {
+        CommandRun shown = RunCommand(pkgConfig + "--variable=" + variable + " vexal3d-loader");
+        ASSERT_EQ(shown.mStatus, 0) << shown.mOutput;
+        path = shown.mOutput.substr(0, shown.mOutput.find('\n'));
+        EXPECT_EQ(path.rfind(prefix + "/", 0), 0u) << variable << ": " << path;
+        ASSERT_EQ(access(path.c_str(), R_OK), 0) << variable << ": " << path;
+    }
 
     const std::string source = VEXAL_THIRDPARTY_DIR;
     const std::string work = mScratch.Native("work");

@@ -25,8 +25,9 @@ public:
         }
     }
     void TearDown() override {
-        if (!mHome.empty())
-            std::system(("rm -rf '" + mHome + "'").c_str());
+        if (!mHome.empty()) {
+            EXPECT_EQ(std::system(("rm -rf '" + mHome + "'").c_str()), 0) << mHome;
+        }
     }
     std::string mHome;
 };

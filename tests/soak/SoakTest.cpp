@@ -122,8 +122,9 @@ protected:
 
     void TearDown() override {
         mServer.Stop();
-        if (!mPrevious.empty())
-            (void)chdir(mPrevious.c_str());
+        if (!mPrevious.empty()) {
+            EXPECT_EQ(chdir(mPrevious.c_str()), 0) << mPrevious;
+        }
     }
 
     // One run: create, parameters, updates until the hand-off (and a few after it), delete.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,7 +36,8 @@ namespace {
 
 constexpr int64_t kFrameNs = 16666667; // about 60 frames a second
 constexpr uint32_t kWmClose = 0x0010;
-// The simulated download: eight module files of 64 MiB in all.
+// The simulated run: eight module files of 64 MiB in all, then a game module loading eight
+// resources of the same size.
 constexpr int32_t kModules = 8;
 constexpr double kPackageBytes = 64.0 * 1024 * 1024;
 
@@ -49,16 +51,45 @@ int64_t NowNanoseconds() {
 class PreviewLoader : public Vexal3DLoader_Flash {
 public:
     explicit PreviewLoader(VexalWindow window) : Vexal3DLoader_Flash(window, 0, false) {}
-    // progress 0..1; speed in kB/s (0 once everything is there).
+    // progress 0..1; speed in kB/s (0 once everything is there). The counters are those of a
+    // real run at that progress: nothing before the header is accepted (0.1), then the loader's
+    // own download (one resource, none finished, the whole module files fetched so far), then
+    // the game module's own resources from 0.4 on.
     void SetFigures(double progress, double speed) {
         mProgress = float(progress);
         mSpeed = float(speed);
-        mResCount = kModules;
-        mFinishCount = int32_t(progress * kModules);
-        mResSize = int32_t(kPackageBytes);
-        mFinishSize = int32_t(progress * kPackageBytes);
+        if (progress < kHeaderEnd) {
+            mResCount = mFinishCount = mResSize = mFinishSize = 0;
+        } else if (progress < kDownloadEnd) {
+            const double fetched = (progress - kHeaderEnd) / (kDownloadEnd - kHeaderEnd);
+            mResCount = 1;
+            mFinishCount = 0;
+            mResSize = int32_t(kPackageBytes);
+            mFinishSize = int32_t(std::floor(fetched * kModules) * (kPackageBytes / kModules));
+        } else {
+            const double loaded = (progress - kDownloadEnd) / (1.0 - kDownloadEnd);
+            mResCount = kModules;
+            mFinishCount = int32_t(loaded * kModules);
+            mResSize = int32_t(kPackageBytes);
+            mFinishSize = int32_t(loaded * kPackageBytes);
+        }
     }
+
+private:
+    static constexpr double kHeaderEnd = 0.1, kDownloadEnd = 0.4;
 };
+
+// The lines of the loader and the script runtime themselves (the runtime starting, the loader's
+// update timing when it is deleted) say nothing about the author's script: while they are
+// written, the log goes nowhere.
+void DiscardLogLine(const WideChar*, void*, uint8_t) {}
+
+void SendLogToConsole(bool console) {
+    if (console)
+        SetLogSinks(ConsoleLogSink, nullptr, ConsoleLogSink, nullptr);
+    else
+        SetLogSinks(DiscardLogLine, nullptr, DiscardLogLine, nullptr);
+}
 
 // Every script error the manager captures, in the first run or in a render pass.
 int gScriptErrors = 0;
@@ -235,9 +266,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Every log line of the loader and the script runtime goes to the console.
+    // What the author's script causes goes to the console (the loader routes its log there too
+    // when it is created); nothing before it runs.
     setenv("[VEXAL-DEBUG]", "YES", 1);
-    SetLogSinks(ConsoleLogSink, nullptr, ConsoleLogSink, nullptr);
+    SendLogToConsole(false);
 
     HostWindow window;
     std::string error;
@@ -272,6 +304,7 @@ int main(int argc, char** argv) {
         double speed = options.mSeconds > 0 ? kPackageBytes / 1024.0 / options.mSeconds : 1024.0;
         loader.SetFigures(startProgress, startProgress < 1 ? speed : 0.0);
         // The author's script is the only one: no default screen draws first.
+        SendLogToConsole(true);
         manager->RunString(nullptr, kPrelude, kPreludeName, 0);
         manager->RunBuffer(nullptr, &script, 0);
 
@@ -322,6 +355,7 @@ int main(int argc, char** argv) {
         if (options.mAllocMinimum > 0) manager->TrackAllocations(0);
         if (options.mProfile) PrintProfile(manager);
         else manager->EnableProfiler(false);
+        SendLogToConsole(false);
     }
     std::fflush(stdout);
     window.Close();

@@ -322,9 +322,12 @@ bool WriteSvg(const std::string& path, const TickFunnel& funnel, std::string& pr
     else if (versions.size() > 1)
         title += " of " + std::to_string(versions.size()) + " app versions";
     Text(cr, 20, 26, title, 0x111111, 18, true);
+    // The same counts as the terminal's heading, so that the parts add up to the runs above.
+    std::string counts = std::to_string(total.mReached[kHandedOver]) + " handed over, " + std::to_string(Lost(total)) +
+                         " lost, ";
+    if (total.mOpenAtEnd) counts += std::to_string(total.mOpenAtEnd) + " still loading at the end, ";
     Text(cr, 20, 46,
-         std::to_string(total.mReached[kHandedOver]) + " handed over, " + std::to_string(Lost(total)) + " lost, " +
-             std::to_string(total.mWarm) + " warm (game module created within a second of fetching module files)",
+         counts + std::to_string(total.mWarm) + " warm (game module created within a second of fetching module files)",
          0x444444, 13);
     FunnelChart(cr, total, kChartTop + 20);
     TimeChart(cr, total, kChartTop + 20 + chartHeight + kChartGap);

@@ -155,11 +155,12 @@ void ReportFailedAttempt(const String& url, long status, CURLcode result, const 
 }
 
 // An answer that asking the same address again cannot change: the resource is not there or not
-// for us, the address cannot be used at all, or nothing listens there (a dead mirror would
-// otherwise cost every run the whole header time-out before the next address is asked).
-bool CannotSucceedHere(long status, CURLcode result) {
-    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT || result == CURLE_COULDNT_CONNECT)
-        return true;
+// for us, the address cannot be used at all, or nothing has ever listened there for this download
+// (a dead mirror would otherwise cost every run the whole header time-out before the next address
+// is asked). A server that already sent part of the resource is restarting: its port is waited for.
+bool CannotSucceedHere(long status, CURLcode result, bool receivedBefore) {
+    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) return true;
+    if (result == CURLE_COULDNT_CONNECT) return !receivedBefore;
     return result == CURLE_OK && (status == 401 || status == 403 || status == 404 || status == 410);
 }
 
@@ -298,7 +299,8 @@ void NoteFailedAttempt(WebDownload* request, long status, CURLcode result) {
     request->mRetryWait = RandomRetryWaitMs(request->mFailures);
     if (request->mFailures < 0xFFFFFFFFu) ++request->mFailures;
     if (request->mTransfer != _null) {
-        request->mTransfer->mRefused.store(CannotSucceedHere(status, result), std::memory_order_release);
+        request->mTransfer->mRefused.store(CannotSucceedHere(status, result, request->mReceivedBefore > 0),
+                                           std::memory_order_release);
         request->mTransfer->mFailedAttempts.fetch_add(1, std::memory_order_relaxed);
     }
 }
