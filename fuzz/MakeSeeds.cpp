@@ -46,7 +46,8 @@ bool Block(const std::string& folder, const char* name, PackMethod method, uint3
 }
 
 // A signature file for a package like Header's, signed with a fresh key; cut shortens it.
-bool Signature(const std::string& folder, const char* name, const WideChar* packageName, bool expires, size_t cut) {
+bool Signature(const std::string& folder, const char* name, const WideChar* packageName, bool expires, size_t cut,
+               uint32_t version = 2) {
     PackageBuilder builder;
     builder.SetName(packageName);
     builder.SetCacheName(u"SeedGame");
@@ -60,10 +61,13 @@ bool Signature(const std::string& folder, const char* name, const WideChar* pack
         !key.Generate())
         return false;
     fields.mRelease = 12;
+    fields.mVersion = version;
     fields.mHasExpiry = expires;
     fields.mExpires = 1900000000;
     ComputeSha256(kContent, sizeof(kContent), fields.mModules[0]);
     ComputeSha256(kContent, 20, fields.mModules[2]);
+    fields.mModuleSizes[0] = sizeof(kContent);
+    fields.mModuleSizes[2] = 20;
     Buffer file;
     if (!SignPackageSignature(fields, key, file)) return false;
     return Write(folder + "/signature_file/" + name, file.GetData(), cut < file.GetSize() ? cut : file.GetSize());
@@ -117,6 +121,7 @@ int main(int argc, char** argv) {
                     Signature(folder, "signed.sig", u"Seed Game", false, SIZE_MAX) &&
                     Signature(folder, "expires.sig", u"Seed Gam\u00e9 \U0001F3AE", true, SIZE_MAX) &&
                     Signature(folder, "cut.sig", u"Seed Game", true, 200) &&
+                    Signature(folder, "version1.sig", u"Seed Game", true, SIZE_MAX, 1) &&
                     Delta(folder, "two-patches.delta", SIZE_MAX) && Delta(folder, "cut.delta", 100);
     if (!ok) std::fprintf(stderr, "vexal-fuzz-seeds: could not write the seeds\n");
     return ok ? 0 : 1;

@@ -75,6 +75,8 @@ void Vexal3DLoader::Setup(const WideChar* name, const WideChar* value) {
         SplitLaunchList(value, mCdnIps);
     } else if (Is(name, u"voakey")) {
         SetPublisherKeys(value);
+    } else if (Is(name, u"voagame")) {
+        mExpectedGame = value;
     } else {
         // A misspelt name would otherwise be lost without a trace.
         LogTrace(LoaderText::kUnknownParameter, name);

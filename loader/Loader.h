@@ -150,6 +150,9 @@ protected:
     void EnterModulePhase();
     // cached (optional) receives the file's digest (all zero when it cannot be read).
     bool SignedFileMatches(uint32_t index, const String& name, const Digest& expected, Digest* cached = _null);
+    // With a signature of the current version: false, with its line, when a fetched block
+    // declares another unpacked size than entry index's signed size, before anything is unpacked.
+    bool BlockSizeMatches(uint32_t index, const Buffer& block);
     // Whether a fetched (unpacked) block holds entry index's file: its digest matches the
     // header's (unless that is all zeros) and, with signatures, its SHA-256 the signed one.
     // A mismatch writes its line.
@@ -291,6 +294,9 @@ protected:
     bool mSignatureWanted;
     bool mSignaturePending;
     Array<Ed25519PublicKey> mPublisherKeys;
+    // Set by "voagame": the cache name a signed package must carry; empty: the game first
+    // accepted in the cache folder.
+    String mExpectedGame;
     Sha256Digest mHeaderSha256;
     Buffer mSignatureBuffer;
     PackageSignature mSignature;

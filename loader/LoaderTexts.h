@@ -35,6 +35,8 @@ inline constexpr const WideChar* kSignatureAccepted = u"[Loader] Voa signature a
 inline constexpr const WideChar* kNoUsableKey = u"[Loader] Voa key given without a usable key: every package address is refused";
 inline constexpr const WideChar* kReleaseNotRecorded = u"[Loader] Accepted release %u not recorded: %ls";
 inline constexpr const WideChar* kSignedChecksum = u"[Loader] VOB(%d) signed checksum not correct";
+inline constexpr const WideChar* kSignedSize = u"[Loader] VOB(%d) block unpacks to %u bytes, %u signed: not unpacked";
+inline constexpr const WideChar* kGameNotRecorded = u"[Loader] Accepted game %ls not recorded: %ls";
 
 // Module pipeline.
 inline constexpr const WideChar* kCopyName = u"%ls-%d.%ls";
@@ -42,6 +44,7 @@ inline constexpr const WideChar* kCopyNameNoExtension = u"%ls-%d";
 inline constexpr const WideChar* kDownloadModule = u"[Loader] Download VOB(%d) from url: %ls";
 inline constexpr const WideChar* kDecompressFailed = u"[Loader] Decompress VOB(%d) failed";
 inline constexpr const WideChar* kChecksum = u"[Loader] VOB(%d) checksum not correct: %ls, %ls expected";
+inline constexpr const WideChar* kNotRegularFile = u"[Loader] VOB(%d) file is not a regular file, not read: %ls";
 inline constexpr const WideChar* kCreateFileFailed = u"[Loader] Create VOB(%d) file failed: %ls";
 inline constexpr const WideChar* kWriteRetry = u"[Loader] VOB(%d) not written (%ls), kept to write again in %u ms";
 inline constexpr const WideChar* kFolderTakesNoFile = u"[Loader] The module folder takes no new file (%ls): %ls";

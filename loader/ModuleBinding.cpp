@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "Source/Platform/File.h"
+
 namespace {
 
 template <typename Function>
@@ -14,6 +16,13 @@ void Look(Function& entry, LibraryHandle library, const char* name) {
 
 bool BindModule(ModuleBinding& binding, const WideChar* path, String* reason) {
     std::memset(&binding, 0, sizeof(binding));
+    // The library loader opens the file and waits: a pipe with the module's name would hold the
+    // host's thread for ever.
+    if (PathKindOf(path) != kPathFile) {
+        if (reason != _null)
+            *reason = u"not a regular file";
+        return false;
+    }
     LibraryHandle library = LoadDynamicLibrary(path, reason);
     if (library == _null)
         return false;

@@ -141,13 +141,19 @@ bool Vexal3DLoader::NextModule() {
 
         // The helper may be reading a later file: it is stopped before this one is replaced.
         digests.Cancel();
+        const PathKind kind = PathKindOf(name);
+        if (kind == kPathFolder || kind == kPathOther)
+            LogTrace(LoaderText::kNotRegularFile, int(mModuleIndex), name.Data());
         // An outdated file may be patched instead; it stays as it is until the patched content
         // has passed the checks a block passes.
         if (StartPatch(name, cached, expected))
             return true;
         ClearFileAttributes(name);
         DeleteFile(name);
-        if (FileExists(name)) {
+        // Whatever is still there (a file held open elsewhere, a folder, anything that cannot be
+        // deleted) is left alone: the block is written under the per-process name, or it would be
+        // fetched again for ever.
+        if (PathKindOf(name) != kPathMissing) {
             const String copy = PerProcessName(name);
             if (mModuleFileName == name) {
                 mModuleFileName = copy;
@@ -234,11 +240,14 @@ void Vexal3DLoader::ModuleBlockStep() {
 
     if (mModuleIndex < VEXAL_MODULE_COUNT) {
         BlockingStep blocking(*this);
-        bool good = false;
-        if (!UnpackBuffer(mModuleBuffer))
+        // A signed size is held to before unpacking, so that no block makes the loader allocate
+        // what it merely declares; such a block fails like one with a wrong digest.
+        const bool sized = BlockSizeMatches(mModuleIndex, mModuleBuffer);
+        const bool unpacked = sized && UnpackBuffer(mModuleBuffer);
+        if (sized && !unpacked)
             LogTrace(LoaderText::kDecompressFailed, int(mModuleIndex));
-        else
-            good = BlockMatches(mModuleIndex, mModuleBuffer, DigestFromWords(mHeader.modules[mModuleIndex].digest));
+        const bool good =
+            unpacked && BlockMatches(mModuleIndex, mModuleBuffer, DigestFromWords(mHeader.modules[mModuleIndex].digest));
         if (!good) {
             mModuleBuffer.Clear();
             blocking.End();

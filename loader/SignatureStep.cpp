@@ -8,6 +8,7 @@
 #include <new>
 
 #include "Source/Common/Base64.h"
+#include "Source/Common/Decompress.h"
 #include "Source/Common/Digest.h"
 #include "Source/Platform/Clock.h"
 #include "Source/Platform/File.h"
@@ -108,16 +109,21 @@ private:
 
 namespace {
 
-// The accepted release, stored on a worker: storing it waits for the disk.
+// The accepted release, and the game when the cache folder has none yet, stored on a worker:
+// storing them waits for the disk.
 struct ReleaseRecord {
     String mPath;
-    uint32_t mRelease;
+    uint32_t mRelease; // 0: the release needs no storing
+    String mGamePath;  // empty: the game needs no storing
+    String mGame;
 };
 
 uint8_t RecordRelease(WorkerThread*, void* data, int32_t) {
     ReleaseRecord* record = static_cast<ReleaseRecord*>(data);
-    if (!RecordAcceptedRelease(record->mPath, record->mRelease))
+    if (record->mRelease != 0 && !RecordAcceptedRelease(record->mPath, record->mRelease))
         LogTrace(LoaderText::kReleaseNotRecorded, record->mRelease, record->mPath.Data());
+    if (!record->mGamePath.IsEmpty() && !RecordGame(record->mGamePath, record->mGame))
+        LogTrace(LoaderText::kGameNotRecorded, record->mGame.Data(), record->mGamePath.Data());
     delete record;
     return 0;
 }
@@ -190,13 +196,35 @@ void Vexal3DLoader::SignatureStep() {
     }
     StopDownload();
 
+    // The release record lives in a folder named by the cache name: a name that cannot be one
+    // folder would leave rollbacks unchecked, so such a package is not taken at all.
+    if (!IsSafeCacheName(mHeader.cacheName)) {
+        mSignatureBuffer.Clear();
+        RefuseSignature(SignatureReasonText(SignatureCheck{kSignatureCacheNotUsable, 0, 0, -1}));
+        return;
+    }
     const String profile = UserProfileFolder();
     const String releasePath = AcceptedReleasePath(profile, mHeader.cacheName);
     const uint32_t highest = releasePath.IsEmpty() ? 0 : ReadAcceptedRelease(releasePath);
-    const SignatureCheck check =
+    SignatureCheck check =
         JudgePackageSignature(mSignatureBuffer.GetData(), mSignatureBuffer.GetSize(), mPublisherKeys, mHeader,
                               mHeaderSha256, int64_t(std::time(_null)), highest, mSignature);
     mSignatureBuffer.Clear();
+    // Another game of the same publisher carries a valid signature too, and its own release
+    // record: the game is pinned by "voagame", or else by the first one accepted in this folder.
+    String gamePath;
+    if (check.mVerdict == kSignatureAccepted) {
+        WideChar game[VEXAL_HEADER_TEXT_UNITS] = {0};
+        bool pinned = !mExpectedGame.IsEmpty();
+        if (!pinned) {
+            gamePath = GameRecordPath(CurrentDirectory());
+            pinned = !gamePath.IsEmpty() && ReadGameRecord(gamePath, game);
+            if (pinned)
+                gamePath = String();
+        }
+        if (pinned && String(mSignature.mCache) != (mExpectedGame.IsEmpty() ? String(game) : mExpectedGame))
+            check.mVerdict = kSignatureOtherGame;
+    }
     if (check.mVerdict != kSignatureAccepted) {
         RefuseSignature(SignatureReasonText(check));
         return;
@@ -205,12 +233,17 @@ void Vexal3DLoader::SignatureStep() {
     char keyText[Base64Length(kEd25519KeySize) + 1];
     Base64Encode(mPublisherKeys[check.mKeyIndex].bytes, kEd25519KeySize, keyText);
     LogTrace(LoaderText::kSignatureAccepted, check.mRelease, int(check.mKeyIndex + 1), keyText);
-    if (!releasePath.IsEmpty() && check.mRelease > highest) {
+    const uint32_t release = !releasePath.IsEmpty() && check.mRelease > highest ? check.mRelease : 0;
+    if (release != 0 || !gamePath.IsEmpty()) {
         ReleaseWorker(mReleaseRecorder);
-        ReleaseRecord* record = new (std::nothrow) ReleaseRecord{releasePath, check.mRelease};
+        ReleaseRecord* record =
+            new (std::nothrow) ReleaseRecord{releasePath, release, gamePath, String(mSignature.mCache)};
         mReleaseRecorder = record != _null ? CreateWorker(RecordRelease, record) : _null;
         if (mReleaseRecorder == _null) {
-            LogTrace(LoaderText::kReleaseNotRecorded, check.mRelease, releasePath.Data());
+            if (release != 0)
+                LogTrace(LoaderText::kReleaseNotRecorded, release, releasePath.Data());
+            if (!gamePath.IsEmpty())
+                LogTrace(LoaderText::kGameNotRecorded, mSignature.mCache, gamePath.Data());
             delete record;
         }
     }
@@ -261,6 +294,18 @@ bool Vexal3DLoader::BlockMatches(uint32_t index, const Buffer& block, const Dige
         return false;
     }
     return true;
+}
+
+bool Vexal3DLoader::BlockSizeMatches(uint32_t index, const Buffer& block) {
+    if (!mSignatureWanted || mSignature.mVersion < 2)
+        return true;
+    // A packed block says what it unpacks to; any other block is the file itself.
+    uint32_t declared = block.GetSize();
+    PackedBlockSize(block.GetData(), block.GetSize(), declared);
+    if (declared == mSignature.mModuleSizes[index])
+        return true;
+    LogTrace(LoaderText::kSignedSize, int(index), declared, mSignature.mModuleSizes[index]);
+    return false;
 }
 
 void Vexal3DLoader::DropSignedDigests() {

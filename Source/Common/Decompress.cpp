@@ -213,6 +213,159 @@ bool UnpackBuffer(Buffer& buffer) {
     return true;
 }
 
+bool PackedBlockSize(const uint8_t* data, uint32_t length, uint32_t& size) {
+    if (data == _null || length < kPackedHeaderSize || memcmp(data, kPackedMagic, sizeof(kPackedMagic)) != 0)
+        return false;
+    size = length == kPackedHeaderSize ? 0 : ReadLittle32(data + kPackedSizeOffset);
+    return true;
+}
+
+uint64_t PackedSizeBound(const uint8_t* data, uint32_t length) {
+    uint32_t declared = 0;
+    if (!PackedBlockSize(data, length, declared))
+        return 0;
+    const uint64_t stream = length - kPackedHeaderSize;
+    // A longest match (258 bytes) costs deflate at least two bits; an LZMA repeated match of 273
+    // bytes takes 14 decisions of at least 0.0219 bits each.
+    return data[kPackedMethodOffset] == 0 ? stream * 7200 : stream * 1032;
+}
+
+namespace {
+
+constexpr uint32_t kFirstStep = 1u << 20;
+
+// The output of a stepwise decoder: grows by doubling up to the declared size.
+struct GrowingOutput {
+    Buffer mData;
+    uint32_t mDeclared;
+    uint32_t mProduced = 0;
+
+    // Room after what was produced; false when the declared size is reached or memory lacks.
+    bool Grow() {
+        const uint32_t size = mData.GetSize();
+        if (size >= mDeclared)
+            return false;
+        const uint64_t next = size == 0 ? kFirstStep : uint64_t(size) * 2;
+        const uint32_t wanted = next > mDeclared ? mDeclared : uint32_t(next);
+        if (!mData.Resize(wanted)) {
+            LogFailure(u"[FG] Unpack Error : can't allocate %u bytes", wanted);
+            return false;
+        }
+        return true;
+    }
+};
+
+// inflate in steps; uncompress's statuses for the same faults (the stream needs more room than
+// declared, or its input ends: Z_BUF_ERROR).
+bool InflateStepwise(GrowingOutput& out, const uint8_t* input, size_t inputLength) {
+    z_stream stream;
+    memset(&stream, 0, sizeof(stream));
+    int status = inflateInit(&stream);
+    stream.next_in = const_cast<Bytef*>(input);
+    stream.avail_in = uInt(inputLength);
+    uint8_t spare = 0;
+    while (status == Z_OK) {
+        // Once the declared size is reached, one spare byte tells a stream that still has its
+        // end to read from one that holds more than declared.
+        const bool full = out.mProduced == out.mData.GetSize() && !out.Grow();
+        stream.next_out = full ? &spare : out.mData.GetData() + out.mProduced;
+        stream.avail_out = full ? 1 : out.mData.GetSize() - out.mProduced;
+        const uInt before = stream.avail_out;
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (full && stream.avail_out == 0) {
+            status = Z_BUF_ERROR;
+            break;
+        }
+        out.mProduced += full ? 0 : before - stream.avail_out;
+        if (status == Z_BUF_ERROR)
+            status = stream.avail_out != 0 || full ? Z_DATA_ERROR : Z_OK; // the input ended early
+    }
+    inflateEnd(&stream);
+    if (status == Z_STREAM_END)
+        return true;
+    LogFailure(u"[FG] Decompress(Zip) Error Code : %d", status == Z_NEED_DICT ? Z_DATA_ERROR : status);
+    return false;
+}
+
+// The LZMA decoder in steps: ends at the end marker or at the declared size.
+bool DecodeLzmaStepwise(GrowingOutput& out, const uint8_t* input, size_t inputLength, const uint8_t* properties) {
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, _null}, {LZMA_VLI_UNKNOWN, _null}};
+    lzma_ret result = lzma_properties_decode(&filters[0], _null, properties, kLzmaPropertiesSize);
+    int32_t status = StatusOf(result);
+    lzma_stream stream = LZMA_STREAM_INIT;
+    if (result == LZMA_OK) {
+        // No match reaches further back than the declared output: the dictionary never needs
+        // to be larger.
+        lzma_options_lzma* options = static_cast<lzma_options_lzma*>(filters[0].options);
+        const uint32_t cap = out.mDeclared < kFirstStep ? kFirstStep : out.mDeclared;
+        if (options->dict_size > cap)
+            options->dict_size = cap;
+        result = lzma_raw_decoder(&stream, filters);
+        free(filters[0].options);
+        status = StatusOf(result);
+    }
+    stream.next_in = input;
+    stream.avail_in = inputLength;
+    while (status == kLzmaOk && out.mProduced < out.mDeclared) {
+        if (out.mProduced == out.mData.GetSize() && !out.Grow()) {
+            status = kLzmaNoMemory;
+            break;
+        }
+        stream.next_out = out.mData.GetData() + out.mProduced;
+        stream.avail_out = out.mData.GetSize() - out.mProduced;
+        const size_t inBefore = stream.avail_in;
+        const size_t outBefore = stream.avail_out;
+        result = lzma_code(&stream, LZMA_RUN);
+        out.mProduced += uint32_t(outBefore - stream.avail_out);
+        if (result == LZMA_STREAM_END)
+            break;
+        status = StatusOf(result);
+        if (status == kLzmaOk && stream.avail_in == inBefore && stream.avail_out == outBefore)
+            status = kLzmaInputEnded;
+    }
+    lzma_end(&stream);
+    if (status == kLzmaOk)
+        return true;
+    LogFailure(u"[FG] Decompress(7z) Error Code : %d", status);
+    return false;
+}
+
+} // namespace
+
+bool UnpackBufferStepwise(Buffer& buffer) {
+    const uint32_t size = buffer.GetSize();
+    const uint8_t* data = buffer.GetData();
+    uint32_t declared = 0;
+    if (!PackedBlockSize(data, size, declared))
+        return true;
+    if (declared == 0) {
+        buffer.Clear();
+        return true;
+    }
+    const uint64_t bound = PackedSizeBound(data, size);
+    if (declared > bound || declared > kMaxUnpackedSize) {
+        LogFailure(u"[FG] Unpack Error : %u bytes declared, at most %llu possible", declared,
+                   (unsigned long long)(bound < kMaxUnpackedSize ? bound : kMaxUnpackedSize));
+        return false;
+    }
+    GrowingOutput out;
+    out.mDeclared = declared;
+    const bool ok = data[kPackedMethodOffset] == 0
+                        ? DecodeLzmaStepwise(out, data + kPackedHeaderSize, size - kPackedHeaderSize,
+                                             data + kPackedPropertiesOffset)
+                        : InflateStepwise(out, data + kPackedHeaderSize, size - kPackedHeaderSize);
+    if (!ok)
+        return false;
+    if (!out.mData.Resize(out.mProduced)) {
+        LogFailure(u"[FG] Unpack Error : can't allocate %u bytes", out.mProduced);
+        return false;
+    }
+    out.mData.SetCursorOffset(0);
+    out.mData.SetName(buffer.GetName());
+    buffer.Swap(out.mData);
+    return true;
+}
+
 bool PackBuffer(PackMethod method, int32_t level, const void* input, uint32_t inputLength, Buffer& output) {
     if (inputLength > kMaxUnpackedSize || (input == _null && inputLength != 0))
         return false;

@@ -39,6 +39,22 @@ bool Decompress(uint8_t* output, size_t* outputLength, const uint8_t* input, siz
 // left as it was. The buffer's name is kept.
 bool UnpackBuffer(Buffer& buffer);
 
+// The unpacked size a block declares, without unpacking it: true with size for a packed block
+// (0 for one of exactly 20 bytes, which unpacks to nothing), false for plain data.
+bool PackedBlockSize(const uint8_t* data, uint32_t length, uint32_t& size);
+
+// The most a packed block of length bytes can unpack to with its method: deflate gives at most
+// 1032 bytes for each byte of stream, LZMA (its likeliest decisions at 11-bit probabilities)
+// under 7200. A block declaring more is damaged, whatever its stream holds. 0 for plain data.
+uint64_t PackedSizeBound(const uint8_t* data, uint32_t length);
+
+// UnpackBuffer for a block nothing vouches for (the package tool): a block declaring more than
+// PackedSizeBound is refused before anything is decoded ("[FG] Unpack Error : %u bytes declared,
+// at most %llu possible"), and the output grows with what the stream really holds (from 1 MiB,
+// doubling), so memory follows the bytes decoded, never the size merely declared. Results and
+// log lines are otherwise UnpackBuffer's.
+bool UnpackBufferStepwise(Buffer& buffer);
+
 // Packs input into a packed block in output (replacing its contents; output owns them).
 // method kPackZlib: a zlib stream (compress2) at level 0..9 (-1 default). kPackLzma: a raw LZMA1
 // stream without end marker, level 0..9 (-1 default 6), its 5 properties at offset 8. Fails

@@ -19,6 +19,11 @@ struct Ed25519PublicKey {
 bool VerifyEd25519(const Ed25519PublicKey& key, const void* message, size_t length,
                    const uint8_t signature[kEd25519SignatureSize]);
 
+// True for the eight encodings of the points of small order (1, 2, 4 and 8) of the curve. Such a
+// "public key" belongs to no secret key: signatures that verify under it can be made by anyone
+// for many messages, so it is never a publisher's key.
+bool IsSmallOrderEd25519Key(const Ed25519PublicKey& key);
+
 // A secret signing key held by libcrypto. Not copyable; one thread at a time. The key material
 // never leaves the library except through WritePem.
 class Ed25519SecretKey {

@@ -214,27 +214,63 @@ Digest DigestFromWords(const void* words) {
     return Digest{aligned[0], aligned[1], aligned[2], aligned[3]};
 }
 
-bool IsSafeModuleFileName(const WideChar* fileName) {
-    if (fileName == _null || fileName[0] == 0 || fileName[0] == u'@') return true;
-    if (IsSeparator(fileName[0])) return false;
-    // Walk the components; ".." anywhere climbs out of the cache folder.
+namespace {
+
+WideChar UpperAscii(WideChar unit) { return unit >= u'a' && unit <= u'z' ? WideChar(unit - u'a' + u'A') : unit; }
+
+// A device name Windows reserves in every folder (CON, PRN, AUX, NUL, COM1-9, LPT1-9), whatever
+// the case and whatever extension follows: "nul.txt" still opens the device there.
+bool IsDeviceName(const WideChar* component, int32_t length) {
+    int32_t stem = 0;
+    while (stem < length && component[stem] != u'.') ++stem;
+    // Blanks before the extension are dropped by Windows too ("CON .txt").
+    while (stem > 0 && component[stem - 1] == u' ') --stem;
+    WideChar upper[4];
+    if (stem != 3 && stem != 4) return false;
+    for (int32_t i = 0; i < stem; ++i) upper[i] = UpperAscii(component[i]);
+    auto is = [&](const char* name) { return upper[0] == name[0] && upper[1] == name[1] && upper[2] == name[2]; };
+    if (stem == 3) return is("CON") || is("PRN") || is("AUX") || is("NUL");
+    return (is("COM") || is("LPT")) && upper[3] >= u'1' && upper[3] <= u'9';
+}
+
+// One component of a name from a package: never "..", never a drive ("C:") or a stream
+// ("game.dll:hidden"), never a device name, and never ending in a dot or a blank, which Windows
+// drops (so "game.dll." would be another name for game.dll there). A "." component is only
+// allowed before a separator ("./game.so"), where it names the folder itself.
+bool IsSafeComponent(const WideChar* component, int32_t length, bool last) {
+    if (length == 1 && component[0] == u'.') return !last;
+    if (length > 0 && (component[length - 1] == u'.' || component[length - 1] == u' ')) return false;
+    for (int32_t i = 0; i < length; ++i)
+        if (component[i] == u':') return false;
+    return !IsDeviceName(component, length);
+}
+
+// Walks the components of a name of at most limit units; separator false for a single name.
+bool IsSafeName(const WideChar* name, int32_t limit, bool separators) {
+    if (IsSeparator(name[0])) return false;
     int32_t start = 0;
     for (int32_t i = 0;; ++i) {
-        WideChar unit = i < VEXAL_HEADER_TEXT_UNITS ? fileName[i] : 0;
-        if (unit == 0 || IsSeparator(unit)) {
-            if (i - start == 2 && fileName[start] == u'.' && fileName[start + 1] == u'.') return false;
-            if (unit == 0) return true;
-            start = i + 1;
-        }
+        const WideChar unit = i < limit ? name[i] : 0;
+        if (unit != 0 && !IsSeparator(unit)) continue;
+        if (unit != 0 && !separators) return false;
+        // A name ending in a separator names a folder: it can never be written as a file.
+        if (unit == 0 && i == start) return false;
+        if (!IsSafeComponent(name + start, i - start, unit == 0)) return false;
+        if (unit == 0) return true;
+        start = i + 1;
     }
+}
+
+} // namespace
+
+bool IsSafeModuleFileName(const WideChar* fileName) {
+    if (fileName == _null || fileName[0] == 0 || fileName[0] == u'@') return true;
+    return IsSafeName(fileName, VEXAL_HEADER_TEXT_UNITS, true);
 }
 
 bool IsSafeCacheName(const WideChar* name) {
     if (name == _null || name[0] == 0) return false;
-    if (name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0))) return false;
-    for (const WideChar* cursor = name; *cursor != 0; ++cursor)
-        if (IsSeparator(*cursor)) return false;
-    return true;
+    return IsSafeName(name, VEXAL_HEADER_TEXT_UNITS, false);
 }
 
 String AddressBesidePackage(const WideChar* packageAddress, const WideChar* extension) {

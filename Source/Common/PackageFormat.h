@@ -44,14 +44,21 @@ bool ModuleHasFile(const ModuleEntry& entry);
 // Digest words as stored in the header (words A, B, C, D), read from any address.
 Digest DigestFromWords(const void* words);
 
+// The names that come from a package are held to what can be a file on every system the
+// loader runs on, so that a package behaves the same everywhere. A name component ("/" and "\"
+// both separate components) is refused when it is "..", holds a ":" (a drive such as "C:\..." or
+// "c:x", or a stream such as "game.dll:hidden"), is a reserved device name (CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9, any case, with or without an extension), or ends in a dot or a blank.
+
 // True when a module file name can be written safely below the current directory: not absolute
-// ("/" or "\" first) and no ".." component ("/" and "\" both separate components); at most 32
-// units are looked at. Entries without a file (none, empty, or "@" first) are always safe.
+// ("/" or "\" first), not naming a folder ("." or a separator at the end), and every component
+// safe as above; at most 32 units are looked at. Entries without a file (none, empty, or "@"
+// first) are always safe.
 bool IsSafeModuleFileName(const WideChar* fileName);
 
-// True when a cache name is safe as a single folder and file name: not none, not empty, not "."
-// or "..", and without "/" or "\". The name must be NUL-terminated (a header read by
-// ReadPackageHeader always is).
+// True when a cache name is usable as one plain folder and file name: not none, not empty,
+// without "/" or "\", and safe as a component above ("." and ".." included). The name must be
+// NUL-terminated within 32 units (a header read by ReadPackageHeader always is).
 bool IsSafeCacheName(const WideChar* name);
 
 // A file published beside the package: the package address with extension (".sig", ".delta")

@@ -18,7 +18,7 @@ namespace {
 
 // Every text this module reads, writes or logs.
 namespace SignatureText {
-constexpr char kFirstLine[] = "vexal-signature 1";
+constexpr char kFirstLine[] = "vexal-signature %u";
 constexpr char kPackage[] = "package";
 constexpr char kCache[] = "cache";
 constexpr char kRelease[] = "release";
@@ -30,6 +30,8 @@ constexpr const WideChar* kExtension = u".sig";
 constexpr const WideChar* kKeyNotUsable = u"[Loader] Voa key not usable: %ls";
 constexpr const WideChar* kReleaseDamaged = u"[Loader] Release file damaged, counted as 0: %ls";
 constexpr const WideChar* kReleasePath = u"%ls/vexal/%ls/release";
+constexpr const WideChar* kGameRecordPath = u"%ls/vexal-game";
+constexpr const WideChar* kGameDamaged = u"[Loader] Game record damaged, not used: %ls";
 constexpr const WideChar* kOlderRelease = u"older release %u < %u";
 constexpr const WideChar* kReasons[] = {
     u"",
@@ -42,12 +44,19 @@ constexpr const WideChar* kReasons[] = {
     u"header differs",
     u"expired",
     u"",
+    u"other game",
+    u"cache name not usable",
 };
 } // namespace SignatureText
 
+// The versions read; the last is the one written (module lines with sizes).
+constexpr uint32_t kFirstVersion = 1;
+constexpr uint32_t kCurrentVersion = 2;
 constexpr size_t kSignatureTextLength = Base64Length(kEd25519SignatureSize);
 // A release file holds a number of at most 10 digits and a line end; anything longer is damage.
 constexpr int64_t kReleaseFileLimit = 16;
+// A game record holds a cache name of at most 31 units (4 bytes of UTF-8 at most for 2 units).
+constexpr int64_t kGameRecordLimit = 128;
 constexpr int32_t kNameUnits = VEXAL_HEADER_TEXT_UNITS - 1;
 
 // Control characters (C0, DEL, C1) never appear in a name line: they would end or blur it.
@@ -154,6 +163,20 @@ bool AppendName(Buffer& output, const WideChar* name) {
 }
 
 // Decimal digits without sign or leading zero, from 1 to maximum.
+bool ReadNumber(const char* text, size_t length, uint64_t maximum, uint64_t& value);
+
+// A size: "0", or a number as ReadNumber reads it.
+bool ReadSize(const char* text, size_t length, uint32_t& value) {
+    uint64_t number = 0;
+    if (length == 1 && text[0] == '0')
+        value = 0;
+    else if (ReadNumber(text, length, UINT32_MAX, number))
+        value = uint32_t(number);
+    else
+        return false;
+    return true;
+}
+
 bool ReadNumber(const char* text, size_t length, uint64_t maximum, uint64_t& value) {
     if (length == 0 || length > 19 || text[0] == '0')
         return false;
@@ -242,18 +265,35 @@ uint8_t ModuleMaskOf(const PackageHeader& header) {
     return mask;
 }
 
-// The stored release, 0 for none; damaged is set when a file is there but holds no release.
-uint32_t LoadRelease(const WideChar* path, bool& damaged) {
+// A small record beside the player's files (the release, the game): a regular file of 1 to limit
+// bytes, read whole. Missing: false with damaged clear. Anything else that stands at the path (a
+// folder, a link to a non-file or to nothing, a device, an unreadable or oversized file): false
+// with damaged set.
+bool LoadRecord(const WideChar* path, int64_t limit, Buffer& content, bool& damaged) {
     damaged = false;
-    if (path == _null || path[0] == 0 || !FileExists(path))
-        return 0;
-    const int64_t size = FileSize(path);
+    if (path == _null || path[0] == 0)
+        return false;
+    const PathKind kind = PathKindOf(path);
+    if (kind == kPathMissing)
+        return false;
+    damaged = true;
+    if (kind != kPathFile)
+        return false;
+    File file;
+    if (!file.OpenForReading(path))
+        return false;
+    const int64_t size = file.GetSize();
+    if (size <= 0 || size > limit || !file.ReadAll(content) || content.GetSize() != uint32_t(size))
+        return false;
+    damaged = false;
+    return true;
+}
+
+// The stored release, 0 for none; damaged is set when something is there but holds no release.
+uint32_t LoadRelease(const WideChar* path, bool& damaged) {
     Buffer content;
-    if (size <= 0 || size > kReleaseFileLimit || !ReadFileToBuffer(content, path) ||
-        content.GetSize() != uint32_t(size)) {
-        damaged = true;
+    if (!LoadRecord(path, kReleaseFileLimit, content, damaged))
         return 0;
-    }
     const char* text = reinterpret_cast<const char*>(content.GetData());
     size_t length = content.GetSize();
     if (text[length - 1] == '\n')
@@ -271,7 +311,7 @@ uint32_t LoadRelease(const WideChar* path, bool& damaged) {
 String SignatureReasonText(const SignatureCheck& check) {
     if (check.mVerdict == kSignatureOlderRelease)
         return Format(SignatureText::kOlderRelease, check.mRelease, check.mHighest);
-    if (check.mVerdict < kSignatureAccepted || check.mVerdict > kSignatureOlderRelease)
+    if (check.mVerdict < kSignatureAccepted || check.mVerdict > kSignatureCacheNotUsable)
         return String(SignatureText::kReasons[kSignatureDamaged]);
     return String(SignatureText::kReasons[check.mVerdict]);
 }
@@ -289,7 +329,15 @@ SignatureVerdict ReadPackageSignature(const uint8_t* data, size_t size, PackageS
     size_t valueLength;
     uint64_t number = 0;
 
-    if (!lines.Next(line, length) || !IsLine(line, length, SignatureText::kFirstLine))
+    if (!lines.Next(line, length))
+        return kSignatureDamaged;
+    for (uint32_t version = kFirstVersion; version <= kCurrentVersion && signature.mVersion == 0; ++version) {
+        char first[32];
+        snprintf(first, sizeof(first), SignatureText::kFirstLine, version);
+        if (IsLine(line, length, first))
+            signature.mVersion = version;
+    }
+    if (signature.mVersion == 0)
         return kSignatureDamaged;
     // An empty name is written "package " and nothing more: the blank is required, a value not.
     if (!lines.Next(line, length) || !Field(line, length, SignatureText::kPackage, value, valueLength) ||
@@ -321,11 +369,17 @@ SignatureVerdict ReadPackageSignature(const uint8_t* data, size_t size, PackageS
         if (!lines.Next(line, length))
             return kSignatureDamaged;
         if (Field(line, length, SignatureText::kModule, value, valueLength)) {
-            // "<index> <hex>", indexes rising: a second line for an entry is no second opinion.
-            if (valueLength != 66 || value[0] < '0' || value[0] > '7' || value[1] != ' ')
+            // "<index> [<size> ]<hex>", indexes rising: a second line for an entry is no second
+            // opinion.
+            if (valueLength < 66 || value[0] < '0' || value[0] > '7' || value[1] != ' ')
                 return kSignatureDamaged;
             const int32_t index = value[0] - '0';
-            if (index <= lastModule || !Sha256FromAscii(value + 2, 64, signature.mModules[index]))
+            const size_t sizeLength = valueLength - 67;
+            if (signature.mVersion == kFirstVersion ? valueLength != 66
+                                                    : valueLength < 68 || value[2 + sizeLength] != ' ' ||
+                                                          !ReadSize(value + 2, sizeLength, signature.mModuleSizes[index]))
+                return kSignatureDamaged;
+            if (index <= lastModule || !Sha256FromAscii(value + valueLength - 64, 64, signature.mModules[index]))
                 return kSignatureDamaged;
             signature.mModuleMask = uint8_t(signature.mModuleMask | 1u << index);
             lastModule = index;
@@ -353,16 +407,20 @@ bool DescribeSignedHeader(const uint8_t* headerBytes, uint32_t size, PackageSign
     CopyHeaderText(signature.mPackage, header.name);
     CopyHeaderText(signature.mCache, header.cacheName);
     signature.mModuleMask = ModuleMaskOf(header);
+    signature.mVersion = kCurrentVersion;
     return true;
 }
 
 bool WriteSignedText(const PackageSignature& signature, Buffer& output) {
     output.Clear();
-    if (signature.mRelease == 0 || (signature.mHasExpiry && signature.mExpires < 1))
+    if (signature.mRelease == 0 || (signature.mHasExpiry && signature.mExpires < 1) ||
+        signature.mVersion < kFirstVersion || signature.mVersion > kCurrentVersion)
         return false;
     char number[24];
     char hex[65];
-    bool ok = AppendText(output, SignatureText::kFirstLine) && AppendText(output, "\n") &&
+    char first[32];
+    snprintf(first, sizeof(first), SignatureText::kFirstLine, signature.mVersion);
+    bool ok = AppendText(output, first) && AppendText(output, "\n") &&
               AppendText(output, SignatureText::kPackage) && AppendText(output, " ") &&
               AppendName(output, signature.mPackage) && AppendText(output, "\n") &&
               AppendText(output, SignatureText::kCache) && AppendText(output, " ") &&
@@ -378,9 +436,12 @@ bool WriteSignedText(const PackageSignature& signature, Buffer& output) {
     for (int32_t i = 0; ok && i < VEXAL_MODULE_COUNT; ++i) {
         if ((signature.mModuleMask & (1u << i)) == 0)
             continue;
-        char value[68];
+        char value[80];
         Sha256ToAscii(signature.mModules[i], hex);
-        snprintf(value, sizeof(value), "%d %s", int(i), hex);
+        if (signature.mVersion == kFirstVersion)
+            snprintf(value, sizeof(value), "%d %s", int(i), hex);
+        else
+            snprintf(value, sizeof(value), "%d %u %s", int(i), signature.mModuleSizes[i], hex);
         ok = AppendLine(output, SignatureText::kModule, value);
     }
     if (!ok)
@@ -435,7 +496,7 @@ int32_t ReadPublisherKeys(const WideChar* list, Array<Ed25519PublicKey>& keys) {
             Ed25519PublicKey key;
             size_t decoded = 0;
             if (ascii && Base64Decode(text, size_t(length), key.bytes, sizeof(key.bytes), &decoded) &&
-                decoded == kEd25519KeySize && keys.Append(key)) {
+                decoded == kEd25519KeySize && !IsSmallOrderEd25519Key(key) && keys.Append(key)) {
                 ++taken;
             } else {
                 LogTrace(SignatureText::kKeyNotUsable, String(list + first, length).Data());
@@ -515,4 +576,35 @@ bool RecordAcceptedRelease(const WideChar* path, uint32_t release) {
     char text[16];
     const int length = snprintf(text, sizeof(text), "%u\n", release);
     return ReplaceFileContents(path, text, uint32_t(length));
+}
+
+String GameRecordPath(const WideChar* cacheFolder) {
+    if (cacheFolder == _null || cacheFolder[0] == 0)
+        return String();
+    return Format(SignatureText::kGameRecordPath, cacheFolder);
+}
+
+bool ReadGameRecord(const WideChar* path, WideChar game[VEXAL_HEADER_TEXT_UNITS]) {
+    FillBytes(game, 0, VEXAL_HEADER_TEXT_UNITS * sizeof(WideChar));
+    Buffer content;
+    bool damaged = false;
+    if (LoadRecord(path, kGameRecordLimit, content, damaged)) {
+        const char* text = reinterpret_cast<const char*>(content.GetData());
+        const size_t length = content.GetSize();
+        if (text[length - 1] == '\n' && ReadName(text, length - 1, game) && IsSafeCacheName(game))
+            return true;
+        damaged = true;
+    }
+    if (damaged)
+        LogTrace(SignatureText::kGameDamaged, path);
+    FillBytes(game, 0, VEXAL_HEADER_TEXT_UNITS * sizeof(WideChar));
+    return false;
+}
+
+bool RecordGame(const WideChar* path, const WideChar* game) {
+    if (path == _null || path[0] == 0 || !IsSafeCacheName(game))
+        return false;
+    Buffer text;
+    return AppendName(text, game) && AppendText(text, "\n") &&
+           ReplaceFileContents(path, text.GetData(), text.GetSize());
 }

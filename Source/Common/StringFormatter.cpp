@@ -20,6 +20,7 @@ struct Output {
     int32_t limit;
     int32_t position;
     bool mayHoldNul = false; // a conversion may have written a NUL unit
+    bool printable = false;  // texts substituted are written with their control characters escaped
 
     bool Full() const { return position >= limit; }
     void Put(WideChar unit) {
@@ -115,8 +116,40 @@ void PutInteger(Output& out, const FieldLayout& layout, uint64_t magnitude, bool
     PadAfter(out, layout, length);
 }
 
+// C0, DEL and C1: what a terminal or a log reader takes as a command rather than as text. The tab
+// only moves along the line, and tracebacks indent with it: it stays.
+bool IsControlUnit(WideChar unit) { return (unit < 0x20 && unit != u'\t') || (unit >= 0x7F && unit <= 0x9F); }
+
+// "\x1b" for a control unit: four units.
+void PutEscape(Output& out, WideChar unit) {
+    static const char kHex[] = "0123456789abcdef";
+    const WideChar escape[4] = {u'\\', u'x', WideChar(kHex[(unit >> 4) & 0xF]), WideChar(kHex[unit & 0xF])};
+    out.PutUnits(escape, 4);
+}
+
+// A text conversion of a printable format: its control units escaped, the field's width counted
+// on what is written.
+void PutPrintableText(Output& out, const FieldLayout& layout, const WideChar* text) {
+    int32_t units = 0;
+    int32_t length = 0;
+    while ((layout.precision < 0 || units < layout.precision) && text[units] != 0)
+        length += IsControlUnit(text[units++]) ? 4 : 1;
+    PadBefore(out, layout, length);
+    for (int32_t i = 0; i < units && !out.Full(); ++i) {
+        if (IsControlUnit(text[i]))
+            PutEscape(out, text[i]);
+        else
+            out.Put(text[i]);
+    }
+    PadAfter(out, layout, length);
+}
+
 void PutWideText(Output& out, const FieldLayout& layout, const WideChar* text) {
     if (text == _null) text = u"(null)";
+    if (out.printable) {
+        PutPrintableText(out, layout, text);
+        return;
+    }
     if (layout.width == 0 && layout.precision < 0) {
         WideChar* to = out.buffer + out.position;
         WideChar* const end = out.buffer + out.limit;
@@ -166,6 +199,15 @@ void PutNarrowText(Output& out, const FieldLayout& layout, const char* text) {
     }
     int32_t bytes = 0;
     while ((layout.precision < 0 || bytes < layout.precision) && text[bytes] != 0) ++bytes;
+    if (out.printable) {
+        // Decoded apart first: escaping lengthens the text, which the in-place decoder cannot.
+        WideChar* wide = Utf8ToUtf16(_null, 0, text, bytes);
+        FieldLayout whole = layout;
+        whole.precision = -1;
+        PutPrintableText(out, whole, wide != _null ? wide : u"");
+        free(wide);
+        return;
+    }
     int32_t length = layout.width > 0 ? Utf8ToUtf16Count(text, bytes) : 0;
     out.mayHoldNul = true; // an overlong sequence decodes to 0
     PadBefore(out, layout, length);
@@ -455,6 +497,12 @@ void FormatCore(Output& out, const WideChar* format, va_list& arguments) {
         case u'c':
         case u'C': {
             WideChar unit = WideChar(va_arg(arguments, int));
+            if (out.printable && IsControlUnit(unit)) {
+                PadBefore(out, layout, 4);
+                PutEscape(out, unit);
+                PadAfter(out, layout, 4);
+                break;
+            }
             if (unit == 0) out.mayHoldNul = true;
             PadBefore(out, layout, 1);
             out.Put(unit);
@@ -510,6 +558,40 @@ WideChar* FormatIntoV(WideChar* buffer, int32_t size, const WideChar* format, va
     va_end(copy);
     buffer[out.position] = 0;
     return buffer;
+}
+
+WideChar* FormatPrintableIntoV(WideChar* buffer, int32_t size, const WideChar* format, va_list arguments) {
+    if (!VEXAL_CHECK(buffer != _null && size > 0 && format != _null,
+                     u"buffer != _null && length != 0 && format != _null && arguments != _null", kModule)) {
+        if (buffer != _null && size > 0) buffer[0] = 0;
+        return buffer;
+    }
+    Output out{buffer, size - 1, 0};
+    out.printable = true;
+    va_list copy;
+    va_copy(copy, arguments);
+    FormatCore(out, format, copy);
+    va_end(copy);
+    buffer[out.position] = 0;
+    return buffer;
+}
+
+String PrintableText(const WideChar* text) {
+    String result;
+    if (text == _null) return result;
+    int32_t length = 0;
+    int32_t controls = 0;
+    for (; text[length] != 0; ++length)
+        controls += IsControlUnit(text[length]) ? 1 : 0;
+    if (controls == 0) return String(text, length);
+    const int32_t units = length + 3 * controls;
+    WideChar* escaped = static_cast<WideChar*>(malloc(size_t(units + 1) * sizeof(WideChar)));
+    if (escaped == _null) return result;
+    Output out{escaped, units, 0};
+    PutPrintableText(out, FieldLayout(), text);
+    result.Assign(escaped, out.position);
+    free(escaped);
+    return result;
 }
 
 WideChar* FormatInto(WideChar* buffer, int32_t size, const WideChar* format, ...) {

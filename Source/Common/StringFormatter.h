@@ -13,6 +13,13 @@
 // is always 0. Returns the buffer. A missing buffer, size 0 or missing format is an assertion.
 WideChar* FormatInto(WideChar* buffer, int32_t size, const WideChar* format, ...);
 WideChar* FormatIntoV(WideChar* buffer, int32_t size, const WideChar* format, va_list arguments);
+// FormatIntoV for texts that may carry names from a package or a server: every control character
+// (C0 but the tab, DEL, C1) that a text conversion (%ls, %s, %c) brings in is written as an escape
+// of four units ("\x1b"), so that no name can clear a terminal or forge a line; the format's own
+// text is written as it stands.
+WideChar* FormatPrintableIntoV(WideChar* buffer, int32_t size, const WideChar* format, va_list arguments);
+// The text with every control character written as such an escape.
+String PrintableText(const WideChar* text);
 // Formats into an 8192-unit buffer (cut at 8191 units).
 String Format(const WideChar* format, ...);
 String FormatV(const WideChar* format, va_list arguments);

@@ -32,8 +32,12 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Opens an existing file (not a folder) for reading; other processes may read and write it
-    // meanwhile. False when it does not exist or cannot be opened.
+    // Every open takes regular files only and never waits: a folder, a pipe, a socket or a
+    // device at the path fails at once, as a file that cannot be opened.
+
+    // Opens an existing file for reading; other processes may read and write it meanwhile.
+    // Reads stop at the size the file had when it was opened, however it grows meanwhile. False
+    // when it does not exist or cannot be opened.
     bool OpenForReading(const WideChar* path);
     // Opens an existing file for reading and writing, making it writable by its owner first when
     // it is read-only. False when it does not exist or cannot be opened; never creates.
@@ -55,11 +59,11 @@ public:
     // that encodes to nothing writes nothing and succeeds. True only when every byte was written.
     bool WriteText(const WideChar* text);
     // Reads up to count bytes at the current position; *read receives the number read (0 at the
-    // end of the file). False on a read error or without a file. data none with count > 0 is the
+    // end of the file, or at the size taken when it was opened for reading). False on a read error or without a file. data none with count > 0 is the
     // assertion "buffer != _null" and false.
     bool Read(void* data, uint32_t count, uint32_t* read);
-    // Resizes the buffer to the file's size and reads the file into it from the current
-    // position. Fails for files of 2 GiB or more, and unless at least the file's size was read.
+    // Resizes the buffer to the file's size (for a file opened for reading, the size it had then)
+    // and reads the file into it from the current position. Fails for files of 2 GiB or more, and unless at least the file's size was read.
     // A buffer that cannot be sized is the assertion "buffer != _null" and false.
     bool ReadAll(Buffer& buffer);
 
@@ -82,6 +86,7 @@ private:
 
     int mHandle;           // the operating-system descriptor; -1 for none
     int32_t mTextEncoding; // a FileTextEncoding value; 0 by default
+    int64_t mReadEnd;      // opened for reading: its size then, where reads stop; -1 otherwise
 };
 
 // The size of a file; 0 when it cannot be opened (or is a folder).
@@ -106,7 +111,9 @@ bool FolderTakesFiles(const WideChar* folder, String* failure = _null);
 // Makes the file at path hold exactly count bytes so that a reader sees either the old file or
 // the new one, never a part: the bytes go to a temporary file beside it (its folders created
 // when missing), reach the disk, and the temporary file then takes the path's place. False on any
-// failure, the old file then unchanged and the temporary file removed.
+// failure, the old file then unchanged and the temporary file removed. The temporary file is
+// always a new file (created exclusively, never through a link), so nothing that stands beside
+// the path can turn the write elsewhere; the path itself is replaced, not followed.
 bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count);
 
 // Creates a folder and every missing folder above it. An empty path fails; an existing folder
@@ -114,6 +121,16 @@ bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count)
 // separator at position 0 or directly after ":") is created when it is not a folder yet; a
 // prefix that cannot be created fails the call. A folder that appears meanwhile counts as made.
 bool CreateDirectoryPath(const WideChar* path);
+
+// What stands at a path. kPathOther is anything that is neither a regular file nor a folder:
+// a pipe, a socket, a device, or a link to nothing; no open of this module takes it.
+enum PathKind : int32_t {
+    kPathMissing = 0,
+    kPathFile,
+    kPathFolder,
+    kPathOther,
+};
+PathKind PathKindOf(const WideChar* path);
 
 // True when path names an existing file that is not a folder.
 bool FileExists(const WideChar* path);

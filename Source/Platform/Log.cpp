@@ -104,7 +104,9 @@ void EndRepeats(const Channel& channel, RepeatFold& fold) {
 void Emit(Channel& channel, RepeatFold& fold, std::mutex& lock, const WideChar* format, va_list arguments) {
     if (!kEnabled) return;
     WideChar message[kMessageUnits];
-    FormatIntoV(message, kMessageUnits, format, arguments);
+    // Names from a package or a server reach many lines: none may act on the terminal or the
+    // log reader that shows it.
+    FormatPrintableIntoV(message, kMessageUnits, format, arguments);
     const uint32_t now = LogClock();
     std::lock_guard<std::mutex> guard(lock);
     // The files, the console and the debugger output fold; a sink of a tool or a test of its own
@@ -277,8 +279,5 @@ void SetLogSinks(LogSink traceSink, void* traceContext, LogSink errorSink, void*
 void SetLogClock(uint32_t (*clock)()) { gLogClock = clock; }
 
 void AssertFailed(const WideChar* expression, const WideChar* sourceFile, int32_t line) {
-    WideChar report[4096];
-    FormatInto(report, 4096, u"Build Date : %ls\r\nAssertion Failed : %ls\r\n%ls:%d", BuildDateText(), expression,
-               sourceFile, line);
-    LogError(u"%ls", report);
+    LogError(u"Build Date : %ls\r\nAssertion Failed : %ls\r\n%ls:%d", BuildDateText(), expression, sourceFile, line);
 }

@@ -8,7 +8,8 @@
 // "\r\n" (files) or "\n" (console) when endLine is non-zero. Sinks may be called from any thread.
 typedef void (*LogSink)(const WideChar* text, void* context, uint8_t endLine);
 
-// Formats (the engine's wide printf, at most 8191 units) and writes one message on the trace /
+// Formats (the engine's wide printf, at most 8191 units; control characters in the texts it
+// substitutes written as escapes such as "\x1b": FormatPrintableIntoV) and writes one message on the trace /
 // error channel, preceded by the time stamp "%.4d/%.2d/%.2d-%.2d:%.2d:%.2d " and followed by a
 // line end. Without a sink the message goes to the debugger output (standard error here).
 // On a channel writing to a log file, the console or the debugger output, a message equal to the

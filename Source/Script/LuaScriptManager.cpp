@@ -255,7 +255,19 @@ void LuaScriptManager::CaptureError() {
     lua_pop(L, 1);
 }
 
-void LuaScriptManager::ReportError() { LogFailure(u"%ls", mLastError.Data()); }
+void LuaScriptManager::ReportError() {
+    // The log writes line breaks that a text brings in as escapes; a message and its traceback
+    // stay readable as one log line each.
+    const WideChar* line = mLastError.Data();
+    for (;;) {
+        const WideChar* end = line;
+        while (*end != 0 && *end != u'\n') ++end;
+        const int32_t length = int32_t(end - line) - (end > line && end[-1] == u'\r' ? 1 : 0);
+        if (length > 0 || *end == 0) LogFailure(u"%ls", String(line, length).Data());
+        if (*end == 0) return;
+        line = end + 1;
+    }
+}
 
 int32_t LuaScriptManager::CompileString(const WideChar* text) {
     char* utf8 = Utf16ToUtf8(_null, 0, text ? text : u"");

@@ -214,7 +214,10 @@ struct Setup {
     ChildResult LoaderRun(const std::string& cache, bool withKey = false) {
         std::vector<std::string> argv = {kTools + "/vexal-host", "--headless", "--until-ready", "--fps", "1000",
                                          "--seconds", "600", "--cwd", cache};
-        if (withKey) argv.push_back("voakey=" + mPublicKey);
+        if (withKey) {
+            argv.push_back("voakey=" + mPublicKey);
+            argv.push_back("voagame=bench");
+        }
         argv.push_back("voaurl=" + mPackageUrl);
         return RunChild(argv, "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + mRoot});
     }

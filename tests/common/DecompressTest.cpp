@@ -140,25 +140,65 @@ TEST(Unpack, BlocksFromOtherEncoders) {
     EXPECT_EQ(Contents(buffer), plain);
 }
 
-TEST(Unpack, TooSmallSizeFailsZlibAndStopsLzma) {
-    const std::string plain = Sample();
-    std::string zlibBlock = Packed(kPackZlib, plain);
-    PutSize(zlibBlock, uint32_t(plain.size() - 1));
-    Buffer buffer;
-    SetContents(buffer, zlibBlock);
-    {
-        LogCapture log;
-        EXPECT_FALSE(UnpackBuffer(buffer));
-        EXPECT_TRUE(log.Saw("[FG] Decompress(Zip) Error Code : -5")) << log.Text();
-    }
-    EXPECT_EQ(Contents(buffer), zlibBlock);
+// The package tool's stepwise unpacking gives every result and line of the loader's.
+const struct {
+    const char* name;
+    bool (*unpack)(Buffer&);
+} kUnpackers[] = {{"in one call", UnpackBuffer}, {"stepwise", UnpackBufferStepwise}};
 
-    // The LZMA decoder stops when the output is full: the block's first bytes.
-    std::string lzmaBlock = Packed(kPackLzma, plain);
-    PutSize(lzmaBlock, 1000);
-    SetContents(buffer, lzmaBlock);
-    ASSERT_TRUE(UnpackBuffer(buffer));
-    EXPECT_EQ(Contents(buffer), plain.substr(0, 1000));
+TEST(Unpack, TooSmallSizeFailsZlibAndStopsLzma) {
+    for (const auto& unpacker : kUnpackers) {
+        SCOPED_TRACE(unpacker.name);
+        const std::string plain = Sample();
+        std::string zlibBlock = Packed(kPackZlib, plain);
+        PutSize(zlibBlock, uint32_t(plain.size() - 1));
+        Buffer buffer;
+        SetContents(buffer, zlibBlock);
+        {
+            LogCapture log;
+            EXPECT_FALSE(unpacker.unpack(buffer));
+            EXPECT_TRUE(log.Saw("[FG] Decompress(Zip) Error Code : -5")) << log.Text();
+        }
+        EXPECT_EQ(Contents(buffer), zlibBlock);
+        // Exactly the size: the stream's end is read after the output is full.
+        PutSize(zlibBlock, uint32_t(plain.size()));
+        SetContents(buffer, zlibBlock);
+        ASSERT_TRUE(unpacker.unpack(buffer));
+        EXPECT_EQ(Contents(buffer), plain);
+
+        // The LZMA decoder stops when the output is full: the block's first bytes.
+        std::string lzmaBlock = Packed(kPackLzma, plain);
+        PutSize(lzmaBlock, 1000);
+        SetContents(buffer, lzmaBlock);
+        ASSERT_TRUE(unpacker.unpack(buffer));
+        EXPECT_EQ(Contents(buffer), plain.substr(0, 1000));
+    }
+}
+
+// Stepwise, memory follows what the stream holds: several steps of growth for a large block, and
+// a block declaring more than its bytes could ever hold refused before anything is decoded.
+TEST(Unpack, StepwiseGrowsWithTheStreamAndRefusesImpossibleSizes) {
+    std::string large;
+    while (large.size() < (5u << 20)) large += Sample();
+    for (PackMethod method : {kPackZlib, kPackLzma}) {
+        std::string block = Packed(method, large, 1);
+        Buffer buffer;
+        SetContents(buffer, block);
+        ASSERT_TRUE(UnpackBufferStepwise(buffer)) << int(method);
+        EXPECT_EQ(Contents(buffer), large) << int(method);
+
+        const uint64_t bound = PackedSizeBound(reinterpret_cast<const uint8_t*>(block.data()), uint32_t(block.size()));
+        EXPECT_EQ(bound, (block.size() - kPackedHeaderSize) * (method == kPackZlib ? 1032u : 7200u));
+        std::string swollen = block.substr(0, kPackedHeaderSize + 100);
+        PutSize(swollen, 100 * (method == kPackZlib ? 1032u : 7200u) + 1);
+        SetContents(buffer, swollen);
+        LogCapture log;
+        EXPECT_FALSE(UnpackBufferStepwise(buffer));
+        EXPECT_TRUE(log.Saw("[FG] Unpack Error : " + std::to_string(100 * (method == kPackZlib ? 1032u : 7200u) + 1) +
+                            " bytes declared, at most "))
+            << log.Text();
+        EXPECT_EQ(Contents(buffer), swollen);
+    }
 }
 
 TEST(Unpack, DamagedAndCutStreamsFailAndKeepTheBlock) {
@@ -193,13 +233,18 @@ TEST(Unpack, DamagedAndCutStreamsFailAndKeepTheBlock) {
     wideLiteral[kPackedPropertiesOffset] = char(8 + 9 * 1); // lc 8, lp 1
     cases.push_back({"lzma lc+lp", wideLiteral, "[FG] Decompress(7z) Error Code : 4"});
 
-    for (const Case& c : cases) {
-        Buffer buffer;
-        SetContents(buffer, c.block);
-        LogCapture log;
-        EXPECT_FALSE(UnpackBuffer(buffer)) << c.what;
-        EXPECT_TRUE(log.Saw(c.line)) << c.what << ": " << log.Text();
-        EXPECT_EQ(Contents(buffer), c.block) << c.what;
+    for (const auto& unpacker : kUnpackers) {
+        for (const Case& c : cases) {
+            Buffer buffer;
+            SetContents(buffer, c.block);
+            LogCapture log;
+            EXPECT_FALSE(unpacker.unpack(buffer)) << c.what << ", " << unpacker.name;
+            // One byte of stream cannot hold the whole text: stepwise, that is found first.
+            const bool bounded = unpacker.unpack == UnpackBufferStepwise && std::string(c.what) == "lzma no stream";
+            EXPECT_TRUE(log.Saw(bounded ? "bytes declared, at most 7200 possible" : c.line))
+                << c.what << ", " << unpacker.name << ": " << log.Text();
+            EXPECT_EQ(Contents(buffer), c.block) << c.what << ", " << unpacker.name;
+        }
     }
 }
 

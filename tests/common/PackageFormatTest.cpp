@@ -31,12 +31,18 @@ TEST(PackageFormat, ReadingShortOrOddHeaders) {
 }
 
 TEST(PackageFormat, SafeFileNames) {
-    for (const char16_t* safe : {u"game.so", u"data/one.dat", u"a\\b.dat", u"...", u"..a", u"a..", u".hidden",
-                                 u"@../anything", u"", u"x/y/z"})
+    for (const char16_t* safe : {u"game.so", u"data/one.dat", u"a\\b.dat", u"..a", u".hidden", u"./game.so",
+                                 u"@../anything", u"", u"x/y/z", u"console.dll", u"com0", u"lpt10.txt", u"nul_x"})
         EXPECT_TRUE(IsSafeModuleFileName(safe)) << NarrowText(safe);
-    for (const char16_t* unsafe : {u"/etc/passwd", u"\\share", u"..", u"../game.so", u"data/../../x", u"x/..",
-                                   u"..\\x", u"a\\..\\..\\b"})
+    // Outside the folder, a folder, a drive, a stream, a device, or a name Windows would shorten.
+    for (const char16_t* unsafe :
+         {u"/etc/passwd", u"\\share", u"..", u"../game.so", u"data/../../x", u"x/..", u"..\\x", u"a\\..\\..\\b",
+          u".", u"data/", u"data\\", u"x/.", u"C:\\x.dll", u"c:x", u"game.dll:hidden", u"CON", u"nul.txt",
+          u"data/Com7.log", u"LPT1", u"aux .txt", u"game.", u"game ", u"...", u"a..", u"dir./x"})
         EXPECT_FALSE(IsSafeModuleFileName(unsafe)) << NarrowText(unsafe);
+    for (const char16_t* unsafe : {u"", u".", u"..", u"studio/game", u"a\\b", u"x:", u"PRN", u"game."})
+        EXPECT_FALSE(IsSafeCacheName(unsafe)) << NarrowText(unsafe);
+    EXPECT_TRUE(IsSafeCacheName(u"My Game 2"));
 }
 
 } // namespace

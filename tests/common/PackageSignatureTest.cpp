@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -57,6 +59,8 @@ Package MakePackage(const char16_t* name, const std::string& gameContent) {
     package.mFields.mRelease = 5;
     EXPECT_TRUE(ComputeSha256(gameContent.data(), gameContent.size(), package.mFields.mModules[0]));
     EXPECT_TRUE(ComputeSha256(data.data(), data.size(), package.mFields.mModules[2]));
+    package.mFields.mModuleSizes[0] = uint32_t(gameContent.size());
+    package.mFields.mModuleSizes[2] = uint32_t(data.size());
     return package;
 }
 
@@ -112,11 +116,11 @@ TEST_F(PackageSignatures, SignedFileReadsBackAndIsWrittenBackByteForByte) {
     const char16_t name[] = u"Caf\u00e9 \U0001F3AE";
     std::memcpy(fields.mPackage, name, sizeof(name));
     const std::string file = Sign(fields, mPublisher);
-    const std::string start = "vexal-signature 1\npackage Caf\xC3\xA9 \xF0\x9F\x8E\xAE\ncache mygame\nrelease 5\n";
+    const std::string start = "vexal-signature 2\npackage Caf\xC3\xA9 \xF0\x9F\x8E\xAE\ncache mygame\nrelease 5\n";
     EXPECT_EQ(file.substr(0, start.size()), start);
-    EXPECT_NE(file.find("\nmodule 0 "), std::string::npos);
+    EXPECT_NE(file.find("\nmodule 0 " + std::to_string(fields.mModuleSizes[0]) + " "), std::string::npos);
     EXPECT_EQ(file.find("\nmodule 1 "), std::string::npos) << "an entry without a file has no line";
-    EXPECT_NE(file.find("\nmodule 2 "), std::string::npos);
+    EXPECT_NE(file.find("\nmodule 2 10 "), std::string::npos) << "each module line carries the file's size";
 
     PackageSignature read;
     ASSERT_EQ(ReadPackageSignature(reinterpret_cast<const uint8_t*>(file.data()), file.size(), read),
@@ -124,6 +128,7 @@ TEST_F(PackageSignatures, SignedFileReadsBackAndIsWrittenBackByteForByte) {
     EXPECT_EQ(std::u16string(read.mPackage), std::u16string(name));
     EXPECT_EQ(read.mExpires, kNow + 86400);
     EXPECT_EQ(read.mModules[2], mPackage.mFields.mModules[2]);
+    EXPECT_EQ(read.mModuleSizes[2], 10u);
     EXPECT_EQ(read.mSignedSize, file.rfind("signature "));
     Buffer again;
     ASSERT_TRUE(WriteSignedText(read, again));
@@ -137,6 +142,33 @@ TEST_F(PackageSignatures, SignedFileReadsBackAndIsWrittenBackByteForByte) {
     EXPECT_EQ(check.mVerdict, kSignatureAccepted) << NarrowText(SignatureReasonText(check));
     EXPECT_EQ(check.mRelease, 5u);
     EXPECT_EQ(check.mKeyIndex, 0);
+
+    // Files of the first version, whose module lines carry no size, are still read and judged;
+    // a size in them, or none in the current version, is damage.
+    PackageSignature first = mPackage.mFields;
+    first.mVersion = 1;
+    const std::string older = Sign(first, mPublisher);
+    EXPECT_EQ(older.substr(0, 18), "vexal-signature 1\n");
+    PackageSignature readOlder;
+    ASSERT_EQ(ReadPackageSignature(reinterpret_cast<const uint8_t*>(older.data()), older.size(), readOlder),
+              kSignatureAccepted);
+    EXPECT_EQ(readOlder.mVersion, 1u);
+    EXPECT_EQ(Judge(older, KeyText(mPublisher), mPackage).mVerdict, kSignatureAccepted);
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"vexal-signature 2", "vexal-signature 1"},
+                                   {"\nmodule 2 10 ", "\nmodule 2 "},
+                                   {"\nmodule 2 10 ", "\nmodule 2 010 "}}) {
+        std::string changed = Sign(mPackage.mFields, mPublisher);
+        changed.replace(changed.find(from), from.size(), to);
+        PackageSignature ignored;
+        EXPECT_EQ(ReadPackageSignature(reinterpret_cast<const uint8_t*>(changed.data()), changed.size(), ignored),
+                  kSignatureDamaged)
+            << to;
+    }
+    std::string sized = older;
+    sized.replace(sized.find("\nmodule 2 "), 10, "\nmodule 2 10 ");
+    PackageSignature ignored;
+    EXPECT_EQ(ReadPackageSignature(reinterpret_cast<const uint8_t*>(sized.data()), sized.size(), ignored),
+              kSignatureDamaged);
 
     // Names the reader would refuse are never written.
     fields.mPackage[0] = u'\n';
@@ -238,7 +270,7 @@ TEST_F(PackageSignatures, EveryThreatHasItsReason) {
         {"upper-case hex", upperHex, publisher, &mPackage, 0, kNow, kSignatureDamaged, "damaged"},
         {"overlong UTF-8", Replace(good, "package My game", "package My\xC0\xA0game"), publisher, &mPackage, 0, kNow,
          kSignatureDamaged, "damaged"},
-        {"unknown version", Replace(good, "vexal-signature 1\n", "vexal-signature 2\n"), publisher, &mPackage, 0, kNow,
+        {"unknown version", Replace(good, "vexal-signature 2\n", "vexal-signature 3\n"), publisher, &mPackage, 0, kNow,
          kSignatureDamaged, "damaged"},
         {"bad base64 character", Replace(good, base64, "*" + base64.substr(1)), publisher, &mPackage, 0, kNow,
          kSignatureDamaged, "damaged"},
@@ -269,16 +301,20 @@ TEST_F(PackageSignatures, KeyListReportsEachUnreadableKey) {
     const std::string good = KeyText(mPublisher);
     const std::string notCanonical = WithSpareBit(good, 42); // the last sextet's two spare bits
     Array<Ed25519PublicKey> keys;
+    // Points of small order (the identity, one of order 8) verify forged signatures: no keys.
+    const std::string identity = "AQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    const std::string orderEight = "JuiVj8KyJ7BFw/SJ8u+Y8NXfrAXTxjM5sTgCiG1T/IU=";
     const std::string list = " " + good + " |" + good.substr(0, 43) + "||" + notCanonical + "|" +
-                             KeyText(mOther) + "|" + good + "AAAA|\xC3\xA9|";
+                             KeyText(mOther) + "|" + good + "AAAA|\xC3\xA9|" + identity + "|" + orderEight;
     EXPECT_EQ(ReadPublisherKeys(WideText(list), keys), 2);
     ASSERT_EQ(keys.GetCount(), 2);
     Ed25519PublicKey expected;
     ASSERT_TRUE(mOther.GetPublicKey(expected));
     EXPECT_EQ(std::memcmp(keys[1].bytes, expected.bytes, sizeof(expected.bytes)), 0);
-    ASSERT_EQ(log.mTrace.size(), 4u) << "one line per unreadable key, none for the empty items";
+    ASSERT_EQ(log.mTrace.size(), 6u) << "one line per unreadable key, none for the empty items";
     EXPECT_EQ(log.mTrace[0], u"[Loader] Voa key not usable: " + std::u16string(WideText(good.substr(0, 43))));
     EXPECT_EQ(log.mTrace[3], u"[Loader] Voa key not usable: \u00e9");
+    EXPECT_EQ(log.mTrace[5], u"[Loader] Voa key not usable: " + std::u16string(WideText(orderEight)));
 
     Array<Ed25519PublicKey> none;
     EXPECT_EQ(ReadPublisherKeys(u"", none), 0);
@@ -332,6 +368,33 @@ TEST(AcceptedRelease, KeptAtomicallyNeverLoweredDamageCountsAsZero) {
     ASSERT_TRUE(RecordAcceptedRelease(path, 2)) << "a damaged record is replaced";
     EXPECT_EQ(ReadAcceptedRelease(path), 2u);
     EXPECT_EQ(ReadNativeFile(NarrowText(path)), "2\n");
+
+    // Whatever else stands at the record's place is damage too, reported at every reading.
+    const std::string native = NarrowText(path);
+    const std::string victim = scratch.Native("victim");
+    ASSERT_TRUE(WriteNativeFile(victim, "keep"));
+    for (const char* kind : {"folder", "link to a folder", "link to nothing"}) {
+        std::remove(native.c_str());
+        const std::string what = kind;
+        const int made = what == "folder"             ? mkdir(native.c_str(), 0700)
+                         : what == "link to a folder" ? symlink(scratch.Native("home").c_str(), native.c_str())
+                                                      : symlink(scratch.Native("gone").c_str(), native.c_str());
+        ASSERT_EQ(made, 0) << kind;
+        for (int run = 0; run < 2; ++run) {
+            log.mTrace.clear();
+            EXPECT_EQ(ReadAcceptedRelease(path), 0u) << kind;
+            EXPECT_EQ(log.mTrace.size(), 1u) << kind;
+        }
+        rmdir(native.c_str());
+    }
+    // The new record never goes through a link standing at a temporary name: another is taken.
+    std::remove(native.c_str());
+    for (unsigned serial = 0; serial < 256; ++serial)
+        ASSERT_EQ(symlink(victim.c_str(),
+                          (native + "." + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp").c_str()),
+                  0);
+    RecordAcceptedRelease(path, 9);
+    EXPECT_EQ(ReadNativeFile(victim), "keep");
 }
 
 } // namespace

@@ -125,3 +125,27 @@ TEST_F(FaultRun, ReadOnlyCacheFolderIsSaidOnceAndItsBlockFetchedOnce) {
     EXPECT_EQ(access(Cache("data/level.txt").c_str(), F_OK), -1);
     ExpectKeptIntact();
 }
+
+// A pipe, a link to /dev/zero and a folder stand where module files go: nothing is opened that
+// could wait for a writer or read without end, so the host is never held; the pipe and the link
+// are replaced, the folder, which cannot be deleted, gets the per-process name.
+TEST_F(FaultRun, PipesDevicesAndFoldersNamedLikeModulesNeverHoldTheHost) {
+    const FaultPackage package = MakeFaultPackage(
+        {{"pipe.dat", TextBytes(3000)}, {"zero.dat", TextBytes(4000)}, {"folder.dat", TextBytes(5000)}});
+    Serve(package);
+    ASSERT_EQ(mkfifo(Cache("pipe.dat").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", Cache("zero.dat").c_str()), 0);
+    ASSERT_EQ(mkdir(Cache("folder.dat").c_str(), 0700), 0);
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 30, true);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] VOB(1) file is not a regular file, not read: pipe.dat"), 1) << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] VOB(2) file is not a regular file, not read: zero.dat"), 1);
+    EXPECT_EQ(result.Count("[Loader] VOB(3) file is not a regular file, not read: folder.dat"), 1);
+    EXPECT_EQ(ReadNativeFile(Cache("pipe.dat")), package.mFiles.at("pipe.dat"));
+    EXPECT_EQ(ReadNativeFile(Cache("zero.dat")), package.mFiles.at("zero.dat"));
+    struct stat info;
+    EXPECT_EQ(lstat(Cache("folder.dat").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(3)).size(), 1u) << "the folder's block is fetched once";
+}

@@ -1,11 +1,14 @@
 // Hostile or odd input from the server side: module names that leave the cache folder, server
 // data that makes the pattern search backtrack without end, empty blocks, signature files that
 // never end or never come.
+#include <atomic>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 
 #include "FaultHarness.h"
 #include "Source/Common/Base64.h"
+#include "Source/Common/Decompress.h"
 #include "Source/Common/PackageSignature.h"
 
 namespace {
@@ -24,6 +27,43 @@ void NameModuleAbsolute(PackageHeader& header) {
 }
 
 void BreakDigestOfEntryOne(PackageHeader& header) { header.modules[1].digest[0] ^= 0x01020304u; }
+
+// The signature file of a package, signed with a fresh key whose base64 goes to keyText.
+std::string SignedFile(const FaultPackage& package, std::string& keyText) {
+    Ed25519SecretKey key;
+    Ed25519PublicKey publicKey;
+    EXPECT_TRUE(key.Generate() && key.GetPublicKey(publicKey));
+    char text[Base64Length(kEd25519KeySize) + 1];
+    Base64Encode(publicKey.bytes, kEd25519KeySize, text);
+    keyText = text;
+    PackageSignature signature;
+    EXPECT_TRUE(DescribeSignedHeader(reinterpret_cast<const uint8_t*>(package.mBytes.data()), kSignedHeaderSize,
+                                     signature));
+    signature.mRelease = 1;
+    for (int i = 0; i < VEXAL_MODULE_COUNT; ++i) {
+        if (((signature.mModuleMask >> i) & 1) == 0)
+            continue;
+        std::string name;
+        for (const char16_t unit : package.mHeader.modules[i].fileName)
+            if (unit != 0)
+                name += char(unit);
+        const std::string& content = package.mFiles.at(name);
+        EXPECT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
+        signature.mModuleSizes[i] = uint32_t(content.size());
+    }
+    Buffer file;
+    EXPECT_TRUE(SignPackageSignature(signature, key, file));
+    return std::string(reinterpret_cast<const char*>(file.GetData()), file.GetSize());
+}
+
+// Release 1 was accepted before: the profile folder, outside the cache, is then left as it is
+// by a run that accepts it again.
+void AcceptReleaseOneBefore(const ScratchFolder& scratch, TreeState& outside) {
+    const std::string profile = scratch.Native("run/home/vexal/faultgame");
+    ASSERT_EQ(std::system(("mkdir -p '" + profile + "'").c_str()), 0);
+    ASSERT_TRUE(WriteNativeFile(profile + "/release", "1\n"));
+    outside = SnapshotTree(scratch.Native("run"), "cache");
+}
 
 int UnrangedRequests(const std::vector<HttpRequest>& requests) {
     int count = 0;
@@ -102,44 +142,19 @@ TEST_F(FaultRun, EmptyBlockWithAnotherDigestStopsTheRunInsteadOfLooping) {
 // signature file never comes are refused without holding the host's thread; the third serves.
 TEST_F(FaultRun, SignatureFilesTooLargeOrNeverSentAreRefusedBesideTheHostsThread) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(200000)}});
-    Ed25519SecretKey key;
-    Ed25519PublicKey publicKey;
-    ASSERT_TRUE(key.Generate() && key.GetPublicKey(publicKey));
-    char keyText[Base64Length(kEd25519KeySize) + 1];
-    Base64Encode(publicKey.bytes, kEd25519KeySize, keyText);
-    PackageSignature signature;
-    ASSERT_TRUE(DescribeSignedHeader(reinterpret_cast<const uint8_t*>(package.mBytes.data()), kSignedHeaderSize,
-                                     signature));
-    signature.mRelease = 1;
-    for (int i = 0; i < VEXAL_MODULE_COUNT; ++i) {
-        if (((signature.mModuleMask >> i) & 1) == 0)
-            continue;
-        std::string name;
-        for (const char16_t unit : package.mHeader.modules[i].fileName)
-            if (unit != 0)
-                name += char(unit);
-        const std::string& content = package.mFiles.at(name);
-        ASSERT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
-    }
-    Buffer signed_;
-    ASSERT_TRUE(SignPackageSignature(signature, key, signed_));
-
+    std::string keyText;
+    const std::string signature = SignedFile(package, keyText);
     for (const char* path : {"/large", "/silent", "/good"})
         Serve(package, path);
     mServer.Route("/large.sig", HttpPlan::Generated(10u << 20, [](uint64_t, char* out, size_t count) {
                                     std::memset(out, 's', count);
                                 }).IgnoreRanges());
     mServer.Route("/silent.sig", HttpPlan::Body("never sent").Silent());
-    mServer.Route("/good.sig", HttpPlan::Body(std::string(reinterpret_cast<const char*>(signed_.GetData()),
-                                                          signed_.GetSize())));
+    mServer.Route("/good.sig", HttpPlan::Body(signature));
     std::vector<std::string> parameters =
         RunParameters(mServer.Url("/large") + "|" + mServer.Url("/silent") + "|" + mServer.Url("/good"));
-    parameters.insert(parameters.begin(), {"voatimeout=1000", std::string("voakey=") + keyText});
-    // Release 1 was accepted before: the profile folder, outside the cache, is left as it is.
-    const std::string profile = mScratch.Native("run/home/vexal/faultgame");
-    ASSERT_EQ(std::system(("mkdir -p '" + profile + "'").c_str()), 0);
-    ASSERT_TRUE(WriteNativeFile(profile + "/release", "1\n"));
-    mOutsideBefore = SnapshotTree(mScratch.Native("run"), "cache");
+    parameters.insert(parameters.begin(), {"voatimeout=1000", "voakey=" + keyText});
+    AcceptReleaseOneBefore(mScratch, mOutsideBefore);
     const HostResult result = RunHost(parameters, 60, true);
 
     EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
@@ -154,4 +169,33 @@ TEST_F(FaultRun, SignatureFilesTooLargeOrNeverSentAreRefusedBesideTheHostsThread
         for (const HttpRequest& request : mServer.Requests(path))
             EXPECT_TRUE(request.Header("Range").empty() || request.Header("Range") == "bytes=0-1131")
                 << "no block of a refused mirror is fetched";
+}
+
+// With "voakey": a block of some 400 KB declaring 1 GiB, twice, is refused before it is unpacked,
+// so neither the allocation nor the decoding holds the host's thread; the genuine block follows.
+TEST_F(FaultRun, SignedBlockDeclaringAnotherSizeIsRefusedBeforeUnpacking) {
+    const FaultPackage package = MakeFaultPackage({{"data/noise.bin", NoiseBytes(400000, 3)}});
+    std::string keyText;
+    const std::string signature = SignedFile(package, keyText);
+    std::string swollen = package.mBytes;
+    const uint32_t declared = 1u << 30;
+    std::memcpy(&swollen[package.BlockStart(1) + kPackedSizeOffset], &declared, 4);
+    const uint32_t first = package.BlockStart(1);
+    auto served = std::make_shared<std::atomic<int>>(0);
+    const std::string genuine = package.mBytes;
+    mServer.Handle("/pkg", [served, genuine, swollen, first](const HttpRequest& request, int) {
+        const bool block = request.Header("Range").rfind("bytes=" + std::to_string(first) + "-", 0) == 0;
+        return HttpPlan::Body(block && served->fetch_add(1) < 2 ? swollen : genuine);
+    });
+    mServer.Route("/pkg.sig", HttpPlan::Body(signature));
+    std::vector<std::string> parameters = RunParameters(mServer.Url("/pkg"));
+    parameters.insert(parameters.begin(), {"voakey=" + keyText, "voagame=faultgame"});
+    AcceptReleaseOneBefore(mScratch, mOutsideBefore);
+    const HostResult result = RunHost(parameters, 30, true);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_EQ(result.Count("[Loader] VOB(1) block unpacks to 1073741824 bytes, 400000 signed: not unpacked"), 2)
+        << result.mOutput;
+    EXPECT_FALSE(result.Contains("Unpack Error"));
+    ExpectCacheHolds(package);
 }

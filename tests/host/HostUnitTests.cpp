@@ -227,6 +227,13 @@ TEST(HostText, LogBytesToUtf8) {
     EXPECT_EQ(Utf8FromUtf16Bytes(std::string("x\0\x00\xDCy\0z", 7)), "x\xEF\xBF\xBDy");
 }
 
+// The summary of an unfinished run prints log lines on the terminal: what a name from a mirror
+// put in them cannot act on it.
+TEST(HostText, LinesForTheTerminalEscapeControlCharacters) {
+    EXPECT_EQ(PrintableUtf8("\x1b[2Jgame\x07\x7f\xC2\x9B\xC2\xA9\xC3\xA9"), "\\x1b[2Jgame\\x07\\x7f\\x9b\xC2\xA9\xC3\xA9");
+    EXPECT_EQ(PrintableUtf8(std::string("a\0b\tc\n", 6)), "a\\x00b\tc\\x0a");
+}
+
 TEST(HostOptions, WarningsAboutLaunchParameters) {
     HostOptions options;
     options.mParameters = {{"voarul", "http://h/p"}, {"DELAY", "5"}, {"LoaderVar", "a|b"}, {"frobnicate", "1"}};
@@ -240,9 +247,13 @@ TEST(HostOptions, WarningsAboutLaunchParameters) {
         options.mParameters = {{name, "x"}, {"tickurl", "http://t/"}};
         EXPECT_TRUE(LaunchParameterWarnings(options).empty()) << name;
     }
-    // The publisher keys of signed packages are the loader's too.
-    options.mParameters = {{"voaurl", "x"}, {"VoaKey", "k"}};
+    // The publisher keys of signed packages are the loader's too, and want the game named.
+    options.mParameters = {{"voaurl", "x"}, {"VoaKey", "k"}, {"VoaGame", "demo"}};
     EXPECT_TRUE(LaunchParameterWarnings(options).empty());
+    options.mParameters.pop_back();
+    warnings = LaunchParameterWarnings(options);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("voakey without voagame", 0), 0u);
     // A number the loader cannot read is taken as 0: a time-out that refuses every header.
     options.mParameters = {{"voaurl", "x"}, {"VoaTimeout", "abc"}, {"tickinterval", " -5"}, {"delay", ""}};
     warnings = LaunchParameterWarnings(options);

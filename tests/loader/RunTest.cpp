@@ -546,6 +546,24 @@ TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemo
     EXPECT_EQ(ReadNativeFile(Here("game.so")), "old module held by another process");
 }
 
+// A folder with a module file's name cannot be deleted: its block goes to the per-process name
+// at the first fetch. A pipe with a file's name is never opened (nothing waits for a writer) and
+// is replaced. Each says why in the trace.
+TEST_F(LoaderTest, FoldersAndPipesWithModuleNamesNeitherHangNorRefetch) {
+    ServeGamePackage({{"level.dat", "new level"}, {"music.ogg", "new music"}});
+    ASSERT_EQ(mkdir(Here("level.dat").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(Here("music.ogg").c_str(), 0600), 0);
+    const std::string pid = std::to_string(getpid());
+    TestLoader loader;
+    loader.Set("voaurl", Url("/pkg"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(ReadNativeFile(Here("level-" + pid + ".dat")), "new level");
+    EXPECT_EQ(ReadNativeFile(Here("music.ogg")), "new music");
+    EXPECT_EQ(BlockRequests(mServer, "/pkg"), 3);
+    EXPECT_EQ(mTrace.Count("[Loader] VOB(1) file is not a regular file, not read: level.dat"), 1);
+    EXPECT_EQ(mTrace.Count("[Loader] VOB(2) file is not a regular file, not read: music.ogg"), 1);
+}
+
 TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks) {
     ServeGamePackage();
     ASSERT_TRUE(WriteNativeFile(Here("vexal3d.vob"), RecordingModuleBytes("recording_minimal")));

@@ -9,6 +9,7 @@
 #include <ctime>
 #include "LoaderHarness.h"
 #include "Source/Common/Base64.h"
+#include "Source/Common/Decompress.h"
 #include "Source/Common/PackageSignature.h"
 #include "Source/Platform/File.h"
 #include "Source/Common/PackageFormat.h"
@@ -55,6 +56,7 @@ std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey
         const std::string& content = release.mContents[i];
         if ((signature.mModuleMask >> i) & 1) {
             EXPECT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
+            signature.mModuleSizes[i] = uint32_t(content.size());
         }
     }
     Buffer output;
@@ -110,6 +112,8 @@ TEST_F(SignedRunTest, EveryForgedOrBrokenSignatureRefusesTheMirrorAndTheNextOneS
     const Release older = MakeRelease({{"game.so", RecordingModuleBytes()}, {"level.dat", "older level"}});
     const Release otherGame = MakeRelease({{"game.so", RecordingModuleBytes()}, {"level.dat", "genuine level"}},
                                           [](PackageBuilder& builder) { builder.SetCacheName(u"othergame"); });
+    const Release studio = MakeRelease({{"game.so", RecordingModuleBytes()}, {"level.dat", "genuine level"}},
+                                       [](PackageBuilder& builder) { builder.SetCacheName(u"studio/game"); });
     const std::string signature = mGenuineSignature;
     struct Case {
         const char* mThreat;
@@ -127,6 +131,8 @@ TEST_F(SignedRunTest, EveryForgedOrBrokenSignatureRefusesTheMirrorAndTheNextOneS
         {"freeze: an expired signature", mGenuine.mPackage,
          HttpPlan::Body(Sign(mGenuine, 5, mPublisher.mKey, int64_t(std::time(nullptr)) - 60)), "expired"},
         {"wrong key", mGenuine.mPackage, HttpPlan::Body(Sign(mGenuine, 5, other.mKey)), "bad signature"},
+        {"a cache name that cannot hold the release record", studio.mPackage, HttpPlan::Body(Sign(studio, 9, mPublisher.mKey)),
+         "cache name not usable"},
         {"signature file missing", mGenuine.mPackage, HttpPlan::Error(404), "missing"},
         {"signature file empty", mGenuine.mPackage, HttpPlan::Body("").IgnoreRanges(), "damaged"},
         {"signature file truncated", mGenuine.mPackage, HttpPlan::Body(signature.substr(0, signature.size() / 2)),
@@ -340,4 +346,67 @@ TEST_F(SignedRunTest, KeysArrivingAfterAnUnsignedHeaderStartTheRunAgain) {
     ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
     EXPECT_EQ(mServer.RequestCount("/b.vpk.sig"), 1u);
     EXPECT_TRUE(mTrace.Contains("[Loader] Voa signature accepted: release 5, key 1"));
+}
+
+// Another game of the same publisher, whole and correctly signed, served at this game's address:
+// refused once the game is pinned, by "voagame" or by the game first accepted in the folder, so
+// that its own (older) releases cannot pass this game's rollback record.
+TEST_F(SignedRunTest, AnotherGameOfThePublisherIsRefusedOnceTheGameIsPinned) {
+    const Release otherGame = MakeRelease({{"game.so", RecordingModuleBytes("recording_minimal")},
+                                           {"level.dat", "other level"}},
+                                          [](PackageBuilder& builder) { builder.SetCacheName(u"othergame"); });
+    Serve("/a.vpk", otherGame.mPackage, Sign(otherGame, 1, mPublisher.mKey));
+    {
+        TestLoader loader;
+        loader.Set("voakey", mPublisher.mPublic);
+        loader.Set("voaurl", Url("/b.vpk"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    }
+    WaitForStoppedTransfers(); // the game is recorded on a worker
+    EXPECT_EQ(ReadNativeFile(Here("vexal-game")), "testgame\n");
+    for (const char* pin : {"", "testgame"}) {
+        SCOPED_TRACE(pin);
+        if (pin[0] != 0)
+            std::remove(Here("vexal-game").c_str());
+        mTrace.Clear();
+        TestLoader loader;
+        loader.Set("voakey", mPublisher.mPublic);
+        loader.Set("voagame", pin);
+        loader.Set("voaurl", Url("/a.vpk") + "|" + Url("/b.vpk"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+        EXPECT_EQ(mTrace.Count("[Loader] Voa signature not accepted (other game), try backup url: " + Url("/b.vpk")), 1);
+        EXPECT_EQ(ReadNativeFile(Here("level.dat")), "genuine level");
+    }
+    // With "voagame" the folder's record is neither needed nor written.
+    WaitForStoppedTransfers();
+    EXPECT_FALSE(FileExists(WideText(Here("vexal-game"))));
+}
+
+// A block whose declared unpacked size is not the signed size is refused before it is unpacked,
+// so a small block cannot make the loader allocate and decode what it merely declares; the
+// genuine block fetched next is taken.
+TEST_F(SignedRunTest, BlockDeclaringAnotherSizeThanSignedIsRefusedBeforeUnpacking) {
+    PackageHeader header;
+    ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(mGenuine.mPackage.data()), VEXAL_HEADER_SIZE,
+                                  header));
+    const ModuleEntry& entry = header.modules[1];
+    const std::string range =
+        "bytes=" + std::to_string(entry.offset) + "-" + std::to_string(entry.offset + entry.size - 1);
+    std::string swollen = mGenuine.mPackage;
+    const uint32_t declared = 1u << 30;
+    std::memcpy(&swollen[entry.offset + kPackedSizeOffset], &declared, 4);
+    auto served = std::make_shared<std::atomic<int>>(0);
+    const std::string genuine = mGenuine.mPackage;
+    mServer.Handle("/b.vpk", [served, genuine, swollen, range](const HttpRequest& request, int) {
+        if (request.Header("Range") == range && served->fetch_add(1) == 0)
+            return HttpPlan::Body(swollen);
+        return HttpPlan::Body(genuine);
+    });
+    TestLoader loader;
+    loader.Set("voakey", mPublisher.mPublic);
+    loader.Set("voaurl", Url("/b.vpk"));
+    ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    EXPECT_EQ(mTrace.Count("[Loader] VOB(1) block unpacks to 1073741824 bytes, 13 signed: not unpacked"), 1);
+    EXPECT_EQ(mTrace.Count("Decompress"), 0);
+    EXPECT_EQ(ReadNativeFile(Here("level.dat")), "genuine level");
 }

@@ -65,7 +65,7 @@ TEST(BuildStamp, DateAndTimeHaveTheirFixedForms) {
 
 TEST(MachineIdentity, AddressIsSixUpperCaseGroupsOrEmpty) {
     std::string text = Narrow(MachineAddressText().Data());
-    if (text.empty()) GTEST_SKIP() << "the host name's address is carried by no network interface here";
+    if (text.empty()) GTEST_SKIP() << "no network interface here has a hardware address";
     EXPECT_TRUE(std::regex_match(text, std::regex(R"([0-9A-F]{2}(:[0-9A-F]{2}){5})"))) << text;
 }
 
@@ -132,10 +132,15 @@ TEST(MachineIdentity, TheFirstInterfaceCarryingTheAddressGivesItsHardwareAddress
     const ifaddrs* interfaces = list.List();
     EXPECT_EQ(Narrow(CarrierHardwareAddress(Address("10.0.0.7"), interfaces).Data()), "AA:BB:CC:DD:EE:FF");
     EXPECT_EQ(Narrow(CarrierHardwareAddress(Address("192.168.1.2"), interfaces).Data()), "00:1A:2B:3C:4D:5E");
-    // Only the loopback interface carries it, or nobody does: no identity.
-    EXPECT_TRUE(CarrierHardwareAddress(Address("127.0.0.1"), interfaces).IsEmpty());
-    EXPECT_TRUE(CarrierHardwareAddress(Address("10.9.9.9"), interfaces).IsEmpty());
+    // Only the loopback interface carries it (the host name at 127.0.1.1), or nobody does: the
+    // first adapter with a hardware address, never the loopback's zeros.
+    EXPECT_EQ(Narrow(CarrierHardwareAddress(Address("127.0.1.1"), interfaces).Data()), "00:1A:2B:3C:4D:5E");
+    EXPECT_EQ(Narrow(CarrierHardwareAddress(Address("10.9.9.9"), interfaces).Data()), "00:1A:2B:3C:4D:5E");
     EXPECT_TRUE(CarrierHardwareAddress(Address("10.0.0.7"), nullptr).IsEmpty());
+    FakeInterfaces loopbackOnly;
+    loopbackOnly.AddLink("lo", {0, 0, 0, 0, 0, 0});
+    loopbackOnly.AddInet("lo", "127.0.0.1", IFF_LOOPBACK);
+    EXPECT_TRUE(CarrierHardwareAddress(Address("127.0.1.1"), loopbackOnly.List()).IsEmpty());
 }
 
 TEST(MachineIdentity, AnInterfaceWithoutAFullHardwareAddressGivesNothing) {

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,46 @@ TEST_F(FileTest, FoldersAreNotFiles) {
     EXPECT_EQ(FileSize(mScratch.Wide()), 0);
     EXPECT_FALSE(FileExists(mScratch.Wide()));
     EXPECT_TRUE(FolderExists(mScratch.Wide()));
+}
+
+// A pipe, a device or a socket where a file is expected is never opened, so nothing waits for
+// a writer or reads without end; a file read stops at the size it had when it was opened.
+TEST_F(FileTest, OnlyRegularFilesOpenAndReadsStopAtTheSizeTakenAtOpening) {
+    const std::string pipe = mScratch.Native("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // Held open for writing here, so that an open for reading would not wait but succeed.
+    const int writer = open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    File file;
+    Buffer buffer;
+    for (const String& path : {mScratch.Wide("pipe"), String(u"/dev/zero"), String(u"/dev/null")}) {
+        EXPECT_FALSE(file.OpenForReading(path)) << NarrowText(path);
+        EXPECT_FALSE(file.OpenForUpdate(path)) << NarrowText(path);
+        EXPECT_FALSE(ReadFileToBuffer(buffer, path)) << NarrowText(path);
+        EXPECT_EQ(PathKindOf(path), kPathOther) << NarrowText(path);
+    }
+    EXPECT_FALSE(file.CreateForWriting(mScratch.Wide("pipe")));
+    EXPECT_FALSE(WriteBufferToFile("x", mScratch.Wide("pipe"), 1));
+    close(writer);
+    ASSERT_EQ(symlink(mScratch.Native("gone").c_str(), mScratch.Native("dangling").c_str()), 0);
+    EXPECT_EQ(PathKindOf(mScratch.Wide("dangling")), kPathOther);
+    EXPECT_EQ(PathKindOf(mScratch.Wide("gone")), kPathMissing);
+    EXPECT_EQ(PathKindOf(mScratch.Wide()), kPathFolder);
+
+    ASSERT_TRUE(WriteNativeFile(mScratch.Native("growing"), "0123456789"));
+    ASSERT_TRUE(file.OpenForReading(mScratch.Wide("growing")));
+    EXPECT_EQ(PathKindOf(mScratch.Wide("growing")), kPathFile);
+    const int appender = open(mScratch.Native("growing").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(appender, 0);
+    ASSERT_EQ(write(appender, "abcde", 5), 5);
+    close(appender);
+    EXPECT_EQ(file.GetSize(), 10);
+    ASSERT_TRUE(file.ReadAll(buffer));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()), "0123456789");
+    char more[8];
+    uint32_t read = 1;
+    EXPECT_TRUE(file.Read(more, sizeof more, &read));
+    EXPECT_EQ(read, 0u);
 }
 
 TEST_F(FileTest, WriteFollowsItsSuccessRules) {

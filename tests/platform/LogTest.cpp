@@ -148,6 +148,22 @@ TEST(Log, FailureConventionWritesOnceWhenChannelsAreShared) {
     EXPECT_EQ(two.mCalls.size(), 2u);
 }
 
+// A name from a package or a server cannot clear the terminal or forge a line: the control
+// characters the texts bring in are written as escapes (but the tab, which only moves along the
+// line), the format's own line breaks stay.
+TEST(Log, ControlCharactersInTextsAreWrittenAsEscapes) {
+    Captured captured;
+    SetLogSinks(CapturingSink, &captured, CapturingSink, &captured);
+    LogTrace(u"[Loader] Unsafe VOB file name in header: %ls|%s|%c|%5ls", u"\x1b[2Jgame\r\nfake\x7f\x9b.so",
+             "caf\xC3\xA9\x1b\xC2\x85", int(u'\t'), u"\x01");
+    LogTrace(u"[FG] two\r\nlines %ls", u"\u00e9t\u00e9");
+    SetLogSinks(_null, _null, _null, _null);
+    ASSERT_EQ(captured.mCalls.size(), 4u);
+    EXPECT_EQ(captured.mCalls[1],
+              u"[Loader] Unsafe VOB file name in header: \\x1b[2Jgame\\x0d\\x0afake\\x7f\\x9b.so|caf\u00e9\\x1b\\x85|\t| \\x01");
+    EXPECT_EQ(captured.mCalls[3], u"[FG] two\r\nlines \u00e9t\u00e9");
+}
+
 TEST(Log, LongMessagesAreCutAt8191Units) {
     Captured captured;
     SetLogSinks(CapturingSink, &captured, CapturingSink, &captured);

@@ -126,7 +126,12 @@ TEST_F(ScriptManagerTest, ErrorsAreCapturedWithTracebackReportedAndCalledBack) {
     EXPECT_NE(error.find(u"stack traceback:"), std::u16string::npos);
     ASSERT_EQ(gCallbackTexts.size(), 1u);
     EXPECT_EQ(gCallbackTexts[0], error);
-    EXPECT_TRUE(Logged(error));
+    // Logged a line at a time: each line of the message and its traceback is a log line.
+    for (size_t start = 0, end; start < error.size(); start = end + 1) {
+        end = std::min(error.find(u'\n', start), error.size());
+        EXPECT_TRUE(Logged(error.substr(start, end - start))) << ToUtf8(error.substr(start, end - start));
+    }
+    EXPECT_FALSE(Logged(u"\\x0a"));
     EXPECT_EQ(out.GetType(), Variable::kNone);
 
     mManager->RunString(nullptr, u"error({})", u"err.lua", 0);

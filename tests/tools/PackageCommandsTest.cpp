@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Source/Common/PackageFormat.h"
+#include "Source/Platform/File.h"
 #include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
 
@@ -183,6 +184,21 @@ TEST_F(PackageCommands, InspectRefusesWhatTheLoaderRefuses) {
     EXPECT_EQ(cache.status, 0) << cache.out;
     EXPECT_TRUE(Has(cache.out, "warning:     the cache name \"..\""));
 
+    // Names a mirror chose are printed with their control characters escaped.
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), good));
+    PatchHeader("p.vpk", [](PackageHeader& h) {
+        const char16_t name[] = u"\x1b[2J\x1b]0;owned\x07";
+        memcpy(h.cacheName, name, sizeof name);
+        memcpy(h.modules[3].fileName, name, sizeof name);
+    });
+    PackageRun escaped = Pack({"inspect", Path("p.vpk")});
+    EXPECT_EQ(escaped.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(escaped.out.find('\x07'), std::string::npos);
+    EXPECT_TRUE(Has(escaped.out, "cache name   \"\\x1b[2J\\x1b]0;owned\\x07\"")) << escaped.out;
+    PackageRun verified = Pack({"verify", Path("p.vpk")});
+    EXPECT_EQ(verified.out.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(Has(verified.out, "entry 3 \"\\x1b[2J\\x1b]0;owned\\x07\"")) << verified.out;
+
     EXPECT_EQ(Pack({"inspect", Path("missing.vpk")}).status, 1);
     EXPECT_EQ(Pack({"inspect"}).status, 2);
 }
@@ -202,6 +218,17 @@ TEST_F(PackageCommands, VerifyFindsDamagedBlocks) {
         << run.out;
     EXPECT_TRUE(Has(run.out, "entry 1 \"data/one.dat\": block intact"));
     EXPECT_TRUE(Has(run.out, "verify: FAILED"));
+
+    // A block declaring more than its bytes could ever hold is refused before anything is
+    // allocated or decoded (1 GiB from a 333-byte text's block).
+    std::string swollen = package;
+    const uint32_t declared = 1u << 30;
+    memcpy(&swollen[header.modules[3].offset + 16], &declared, 4);
+    ASSERT_TRUE(WriteNativeFile(Path("swollen.vpk"), swollen));
+    PackageRun claim = Pack({"verify", Path("swollen.vpk")});
+    EXPECT_EQ(claim.status, 1);
+    EXPECT_TRUE(Has(claim.err, "[FG] Unpack Error : 1073741824 bytes declared, at most ")) << claim.err;
+    EXPECT_TRUE(Has(claim.out, "entry 3 \"two.dat\": block does not unpack")) << claim.out;
 
     // A digest that does not match the block.
     ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), package));
@@ -280,10 +307,26 @@ TEST_F(PackageCommands, BuildRefusesBadRequests) {
     std::vector<std::string> nine = {"build", "--out", Path("x.vpk"), game};
     for (int i = 0; i < 8; ++i) nine.push_back("@e" + std::to_string(i));
     EXPECT_EQ(Pack(nine).status, 2);
-    PackageRun unsafe = Pack({"build", "--out", Path("x.vpk"), game + "=../game.so"});
-    EXPECT_EQ(unsafe.status, 1);
-    EXPECT_TRUE(Has(unsafe.err, "climbs out of the cache folder"));
+    // Names that can never be files here or on Windows, and cache names that are not one folder.
+    for (const char* name : {"../game.so", ".", "..", "data/", "C:\\game.so", "c:x", "game.dll:hidden", "CON",
+                             "nul.txt", "data/lpt9.bin", "game.", "game "}) {
+        PackageRun unsafe = Pack({"build", "--out", Path("x.vpk"), game, Path("two.dat") + "=" + name});
+        EXPECT_EQ(unsafe.status, 1) << name;
+        EXPECT_TRUE(Has(unsafe.err, "cannot be a file in the cache folder on every system")) << name << unsafe.err;
+    }
+    for (const char* cache : {"studio/game", "x:", ".", "..", "AUX"}) {
+        PackageRun unsafe = Pack({"build", "--out", Path("x.vpk"), "--cache-name", cache, game});
+        EXPECT_EQ(unsafe.status, 1) << cache;
+        EXPECT_TRUE(Has(unsafe.err, "is not usable")) << cache << unsafe.err;
+    }
+    EXPECT_FALSE(FileExists(WideText(Path("x.vpk"))));
     EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), Path("nothing.so")}).status, 1);
+    // A pipe or a device given as a module is not waited for: it cannot be read.
+    ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+    PackageRun pipe = Pack({"build", "--out", Path("x.vpk"), game, Path("pipe") + "=data.bin"});
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_TRUE(Has(pipe.err, "cannot read " + Path("pipe")));
+    EXPECT_EQ(Pack({"build", "--out", Path("x.vpk"), game, "/dev/zero=zero.bin"}).status, 1);
     // Eight entries, the most a package holds, and a name of exactly 31 units are fine.
     nine.pop_back();
     nine.pop_back();
@@ -310,8 +353,9 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
     PackageRun sign = Pack({"sign", Path("p.vpk"), "--key", Path("publisher.key"), "--release", "7", "--expires", "30"});
     ASSERT_EQ(sign.status, 0) << sign.err;
     const std::string signature = ReadNativeFile(Path("p.vpk.sig"));
-    const std::string start = "vexal-signature 1\npackage Demo\ncache demo\nrelease 7\nexpires ";
+    const std::string start = "vexal-signature 2\npackage Demo\ncache demo\nrelease 7\nexpires ";
     EXPECT_EQ(signature.substr(0, start.size()), start);
+    EXPECT_TRUE(Has(signature, "\nmodule 3 333 ")) << signature;
 
     ASSERT_EQ(mkdir(Path("cache").c_str(), 0755), 0);
     ASSERT_TRUE(WriteNativeFile(Path("cache/game.so"), ReadNativeFile(Path("game.so"))));
@@ -347,6 +391,29 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
     EXPECT_EQ(hostile.status, 1);
     EXPECT_TRUE(Has(hostile.out, "signature:   refused (header differs)")) << hostile.out;
     ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), genuine));
+
+    // A block declaring another unpacked size than its signed one, which the loader refuses
+    // before unpacking, fails verify too, though its content is intact.
+    PackageHeader header;
+    ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(genuine.data()), 1132, header));
+    std::string resized = genuine;
+    const uint32_t oneMore = 334;
+    memcpy(&resized[header.modules[3].offset + 16], &oneMore, 4);
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), resized));
+    ASSERT_EQ(Pack({"verify", Path("p.vpk")}).status, 0);
+    PackageRun sized = Pack({"verify", Path("p.vpk"), "--pubkey", Path("publisher.pub")});
+    EXPECT_EQ(sized.status, 1);
+    EXPECT_TRUE(Has(sized.out, "entry 3 \"two.dat\": block unpacks to 334 bytes, 333 signed")) << sized.out;
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), genuine));
+
+    // A cache name that cannot hold the players' release record is never signed.
+    ASSERT_TRUE(WriteNativeFile(Path("studio.vpk"), genuine));
+    ASSERT_TRUE(WriteNativeFile(Path("p.vpk"), genuine));
+    PatchHeader("studio.vpk", [](PackageHeader& h) { memcpy(h.cacheName, u"studio/game", sizeof u"studio/game"); });
+    PackageRun studio = Pack({"sign", Path("studio.vpk"), "--key", Path("publisher.key"), "--release", "8"});
+    EXPECT_EQ(studio.status, 1);
+    EXPECT_TRUE(Has(studio.err, "the cache name \"studio/game\"")) << studio.err;
+    EXPECT_TRUE(ReadNativeFile(Path("studio.vpk.sig")).empty());
 
     // The signature file gone or cut: refused with the loader's reason.
     ASSERT_TRUE(WriteNativeFile(Path("p.vpk.sig"), signature.substr(0, signature.size() - 10)));

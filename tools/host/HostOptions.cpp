@@ -46,7 +46,7 @@ bool ReadSize(const char* text, int32_t& width, int32_t& height) {
 const char* const kKnownParameters[] = {"voaurl", "voaparam", "commonvoaparam", "serverdataurl", "serverdata",
                                         "selectedserver", "reporturl", "appversion", "flashversion", "delay",
                                         "errurl", "tickurl", "tickinterval", "voatimeout", "cdnip",
-                                        "voakey", "loadervar"};
+                                        "voakey", "voagame", "loadervar"};
 
 std::string Lower(const std::string& text) {
     std::string out = text;
@@ -82,9 +82,13 @@ bool HasNumber(const std::string& value) {
 std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
     std::vector<std::string> warnings;
     bool packageAddress = false;
+    bool keys = false;
+    bool game = false;
     for (const auto& parameter : options.mParameters) {
         std::string name = Lower(parameter.first);
         if (name == "voaurl" || name == "serverdataurl" || name == "serverdata") packageAddress = true;
+        keys = keys || name == "voakey";
+        game = game || name == "voagame";
         const char* closest = nullptr;
         size_t best = 3; // further than two edits is no likely slip
         bool known = false;
@@ -107,6 +111,9 @@ std::vector<std::string> LaunchParameterWarnings(const HostOptions& options) {
         if (closest != nullptr) line += std::string(" (did you mean ") + closest + "?)";
         warnings.push_back(line);
     }
+    if (keys && !game)
+        warnings.push_back("voakey without voagame: signed runs are held to the first signed game accepted in this "
+                           "folder; pass voagame=<the game's cache name> to name it");
     if (!packageAddress)
         warnings.push_back("no package address (voaurl, serverdataurl or serverdata): the loader will only show its "
                            "loading screen");

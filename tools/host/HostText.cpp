@@ -84,3 +84,23 @@ std::string Utf8FromUtf16Bytes(const std::string& bytes) {
     }
     return out;
 }
+
+std::string PrintableUtf8(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint8_t byte = uint8_t(text[i]);
+        // A C1 control is two bytes in UTF-8: C2 80 to C2 9F.
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() && uint8_t(text[i + 1]) >= 0x80 && uint8_t(text[i + 1]) <= 0x9F;
+        if (!c1 && (byte >= 0x20 || byte == '\t') && byte != 0x7F) {
+            out.push_back(char(byte));
+            continue;
+        }
+        const uint8_t code = c1 ? uint8_t(text[++i]) : byte;
+        out += "\\x";
+        out.push_back(kHex[code >> 4]);
+        out.push_back(kHex[code & 0xF]);
+    }
+    return out;
+}

@@ -116,10 +116,10 @@ void ReportUnfinishedRun(float progress) {
         return;
     }
     fprintf(stderr, "vexal-host: the run ended before the progress reached 1: progress %.3f, state %s\n",
-            double(progress), state.c_str());
+            double(progress), PrintableUtf8(state).c_str());
     fprintf(stderr, "vexal-host: the last lines of %s:\n", path.c_str());
     for (size_t i = lines.size() > kTailLines ? lines.size() - kTailLines : 0; i < lines.size(); ++i)
-        fprintf(stderr, "  %s\n", lines[i].c_str());
+        fprintf(stderr, "  %s\n", PrintableUtf8(lines[i]).c_str());
 }
 
 // The loader library when --library is not given: the one beside this program (a build tree),

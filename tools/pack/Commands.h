@@ -32,6 +32,14 @@ int RunUnpack(int argc, char** argv);
 // kExitUsage.
 int UsageOf(const char* name);
 
+// What a usable cache name is, for the refusals of build and sign.
+constexpr const char* kCacheNameRule =
+    "it names a folder of its own, so it must be one plain name (no \"/\", \"\\\", \":\", \".\" or \"..\", "
+    "no device name, not ending in a dot or a blank)";
+
+// A UTF-8 text for printing: every control character written as an escape ("\x1b").
+std::string PrintableText(const std::string& text);
+
 // A command-line argument (UTF-8) as an engine path.
 String PathArgument(const char* argument);
 // The first `limit` bytes of the file named by a command-line argument (fewer when it is

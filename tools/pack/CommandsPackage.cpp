@@ -136,13 +136,20 @@ int RunBuild(int argc, char** argv) {
     }
     if (cacheName != _null) {
         if (!CheckedName(cacheName, wide, error)) return BuildUsage(error.c_str());
+        if (!IsSafeCacheName(wide)) {
+            fprintf(stderr, "vexal-pack: the cache name \"%s\" is not usable: %s\n", PrintableText(cacheName).c_str(),
+                    kCacheNameRule);
+            return kExitFailed;
+        }
         builder.SetCacheName(wide);
     }
     for (const ModuleArgument& module : modules) {
         if (!CheckedName(module.mName, wide, error)) return BuildUsage(error.c_str());
         if (!IsSafeModuleFileName(wide)) {
-            fprintf(stderr, "vexal-pack: the module name \"%s\" is absolute or climbs out of the cache folder\n",
-                    module.mName.c_str());
+            fprintf(stderr,
+                    "vexal-pack: the module name \"%s\" cannot be a file in the cache folder on every system (absolute, "
+                    "climbing out, a folder, a drive, a stream, a device name, or ending in a dot or a blank)\n",
+                    PrintableText(module.mName).c_str());
             return kExitFailed;
         }
         if (module.mPath.empty()) {
@@ -160,7 +167,8 @@ int RunBuild(int argc, char** argv) {
             for (const ModuleArgument& other : modules)
                 if (&other != &module && !other.mPath.empty()) place.mPackageFiles.push_back(other.mName);
             for (const std::string& finding : CheckGameModule(content.GetData(), content.GetSize(), place))
-                fprintf(stderr, "vexal-pack: warning: the game module %s %s\n", module.mName.c_str(), finding.c_str());
+                fprintf(stderr, "vexal-pack: warning: the game module %s %s\n", PrintableText(module.mName).c_str(),
+                        PrintableText(finding).c_str());
         }
         if (!builder.AddModule(wide, content.GetData(), content.GetSize(), module.mMethod, module.mLevel)) {
             fprintf(stderr, "vexal-pack: cannot pack %s\n", module.mPath.c_str());
@@ -204,9 +212,9 @@ void PrintBlock(const char* label, const DataBlockEntry& block) {
 }
 
 void PrintFindings(const PackageReport& report) {
-    for (const std::string& line : report.mRejections) printf("rejected:    %s\n", line.c_str());
-    for (const std::string& line : report.mProblems) printf("problem:     %s\n", line.c_str());
-    for (const std::string& line : report.mWarnings) printf("warning:     %s\n", line.c_str());
+    for (const std::string& line : report.mRejections) printf("rejected:    %s\n", PrintableText(line).c_str());
+    for (const std::string& line : report.mProblems) printf("problem:     %s\n", PrintableText(line).c_str());
+    for (const std::string& line : report.mWarnings) printf("warning:     %s\n", PrintableText(line).c_str());
 }
 
 } // namespace
@@ -254,7 +262,7 @@ int RunInspect(int argc, char** argv) {
 }
 
 bool CheckPackage(const char* path, const char* folder, const SignatureReport* signature, bool print,
-                  Sha256Digest sha256[VEXAL_MODULE_COUNT]) {
+                  Sha256Digest sha256[VEXAL_MODULE_COUNT], uint32_t sizes[VEXAL_MODULE_COUNT]) {
     PackageReport report;
     std::string error;
     if (!ReadPackageReport(path, report, error)) {
@@ -287,10 +295,20 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
                         read == entry.size;
         const Digest expected = DigestFromWords(entry.digest);
         const Sha256Digest* signedSha = signedModules && ModuleHasFile(entry) ? &signature->mFields.mModules[i] : _null;
-        // The block then holds the file the loader would write.
-        const bool unpacked = readable && UnpackBuffer(block);
+        // A signed size is what the loader holds the block's declared size to, before unpacking.
+        uint32_t declared = block.GetSize();
+        PackedBlockSize(block.GetData(), block.GetSize(), declared);
+        const bool signedSize = signedSha != _null && signature->mFields.mVersion >= 2;
+        const bool sized = !signedSize || declared == signature->mFields.mModuleSizes[i];
+        // The block then holds the file the loader would write; nothing it merely declares is
+        // allocated.
+        const bool unpacked = readable && sized && UnpackBufferStepwise(block);
         if (!readable) {
             line += "block cannot be read";
+            failed = true;
+        } else if (!sized) {
+            line += "block unpacks to " + std::to_string(declared) + " bytes, " +
+                    std::to_string(signature->mFields.mModuleSizes[i]) + " signed";
             failed = true;
         } else if (!unpacked) {
             line += "block does not unpack";
@@ -325,6 +343,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
             failed = true;
         }
         if (sha256 != _null) sha256[i] = content;
+        if (sizes != _null) sizes[i] = unpacked ? block.GetSize() : 0;
         if (unpacked && signedSha != _null) {
             if (content == *signedSha) {
                 line += ", signed SHA-256 matches";
@@ -359,10 +378,10 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
                 line += "; file differs: would fetch";
             }
         }
-        if (print) printf("%s\n", line.c_str());
+        if (print) printf("%s\n", PrintableText(line).c_str());
     }
     if (print)
-        for (const std::string& finding : moduleFindings) printf("problem:     %s\n", finding.c_str());
+        for (const std::string& finding : moduleFindings) printf("problem:     %s\n", PrintableText(finding).c_str());
     package.Close();
     return !failed;
 }
@@ -386,7 +405,7 @@ int RunVerify(int argc, char** argv) {
             return kExitFailed;
         }
     }
-    bool ok = CheckPackage(files[0], files[1], publicKeys != _null ? &signature : _null, true, _null);
+    bool ok = CheckPackage(files[0], files[1], publicKeys != _null ? &signature : _null, true, _null, _null);
     if (publicKeys != _null) {
         PrintSignatureVerdict(signature);
         ok = ok && signature.mVerdict == kSignatureAccepted;

@@ -19,9 +19,9 @@ int RunVerify(int argc, char** argv);
 // The checks of verify on the package at path: header findings, every block unpacked against
 // its digest and, when signature is an accepted one, against its signed SHA-256; with folder,
 // each file there. Prints a line per entry when print is set. sha256 (optional) receives the
-// SHA-256 of each entry's unpacked content. True when nothing failed.
+// SHA-256 of each entry's unpacked content, sizes (optional) its size. True when nothing failed.
 bool CheckPackage(const char* path, const char* folder, const SignatureReport* signature, bool print,
-                  Sha256Digest sha256[VEXAL_MODULE_COUNT]);
+                  Sha256Digest sha256[VEXAL_MODULE_COUNT], uint32_t sizes[VEXAL_MODULE_COUNT]);
 
 // vexal-pack keygen --out NAME: NAME.key (the secret key, PEM, mode 0600) and NAME.pub.
 int RunKeygen(int argc, char** argv);

@@ -12,6 +12,7 @@
 #include "Source/Common/Base64.h"
 #include "Source/Common/Buffer.h"
 #include "Source/Common/Ed25519.h"
+#include "Source/Common/PackageFormat.h"
 #include "Source/Common/PackageSignature.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
@@ -125,7 +126,8 @@ int RunSign(int argc, char** argv) {
     // What is signed must be what verify accepts: a package the loader would refuse or could not
     // run is never vouched for.
     Sha256Digest modules[VEXAL_MODULE_COUNT];
-    if (!CheckPackage(package, _null, _null, false, modules)) {
+    uint32_t sizes[VEXAL_MODULE_COUNT];
+    if (!CheckPackage(package, _null, _null, false, modules, sizes)) {
         fprintf(stderr, "vexal-pack: %s does not pass verify (run vexal-pack verify %s); not signed\n", package, package);
         return kExitFailed;
     }
@@ -136,13 +138,23 @@ int RunSign(int argc, char** argv) {
         fprintf(stderr, "vexal-pack: cannot read the header of %s\n", package);
         return kExitFailed;
     }
+    // A player's release record is kept in a folder named by the cache name: the loader refuses
+    // a signed package whose cache name cannot be one.
+    if (!IsSafeCacheName(fields.mCache)) {
+        fprintf(stderr, "vexal-pack: the cache name \"%s\" of %s is not usable: %s; not signed\n",
+                NarrowText(fields.mCache).c_str(), package, kCacheNameRule);
+        return kExitFailed;
+    }
     fields.mRelease = uint32_t(release);
     if (haveExpiry) {
         fields.mHasExpiry = true;
         fields.mExpires = int64_t(time(_null)) + int64_t(days) * 86400;
     }
     for (int32_t i = 0; i < VEXAL_MODULE_COUNT; ++i)
-        if (fields.mModuleMask & (1u << i)) fields.mModules[i] = modules[i];
+        if (fields.mModuleMask & (1u << i)) {
+            fields.mModules[i] = modules[i];
+            fields.mModuleSizes[i] = sizes[i];
+        }
     Buffer output;
     if (!SignPackageSignature(fields, key, output)) {
         fprintf(stderr, "vexal-pack: cannot sign %s: its name and cache name must hold no control character\n",

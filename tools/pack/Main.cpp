@@ -8,6 +8,7 @@
 #include "Source/Platform/Log.h"
 #include "tools/pack/Commands.h"
 #include "tools/pack/CommandsDelta.h"
+#include "tools/pack/PackageReport.h"
 #include "tools/pack/CommandsPackage.h"
 
 namespace {
@@ -62,6 +63,10 @@ int UsageOf(const char* name) {
         }
     }
     return Usage();
+}
+
+std::string PrintableText(const std::string& text) {
+    return NarrowText(PathArgument(text.c_str()));
 }
 
 String PathArgument(const char* argument) {

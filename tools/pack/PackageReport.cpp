@@ -7,6 +7,7 @@
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringEncoding.h"
+#include "Source/Common/StringFormatter.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
 
@@ -24,7 +25,8 @@ std::string NarrowText(const char16_t* text, int32_t count) {
     if (text == nullptr) return std::string();
     int32_t length = 0;
     while ((count < 0 || length < count) && text[length] != 0) ++length;
-    char* narrow = Utf16ToUtf8(_null, 0, text, length);
+    const String printable = PrintableText(String(text, length));
+    char* narrow = Utf16ToUtf8(_null, 0, printable.Data(), printable.GetLength());
     if (narrow == _null) return std::string();
     std::string out(narrow);
     free(narrow);
@@ -83,10 +85,12 @@ bool ReadPackageReport(const char* path, PackageReport& report, std::string& err
                                        ") reaches past the end of the file");
     }
     if (!anyFile) report.mProblems.push_back("no entry names a file, so there is no game module to load");
-    // The data file's folder and name come from the cache name; the loader leaves the data file
-    // alone unless the name is a plain folder name.
+    // The data file's folder and name come from the cache name, and so does the release record
+    // of signed runs: the loader leaves the data file alone unless the name is a plain folder
+    // name, and refuses such a package when it is signed.
     if (!IsSafeCacheName(header.cacheName))
         report.mWarnings.push_back("the cache name \"" + NarrowText(header.cacheName) +
-                                   "\" is not a plain folder name: the game's data file is never size-checked");
+                                   "\" is not a plain folder name: the game's data file is never size-checked, "
+                                   "and the package cannot be signed");
     return true;
 }

@@ -23,7 +23,8 @@ struct PackageReport {
 // file's size. False with a reason in error only when the file cannot be read at all.
 bool ReadPackageReport(const char* path, PackageReport& report, std::string& error);
 
-// UTF-16 text (at most count units, stopping at a 0 unit) as UTF-8 for printing.
+// UTF-16 text (at most count units, stopping at a 0 unit) as UTF-8 for printing, its control
+// characters written as escapes ("\x1b"): names come from packages anyone may have built.
 std::string NarrowText(const char16_t* text, int32_t count = -1);
 // The digest text of four stored digest words.
 std::string DigestWordsText(const uint32_t words[4]);

@@ -22,6 +22,8 @@ const WideChar kModule[] = u"Source/Platform/File";
 constexpr int32_t kPathLimit = 1024;
 // ReadAll refuses files of this size and more.
 constexpr int64_t kReadAllLimit = int64_t(1) << 31;
+// The temporary names ReplaceFileContents tries before it gives up.
+constexpr int kTemporaryAttempts = 64;
 
 // A path converted to the system's UTF-8 at the boundary; "\" becomes "/" because the callers
 // write paths the way the engine always has.
@@ -57,7 +59,7 @@ bool MakeOwnerWritable(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0)
         return false;
-    if (!S_ISDIR(info.st_mode) && (info.st_mode & S_IWUSR) == 0)
+    if (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0)
         chmod(path, (info.st_mode & 07777) | S_IWUSR);
     return true;
 }
@@ -93,14 +95,16 @@ String WideFromNative(const char* text) {
 
 } // namespace
 
-File::File() : mHandle(-1), mTextEncoding(kFileTextAnsi) {}
+File::File() : mHandle(-1), mTextEncoding(kFileTextAnsi), mReadEnd(-1) {}
 
 File::~File() {
     Close();
 }
 
-File::File(File&& other) noexcept : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding) {
+File::File(File&& other) noexcept
+    : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding), mReadEnd(other.mReadEnd) {
     other.mHandle = -1;
+    other.mReadEnd = -1;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -108,7 +112,9 @@ File& File::operator=(File&& other) noexcept {
         Close();
         mHandle = other.mHandle;
         mTextEncoding = other.mTextEncoding;
+        mReadEnd = other.mReadEnd;
         other.mHandle = -1;
+        other.mReadEnd = -1;
     }
     return *this;
 }
@@ -118,20 +124,23 @@ bool File::Open(const WideChar* path, int flags) {
     NativePath native(path);
     if (!native.IsValid())
         return false;
+    // Without O_NONBLOCK, opening a pipe waits for a writer for ever. Only regular files are
+    // taken: a folder opens fine on Linux, and a device such as /dev/zero never ends.
     int handle;
     do {
-        handle = open(native.Get(), flags | O_CLOEXEC, 0666);
+        handle = open(native.Get(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
     } while (handle < 0 && errno == EINTR);
     if (handle < 0)
         return false;
-    // A folder opens fine on Linux but is not a file to the engine.
     struct stat info;
-    if (fstat(handle, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(handle);
-        errno = EISDIR;
+        // The cause a caller reports: a folder, or another kind of file that is no file here.
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return false;
     }
     mHandle = handle;
+    mReadEnd = (flags & O_ACCMODE) == O_RDONLY ? int64_t(info.st_size) : -1;
     return true;
 }
 
@@ -176,6 +185,7 @@ void File::Close() {
         close(mHandle);
         mHandle = -1;
     }
+    mReadEnd = -1;
 }
 
 bool File::Write(const void* data, uint32_t count, uint32_t* written) {
@@ -237,6 +247,11 @@ bool File::Read(void* data, uint32_t count, uint32_t* read) {
         return true;
     if (!VEXAL_CHECK(data != _null, u"buffer != _null", kModule))
         return false;
+    if (mReadEnd >= 0) {
+        const int64_t left = mReadEnd - Tell();
+        if (left < int64_t(count))
+            count = left > 0 ? uint32_t(left) : 0;
+    }
     uint8_t* bytes = static_cast<uint8_t*>(data);
     uint32_t done = 0;
     while (done < count) {
@@ -288,7 +303,11 @@ int64_t File::Tell() const {
 
 int64_t File::GetSize() const {
     struct stat info;
-    if (mHandle < 0 || fstat(mHandle, &info) != 0)
+    if (mHandle < 0)
+        return 0;
+    if (mReadEnd >= 0)
+        return mReadEnd;
+    if (fstat(mHandle, &info) != 0)
         return 0;
     return int64_t(info.st_size);
 }
@@ -373,8 +392,15 @@ bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count)
     char* temporary = static_cast<char*>(malloc(size));
     if (temporary == _null)
         return false;
-    snprintf(temporary, size, "%s.%d-%u.tmp", native.Get(), int(getpid()), serial.fetch_add(1));
-    int handle = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A name left by a crashed writer, or put there on purpose (a link to another file), is
+    // never written through: the file must be new, and another name is taken instead.
+    int handle = -1;
+    for (int attempt = 0; attempt < kTemporaryAttempts && handle < 0; ++attempt) {
+        snprintf(temporary, size, "%s.%d-%u.tmp", native.Get(), int(getpid()), serial.fetch_add(1));
+        handle = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (handle < 0 && errno != EEXIST)
+            break;
+    }
     if (handle < 0) {
         free(temporary);
         return false;
@@ -423,6 +449,20 @@ bool CreateDirectoryPath(const WideChar* path) {
             return false;
     }
     return MakeFolder(native.Get());
+}
+
+PathKind PathKindOf(const WideChar* path) {
+    NativePath native(path);
+    struct stat info;
+    if (!native.IsValid())
+        return kPathMissing;
+    if (stat(native.Get(), &info) != 0) {
+        // A link that leads nowhere is still something standing at the path.
+        return lstat(native.Get(), &info) == 0 ? kPathOther : kPathMissing;
+    }
+    if (S_ISREG(info.st_mode))
+        return kPathFile;
+    return S_ISDIR(info.st_mode) ? kPathFolder : kPathOther;
 }
 
 bool FileExists(const WideChar* path) {

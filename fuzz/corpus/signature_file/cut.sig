@@ -1,7 +1,7 @@
-vexal-signature 1
+vexal-signature 2
 package Seed Game
 cache SeedGame
 release 12
 expires 1900000000
 header 6a37666ca1a5aaf356a4e65052ac832895465b1f37d250e72ee03d1293e2c3ab
-module 0 bd44b9858c0e16f3716bcf59e95d2959c5404d
+module 0 76 bd44b9858c0e16f3716bcf59e95d2959c54

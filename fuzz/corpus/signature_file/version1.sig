@@ -1,0 +1,9 @@
+vexal-signature 1
+package Seed Game
+cache SeedGame
+release 12
+expires 1900000000
+header 6a37666ca1a5aaf356a4e65052ac832895465b1f37d250e72ee03d1293e2c3ab
+module 0 bd44b9858c0e16f3716bcf59e95d2959c5404db4030a8accb495b4868a2c5e81
+module 2 ee92d57c720cc76e159459c03621af8c12e57dc5eb6d65c31eb8f002e1611d2c
+signature 5Rupe0gb1seDsrV9ZporlJN/LkidhXXinuqu1RtXqApFgaBH3Ce4H1JCaB3E55mSupDywJ5qsMpgwr1hNeWxCQ==
