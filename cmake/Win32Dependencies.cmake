@@ -29,8 +29,9 @@ vexal_win32_library(curl ARCHIVES libcurl.a INCLUDES ${VEXAL_WIN32_DEPS}/include
   DEFINES CURL_STATICLIB SYSTEM vexal_win32_crypto vexal_win32_zlib ws2_32 wldap32 crypt32 bcrypt)
 vexal_win32_library(lzma ARCHIVES liblzma.a INCLUDES ${VEXAL_WIN32_DEPS}/include
   DEFINES LZMA_API_STATIC)
+vexal_win32_library(zstd ARCHIVES libzstd.a INCLUDES ${VEXAL_WIN32_DEPS}/include)
 vexal_win32_library(luajit ARCHIVES libluajit-5.1.a INCLUDES ${VEXAL_WIN32_DEPS}/include/luajit-2.1)
 
-set(VEXAL_FOUNDATION_LIBRARIES vexal_win32_curl vexal_win32_zlib vexal_win32_lzma vexal_win32_crypto
+set(VEXAL_FOUNDATION_LIBRARIES vexal_win32_curl vexal_win32_zlib vexal_win32_lzma vexal_win32_crypto vexal_win32_zstd
   iphlpapi ws2_32 shell32 winmm gdiplus gdi32 user32 shlwapi ole32 oleaut32)
 set(VEXAL_SCRIPT_LIBRARIES vexal_win32_luajit)

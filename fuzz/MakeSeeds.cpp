@@ -1,7 +1,7 @@
 // Writes the binary seeds of the fuzz corpus: package headers as the package builder stores them
 // (version 2 with the key, version 1 followed by block bytes, an unsafe module name, a cut
 // header), packed blocks (zlib, LZMA, claimed sizes of 0 and 0xFFFFFFFF) and signature files
-// (with and without expiry, a name outside ASCII, one cut short).
+// (with and without expiry, a name outside ASCII, one cut short), and delta files (whole and cut).
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -9,6 +9,7 @@
 
 #include "Source/Common/Buffer.h"
 #include "Source/Common/Decompress.h"
+#include "Source/Common/DeltaFile.h"
 #include "Source/Common/PackageBuilder.h"
 #include "Source/Common/PackageSignature.h"
 
@@ -72,6 +73,34 @@ bool Signature(const std::string& folder, const char* name, const WideChar* pack
     return Write(folder + "/signature_file/" + name, file.GetData(), cut < file.GetSize() ? cut : file.GetSize());
 }
 
+// A delta file whose patch rebuilds the content from its first half, with a second record for
+// another file; cut shortens it.
+bool Delta(const std::string& folder, const char* name, size_t cut) {
+    const uint32_t half = sizeof(kContent) / 2;
+    Buffer patch;
+    if (!MakePatch(reinterpret_cast<const uint8_t*>(kContent), half, reinterpret_cast<const uint8_t*>(kContent),
+                   sizeof(kContent), 3, patch))
+        return false;
+    Array<DeltaPatch> patches;
+    DeltaPatch record = {};
+    const char16_t moduleName[] = u"vexal3d.vob";
+    for (size_t i = 0; i < sizeof(moduleName) / 2; ++i) record.fileName[i] = moduleName[i];
+    record.oldDigest = ComputeDigest(kContent, half);
+    record.newDigest = ComputeDigest(kContent, sizeof(kContent));
+    record.offset = kDeltaPreambleSize + 2 * kDeltaRecordSize;
+    record.size = patch.GetSize();
+    record.newSize = sizeof(kContent);
+    patches.Append(record);
+    record.fileName[0] = u'w';
+    record.offset += patch.GetSize();
+    patches.Append(record);
+    Buffer file;
+    if (!WriteDeltaIndex(patches, file) || !file.Append(patch.GetData(), patch.GetSize()) ||
+        !file.Append(patch.GetData(), patch.GetSize()))
+        return false;
+    return Write(folder + "/delta_index/" + name, file.GetData(), cut < file.GetSize() ? cut : file.GetSize());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -92,7 +121,8 @@ int main(int argc, char** argv) {
                     Signature(folder, "signed.sig", u"Seed Game", false, SIZE_MAX) &&
                     Signature(folder, "expires.sig", u"Seed Gam\u00e9 \U0001F3AE", true, SIZE_MAX) &&
                     Signature(folder, "cut.sig", u"Seed Game", true, 200) &&
-                    Signature(folder, "version1.sig", u"Seed Game", true, SIZE_MAX, 1);
+                    Signature(folder, "version1.sig", u"Seed Game", true, SIZE_MAX, 1) &&
+                    Delta(folder, "two-patches.delta", SIZE_MAX) && Delta(folder, "cut.delta", 100);
     if (!ok) std::fprintf(stderr, "vexal-fuzz-seeds: could not write the seeds\n");
     return ok ? 0 : 1;
 }

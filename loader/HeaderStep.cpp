@@ -75,7 +75,13 @@ void Vexal3DLoader::HeaderStep() {
         return;
     }
 
-    // The size probe runs beside the host's thread; later updates look for its answer.
+    // The header's own answer names the package's length in its Content-Range: a warm run then
+    // costs its header and nothing more. Only without it does the size probe run, beside the
+    // host's thread; later updates look for its answer.
+    if (mDownloadResourceLength >= 0) {
+        CheckPackageSize(mDownloadResourceLength);
+        return;
+    }
     mProbe = StartProbe(CurrentPackageUrl(), mHeaderTimeout);
     if (mProbe == _null)
         CheckPackageSize(0);

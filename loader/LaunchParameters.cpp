@@ -149,6 +149,8 @@ void Vexal3DLoader::RestartIfHeaderAccepted() {
     LogTrace(LoaderText::kRestartRun, int(mState), StateName(mState));
     StopDownload();
     DropSignedDigests();
+    // The next header may name another release: its delta file is asked for afresh.
+    DropDelta();
     UnloadModule();
     if (!mModuleCopyPath.IsEmpty()) {
         ClearFileAttributes(mModuleCopyPath);

@@ -33,6 +33,7 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mDownload(_null),
       mDownloadProgress(0.0f),
       mDownloadTarget(_null),
+      mDownloadResourceLength(-1),
       mProbe(_null),
       mBlockingTicks(0),
       mLongestUpdateTicks(0),
@@ -55,7 +56,13 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
       mSignedDigests(_null),
       mReleaseRecorder(_null),
       mServerDataSearch(_null),
-      mSearchedServerData(_null) {
+      mSearchedServerData(_null),
+      mDeltaStage(kDeltaUnasked),
+      mDeltaPreamble(),
+      mPatchIndex(-1),
+      mPatchRefused(VEXAL_MODULE_COUNT),
+      mDeltaAskTime(0),
+      mPatchJob(_null) {
     std::memset(&mHeader, 0, sizeof(mHeader));
     mHeader.magic = VEXAL_PACKAGE_MAGIC;
     mHeader.version = 1;
@@ -74,6 +81,7 @@ Vexal3DLoader::Vexal3DLoader(VexalWindow hostWindow, uint32_t runMode)
 Vexal3DLoader::~Vexal3DLoader() {
     LogTrace(LoaderText::kLongestUpdate, CounterToMilliseconds(mLongestUpdateTicks));
     StopDownload();
+    DropDelta();
     DropServerDataSearch();
     DropSignedDigests();
     // A release still being stored finishes on its own thread (joined when the library unloads).
@@ -123,6 +131,7 @@ void Vexal3DLoader::BeginDownload(const WideChar* url, Buffer* target, uint64_t 
     target->Clear();
     mDownloadProgress = 0.0f;
     mDownloadTarget = target;
+    mDownloadResourceLength = -1;
     mDownload = StartTransfer(url, rangeStart, rangeEnd, mPackageHandle, u"");
 }
 
@@ -131,7 +140,7 @@ void Vexal3DLoader::PollDownload() {
         return;
     const float fraction = GetTransferProgress(mDownload);
     // The body is the loader's from here on; the transfer has ended.
-    if (fraction == 1.0f && TakeTransferBody(mDownload, *mDownloadTarget))
+    if (fraction == 1.0f && TakeTransferBody(mDownload, *mDownloadTarget, &mDownloadResourceLength))
         mDownload = _null;
     mDownloadProgress = fraction;
 }

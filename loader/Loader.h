@@ -6,6 +6,7 @@
 #include "Common/Array.h"
 #include "Common/Types.h"
 #include "Source/Common/Buffer.h"
+#include "Source/Common/DeltaFile.h"
 #include "Source/Common/PackageSignature.h"
 #include "Source/Common/String.h"
 #include "Source/Platform/WebDownload.h"
@@ -39,6 +40,7 @@ struct MessageRecord {
 };
 
 class SignedModuleDigests;
+struct PatchJob;
 class ServerDataSearch;
 struct ServerDataList;
 
@@ -146,7 +148,8 @@ protected:
     void SignatureStep();
     void RefuseSignature(const String& reason);
     void EnterModulePhase();
-    bool SignedFileMatches(uint32_t index, const String& name, const Digest& expected);
+    // cached (optional) receives the file's digest (all zero when it cannot be read).
+    bool SignedFileMatches(uint32_t index, const String& name, const Digest& expected, Digest* cached = _null);
     // With a signature of the current version: false, with its line, when a fetched block
     // declares another unpacked size than entry index's signed size, before anything is unpacked.
     bool BlockSizeMatches(uint32_t index, const Buffer& block);
@@ -155,6 +158,31 @@ protected:
     // A mismatch writes its line.
     bool BlockMatches(uint32_t index, const Buffer& block, const Digest& expected);
     void DropSignedDigests();
+
+    // Patches (DeltaStep.cpp): an outdated module file is rebuilt from a patch of the package's
+    // delta file when one leads from its content to the wanted one.
+    enum DeltaStage : uint8_t {
+        kDeltaUnasked,  // no entry has needed the delta file yet
+        kDeltaPreamble, // its first bytes are on their way
+        kDeltaRecords,  // the rest of its index is on its way
+        kDeltaReady,    // the index is in mDeltaPatches
+        kDeltaUnused,   // missing or damaged: blocks for the rest of the run
+    };
+    // For the current entry, whose file name holds content of digest cached where expected is
+    // wanted: starts what the patch needs (the delta file's index, once per run, or the patch)
+    // and returns true, or returns false when the block is to be fetched. The file is untouched.
+    bool StartPatch(const String& name, const Digest& cached, const Digest& expected);
+    // The module step while the delta file's index or a patch is fetched or applied: true when it
+    // took the update.
+    bool DeltaStep();
+    void FinishDeltaDownload();
+    void FinishPatch();
+    // The current entry's patch has failed: its block is fetched instead.
+    void RefusePatch(const WideChar* reason);
+    // Forgets the delta file and ends a patch being applied (waiting for it: it is bounded).
+    void DropDelta();
+    // mFinishSize := the sizes of the entries before the current one.
+    void CountFinishedEntries();
 
     // Module step (state 5).
     void ModuleStep(uint32_t elapsedMs);
@@ -237,6 +265,9 @@ protected:
     WebTransfer* mDownload;
     float mDownloadProgress; // the host's thread's copy; 0 once the download is stopped
     Buffer* mDownloadTarget;
+    // The resource's whole length as the completed download's Content-Range named it; -1 when
+    // it named none or no download has completed since the last start.
+    int64_t mDownloadResourceLength;
     WebProbe* mProbe;
     uint64_t mBlockingTicks;
     uint64_t mLongestUpdateTicks;
@@ -275,4 +306,15 @@ protected:
     // waits in state 2; and its answer while a later update hands the text on through Setup.
     ServerDataSearch* mServerDataSearch;
     const ServerDataList* mSearchedServerData;
+    // Patches: the delta file's stage and index, its preamble as received, the patch being
+    // fetched or applied (-1 none), the entry whose patch failed (VEXAL_MODULE_COUNT none), the
+    // time the index was asked for, and the patch being applied on a worker.
+    DeltaStage mDeltaStage;
+    Array<DeltaPatch> mDeltaPatches;
+    uint8_t mDeltaPreamble[kDeltaPreambleSize];
+    Buffer mDeltaBuffer;
+    int32_t mPatchIndex;
+    uint32_t mPatchRefused;
+    uint32_t mDeltaAskTime;
+    PatchJob* mPatchJob;
 };

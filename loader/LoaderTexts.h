@@ -54,6 +54,19 @@ inline constexpr const WideChar* kLoadFailed = u"[Loader] Load VOB failed: %ls";
 inline constexpr const WideChar* kLoadFailedReason = u"[Loader] Load VOB failed, reason: %ls";
 inline constexpr const WideChar* kCreateFailed = u"[Loader] Create VOB failed: %ls, %ls";
 inline constexpr const WideChar* kDataFilePath = u"%ls/vexal/%ls/%ls.vod";
+// Patches from a cached file to the new one.
+inline constexpr const WideChar* kDeltaExtension = u".delta";
+inline constexpr const WideChar* kDeltaNotServed = u"[Loader] Delta file not used, fetching blocks: no answer from %ls";
+inline constexpr const WideChar* kDeltaDamaged = u"[Loader] Delta file not used, fetching blocks: its index is damaged: %ls";
+inline constexpr const WideChar* kDownloadPatch = u"[Loader] Download VOB(%d) patch from url: %ls";
+inline constexpr const WideChar* kPatched = u"[Loader] VOB(%d) patched: %u bytes instead of %u";
+inline constexpr const WideChar* kPatchNotUsed = u"[Loader] VOB(%d) patch not used (%ls), fetching its block";
+inline constexpr const WideChar* kPatchNotServed = u"not served";
+inline constexpr const WideChar* kPatchWrongSize = u"wrong size";
+inline constexpr const WideChar* kPatchDoesNotApply = u"does not apply";
+inline constexpr const WideChar* kPatchChecksum = u"checksum";
+inline constexpr const WideChar* kPatchNotWritten = u"file not written";
+inline constexpr const WideChar* kPatchTooLarge = u"file too large to hold twice";
 inline constexpr const WideChar* kDataFileTooLarge = u"[Loader] VOD too large, delete it : %ls";
 // The config text's tick pieces, appended one after another (not formatted in one go, since the
 // formatter's output is limited): params, "|tickurl|", the tick address, "&sg=" with the state,

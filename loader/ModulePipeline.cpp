@@ -128,8 +128,12 @@ bool Vexal3DLoader::NextModule() {
         // it with an existing file would delete that file and fetch a block whose digest can
         // never match, again and again. A signed package still holds it to its SHA-256.
         const Digest expected = DigestFromWords(entry.digest);
-        const bool intact = mSignatureWanted ? SignedFileMatches(mModuleIndex, name, expected)
-                                             : expected.IsZero() || digests.Of(mModuleIndex, name) == expected;
+        Digest cached = {0, 0, 0, 0};
+        bool intact = expected.IsZero() && !mSignatureWanted;
+        if (mSignatureWanted)
+            intact = SignedFileMatches(mModuleIndex, name, expected, &cached);
+        else if (!intact)
+            intact = (cached = digests.Of(mModuleIndex, name)) == expected;
         if (intact) {
             ++mModuleIndex;
             continue;
@@ -140,6 +144,10 @@ bool Vexal3DLoader::NextModule() {
         const PathKind kind = PathKindOf(name);
         if (kind == kPathFolder || kind == kPathOther)
             LogTrace(LoaderText::kNotRegularFile, int(mModuleIndex), name.Data());
+        // An outdated file may be patched instead; it stays as it is until the patched content
+        // has passed the checks a block passes.
+        if (StartPatch(name, cached, expected))
+            return true;
         ClearFileAttributes(name);
         DeleteFile(name);
         // Whatever is still there (a file held open elsewhere, a folder, anything that cannot be
@@ -179,8 +187,21 @@ bool Vexal3DLoader::NextModule() {
     return false;
 }
 
+void Vexal3DLoader::CountFinishedEntries() {
+    uint32_t before = 0;
+    for (uint32_t i = 0; i < mModuleIndex && i < VEXAL_MODULE_COUNT; ++i)
+        before += mHeader.modules[i].size;
+    mFinishSize = int32_t(before);
+}
+
 void Vexal3DLoader::ModuleBlockStep() {
-    const float fraction = mDownloadProgress;
+    // The delta file's index moves no display; a patch moves it as its block would, and a patch
+    // being applied shows its entry done.
+    float fraction = mDownloadProgress;
+    if (mDeltaStage == kDeltaPreamble || mDeltaStage == kDeltaRecords)
+        fraction = 0.0f;
+    else if (mPatchJob != _null)
+        fraction = 1.0f;
     uint32_t done = uint32_t(mFinishSize);
     if (mModuleIndex < VEXAL_MODULE_COUNT)
         done += uint32_t(double(mHeader.modules[mModuleIndex].size) * double(fraction));
@@ -191,7 +212,9 @@ void Vexal3DLoader::ModuleBlockStep() {
         mProgress = float(double(done) / double(uint32_t(mResSize)) * double(0.3f) + double(0.1f));
     mResCount = 1;
     mFinishCount = 0;
-
+    // The delta file's index and a patch have steps of their own, and fail over to the block.
+    if (DeltaStep())
+        return;
     if (mBlockWait.IsSet()) {
         if (!mBlockWait.HasRunOut())
             return;
@@ -212,11 +235,7 @@ void Vexal3DLoader::ModuleBlockStep() {
     if (fraction != 1.0f)
         return;
 
-    uint32_t before = 0;
-    for (uint32_t i = 0; i < mModuleIndex && i < VEXAL_MODULE_COUNT; ++i)
-        before += mHeader.modules[i].size;
-    mFinishSize = int32_t(before);
-
+    CountFinishedEntries();
     StopDownload();
 
     if (mModuleIndex < VEXAL_MODULE_COUNT) {

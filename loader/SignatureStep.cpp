@@ -261,13 +261,15 @@ void Vexal3DLoader::RefuseSignature(const String& reason) {
     RetryHeader();
 }
 
-bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const Digest& expected) {
+bool Vexal3DLoader::SignedFileMatches(uint32_t index, const String& name, const Digest& expected, Digest* cached) {
     if (mSignedDigests == _null)
         mSignedDigests = new (std::nothrow) SignedModuleDigests(mHeader);
     Digest digest;
     Sha256Digest sha256;
     const bool read = mSignedDigests != _null ? mSignedDigests->Of(index, digest, sha256)
                                               : FileDigests(name, digest, sha256);
+    if (cached != _null)
+        *cached = read ? digest : Digest{0, 0, 0, 0};
     // An all-zero header digest says nothing about the file; its signed SHA-256 still does.
     return read && (expected.IsZero() || digest == expected) && sha256 == mSignature.mModules[index];
 }

@@ -272,3 +272,12 @@ bool IsSafeCacheName(const WideChar* name) {
     if (name == _null || name[0] == 0) return false;
     return IsSafeName(name, VEXAL_HEADER_TEXT_UNITS, false);
 }
+
+String AddressBesidePackage(const WideChar* packageAddress, const WideChar* extension) {
+    String address(packageAddress);
+    int32_t end = 0;
+    while (end < address.GetLength() && address[end] != u'?' && address[end] != u'#')
+        ++end;
+    address.Insert(end, extension);
+    return address;
+}

@@ -60,3 +60,7 @@ bool IsSafeModuleFileName(const WideChar* fileName);
 // without "/" or "\", and safe as a component above ("." and ".." included). The name must be
 // NUL-terminated within 32 units (a header read by ReadPackageHeader always is).
 bool IsSafeCacheName(const WideChar* name);
+
+// A file published beside the package: the package address with extension (".sig", ".delta")
+// added to its path, before any "?" or "#".
+String AddressBesidePackage(const WideChar* packageAddress, const WideChar* extension);

@@ -467,12 +467,7 @@ bool SignPackageSignature(PackageSignature& signature, const Ed25519SecretKey& k
 }
 
 String SignatureAddress(const WideChar* packageAddress) {
-    String address(packageAddress);
-    int32_t end = 0;
-    while (end < address.GetLength() && address[end] != u'?' && address[end] != u'#')
-        ++end;
-    address.Insert(end, SignatureText::kExtension);
-    return address;
+    return AddressBesidePackage(packageAddress, SignatureText::kExtension);
 }
 
 int32_t ReadPublisherKeys(const WideChar* list, Array<Ed25519PublicKey>& keys) {

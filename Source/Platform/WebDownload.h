@@ -95,10 +95,16 @@ bool IsTransferRefused(const WebTransfer* transfer);
 // The transfer's progress: the values StartDownload writes (0.0 at first, fractions below 1.0,
 // exactly 1.0 once the body is complete, 0.0 after a 4xx/5xx answer); 0.0 for none.
 float GetTransferProgress(const WebTransfer* transfer);
+// How many attempts of the transfer have failed so far (an error answer, a refused or broken
+// connection, a stall past the low-speed limit); each is retried a second later. 0 for none.
+// For a caller that would rather do without the resource than wait for it.
+int32_t GetTransferFailures(const WebTransfer* transfer);
 // When the progress reads exactly 1.0: body receives the transfer's body (its old contents are
-// freed with the transfer; its name is kept; the cursor ends after the bytes), the transfer ends,
-// and the result is true. Otherwise false, and nothing changes.
-bool TakeTransferBody(WebTransfer* transfer, Buffer& body);
+// freed with the transfer; its name is kept; the cursor ends after the bytes), resourceLength
+// (optional) the whole resource's length as the last answer's Content-Range named it (-1 when
+// it named none: no range answer, or a total of "*"), the transfer ends, and the result is true.
+// Otherwise false, and nothing changes.
+bool TakeTransferBody(WebTransfer* transfer, Buffer& body, int64_t* resourceLength = _null);
 // Ends the transfer without waiting for it (see the contract). None is ignored.
 void StopTransfer(WebTransfer* transfer);
 // Waits until every stopped transfer and probe has let go and its worker has ended. Blocks for

@@ -170,11 +170,14 @@ TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeGoesUncheckedAfterTheHeaderTimeOut
     const std::string bytes = package.mBytes;
     std::atomic<int> probes{0};
     mServer.Handle("/pkg", [&probes, bytes](const HttpRequest& request, int) {
-        // The probe asks without a range: its answer's head comes at five bytes a second.
+        // The probe asks without a range: its answer's head comes at five bytes a second. The
+        // header's answer names no total, so the probe runs.
         if (!request.HasHeader("Range")) {
             ++probes;
             return HttpPlan::Body(bytes).TrickleHead(1, 200);
         }
+        if (request.Header("Range") == "bytes=0-1131")
+            return HttpPlan::PartWithoutTotal(bytes.substr(0, 1132));
         return HttpPlan::Body(bytes);
     });
     const HostResult result = RunHost({"voatimeout=2000", "voaparam=progress|1|ready|1|quiet|1",
@@ -192,10 +195,13 @@ TEST_F(FaultRun, SlowLorisAnswerToTheSizeProbeGoesUncheckedAfterTheHeaderTimeOut
 TEST_F(FaultRun, LateSizeProbeAnswerWithAWrongLengthIsRefused) {
     const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(50000)}});
     const std::string bytes = package.mBytes;
-    // The probe of the first address is answered after 3 s, with 4 bytes too many.
+    // The probe of the first address is answered after 3 s, with 4 bytes too many; the header's
+    // answer names no total, so the probe runs.
     mServer.Handle("/late", [bytes](const HttpRequest& request, int) {
         if (!request.HasHeader("Range"))
             return HttpPlan::Body(bytes + "tail").DelayHead(3000);
+        if (request.Header("Range") == "bytes=0-1131")
+            return HttpPlan::PartWithoutTotal(bytes.substr(0, 1132));
         return HttpPlan::Body(bytes);
     });
     Serve(package, "/pkg");

@@ -101,6 +101,14 @@ HttpPlan HttpPlan::Error(int status, std::string body) {
     return plan;
 }
 
+HttpPlan HttpPlan::PartWithoutTotal(std::string part, uint64_t start) {
+    HttpPlan p = Body(std::move(part)).IgnoreRanges();
+    p.mStatus = 206;
+    p.mHeaders.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" +
+                                                 std::to_string(start + p.mBody.size() - 1) + "/*");
+    return p;
+}
+
 HttpPlan HttpPlan::IgnoreRanges() const {
     HttpPlan p = *this;
     p.mHonourRanges = false;

@@ -81,6 +81,8 @@ struct HttpPlan {
     // 301, 302, 303 (or any status) with a Location header and a short body.
     static HttpPlan Redirect(int status, std::string location);
     static HttpPlan Error(int status, std::string body = "error page");
+    // A 206 of part, the bytes from start, whose Content-Range names no total ("bytes a-b/*").
+    static HttpPlan PartWithoutTotal(std::string part, uint64_t start = 0);
 
     HttpPlan IgnoreRanges() const;
     HttpPlan NoContentLength() const;

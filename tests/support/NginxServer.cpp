@@ -96,9 +96,14 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
                                   "  default_type application/octet-stream;\n"
                                   "  sendfile on;\n"
                                   "  tcp_nopush on;\n"
+                                  // nginx's combined format, and the bytes sent (headers included) last.
+                                  "  log_format sent '$remote_addr - $remote_user [$time_local] \"$request\" "
+                                  "$status $body_bytes_sent \"$http_referer\" \"$http_user_agent\" $bytes_sent';\n"
                                   "  access_log "
-             << AccessLogPath() << ";\n"
-                                   "  client_body_temp_path "
+             << AccessLogPath() << " sent;\n"
+             << (mRateLimit > 0 ? "  limit_rate " + std::to_string(mRateLimit) + ";\n" : std::string())
+             << ""
+                "  client_body_temp_path "
              << mWork << "/temp/body;\n"
                          "  proxy_temp_path "
              << mWork << "/temp/proxy;\n"

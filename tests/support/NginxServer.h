@@ -19,12 +19,16 @@ public:
     // in error when nginx is missing or does not come up within five seconds. The server process
     // ends with this object, or with the calling process if that dies first.
     bool Start(const std::string& root, const std::string& workFolder, std::string& error);
+    // Answers every later started server's requests at most this many bytes per second (0: no
+    // limit). Takes effect at the next Start.
+    void LimitRate(long bytesPerSecond) { mRateLimit = bytesPerSecond; }
     // Shuts the server down and waits for it (its logs are complete afterwards).
     void Stop();
 
     int Port() const { return mPort; }
     // "http://127.0.0.1:<port>" followed by path (which should begin with "/").
     std::string Url(const std::string& path) const;
+    // nginx's combined format with $bytes_sent (status line, headers and body) as the last field.
     std::string AccessLogPath() const { return mWork + "/logs/access.log"; }
     std::string TickLogPath() const { return mWork + "/logs/tick.log"; }
     std::string ErrorLogPath() const { return mWork + "/logs/error.log"; }
@@ -32,6 +36,7 @@ public:
 private:
     pid_t mPid = -1;
     int mPort = 0;
+    long mRateLimit = 0;
     std::string mWork;
 };
 

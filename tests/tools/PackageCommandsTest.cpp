@@ -473,3 +473,36 @@ TEST_F(PackageCommands, KeygenSignVerifyAndTheThreatsVerifyCatches) {
 }
 
 } // namespace
+
+// delta makes a patch only where a file changed and the patch beats its block; verify applies
+// each and refuses a delta file whose old contents it is not given.
+TEST_F(PackageCommands, DeltaPatchesChangedFilesAndVerifyAppliesThem) {
+    BuildStandard("old.vpk");
+    // Release 2: one.dat changed in one line, two.dat replaced by unrelated text (its patch
+    // would be as large as its block), the game module unchanged.
+    std::string one = Text(20000, "one");
+    one.replace(10000, 5, "ONE!!");
+    ASSERT_TRUE(WriteNativeFile(Path("one.dat"), one));
+    ASSERT_TRUE(WriteNativeFile(Path("two.dat"), Text(333, "zwei")));
+    BuildStandard("new.vpk");
+
+    PackageRun made = Pack({"delta", Path("new.vpk"), "--from", Path("old.vpk"), "--level", "3"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("patch    \"data/one.dat\" from"), std::string::npos) << made.out;
+    EXPECT_NE(made.out.find("left out \"two.dat\" from"), std::string::npos) << made.out;
+    EXPECT_EQ(made.out.find("game.so"), std::string::npos) << made.out;
+
+    PackageRun listed = Pack({"inspect", Path("new.vpk.delta")});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("patches      1 (index of 144 bytes)"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"data/one.dat\""), std::string::npos) << listed.out;
+
+    PackageRun verified = Pack({"verify", Path("new.vpk.delta"), "--from", Path("old.vpk")});
+    EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+    EXPECT_NE(verified.out.find("applies, 20000 bytes"), std::string::npos) << verified.out;
+    EXPECT_NE(verified.out.find("a file of " + Path("new.vpk")), std::string::npos) << verified.out;
+
+    PackageRun wrongBase = Pack({"verify", Path("new.vpk.delta"), "--from", Path("new.vpk")});
+    EXPECT_EQ(wrongBase.status, 1);
+    EXPECT_NE(wrongBase.out.find("its old content is in none of the given packages"), std::string::npos);
+}

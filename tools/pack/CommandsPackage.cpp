@@ -16,6 +16,7 @@
 #include "Source/Common/Sha256.h"
 #include "Source/Platform/File.h"
 #include "tools/pack/Commands.h"
+#include "tools/pack/CommandsDelta.h"
 #include "tools/pack/ModuleCheck.h"
 #include "tools/pack/PackageReport.h"
 #include "tools/pack/SignatureReport.h"
@@ -220,6 +221,7 @@ void PrintFindings(const PackageReport& report) {
 
 int RunInspect(int argc, char** argv) {
     if (argc != 1 || argv[0][0] == '-') return UsageOf("inspect");
+    if (IsDeltaFile(argv[0])) return InspectDelta(argv[0]);
     PackageReport report;
     std::string error;
     if (!ReadPackageReport(argv[0], report, error)) {
@@ -385,6 +387,7 @@ bool CheckPackage(const char* path, const char* folder, const SignatureReport* s
 }
 
 int RunVerify(int argc, char** argv) {
+    if (argc > 0 && IsDeltaFile(argv[0])) return VerifyDelta(argc, argv);
     const char* files[2] = {_null, _null};
     int fileCount = 0;
     const char* publicKeys = _null;

@@ -7,6 +7,7 @@
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
 #include "tools/pack/Commands.h"
+#include "tools/pack/CommandsDelta.h"
 #include "tools/pack/PackageReport.h"
 #include "tools/pack/CommandsPackage.h"
 
@@ -22,14 +23,18 @@ const Command kCommands[] = {
      "build a package; MODULE is FILE, FILE=NAME or @NAME (at most 8, the first the game module);\n"
      "      --zlib, --lzma and --level apply to the modules named after them",
      RunBuild},
-    {"inspect", "PKG",
+    {"delta", "NEW --from OLD [--from OLDER ...] [--level N]",
+     "write NEW.delta: a zstd patch (level 1..22, default 19) from each module file of an older package\n"
+     "      to the file of the same name in NEW, unless above 0.8 of its block",
+     RunDelta},
+    {"inspect", "PKG | FILE.delta",
      "print every header field, and the fields of the signature file PKG.sig when there is one;\n"
-     "      exit 1 when the loader would refuse the package",
+     "      exit 1 when the loader would refuse the package; of a delta file, list its patches",
      RunInspect},
-    {"verify", "PKG [DIR] [--pubkey NAME.pub]",
+    {"verify", "PKG [DIR] [--pubkey NAME.pub] | FILE.delta --from OLD [--from ...]",
      "unpack and check every block; with DIR, say which files the loader would fetch;\n"
      "      with --pubkey, check the signature file PKG.sig as the loader does (and the SHA-256 of each block\n"
-     "      and, with DIR, of each file)",
+     "      and, with DIR, of each file); of a delta file, apply each patch to its old file and check the new digest",
      RunVerify},
     {"keygen", "--out NAME", "make a publisher key pair: NAME.key (secret, mode 0600) and NAME.pub (base64)",
      RunKeygen},

@@ -1,5 +1,6 @@
 // Background downloads: attempts with resumption, received data, progress, redirects.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -28,6 +29,22 @@ constexpr uint64_t kLargestBody = 0xFFFFFFFFu;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 // The progress value stays below this until the body is complete.
 constexpr float kProgressBeforeEnd = 0.9999f;
+
+// The whole resource's length as the answer's Content-Range names it ("bytes 0-1131/1512563"),
+// or -1 when the answer has none or names no total ("bytes 0-1131/*").
+int64_t ResourceLengthOf(CURL* easy) {
+    struct curl_header* header = _null;
+    if (curl_easy_header(easy, "Content-Range", 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == _null)
+        return -1;
+    const char* slash = strchr(header->value, '/');
+    if (slash == _null || slash[1] < '0' || slash[1] > '9')
+        return -1;
+    char* end = _null;
+    const unsigned long long total = strtoull(slash + 1, &end, 10);
+    while (*end == ' ' || *end == '\t')
+        ++end;
+    return *end == 0 && total <= uint64_t(INT64_MAX) ? int64_t(total) : -1;
+}
 
 bool IsErrorStatus(long status) { return status >= 400 && status <= 599; }
 bool IsRedirectStatus(long status) { return status >= 301 && status <= 303; }
@@ -181,6 +198,9 @@ public:
     Buffer mBody;
     std::atomic<float> mProgress{0.0f};
     std::atomic<bool> mRefused{false};
+    // Written before the progress reaches 1.0, read once it has.
+    std::atomic<int64_t> mResourceLength{-1};
+    std::atomic<int32_t> mFailedAttempts{0};
     WorkerThread* mWorker = _null;
 };
 
@@ -278,9 +298,11 @@ void NoteFailedAttempt(WebDownload* request, long status, CURLcode result) {
     if (status == 206 || (request->mAttemptBytes > 0 && !IsErrorStatus(status))) request->mFailures = 0;
     request->mRetryWait = RandomRetryWaitMs(request->mFailures);
     if (request->mFailures < 0xFFFFFFFFu) ++request->mFailures;
-    if (request->mTransfer != _null)
+    if (request->mTransfer != _null) {
         request->mTransfer->mRefused.store(CannotSucceedHere(status, result, request->mReceivedBefore > 0),
                                            std::memory_order_release);
+        request->mTransfer->mFailedAttempts.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 bool FollowRedirect(WebDownload* request, CURL* easy, WebHandle* handle, bool handleMadeByAttempt) {
@@ -435,6 +457,7 @@ bool PerformDownload(WebDownload* request) {
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(_null));
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    const int64_t resourceLength = ResourceLengthOf(easy);
     if (!IsStopRequested(request->mWorker)) PublishSpeed(state, easy);
 
     const bool redirected = IsRedirectStatus(status) && FollowRedirect(request, easy, handle, created);
@@ -444,6 +467,8 @@ bool PerformDownload(WebDownload* request) {
     if (redirected) return PerformDownload(request);
 
     FinishAttempt(request, status, result);
+    if (result == CURLE_OK && request->mTransfer != _null)
+        request->mTransfer->mResourceLength.store(resourceLength, std::memory_order_relaxed);
     if (result == CURLE_OK && request->mProgress != _null) {
         request->mProgress->exchange(IsErrorStatus(status) ? 0.0f : 1.0f);
     }
@@ -512,8 +537,13 @@ float GetTransferProgress(const WebTransfer* transfer) {
     return transfer != _null ? transfer->mProgress.load(std::memory_order_acquire) : 0.0f;
 }
 
-bool TakeTransferBody(WebTransfer* transfer, Buffer& body) {
+int32_t GetTransferFailures(const WebTransfer* transfer) {
+    return transfer != _null ? transfer->mFailedAttempts.load(std::memory_order_relaxed) : 0;
+}
+
+bool TakeTransferBody(WebTransfer* transfer, Buffer& body, int64_t* resourceLength) {
     if (transfer == _null || transfer->mProgress.load(std::memory_order_acquire) != 1.0f) return false;
+    if (resourceLength != _null) *resourceLength = transfer->mResourceLength.load(std::memory_order_relaxed);
     // The worker wrote its last byte before it published 1.0: the body is the owner's now.
     String name = body.GetName();
     body.Swap(transfer->mBody);
