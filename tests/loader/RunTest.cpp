@@ -605,9 +605,14 @@ TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemo
 // is replaced. Each says why in the trace.
 TEST_F(LoaderTest, FoldersAndPipesWithModuleNamesNeitherHangNorRefetch) {
     ServeGamePackage({{"level.dat", "new level"}, {"music.ogg", "new music"}});
+#ifdef _WIN32
+    // Windows keeps pipes in their own namespace: none can stand at a file's name.
+    ASSERT_EQ(mkdir(Here("level.dat").c_str()), 0);
+#else
     ASSERT_EQ(mkdir(Here("level.dat").c_str(), 0700), 0);
     ASSERT_EQ(mkfifo(Here("music.ogg").c_str(), 0600), 0);
-    const std::string pid = std::to_string(getpid());
+#endif
+    const std::string pid = std::to_string(CurrentProcessId());
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
     ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
@@ -615,7 +620,9 @@ TEST_F(LoaderTest, FoldersAndPipesWithModuleNamesNeitherHangNorRefetch) {
     EXPECT_EQ(ReadNativeFile(Here("music.ogg")), "new music");
     EXPECT_EQ(BlockRequests(mServer, "/pkg"), 3);
     EXPECT_EQ(mTrace.Count("[Loader] VOB(1) file is not a regular file, not read: level.dat"), 1);
+#ifndef _WIN32
     EXPECT_EQ(mTrace.Count("[Loader] VOB(2) file is not a regular file, not read: music.ogg"), 1);
+#endif
 }
 
 TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks) {
