@@ -433,10 +433,11 @@ TEST_F(LoaderTest, BlockThatCannotBeWrittenIsKeptAndWrittenAgainWithoutAnotherFe
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
 #ifdef _WIN32
-    // The system's words for a path through a file (FormatMessage's text for the error).
+    // The file fails for want of its folder, so the folder's cause is told: a file already
+    // stands at the folder's name (FormatMessage's text for that error).
     char* text = nullptr;
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, ERROR_PATH_NOT_FOUND, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+                   nullptr, ERROR_ALREADY_EXISTS, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string words = text != nullptr ? text : "";
     LocalFree(text);
     while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' '))

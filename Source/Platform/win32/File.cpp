@@ -417,35 +417,36 @@ bool CreateDirectoryPath(const WideChar* path) {
 }
 
 PathKind PathKindOf(const WideChar* path) {
-    const DWORD attributes = Attributes(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        // A reserved device name ("NUL", "COM1") or a pipe answers no attributes but opens.
-        if (IsValidPath(path)) {
-            HANDLE handle = CreateFileW(SystemText(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        _null, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, _null);
-            if (handle != INVALID_HANDLE_VALUE) {
-                CloseHandle(handle);
-                return kPathOther;
-            }
-        }
+    if (!IsValidPath(path))
         return kPathMissing;
-    }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // A link counts as what it leads to; a link to nothing is still something at the path.
-        HANDLE handle = CreateFileW(SystemText(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    _null, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, _null);
+    // Opened for its attributes only (folders too): a device ("NUL", "CON") or a pipe answers
+    // attributes like a file's, so its type is asked of the open handle; a link is followed.
+    HANDLE handle = CreateFileW(SystemText(path), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, _null, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, _null);
+    if (handle != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION info;
-        const bool reached = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
-        const bool disk = reached && GetFileType(handle) == FILE_TYPE_DISK;
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
+        const bool disk = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info);
+        CloseHandle(handle);
         if (!disk)
             return kPathOther;
         return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kPathFolder : kPathFile;
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return kPathFolder;
-    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? kPathOther : kPathFile;
+    // A pipe whose instances are all taken is there all the same.
+    if (GetLastError() == ERROR_PIPE_BUSY)
+        return kPathOther;
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return kPathMissing;
+    // A link that leads nowhere is still something standing at the path, and a reserved device
+    // name ("CON" in any folder) that cannot be opened now is a device all the same: the system
+    // gives it the device namespace ("\\.\CON") as its full name.
+    wchar_t full[16];
+    const DWORD fullLength = GetFullPathNameW(SystemText(path), 16, full, _null);
+    const bool device = fullLength >= 4 && fullLength < 16 && wcsncmp(full, L"\\\\.\\", 4) == 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || device)
+        return kPathOther;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kPathFolder : kPathFile;
 }
 
 bool FileExists(const WideChar* path) {
