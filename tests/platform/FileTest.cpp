@@ -14,6 +14,7 @@
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
+#include "Source/Platform/Process.h"
 #include "support/ScratchFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -257,6 +258,19 @@ TEST_F(FileTest, WriteBufferToFileLeavesExactlyTheNewBytes) {
 
     // A folder in the way is a failure.
     EXPECT_FALSE(WriteBufferToFile("x", mScratch.Wide("new"), 1));
+}
+
+// Files left at the temporary names (a crashed writer's) are neither written nor removed: the
+// replacement takes the next free name. The names count from 0 in a process of this test alone.
+TEST_F(FileTest, ReplacementTakesAFreeTemporaryName) {
+    const std::string path = mScratch.Native("release");
+    const std::string prefix = path + "." + std::to_string(CurrentProcessId()) + "-";
+    for (int serial = 0; serial < 4; ++serial)
+        ASSERT_TRUE(WriteNativeFile(prefix + std::to_string(serial) + ".tmp", "left"));
+    EXPECT_TRUE(ReplaceFileContents(mScratch.Wide("release"), "7\n", 2));
+    EXPECT_EQ(ReadNativeFile(path), "7\n");
+    for (int serial = 0; serial < 4; ++serial)
+        EXPECT_EQ(ReadNativeFile(prefix + std::to_string(serial) + ".tmp"), "left");
 }
 
 TEST_F(FileTest, CreateDirectoryPathRules) {
