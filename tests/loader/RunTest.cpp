@@ -433,10 +433,11 @@ TEST_F(LoaderTest, BlockThatCannotBeWrittenIsKeptAndWrittenAgainWithoutAnotherFe
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
 #ifdef _WIN32
-    // The system's words for a path through a file (FormatMessage's text for the error).
+    // The file fails for want of its folder, so the folder's cause is told: a file already
+    // stands at the folder's name (FormatMessage's text for that error).
     char* text = nullptr;
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, ERROR_PATH_NOT_FOUND, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+                   nullptr, ERROR_ALREADY_EXISTS, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string words = text != nullptr ? text : "";
     LocalFree(text);
     while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' '))
@@ -605,9 +606,14 @@ TEST_F(LoaderTest, UndeletableFilesGetPerProcessCopiesAndOnlyTheModuleCopyIsRemo
 // is replaced. Each says why in the trace.
 TEST_F(LoaderTest, FoldersAndPipesWithModuleNamesNeitherHangNorRefetch) {
     ServeGamePackage({{"level.dat", "new level"}, {"music.ogg", "new music"}});
+#ifdef _WIN32
+    // Windows keeps pipes in their own namespace: none can stand at a file's name.
+    ASSERT_EQ(mkdir(Here("level.dat").c_str()), 0);
+#else
     ASSERT_EQ(mkdir(Here("level.dat").c_str(), 0700), 0);
     ASSERT_EQ(mkfifo(Here("music.ogg").c_str(), 0600), 0);
-    const std::string pid = std::to_string(getpid());
+#endif
+    const std::string pid = std::to_string(CurrentProcessId());
     TestLoader loader;
     loader.Set("voaurl", Url("/pkg"));
     ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
@@ -615,7 +621,9 @@ TEST_F(LoaderTest, FoldersAndPipesWithModuleNamesNeitherHangNorRefetch) {
     EXPECT_EQ(ReadNativeFile(Here("music.ogg")), "new music");
     EXPECT_EQ(BlockRequests(mServer, "/pkg"), 3);
     EXPECT_EQ(mTrace.Count("[Loader] VOB(1) file is not a regular file, not read: level.dat"), 1);
+#ifndef _WIN32
     EXPECT_EQ(mTrace.Count("[Loader] VOB(2) file is not a regular file, not read: music.ogg"), 1);
+#endif
 }
 
 TEST_F(LoaderTest, RunModeTwoLoadsTheLocalModuleWithoutFetchingBlocks) {

@@ -4,12 +4,17 @@
 #include <cstdlib>
 #include <string>
 #include <fcntl.h>
+#ifdef _WIN32
+#include <windows.h>
+#undef DeleteFile
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Source/Common/Buffer.h"
 #include "Source/Platform/File.h"
 #include "Source/Platform/Log.h"
+#include "Source/Platform/Process.h"
 #include "support/ScratchFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -88,24 +93,38 @@ TEST_F(FileTest, FoldersAreNotFiles) {
 // A pipe, a device or a socket where a file is expected is never opened, so nothing waits for
 // a writer or reads without end; a file read stops at the size it had when it was opened.
 TEST_F(FileTest, OnlyRegularFilesOpenAndReadsStopAtTheSizeTakenAtOpening) {
-    const std::string pipe = mScratch.Native("pipe");
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    // Held open for writing here, so that an open for reading would not wait but succeed.
-    const int writer = open(pipe.c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(writer, 0);
     File file;
     Buffer buffer;
-    for (const String& path : {mScratch.Wide("pipe"), String(u"/dev/zero"), String(u"/dev/null")}) {
+#ifdef _WIN32
+    // A named pipe with a free instance (an open would succeed) and the reserved device names.
+    const std::string pipeName = "\\\\.\\pipe\\vexal-file-test-" + std::to_string(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 64, 64, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    const String pipe = WideText(pipeName);
+    for (const String& path : {pipe, String(u"NUL"), String(u"CON")}) {
+#else
+    const std::string pipeName = mScratch.Native("pipe");
+    ASSERT_EQ(mkfifo(pipeName.c_str(), 0600), 0);
+    // Held open for writing here, so that an open for reading would not wait but succeed.
+    const int writer = open(pipeName.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    const String pipe = mScratch.Wide("pipe");
+    for (const String& path : {pipe, String(u"/dev/zero"), String(u"/dev/null")}) {
+#endif
         EXPECT_FALSE(file.OpenForReading(path)) << NarrowText(path);
         EXPECT_FALSE(file.OpenForUpdate(path)) << NarrowText(path);
         EXPECT_FALSE(ReadFileToBuffer(buffer, path)) << NarrowText(path);
         EXPECT_EQ(PathKindOf(path), kPathOther) << NarrowText(path);
     }
-    EXPECT_FALSE(file.CreateForWriting(mScratch.Wide("pipe")));
-    EXPECT_FALSE(WriteBufferToFile("x", mScratch.Wide("pipe"), 1));
+    EXPECT_FALSE(file.CreateForWriting(pipe));
+    EXPECT_FALSE(WriteBufferToFile("x", pipe, 1));
+#ifdef _WIN32
+    CloseHandle(server);
+#else
     close(writer);
     ASSERT_EQ(symlink(mScratch.Native("gone").c_str(), mScratch.Native("dangling").c_str()), 0);
     EXPECT_EQ(PathKindOf(mScratch.Wide("dangling")), kPathOther);
+#endif
     EXPECT_EQ(PathKindOf(mScratch.Wide("gone")), kPathMissing);
     EXPECT_EQ(PathKindOf(mScratch.Wide()), kPathFolder);
 
@@ -239,6 +258,19 @@ TEST_F(FileTest, WriteBufferToFileLeavesExactlyTheNewBytes) {
 
     // A folder in the way is a failure.
     EXPECT_FALSE(WriteBufferToFile("x", mScratch.Wide("new"), 1));
+}
+
+// Files left at the temporary names (a crashed writer's) are neither written nor removed: the
+// replacement takes the next free name. The names count from 0 in a process of this test alone.
+TEST_F(FileTest, ReplacementTakesAFreeTemporaryName) {
+    const std::string path = mScratch.Native("release");
+    const std::string prefix = path + "." + std::to_string(CurrentProcessId()) + "-";
+    for (int serial = 0; serial < 4; ++serial)
+        ASSERT_TRUE(WriteNativeFile(prefix + std::to_string(serial) + ".tmp", "left"));
+    EXPECT_TRUE(ReplaceFileContents(mScratch.Wide("release"), "7\n", 2));
+    EXPECT_EQ(ReadNativeFile(path), "7\n");
+    for (int serial = 0; serial < 4; ++serial)
+        EXPECT_EQ(ReadNativeFile(prefix + std::to_string(serial) + ".tmp"), "left");
 }
 
 TEST_F(FileTest, CreateDirectoryPathRules) {

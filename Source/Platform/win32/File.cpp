@@ -24,6 +24,8 @@ const WideChar kModule[] = u"Source/Platform/File";
 constexpr int32_t kPathLimit = 1024;
 // ReadAll refuses files of this size and more.
 constexpr int64_t kReadAllLimit = int64_t(1) << 31;
+// The temporary names ReplaceFileContents tries before it gives up.
+constexpr int kTemporaryAttempts = 64;
 
 // How File::Open opens.
 enum OpenMode : int {
@@ -74,14 +76,16 @@ String FromSystem(const wchar_t* text, DWORD length) {
 
 } // namespace
 
-File::File() : mHandle(-1), mTextEncoding(kFileTextAnsi) {}
+File::File() : mHandle(-1), mTextEncoding(kFileTextAnsi), mReadEnd(-1) {}
 
 File::~File() {
     Close();
 }
 
-File::File(File&& other) noexcept : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding) {
+File::File(File&& other) noexcept
+    : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding), mReadEnd(other.mReadEnd) {
     other.mHandle = -1;
+    other.mReadEnd = -1;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -89,7 +93,9 @@ File& File::operator=(File&& other) noexcept {
         Close();
         mHandle = other.mHandle;
         mTextEncoding = other.mTextEncoding;
+        mReadEnd = other.mReadEnd;
         other.mHandle = -1;
+        other.mReadEnd = -1;
     }
     return *this;
 }
@@ -107,13 +113,19 @@ bool File::Open(const WideChar* path, int flags) {
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     // Only ordinary files on disk: devices ("CON", "NUL", pipes) are no files of the engine's.
+    // Opening never waits here: a pipe with no free instance fails at once (ERROR_PIPE_BUSY).
     BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    const bool known = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info);
+    const bool folder = known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!known || folder) {
         CloseHandle(handle);
+        // The cause a caller reports: a folder, or another kind of file that is no file here.
+        SetLastError(folder ? ERROR_DIRECTORY : ERROR_INVALID_FUNCTION);
         return false;
     }
     mHandle = reinterpret_cast<intptr_t>(handle);
+    // Reads stop at the size the file has now, however another writer grows it meanwhile.
+    mReadEnd = flags == kOpenRead ? int64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow : -1;
     return true;
 }
 
@@ -137,13 +149,16 @@ bool File::CreateForWriting(const WideChar* path) {
         if (path[i] == u'\\' || path[i] == u'/' || path[i] == u':')
             cut = i;
     }
-    if (cut > 0) {
-        // A failure here shows as a failure to create the file below.
-        String folder(path, cut);
-        CreateDirectoryPath(folder);
-    }
+    // A failure here shows as a failure to create the file below; the folder's cause is the one
+    // the caller hears when the file failed only for want of its folder.
+    DWORD folderError = 0;
+    if (cut > 0 && !CreateDirectoryPath(String(path, cut)))
+        folderError = GetLastError();
     MakeNormal(path);
-    return Open(path, kOpenCreate);
+    const bool opened = Open(path, kOpenCreate);
+    if (!opened && GetLastError() == ERROR_PATH_NOT_FOUND && folderError != 0)
+        SetLastError(folderError);
+    return opened;
 }
 
 void File::Close() {
@@ -151,6 +166,7 @@ void File::Close() {
         CloseHandle(Native(mHandle));
         mHandle = -1;
     }
+    mReadEnd = -1;
 }
 
 bool File::Write(const void* data, uint32_t count, uint32_t* written) {
@@ -210,6 +226,11 @@ bool File::Read(void* data, uint32_t count, uint32_t* read) {
         return true;
     if (!VEXAL_CHECK(data != _null, u"buffer != _null", kModule))
         return false;
+    if (mReadEnd >= 0) {
+        const int64_t left = mReadEnd - Tell();
+        if (left < int64_t(count))
+            count = left > 0 ? uint32_t(left) : 0;
+    }
     uint8_t* bytes = static_cast<uint8_t*>(data);
     uint32_t done = 0;
     while (done < count) {
@@ -263,7 +284,11 @@ int64_t File::Tell() const {
 
 int64_t File::GetSize() const {
     LARGE_INTEGER size;
-    if (mHandle < 0 || !GetFileSizeEx(Native(mHandle), &size))
+    if (mHandle < 0)
+        return 0;
+    if (mReadEnd >= 0)
+        return mReadEnd;
+    if (!GetFileSizeEx(Native(mHandle), &size))
         return 0;
     return int64_t(size.QuadPart);
 }
@@ -336,12 +361,20 @@ bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count)
         --separator;
     if (separator > 0 && !CreateDirectoryPath(String(path, separator)))
         return false;
-    // A name of its own per process and call, so that writers of the same file never share one;
-    // created only when it does not exist yet.
+    // A name of its own per process and call, so that writers of the same file never share one.
+    // A name left by a crashed writer, or put there on purpose (a link to another file), is
+    // never written through: the file must be new, and another name is taken instead.
     static std::atomic<uint32_t> serial{0};
-    String temporary = Format(u"%ls.%u-%u.tmp", path, uint32_t(GetCurrentProcessId()), serial.fetch_add(1));
-    HANDLE handle = CreateFileW(SystemText(temporary), GENERIC_WRITE, 0, _null, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                _null);
+    String temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kTemporaryAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = Format(u"%ls.%u-%u.tmp", path, uint32_t(GetCurrentProcessId()), serial.fetch_add(1));
+        handle = CreateFileW(SystemText(temporary), GENERIC_WRITE, 0, _null, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, _null);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+            GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -381,6 +414,39 @@ bool CreateDirectoryPath(const WideChar* path) {
             return false;
     }
     return MakeFolder(path);
+}
+
+PathKind PathKindOf(const WideChar* path) {
+    if (!IsValidPath(path))
+        return kPathMissing;
+    // Opened for its attributes only (folders too): a device ("NUL", "CON") or a pipe answers
+    // attributes like a file's, so its type is asked of the open handle; a link is followed.
+    HANDLE handle = CreateFileW(SystemText(path), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, _null, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, _null);
+    if (handle != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool disk = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info);
+        CloseHandle(handle);
+        if (!disk)
+            return kPathOther;
+        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kPathFolder : kPathFile;
+    }
+    // A pipe whose instances are all taken is there all the same.
+    if (GetLastError() == ERROR_PIPE_BUSY)
+        return kPathOther;
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return kPathMissing;
+    // A link that leads nowhere is still something standing at the path, and a reserved device
+    // name ("CON" in any folder) that cannot be opened now is a device all the same: the system
+    // gives it the device namespace ("\\.\CON") as its full name.
+    wchar_t full[16];
+    const DWORD fullLength = GetFullPathNameW(SystemText(path), 16, full, _null);
+    const bool device = fullLength >= 4 && fullLength < 16 && wcsncmp(full, L"\\\\.\\", 4) == 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || device)
+        return kPathOther;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kPathFolder : kPathFile;
 }
 
 bool FileExists(const WideChar* path) {
