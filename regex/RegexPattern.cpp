@@ -117,8 +117,11 @@ RegexMatch RegexPattern::FindNext(RegexSearchState& state) const {
         if (matched) {
             state.CloseGroup(0);
             int32_t end = state.mCursor;
-            // An empty match steps on, so the next search neither repeats it nor stalls.
-            state.mNextStart = end == cursor ? end + step : end;
+            // The next search starts past this one: at its end when the match went the search's
+            // way, else (an empty match, or one a recursion or conditional ended behind its
+            // start) one step on, so that no search repeats a match or stalls.
+            const bool advanced = rightToLeft ? end < cursor : end > cursor;
+            state.mNextStart = advanced ? end : cursor + step;
             CBufferT<int32_t>& values = result.GetValues();
             if (!values.Resize(2 + 2 * (mHighestGroup + 1), -1)) return RegexMatch();
             values[0] = 1;
