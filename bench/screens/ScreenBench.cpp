@@ -1,13 +1,18 @@
 // One frame of the default loading screen at 1920 x 1080: the script-driven pass (the script, the
 // _gdi bindings and the drawing layer) against a direct Cairo drawing of the same picture, each
-// presented to the same Xvfb window through shared memory; and the heap from frame to frame.
+// presented to the same Xvfb window through shared memory; the heap from frame to frame; and the
+// same frame (script pass and present) of the Windows build under Wine, on the same display,
+// against this build's.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "BenchDisplay.h"
 #include "DirectScreen.h"
@@ -15,11 +20,14 @@
 #include "screens/Vexal3DLoader_Flash.h"
 #include "screens/Vexal3DRenderer_GDI.h"
 #include "support/BenchTable.h"
+#include "support/ChildRun.h"
 
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr float kProgress = 0.42f;
+// Wine's GDI+ draws in software, and its block transfer goes through Wine's X11 driver.
+constexpr double kWineFrameGoal = 4.0;
 
 class BenchLoader : public Vexal3DLoader_Flash {
 public:
@@ -84,11 +92,53 @@ void MeasureHeapGrowth() {
                           double(before) / 1024.0, "KiB", VexalBench::LowerIsBetter, 1.0);
 }
 
+// Frames per pass of the row under Wine; each pass of the Windows side is one start of its
+// program, whose median frame is the pass's figure. Wine's GDI+ draws in software, hundreds of
+// times slower than Cairo: its passes are kept short.
+constexpr int kWineFrames = 3;
+constexpr int kLinuxFrames = 30;
+const char kWineRow[] = "Loading screen 1920x1080 frame (script pass and present) under Wine: DLL vs Linux library";
+
+double LinuxFramePass() {
+    Vexal3DRenderer_GDI* renderer = TheScene().loader->GetGdiRenderer();
+    std::vector<double> milliseconds;
+    for (int i = 0; i < kLinuxFrames; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        renderer->DrawFrame();
+        renderer->PresentFrame();
+        milliseconds.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    return VexalBench::Median(milliseconds);
+}
+
+void AddWineFrameRow() {
+    std::string why;
+    const std::string folder = VexalBench::WindowsProgramFolder(why);
+    if (folder.empty()) {
+        VexalBench::AddUnmeasured(kWineRow, "ms", VexalBench::LowerIsBetter, kWineFrameGoal, why);
+        return;
+    }
+    const std::string program = folder + "/vexal-bench-frame.exe";
+    VexalBench::AddPairedRow({kWineRow,
+                              [program] {
+                                  const VexalBench::ChildResult run =
+                                      VexalBench::RunChild({"timeout", "300", "wine", program, std::to_string(kWineFrames)});
+                                  const size_t at = run.mOutput.find("frame ms: ");
+                                  double milliseconds = -1;
+                                  if (!run.mOk || at == std::string::npos ||
+                                      std::sscanf(run.mOutput.c_str() + at, "frame ms: %lf", &milliseconds) != 1)
+                                      return -1.0;
+                                  return milliseconds;
+                              },
+                              LinuxFramePass, 3, VexalBench::LowerIsBetter, kWineFrameGoal, "ms"});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (!EnsureBenchDisplay()) {
         std::fprintf(stderr, "bench_screens: no X display and Xvfb could not be started\n");
+        VexalBench::AddUnmeasured(kWineRow, "ms", VexalBench::LowerIsBetter, kWineFrameGoal, "no X display");
         return VexalBench::Main(argc, argv);
     }
     // The loader writes its log files into the current directory.
@@ -109,6 +159,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     MeasureHeapGrowth();
+    AddWineFrameRow();
     int status = VexalBench::Main(argc, argv);
     scene.direct.reset();
     scene.loader.reset();
