@@ -63,7 +63,9 @@ MeterSetup& Meters() {
 
 // Milliseconds of processor time for 1,000,000 calls; the profile's dump and the tracking's
 // report, which also reset them, are not part of the figure.
-double PlainPass() { return VexalBench::CpuSecondsOf([] { Meters().Run(); }) * 1e3; }
+double PlainPass() {
+    return VexalBench::CpuSecondsOf([] { Meters().Run(); }) * 1e3;
+}
 
 double ProfiledPass() {
     MeterSetup& setup = Meters();

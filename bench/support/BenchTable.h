@@ -178,7 +178,8 @@ inline void PrintLine(FILE* out, FILE* rows, const std::string& title, double ou
     char goalText[32], spreadText[32] = "-";
     std::snprintf(goalText, sizeof goalText, "%s %.2f", direction == HigherIsBetter ? ">=" : "<=", goal);
     if (measured && spread >= 0) std::snprintf(spreadText, sizeof spreadText, "%.3f", spread);
-    const std::string verdict = measured ? (met ? "ok" : "MISSED") : note.empty() ? "NOT MEASURED" : "NOT MEASURED: " + note;
+    const std::string verdict = measured ? (met ? "ok" : "MISSED") : note.empty() ? "NOT MEASURED"
+                                                                                  : "NOT MEASURED: " + note;
     if (measured) {
         std::fprintf(out, "%-58s %14.3f %14.3f %-8s %8.3f %7s %-9s %s\n", title.c_str(), ours, peer, unit.c_str(),
                      ratio, spreadText, goalText, verdict.c_str());

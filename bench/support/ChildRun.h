@@ -24,8 +24,10 @@ struct ChildResult {
     bool mOk = false;      // ended with status 0 (and printed the marker, when one was given)
     double mSeconds = 0.0; // until the marker line appeared (or the end without a marker)
     long mPeakKiB = 0;     // the child's peak resident size
-    std::string mOutput;   // its standard output (its errors are discarded)
+    std::string mOutput;   // the start of its standard output, up to kKeptOutput bytes (errors are discarded)
 };
+
+constexpr size_t kKeptOutput = 64 * 1024;
 
 // Runs a program with its standard output read line by line. environment adds NAME=VALUE
 // assignments to the inherited ones.
@@ -63,11 +65,11 @@ inline ChildResult RunChild(const std::vector<std::string>& argv, const std::str
         size_t newline;
         while ((newline = pending.find('\n')) != std::string::npos) {
             if (!marker.empty() && markerTime < 0 && pending.compare(0, marker.size(), marker) == 0) markerTime = Now();
-            result.mOutput.append(pending, 0, newline + 1);
+            if (result.mOutput.size() < kKeptOutput) result.mOutput.append(pending, 0, newline + 1);
             pending.erase(0, newline + 1);
         }
     }
-    result.mOutput += pending;
+    if (result.mOutput.size() < kKeptOutput) result.mOutput += pending.substr(0, kKeptOutput);
     close(pipeFds[0]);
     int status = 0;
     rusage usage = {};

@@ -247,9 +247,9 @@ double CurlCommandPass() {
     return Rate(ok, seconds);
 }
 
-VEXAL_PAIRED_ROW("StartDownload 256 MiB vs libcurl doubling buffer", OurPass, DoublingPass, 9,
+VEXAL_PAIRED_ROW("StartDownload 256 MiB vs libcurl doubling buffer", OurPass, DoublingPass, 15,
                  VexalBench::HigherIsBetter, 1.0, "MB/s");
-VEXAL_PAIRED_ROW("StartDownload 256 MiB vs curl command to /dev/null", OurPass, CurlCommandPass, 9,
+VEXAL_PAIRED_ROW("StartDownload 256 MiB vs curl command to /dev/null", OurPass, CurlCommandPass, 15,
                  VexalBench::HigherIsBetter, 0.35, "MB/s");
 
 } // namespace
