@@ -187,9 +187,12 @@ inline void PrintLine(FILE* out, FILE* rows, const std::string& title, double ou
         std::fprintf(out, "%-58s %14s %14s %-8s %8s %7s %-9s %s\n", title.c_str(), "-", "-", unit.c_str(), "-",
                      spreadText, goalText, verdict.c_str());
     }
-    if (rows) {
+    if (rows && measured) {
         std::fprintf(rows, "%s\t%.3f\t%.3f\t%s\t%.3f\t%s\t%s\t%s\n", title.c_str(), ours, peer, unit.c_str(), ratio,
                      spreadText, goalText, verdict.c_str());
+    } else if (rows) {
+        std::fprintf(rows, "%s\t-\t-\t%s\t-\t%s\t%s\t%s\n", title.c_str(), unit.c_str(), spreadText, goalText,
+                     verdict.c_str());
     }
 }
 
