@@ -6,7 +6,9 @@
 CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
     CommandRun run;
     const std::string line = errors == ErrorOutput::Collected ? commandLine + " 2>&1" : commandLine;
-    FILE* pipe = _popen(line.c_str(), "rb");
+    // The command processor takes away the first and the last quote of a line that starts with
+    // one (a quoted program name): the line goes in one more pair of them.
+    FILE* pipe = _popen(("\"" + line + "\"").c_str(), "rb");
     if (pipe == nullptr)
         return run;
     char chunk[4096];
@@ -15,4 +17,28 @@ CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
         run.mOutput.append(chunk, got);
     run.mStatus = _pclose(pipe);
     return run;
+}
+
+// Each word in quotes, as the C runtime splits a command line: a quote inside is escaped, and so
+// are the backslashes just before a quote. The command processor leaves quoted text alone.
+std::string CommandLineOf(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        if (!line.empty())
+            line += ' ';
+        line += '"';
+        size_t backslashes = 0;
+        for (char c : word) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, '\\');
+        line += '"';
+    }
+    return line;
 }
