@@ -62,7 +62,7 @@ public:
     }
 
     int Port() const { return mPort; }
-    // Handshakes that ended with a request answered.
+    // Requests received and answered.
     int Answered() const { return mAnswered; }
 
 private:
@@ -78,9 +78,12 @@ private:
                 int got;
                 while (request.find("\r\n\r\n") == std::string::npos && (got = SSL_read(tls, chunk, sizeof chunk)) > 0)
                     request.append(chunk, size_t(got));
+                // A client that refuses the host name does so after the handshake, and sends no
+                // request: only a whole request is answered and counted.
                 const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n"
                                            "Connection: close\r\n\r\nhello";
-                if (SSL_write(tls, answer.data(), int(answer.size())) > 0) ++mAnswered;
+                if (request.find("\r\n\r\n") != std::string::npos && SSL_write(tls, answer.data(), int(answer.size())) > 0)
+                    ++mAnswered;
                 SSL_shutdown(tls);
             }
             ERR_clear_error();
