@@ -27,6 +27,9 @@ vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embed
 vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embedded-more)
 vexal_win32_suite(web)
 add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/loader)
+# A whole headless run and a warm one: the Windows host, library and demo module against nginx,
+# which runs on the Linux side (support/win32/NginxServer.cpp).
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/e2e)
 
 # The library itself: its export table, and three load / run / delete / unload rounds in one
 # process ending in an ordinary exit, within a time limit.
@@ -62,3 +65,14 @@ add_library(ready-module SHARED ${CMAKE_CURRENT_SOURCE_DIR}/win32/ReadyModule.cp
 set_target_properties(ready-module PROPERTIES PREFIX "" OUTPUT_NAME "ready-module" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_include_directories(ready-module PRIVATE ${CMAKE_SOURCE_DIR}/include)
 target_link_options(ready-module PRIVATE -static -Wl,--kill-at)
+
+# HTTPS against the system's certificate store: unvouched certificates are refused; one the
+# system vouches for is accepted, once Wine's store carries the test authority (which
+# with-test-authority arranges in a mount namespace of the test's own).
+add_executable(test_https ${CMAKE_CURRENT_SOURCE_DIR}/win32/HttpsTrustTest.cpp)
+target_link_libraries(test_https PRIVATE vexal_test_support GTest::gtest_main crypt32)
+foreach(case UnvouchedCertificatesAreRefused CertificateTheSystemVouchesForIsAccepted)
+  add_test(NAME web.HttpsTrust.${case} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/with-test-authority
+    ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:test_https> --gtest_filter=HttpsTrust.${case})
+  set_tests_properties(web.HttpsTrust.${case} PROPERTIES LABELS web TIMEOUT 60 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endforeach()

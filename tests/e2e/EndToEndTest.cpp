@@ -1,12 +1,13 @@
 // A whole loading run as a player's machine makes it: vexal-host with the loader library, a
 // package of the demo game module and seven data files on nginx, server data naming the
 // package, ticks logged by the server. Checked by the files in the cache folder and the logs.
+// The same run on Windows, under Wine: the Windows host, library and demo module, nginx on the
+// Linux side.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
@@ -18,10 +19,9 @@
 #include "support/ChildProcess.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
-
-const std::string kBin = std::string(VEXAL_BINARY_DIR) + "/bin";
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -58,21 +58,23 @@ class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(mScratch.IsValid());
-        if (access((kBin + "/Vexal3DLoader-Flash.so").c_str(), R_OK) != 0)
-            GTEST_SKIP() << "the loader library is not built";
+        if (!std::filesystem::exists(VEXAL_LOADER_LIBRARY)) GTEST_SKIP() << "the loader library is not built";
         for (const char* folder : {"www", "source", "source/data", "cache", "home", "nginx"})
-            ASSERT_EQ(mkdir(mScratch.Native(folder).c_str(), 0755), 0);
+            ASSERT_TRUE(std::filesystem::create_directory(mScratch.Native(folder))) << folder;
         std::string error;
         ASSERT_TRUE(mServer.Start(mScratch.Native("www"), mScratch.Native("nginx"), error)) << error;
     }
 
+    // A headless run of the host until the hand-off; its output with the lines' ends as on Linux.
     std::string Host(const std::vector<std::string>& parameters) {
-        std::string command = "env HOME='" + mScratch.Native("home") + "' '[VEXAL-DEBUG]=YES' "
-                                                                       "TSAN_OPTIONS='halt_on_error=1 suppressions=" VEXAL_E2E_TSAN "' '" +
-                              kBin +
-                              "/vexal-host' --headless --until-ready --seconds 60 --cwd '" + mScratch.Native("cache") + "'";
-        for (const std::string& parameter : parameters) command += " '" + parameter + "'";
-        CommandRun result = RunCommand(command);
+        SetTestEnvironment(kProfileVariable, mScratch.Native("home").c_str());
+        SetTestEnvironment("[VEXAL-DEBUG]", "YES");
+        SetTestEnvironment("TSAN_OPTIONS", "halt_on_error=1 suppressions=" VEXAL_E2E_TSAN);
+        std::vector<std::string> words = {VEXAL_HOST, "--headless", "--until-ready", "--seconds", "60", "--cwd",
+                                          mScratch.Native("cache")};
+        words.insert(words.end(), parameters.begin(), parameters.end());
+        CommandRun result = RunCommand(CommandLineOf(words));
+        result.mOutput.erase(std::remove(result.mOutput.begin(), result.mOutput.end(), '\r'), result.mOutput.end());
         EXPECT_EQ(result.mStatus, 0) << result.mOutput;
         return result.mOutput;
     }
@@ -92,10 +94,11 @@ TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
         {"sound.dat", 700001, 2, true},
     };
     // The package: the demo module first, then the data files, each with its method.
-    std::vector<std::string> build = {kBin + "/vexal-pack", "build", "--out", mScratch.Native("www/demo.vpk"),
-                                      "--name", "Demo", "--cache-name", "demo", "--zlib", kBin + "/vexal-demo-module.so=demo.so"};
+    const std::string module = VEXAL_DEMO_MODULE_NAME;
+    std::vector<std::string> build = {VEXAL_PACK, "build", "--out", mScratch.Native("www/demo.vpk"), "--name", "Demo",
+                                      "--cache-name", "demo", "--zlib", std::string(VEXAL_DEMO_MODULE "=") + module};
     std::map<std::string, std::string> expected;
-    expected["demo.so"] = ReadNativeFile(kBin + "/vexal-demo-module.so");
+    expected[module] = ReadNativeFile(VEXAL_DEMO_MODULE);
     uint32_t seed = 1;
     for (const DataFile& file : files) {
         std::string content = MakeContent(file.mSize, file.mKind, seed++);
@@ -104,9 +107,7 @@ TEST_F(EndToEnd, ServerDataToHandOffThenAWarmRun) {
         build.push_back(file.mLzma ? "--lzma" : "--zlib");
         build.push_back(mScratch.Native("source/" + file.mName) + "=" + file.mName);
     }
-    std::string command;
-    for (const std::string& word : build) command += "'" + word + "' ";
-    CommandRun built = RunCommand(command);
+    CommandRun built = RunCommand(CommandLineOf(build));
     ASSERT_EQ(built.mStatus, 0) << built.mOutput;
     std::string package = ReadNativeFile(mScratch.Native("www/demo.vpk"));
     PackageHeader header;

@@ -15,3 +15,14 @@ CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
     run.mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
+
+std::string CommandLineOf(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        if (!line.empty()) line += ' ';
+        line += '\'';
+        for (char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    return line;
+}

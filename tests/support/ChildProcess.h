@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // What a finished command left behind.
 struct CommandRun {
@@ -17,9 +18,14 @@ enum class ErrorOutput {
     Separate,  // wherever the command line sends it (the test's own by default)
 };
 
-// Runs commandLine with /bin/sh and waits for it to end, collecting its standard output in
-// mOutput. Blocks the calling thread for as long as the command runs.
+// Runs commandLine with /bin/sh (Windows: the command processor) and waits for it to end,
+// collecting its standard output in mOutput. Blocks the calling thread for as long as the
+// command runs.
 CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors = ErrorOutput::Collected);
 
 // Reads a stream to its end.
 std::string ReadWholeStream(FILE* stream);
+
+// The words as a command line for RunCommand that hands each to the program as it is written
+// (spaces, quotes and the shell's own characters included).
+std::string CommandLineOf(const std::vector<std::string>& words);

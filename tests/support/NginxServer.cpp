@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/NginxConfiguration.h"
+
 namespace {
 
 // A port the system just handed out; free unless someone takes it in the meantime (Start
@@ -84,44 +86,7 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
         std::string conf = mWork + "/nginx.conf";
         std::ofstream file(conf);
         // Run as root, workers would otherwise drop to "nobody" and could not read a private folder.
-        if (geteuid() == 0) file << "user root;\n";
-        file << "daemon off;\n"
-                "worker_processes 1;\n"
-                "pid "
-             << mWork << "/nginx.pid;\n"
-                         "error_log "
-             << ErrorLogPath() << " warn;\n"
-                                  "events { worker_connections 256; }\n"
-                                  "http {\n"
-                                  "  default_type application/octet-stream;\n"
-                                  "  sendfile on;\n"
-                                  "  tcp_nopush on;\n"
-                                  // nginx's combined format, and the bytes sent (headers included) last.
-                                  "  log_format sent '$remote_addr - $remote_user [$time_local] \"$request\" "
-                                  "$status $body_bytes_sent \"$http_referer\" \"$http_user_agent\" $bytes_sent';\n"
-                                  "  access_log "
-             << AccessLogPath() << " sent;\n"
-             << (mRateLimit > 0 ? "  limit_rate " + std::to_string(mRateLimit) + ";\n" : std::string())
-             << ""
-                "  client_body_temp_path "
-             << mWork << "/temp/body;\n"
-                         "  proxy_temp_path "
-             << mWork << "/temp/proxy;\n"
-                         "  fastcgi_temp_path "
-             << mWork << "/temp/fastcgi;\n"
-                         "  uwsgi_temp_path "
-             << mWork << "/temp/uwsgi;\n"
-                         "  scgi_temp_path "
-             << mWork << "/temp/scgi;\n"
-                         "  server {\n"
-                         "    listen 127.0.0.1:"
-             << mPort << ";\n"
-                         "    root "
-             << root << ";\n"
-                        "    location /tick { access_log "
-             << TickLogPath() << "; return 204; }\n"
-                                 "  }\n"
-                                 "}\n";
+        file << NginxConfiguration(root, mWork, mPort, mRateLimit, geteuid() == 0);
         file.close();
 
         std::string program = NginxProgram();
@@ -135,12 +100,12 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
             execlp(program.c_str(), program.c_str(), "-p", mWork.c_str(), "-c", conf.c_str(), (char*)nullptr);
             _exit(127);
         }
-        mPid = pid;
+        mProcess = pid;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
-            if (waitpid(mPid, &status, WNOHANG) == mPid) {
-                mPid = -1;
+            if (waitpid(mProcess, &status, WNOHANG) == mProcess) {
+                mProcess = -1;
                 error = WIFEXITED(status) && WEXITSTATUS(status) == 127
                             ? "cannot run " + program
                             : "nginx stopped: " + ReadWhole(ErrorLogPath());
@@ -157,17 +122,17 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
 }
 
 void NginxServer::Stop() {
-    if (mPid <= 0) return;
-    kill(mPid, SIGTERM);
+    if (mProcess <= 0) return;
+    kill(mProcess, SIGTERM);
     for (int i = 0; i < 500; ++i) {
         int status = 0;
-        if (waitpid(mPid, &status, WNOHANG) == mPid) {
-            mPid = -1;
+        if (waitpid(mProcess, &status, WNOHANG) == mProcess) {
+            mProcess = -1;
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    kill(mPid, SIGKILL);
-    waitpid(mPid, nullptr, 0);
-    mPid = -1;
+    kill(mProcess, SIGKILL);
+    waitpid(mProcess, nullptr, 0);
+    mProcess = -1;
 }

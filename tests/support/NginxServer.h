@@ -2,8 +2,8 @@
 // logs every request, and answers the tick location with its own access log.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 class NginxServer {
 public:
@@ -34,7 +34,9 @@ public:
     std::string ErrorLogPath() const { return mWork + "/logs/error.log"; }
 
 private:
-    pid_t mPid = -1;
+    // Linux: nginx's process id. Windows: the test's end of the connection whose closing ends
+    // nginx (it runs on the Linux side under Wine, out of reach of the Windows process calls).
+    intptr_t mProcess = -1;
     int mPort = 0;
     long mRateLimit = 0;
     std::string mWork;

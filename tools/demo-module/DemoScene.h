@@ -1,13 +1,12 @@
-// The demo game's scene: an animated picture drawn into the host window with Cairo over Xlib,
-// reacting to the mouse and keys.
+// The demo game's scene: an animated picture drawn into the host window, reacting to the mouse
+// and keys.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-typedef struct _XDisplay Display;
-typedef struct _cairo_surface cairo_surface_t;
+#include "DemoPainter.h"
 
 class DemoScene {
 public:
@@ -17,11 +16,11 @@ public:
     DemoScene& operator=(const DemoScene&) = delete;
 
     // Remembers the window (0: headless, nothing is ever drawn).
-    void Attach(uintptr_t window) { mWindow = window; }
+    void Attach(uintptr_t window) { mPainter.Attach(window); }
     // Advances the animation.
     void Advance(uint32_t elapsedMs);
-    // Draws one frame at the window's current size. Opens its own display connection on first
-    // use; without a display or window it does nothing.
+    // Draws one frame at the window's current size. Makes the window drawable on first use;
+    // without a window (or a display) it does nothing.
     void Draw();
     // Input: pointer position, clicks (left: a ripple, right: reverse the spin), keys (space
     // pauses, arrows change the speed), typed characters, a new client size.
@@ -31,23 +30,18 @@ public:
     void Key(uint32_t virtualKey);
     void Character(uint32_t unit);
     void Resize(int32_t width, int32_t height);
-    // Frees the drawing surfaces and closes the display connection.
+    // Frees the drawing surfaces and the connection to the window system.
     void Release();
 
     int32_t GetWidth() const { return mWidth; }
     int32_t GetHeight() const { return mHeight; }
 
 private:
-    bool EnsureSurface();
-
     struct Ripple {
         double x, y, age;
     };
 
-    uintptr_t mWindow = 0;
-    Display* mDisplay = nullptr;
-    bool mDisplayTried = false;
-    cairo_surface_t* mSurface = nullptr;
+    DemoPainter mPainter;
     int32_t mWidth = 0;
     int32_t mHeight = 0;
     bool mSizeKnown = false;
