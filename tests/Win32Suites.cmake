@@ -27,6 +27,10 @@ vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embed
 vexal_embed_assets(test_platform ${CMAKE_CURRENT_SOURCE_DIR}/data/platform/embedded-more)
 vexal_win32_suite(web)
 add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/loader)
+# Whole host runs under faults; its folder's list says what is skipped here and why.
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/faults)
+# Many loading runs in one process, fewer than on Linux; growth read from Windows' own counters.
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/soak)
 
 # The library itself: its export table, and three load / run / delete / unload rounds in one
 # process ending in an ordinary exit, within a time limit.
