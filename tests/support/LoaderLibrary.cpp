@@ -31,3 +31,15 @@ void LoaderLibrary::Close() {
         dlclose(mHandle);
     *this = LoaderLibrary();
 }
+
+std::string LoaderLibrary::LastError() {
+    const char* error = dlerror();
+    return error != nullptr ? error : "";
+}
+
+bool LoaderLibrary::StillLoaded(const char* path) {
+    void* still = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (still != nullptr)
+        dlclose(still);
+    return still != nullptr;
+}

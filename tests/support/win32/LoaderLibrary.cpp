@@ -7,6 +7,13 @@
 
 namespace {
 
+std::wstring WidePath(const char* path) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
+    return wide;
+}
+
 template <typename Function>
 Function Export(void* handle, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name)));
@@ -15,10 +22,7 @@ Function Export(void* handle, const char* name) {
 } // namespace
 
 bool LoaderLibrary::Open(const char* path) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
-    mHandle = LoadLibraryW(wide.c_str());
+    mHandle = LoadLibraryW(WidePath(path).c_str());
     if (mHandle == nullptr)
         return false;
     mCreate = Export<VexalCreateFunction>(mHandle, "_VexalCreate");
@@ -36,4 +40,12 @@ void LoaderLibrary::Close() {
     if (mHandle != nullptr)
         FreeLibrary(static_cast<HMODULE>(mHandle));
     *this = LoaderLibrary();
+}
+
+std::string LoaderLibrary::LastError() { return "error " + std::to_string(GetLastError()); }
+
+bool LoaderLibrary::StillLoaded(const char* path) {
+    // By its file name, as the system's list of loaded modules knows it whatever path opened it.
+    const std::wstring wide = WidePath(path);
+    return GetModuleHandleW(wide.substr(wide.find_last_of(L"\\/") + 1).c_str()) != nullptr;
 }
