@@ -3,6 +3,21 @@
 // no files where module files go.
 #include "FaultHarness.h"
 #include "support/DiskFaults.h"
+#include "support/HeldFile.h"
+
+namespace {
+
+// The cache folder's entries named prefix...suffix, with anything between.
+std::vector<std::string> EntriesNamed(const std::string& folder, const std::string& prefix, const std::string& suffix) {
+    std::vector<std::string> found;
+    for (const NativeEntry& entry : ListNativeTree(folder))
+        if (entry.mName.size() > prefix.size() + suffix.size() && entry.mName.rfind(prefix, 0) == 0 &&
+            entry.mName.compare(entry.mName.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(entry.mName);
+    return found;
+}
+
+} // namespace
 
 // The block the disk refuses is fetched once and kept: over 30 s it is written again after
 // growing waits, and the trace names the system's reason.
@@ -88,4 +103,36 @@ TEST_F(FaultRun, PipesDevicesAndFoldersNamedLikeModulesNeverHoldTheHost) {
     EXPECT_EQ(ReadNativeFile(Cache("zero.dat")), package.mFiles.at("zero.dat"));
     EXPECT_TRUE(IsNativeFolder(Cache("folder.dat")));
     EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(3)).size(), 1u) << "the folder's block is fetched once";
+}
+
+// The game module and a data file are held open by another process (a second copy of the game, a
+// virus scanner). Where such a file cannot be replaced (Windows), the run writes and loads
+// per-process copies beside them and leaves the held files as they are; the module's copy goes
+// with the run. Elsewhere the files are replaced as usual.
+TEST_F(FaultRun, ModuleFilesHeldByAnotherProcessAreWrittenBesideThemAndTheRunCompletes) {
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(20000)}});
+    Serve(package);
+    const std::string oldModule = "an older module, loaded by another copy of the game\n";
+    ASSERT_TRUE(MakeNativeFolders(Cache("data")));
+    ASSERT_TRUE(WriteNativeFile(Cache("game.so"), oldModule));
+    ASSERT_TRUE(WriteNativeFile(Cache("data/level.txt"), "an older level\n"));
+    HeldFile module, level;
+    ASSERT_TRUE(module.Hold(Cache("game.so")));
+    ASSERT_TRUE(level.Hold(Cache("data/level.txt")));
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 30, true);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(0)).size(), 1u) << "the module's block is fetched once";
+    EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(1)).size(), 1u) << "the data file's block is fetched once";
+    if (HeldFile::CanBeReplaced()) {
+        ExpectCacheHolds(package);
+        return;
+    }
+    EXPECT_EQ(ReadNativeFile(Cache("game.so")), oldModule);
+    EXPECT_EQ(ReadNativeFile(Cache("data/level.txt")), "an older level\n");
+    EXPECT_TRUE(EntriesNamed(Cache(), "game-", ".so").empty()) << "the module's copy outlived the run";
+    const std::vector<std::string> copies = EntriesNamed(Cache(), "data/level-", ".txt");
+    ASSERT_EQ(copies.size(), 1u) << result.mOutput;
+    EXPECT_TRUE(ReadNativeFile(Cache(copies[0])) == package.mFiles.at("data/level.txt"));
+    ExpectKeptIntact();
 }
