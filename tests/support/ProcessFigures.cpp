@@ -2,6 +2,7 @@
 #include "support/ProcessFigures.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -66,4 +67,11 @@ bool HoldsNativeFile(const std::string& path) {
         closedir(directory);
     }
     return found;
+}
+
+int HandlesKeptByLoadingLibrary(const std::string& path) {
+    const int before = CurrentProcessFigures().mHandles;
+    if (void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+        dlclose(library);
+    return CurrentProcessFigures().mHandles - before;
 }

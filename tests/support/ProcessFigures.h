@@ -16,3 +16,9 @@ ProcessFigures CurrentProcessFigures();
 // Whether this process holds the file at path open. On Linux a descriptor's target names it; on
 // Windows the file cannot be opened without sharing while any handle to it is open.
 bool HoldsNativeFile(const std::string& path);
+
+// The handles this thread is left with after the library at path has been loaded and unloaded
+// once. 0 on Linux. On Windows a 32-bit mingw-w64 DLL keeps two (a handle to the loading thread
+// and an event: its static threads library registers the exception tables at load and never
+// frees that record), so each load of such a game module adds them.
+int HandlesKeptByLoadingLibrary(const std::string& path);

@@ -6,15 +6,11 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <vector>
+
+#include "support/win32/WidePath.h"
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
-    return wide;
-}
 
 // One argument as CommandLineToArgvW and the C runtime read it back: quoted, with the
 // backslashes before a quote doubled.
@@ -44,7 +40,7 @@ std::wstring NameOf(const std::wstring& entry) {
 
 std::wstring EnvironmentBlock(const std::vector<std::string>& given) {
     std::vector<std::wstring> added;
-    for (const std::string& entry : given) added.push_back(Wide(entry));
+    for (const std::string& entry : given) added.push_back(WidePath(entry));
     std::wstring block;
     if (wchar_t* own = GetEnvironmentStringsW()) {
         for (const wchar_t* entry = own; *entry != 0; entry += wcslen(entry) + 1) {
@@ -74,7 +70,7 @@ bool BackgroundProgram::Start(const ProgramLine& line, const std::string& output
     if (line.mArguments.empty() || mProcess != -1)
         return false;
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE output = CreateFileW(Wide(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE output = CreateFileW(WidePath(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
     if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
@@ -83,18 +79,33 @@ bool BackgroundProgram::Start(const ProgramLine& line, const std::string& output
         return false;
     }
     std::wstring command;
-    for (const std::string& argument : line.mArguments) AppendArgument(command, Wide(argument));
+    for (const std::string& argument : line.mArguments) AppendArgument(command, WidePath(argument));
     std::wstring environment = EnvironmentBlock(line.mEnvironment);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    // The program inherits its two handles and nothing else: no socket of the test's servers
+    // (a connection the server closes would stay open), and not the test's own output, which a
+    // process the program starts (Wine's desktop, started once per server) could keep open after
+    // the test has ended.
+    HANDLE inheritedHandles[] = {output, input};
+    SIZE_T attributesSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributesSize);
+    std::vector<char> attributes(attributesSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    const bool listed = InitializeProcThreadAttributeList(list, 1, 0, &attributesSize) &&
+                        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inheritedHandles,
+                                                  sizeof(inheritedHandles), nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = output;
+    startup.lpAttributeList = listed ? list : nullptr;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(Wide(line.mArguments[0]).c_str(), command.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(), nullptr,
-                                        &startup, &process);
+    const BOOL started = CreateProcessW(WidePath(line.mArguments[0]).c_str(), command.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT,
+                                        environment.data(), nullptr, &startup.StartupInfo, &process);
+    if (listed)
+        DeleteProcThreadAttributeList(list);
     CloseHandle(output);
     CloseHandle(input);
     if (!started)

@@ -10,22 +10,16 @@
 #include <cstdlib>
 
 #include "support/ScratchFolder.h"
+#include "support/win32/WidePath.h"
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
-    return wide;
-}
 
 // A folder of the mounted disks; empty when they are not there.
 std::string Disk(const char* name) {
     const char* disks = std::getenv("VEXAL_FAULT_DISKS");
     const std::string folder = std::string(disks != nullptr ? disks : "") + "\\" + name;
     // Mount points are reparse points to Wine: a folder all the same.
-    const DWORD attributes = disks != nullptr ? GetFileAttributesW(Wide(folder).c_str()) : INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes = disks != nullptr ? GetFileAttributesW(WidePath(folder).c_str()) : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? folder : "";
 }
 
@@ -48,7 +42,7 @@ void EmptyFolder(const std::string& folder) {
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
         if (entry->mName == ".")
             continue;
-        const std::wstring path = Wide(folder + "\\" + entry->mName);
+        const std::wstring path = WidePath(folder + "\\" + entry->mName);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileW(path.c_str()))
             RemoveDirectoryW(path.c_str());
@@ -60,8 +54,8 @@ bool CopyFolder(const std::string& from, const std::string& to) {
     for (const NativeEntry& entry : ListNativeTree(from)) {
         if (entry.mName == ".")
             continue;
-        const std::wstring target = Wide(to + "\\" + entry.mName);
-        copied = copied && (entry.mFile ? CopyFileW(Wide(from + "\\" + entry.mName).c_str(), target.c_str(), FALSE) != 0
+        const std::wstring target = WidePath(to + "\\" + entry.mName);
+        copied = copied && (entry.mFile ? CopyFileW(WidePath(from + "\\" + entry.mName).c_str(), target.c_str(), FALSE) != 0
                                         : CreateDirectoryW(target.c_str(), nullptr) != 0);
     }
     return copied;
@@ -92,7 +86,7 @@ DiskFault FullFolderFault(const std::string& cache, const std::string&, size_t r
     }
     // A file beside the cache folder takes all the disk's space but room.
     ULARGE_INTEGER free{}, total{}, totalFree{};
-    if (!GetDiskFreeSpaceExW(Wide(disk).c_str(), &free, &total, &totalFree) || free.QuadPart < room) {
+    if (!GetDiskFreeSpaceExW(WidePath(disk).c_str(), &free, &total, &totalFree) || free.QuadPart < room) {
         fault.mSkip = "the disk at " + disk + " has less than " + std::to_string(room) + " bytes free";
         return fault;
     }

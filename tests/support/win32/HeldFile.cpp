@@ -5,14 +5,13 @@
 
 #include <windows.h>
 
+#include "support/win32/WidePath.h"
+
 HeldFile::~HeldFile() { Release(); }
 
 bool HeldFile::Hold(const std::string& path) {
     Release();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), length);
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     wchar_t program[MAX_PATH];

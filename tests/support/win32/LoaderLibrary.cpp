@@ -5,14 +5,9 @@
 
 #include <string>
 
-namespace {
+#include "support/win32/WidePath.h"
 
-std::wstring WidePath(const char* path) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
-    return wide;
-}
+namespace {
 
 template <typename Function>
 Function Export(void* handle, const char* name) {

@@ -9,29 +9,42 @@
 #include <winternl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
+
+#include "support/win32/WidePath.h"
 
 namespace {
 
-// The handle count of the system's process list; Wine answers GetProcessHandleCount with 0 but
-// keeps this one.
+// The handles of this process in the system's handle list; Wine answers GetProcessHandleCount
+// with 0 and gives its process list the size of the handle table, which never shrinks.
+struct HandleEntry {
+    ULONG mProcessId;
+    BYTE mType;
+    BYTE mFlags;
+    USHORT mHandle;
+    PVOID mObject;
+    ACCESS_MASK mAccess;
+};
+constexpr ULONG kSystemHandleInformation = 16;
+
 int ListedHandleCount() {
     std::vector<char> buffer(1 << 20);
     ULONG needed = 0;
-    while (NtQuerySystemInformation(SystemProcessInformation, buffer.data(), ULONG(buffer.size()), &needed) != 0) {
+    while (NtQuerySystemInformation(SYSTEM_INFORMATION_CLASS(kSystemHandleInformation), buffer.data(),
+                                    ULONG(buffer.size()), &needed) != 0) {
         if (buffer.size() >= (64u << 20))
             return 0;
         buffer.resize(buffer.size() * 2);
     }
+    ULONG count = 0;
+    std::memcpy(&count, buffer.data(), sizeof(count));
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
     const DWORD self = GetCurrentProcessId();
-    for (size_t at = 0;;) {
-        const auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + at);
-        if (DWORD(reinterpret_cast<ULONG_PTR>(process->UniqueProcessId)) == self)
-            return int(process->HandleCount);
-        if (process->NextEntryOffset == 0)
-            return 0;
-        at += process->NextEntryOffset;
-    }
+    int handles = 0;
+    for (ULONG i = 0; i < count && sizeof(ULONG_PTR) + (i + 1) * sizeof(HandleEntry) <= buffer.size(); ++i)
+        handles += entries[i].mProcessId == self ? 1 : 0;
+    return handles;
 }
 
 // Committed memory of this process that no other shares: its heaps, stacks and private mappings.
@@ -76,13 +89,17 @@ ProcessFigures CurrentProcessFigures() {
 }
 
 bool HoldsNativeFile(const std::string& path) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), length);
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return false;
     }
     return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+int HandlesKeptByLoadingLibrary(const std::string& path) {
+    const int before = CurrentProcessFigures().mHandles;
+    if (HMODULE library = LoadLibraryW(WidePath(path).c_str()))
+        FreeLibrary(library);
+    return CurrentProcessFigures().mHandles - before;
 }

@@ -9,15 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+#include "support/win32/WidePath.h"
 
-std::wstring WidePath(const std::string& utf8) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
-    wide.resize(wcslen(wide.c_str()));
-    return wide;
-}
+namespace {
 
 std::string Utf8Path(const wchar_t* wide) {
     int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
