@@ -86,6 +86,12 @@ bool BackgroundProgram::Start(const ProgramLine& line, const std::string& output
     // process the program starts (Wine's desktop, started once per server) could keep open after
     // the test has ended.
     HANDLE inheritedHandles[] = {output, input};
+    // Where the list is not honoured, the test's own standard handles are at least not passed on.
+    for (DWORD standard : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE own = GetStdHandle(standard);
+        if (own != nullptr && own != INVALID_HANDLE_VALUE)
+            SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+    }
     SIZE_T attributesSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attributesSize);
     std::vector<char> attributes(attributesSize);
