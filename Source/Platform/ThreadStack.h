@@ -10,6 +10,10 @@
 // thread.
 const char* StackFloor();
 
+// The calling thread's stack as the system tells it: its lowest address and its size. False when
+// the system does not tell.
+bool ThreadStackBounds(const char** low, size_t* size);
+
 // True while the caller's frame lies above the floor (or the floor is unknown).
 inline bool StackHasRoom(const char* floor) {
     return floor == _null || static_cast<const char*>(__builtin_frame_address(0)) > floor;

@@ -8,14 +8,10 @@
 //    zstd tool applying the same patch;
 //  - a warm update run (one module changed) from nginx limited to 4 MB/s, with the delta file
 //    against without it.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -26,6 +22,7 @@
 #include "Source/Common/Decompress.h"
 #include "Source/Common/DeltaFile.h"
 #include "support/BenchTable.h"
+#include "support/ChildRun.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
 
@@ -34,10 +31,6 @@ namespace {
 const std::string kTools = VEXAL_TOOL_DIR;
 const std::string kReleases = VEXAL_RELEASES_DIR;
 constexpr uint64_t kMiB = 1024 * 1024;
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // User and system time of every thread of this process so far.
 double ProcessorSeconds() {
@@ -58,57 +51,10 @@ std::string ReadFile(const std::string& path) {
     return bytes;
 }
 
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
-}
-
-// Runs a program (output discarded); the seconds until it ended and whether it succeeded. With a
-// marker, the time until a line of its standard output began with it.
-bool RunChild(const std::vector<std::string>& argv, double& seconds, const std::string& marker = "",
-              const std::vector<std::string>& environment = {}) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return false;
-    const double start = Now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 2);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        for (const std::string& assignment : environment) putenv(const_cast<char*>(assignment.c_str()));
-        std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    if (pid < 0) {
-        close(pipeFds[0]);
-        return false;
-    }
-    double markerTime = -1.0;
-    std::string pending;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) {
-        pending.append(chunk, size_t(got));
-        size_t newline;
-        while ((newline = pending.find('\n')) != std::string::npos) {
-            if (!marker.empty() && markerTime < 0 && pending.compare(0, marker.size(), marker) == 0) markerTime = Now();
-            pending.erase(0, newline + 1);
-        }
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    seconds = (marker.empty() ? Now() : markerTime) - start;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && (marker.empty() || markerTime >= 0);
-}
+using VexalBench::Median;
+using VexalBench::Now;
+using VexalBench::RunChild;
+using VexalBench::WriteFile;
 
 // A game asset: runs of structured text between runs of noise (compresses about 2:1).
 std::string MakeAsset(uint64_t size, uint32_t seed) {
@@ -214,11 +160,6 @@ struct ApplyPairing {
     double mBytes = 0;
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 const ApplyPairing& ApplyMeasured() {
     static ApplyPairing pairing;
     static bool done = false;
@@ -248,14 +189,13 @@ const ApplyPairing& ApplyMeasured() {
             return pairing;
         }
         ours.push_back(Now() - start);
-        double seconds = 0;
-        if (!RunChild({"zstd", "-q", "-f", "-d", "--long=31", "--patch-from=" + root + "/old", root + "/patch", "-o",
-                       root + "/peer"},
-                      seconds)) {
+        const VexalBench::ChildResult zstd = RunChild(
+            {"zstd", "-q", "-f", "-d", "--long=31", "--patch-from=" + root + "/old", root + "/patch", "-o", root + "/peer"});
+        if (!zstd.mOk) {
             pairing.mError = "the zstd tool is missing or failed";
             return pairing;
         }
-        peer.push_back(seconds);
+        peer.push_back(zstd.mSeconds);
     }
     if (ReadFile(root + "/peer") != newer) {
         pairing.mError = "the zstd tool rebuilt other bytes";
@@ -296,16 +236,15 @@ const ApplyPairing& UpdateMeasured() {
     const std::string demo = kTools + "/vexal-demo-module.so";
     const std::string older = MakeAsset(24 * kMiB, 1);
     const std::string newer = ChangeAsset(older);
-    double seconds = 0;
     auto build = [&](const std::string& out, const std::string& asset) {
         return RunChild({kTools + "/vexal-pack", "build", "--out", out, "--cache-name", "bench", "--zlib",
-                         demo + "=game.so", "--lzma", asset + "=data.bin"},
-                        seconds);
+                         demo + "=game.so", "--lzma", asset + "=data.bin"})
+            .mOk;
     };
     if (!WriteFile(root + "/asset1", older) || !WriteFile(root + "/asset2", newer) || !build(root + "/release1.vpk", root + "/asset1") ||
         !build(root + "/www/with/game.vpk", root + "/asset2") ||
-        !RunChild({kTools + "/vexal-pack", "delta", root + "/www/with/game.vpk", "--from", root + "/release1.vpk"}, seconds) ||
-        !RunChild({"cp", root + "/www/with/game.vpk", root + "/www/without/game.vpk"}, seconds)) {
+        !RunChild({kTools + "/vexal-pack", "delta", root + "/www/with/game.vpk", "--from", root + "/release1.vpk"}).mOk ||
+        !RunChild({"cp", root + "/www/with/game.vpk", root + "/www/without/game.vpk"}).mOk) {
         pairing.mError = "vexal-pack could not build the releases";
         return pairing;
     }
@@ -324,14 +263,15 @@ const ApplyPairing& UpdateMeasured() {
                 return pairing;
             }
             const std::string url = server.Url(withDelta ? "/with/game.vpk" : "/without/game.vpk");
-            if (!RunChild({kTools + "/vexal-host", "--headless", "--until-ready", "--fps", "1000", "--seconds", "120",
-                           "--cwd", root + "/cache", "voaurl=" + url},
-                          seconds, "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + root + "/home"}) ||
-                ReadFile(root + "/cache/data.bin") != newer) {
+            const VexalBench::ChildResult run =
+                RunChild({kTools + "/vexal-host", "--headless", "--until-ready", "--fps", "1000", "--seconds", "120",
+                          "--cwd", root + "/cache", "voaurl=" + url},
+                         "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + root + "/home"});
+            if (!run.mOk || ReadFile(root + "/cache/data.bin") != newer) {
                 pairing.mError = "the update run did not reach the hand-off with release 2";
                 return pairing;
             }
-            (withDelta ? ours : peer).push_back(seconds);
+            (withDelta ? ours : peer).push_back(run.mSeconds);
         }
     }
     server.Stop();

@@ -3,15 +3,12 @@
 // fetching the same byte ranges, then vexal-pack unpacking and digesting each block (cold), or
 // vexal-pack digesting the files already in place (warm). Also the run's peak memory against
 // its budget: the largest block plus twice the largest unpacked module plus 64 MiB. And the runs
-// with "voakey" (a signed package) beside the same runs without it.
-#include <fcntl.h>
-#include <sys/resource.h>
+// with "voakey" (a signed package) beside the same runs without it. And a warm run of the Windows
+// build's host and library under Wine beside the same run of this build's.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +18,7 @@
 
 #include "Source/Common/PackageFormat.h"
 #include "support/BenchTable.h"
+#include "support/ChildRun.h"
 #include "support/NginxServer.h"
 #include "support/ScratchFolder.h"
 
@@ -30,75 +28,9 @@ const std::string kTools = VEXAL_TOOL_DIR;
 constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kTotalUnpacked = 256 * kMiB;
 
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-struct ChildResult {
-    bool mOk = false;
-    double mSeconds = 0.0; // until the marker line appeared (or the end without a marker)
-    long mPeakKiB = 0;     // the child's peak resident size
-    std::string mOutput;
-};
-
-// Runs a program with its standard output read line by line; the time taken is measured until a
-// line beginning with marker appears (the whole run when marker is empty).
-ChildResult RunChild(const std::vector<std::string>& argv, const std::string& marker = "",
-                     const std::vector<std::string>& environment = {}) {
-    ChildResult result;
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return result;
-    double start = Now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 2);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        for (const std::string& assignment : environment) putenv(const_cast<char*>(assignment.c_str()));
-        std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    if (pid < 0) {
-        close(pipeFds[0]);
-        return result;
-    }
-    double markerTime = -1.0;
-    std::string pending;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) {
-        pending.append(chunk, size_t(got));
-        size_t newline;
-        while ((newline = pending.find('\n')) != std::string::npos) {
-            std::string line = pending.substr(0, newline);
-            pending.erase(0, newline + 1);
-            if (!marker.empty() && markerTime < 0 && line.rfind(marker, 0) == 0) markerTime = Now();
-            result.mOutput += line + "\n";
-        }
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    rusage usage = {};
-    wait4(pid, &status, 0, &usage);
-    double end = Now();
-    result.mPeakKiB = usage.ru_maxrss;
-    result.mOk = WIFEXITED(status) && WEXITSTATUS(status) == 0 && (marker.empty() || markerTime >= 0);
-    result.mSeconds = (marker.empty() ? end : markerTime) - start;
-    return result;
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
-}
+using VexalBench::ChildResult;
+using VexalBench::RunChild;
+using VexalBench::WriteFile;
 
 // Game-like data: runs of structured text between runs of noise (compresses about 2:1).
 std::string MakeContent(uint64_t size, uint32_t seed) {
@@ -143,6 +75,11 @@ struct Setup {
     uint64_t mLargestBlock = 0;
     uint64_t mLargestModule = 0;
     NginxServer mServer;
+    // The Windows build's programs and the same package with its game module for Windows; empty
+    // with the reason in mWindowsError when they cannot run here.
+    std::string mWindowsFolder;
+    std::string mWindowsError;
+    std::string mWindowsPackageUrl;
 
     ~Setup() { mServer.Stop(); }
 
@@ -174,6 +111,16 @@ struct Setup {
         }
         ChildResult built = RunChild(build);
         if (!built.mOk) return Fail("vexal-pack build failed");
+        mWindowsFolder = VexalBench::WindowsProgramFolder(mWindowsError);
+        if (!mWindowsFolder.empty()) {
+            // The same data modules behind the Windows build's smallest game module.
+            build[3] = mRoot + "/www/game-win32.vpk";
+            build[7] = mWindowsFolder + "/ready-module.dll=game.dll";
+            if (!RunChild(build).mOk) {
+                mWindowsError = "vexal-pack could not build the package for Windows";
+                mWindowsFolder.clear();
+            }
+        }
         FILE* package = fopen((mRoot + "/www/game.vpk").c_str(), "rb");
         uint8_t bytes[VEXAL_HEADER_SIZE];
         size_t read = package ? fread(bytes, 1, sizeof bytes, package) : 0;
@@ -200,6 +147,7 @@ struct Setup {
         while (!mPublicKey.empty() && (mPublicKey.back() == '\n' || mPublicKey.back() == '\r')) mPublicKey.pop_back();
         if (!mServer.Start(mRoot + "/www", mRoot + "/nginx", error)) return Fail("nginx: " + error);
         mPackageUrl = mServer.Url("/game.vpk");
+        mWindowsPackageUrl = mServer.Url("/game-win32.vpk");
         mReady = true;
         return true;
     }
@@ -220,6 +168,16 @@ struct Setup {
         }
         argv.push_back("voaurl=" + mPackageUrl);
         return RunChild(argv, "ready after ", {"VEXAL_DEMO_LOAD_MS=0", "HOME=" + mRoot});
+    }
+
+    // The same run of the Windows build's host under Wine (its drive Z: is the root folder), with
+    // the Windows package; Wine's own start is part of the run, as the host process's is above.
+    ChildResult WindowsRun(const std::string& cache) {
+        std::string folder = "Z:" + cache;
+        std::replace(folder.begin(), folder.end(), '/', '\\');
+        return RunChild({"timeout", "900", "wine", mWindowsFolder + "/vexal-host.exe", "--headless", "--until-ready",
+                         "--fps", "1000", "--seconds", "600", "--cwd", folder, "voaurl=" + mWindowsPackageUrl},
+                        "ready after ");
     }
 };
 
@@ -373,6 +331,32 @@ const Pairing& SignedWarmPairing() {
     return pairing;
 }
 
+// The Windows build under Wine against this build, warm runs alternating; the first run of each
+// fills its cache.
+const Pairing& WinePairing() {
+    bool warmedUp = false;
+    static const Pairing pairing = MeasurePairing(
+        7, [&](Setup& setup, std::vector<double>& ours, std::vector<double>& peer) -> std::string {
+            if (setup.mWindowsFolder.empty()) return setup.mWindowsError;
+            const std::string linuxCache = setup.mRoot + "/cache";
+            const std::string windowsCache = setup.mRoot + "/cache-win32";
+            if (!warmedUp) {
+                mkdir(windowsCache.c_str(), 0755);
+                if (!setup.WindowsRun(windowsCache).mOk) return "the run under Wine did not reach the hand-off";
+                if (!setup.LoaderRun(linuxCache).mOk) return kNoHandOff;
+            }
+            warmedUp = true;
+            ChildResult windowsRun = setup.WindowsRun(windowsCache);
+            ChildResult linuxRun = setup.LoaderRun(linuxCache);
+            if (!windowsRun.mOk) return "the run under Wine did not reach the hand-off";
+            if (!linuxRun.mOk) return kNoHandOff;
+            ours.push_back(windowsRun.mSeconds);
+            peer.push_back(linuxRun.mSeconds);
+            return "";
+        });
+    return pairing;
+}
+
 // Reports one side of a pairing as this benchmark's time; our side also adds the table's row (in
 // ms, lower is better), unless the pairing failed.
 void Report(benchmark::State& state, const Pairing& pairing, bool ours, const char* row = nullptr,
@@ -406,6 +390,16 @@ void BM_SignedWarmRun(benchmark::State& state) {
 }
 void BM_UnsignedWarmRun(benchmark::State& state) { Report(state, SignedWarmPairing(), false); }
 
+void BM_WineWarmRun(benchmark::State& state) {
+    const char row[] = "Warm run 256 MiB in 8 modules under Wine: DLL vs Linux library";
+    const Pairing& pairing = WinePairing();
+    // Wine's start is part of each run, and Wine maps the library's system calls onto Linux ones.
+    const double goal = 2.5;
+    if (!pairing.mOk) VexalBench::AddUnmeasured(row, "ms", VexalBench::LowerIsBetter, goal, pairing.mError);
+    Report(state, pairing, true, row, goal);
+}
+void BM_LinuxWarmRun(benchmark::State& state) { Report(state, WinePairing(), false); }
+
 void BM_ColdRunPeakMemory(benchmark::State& state) {
     Setup& setup = Shared();
     for (auto _ : state) benchmark::DoNotOptimize(gColdPeakKiB);
@@ -425,6 +419,8 @@ BENCHMARK(BM_SignedColdRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMi
 BENCHMARK(BM_UnsignedColdRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SignedWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnsignedWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WineWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinuxWarmRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColdRunPeakMemory)->Iterations(1);
 
 VEXAL_BENCH_MAIN();

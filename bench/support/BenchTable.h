@@ -55,11 +55,13 @@ struct Figure {
     std::string unit;
     Direction direction;
     double goal;
-    double ratio;  // < 0: ours / peer
-    double spread; // < 0: none measured
+    double ratio;     // < 0: ours / peer
+    double spread;    // < 0: none measured
+    std::string note; // why the row could not be measured; empty: measured
 };
 
-// One pass of a paired row's side: returns the pass's figure in the row's unit.
+// One pass of a paired row's side: returns the pass's figure in the row's unit, or below 0 when
+// the pass failed (the row is then not measured).
 using Pass = std::function<double()>;
 
 struct PairedRow {
@@ -119,7 +121,12 @@ inline bool AddRow(const Row& row) {
 // measured in alternating rounds give the median of the rounds' ratios and their spread.
 inline void AddFigure(const std::string& title, double ours, double peer, const std::string& unit,
                       Direction direction, double goal, double ratio = -1, double spread = -1) {
-    Figures().push_back({title, ours, peer, unit, direction, goal, ratio, spread});
+    Figures().push_back({title, ours, peer, unit, direction, goal, ratio, spread, ""});
+}
+// A row that could not be measured in this run, with the reason the table shows.
+inline void AddUnmeasured(const std::string& title, const std::string& unit, Direction direction, double goal,
+                          const std::string& reason) {
+    Figures().push_back({title, 0, 0, unit, direction, goal, -1, -1, reason});
 }
 
 class CollectingReporter : public benchmark::ConsoleReporter {
@@ -162,25 +169,30 @@ public:
 };
 
 // ratio: ours / peer unless given (a paired row's median of its pairs' ratios); spread < 0: none
-// measured (one pass of each side).
+// measured (one pass of each side); note: why a row was not measured.
 inline void PrintLine(FILE* out, FILE* rows, const std::string& title, double ours, double peer,
                       const std::string& unit, Direction direction, double goal, bool measured, double ratio = -1,
-                      double spread = -1) {
+                      double spread = -1, const std::string& note = "") {
     if (ratio < 0) ratio = (measured && peer != 0) ? ours / peer : 0;
     bool met = measured && (direction == HigherIsBetter ? ratio >= goal : ratio <= goal);
     char goalText[32], spreadText[32] = "-";
     std::snprintf(goalText, sizeof goalText, "%s %.2f", direction == HigherIsBetter ? ">=" : "<=", goal);
     if (measured && spread >= 0) std::snprintf(spreadText, sizeof spreadText, "%.3f", spread);
+    const std::string verdict = measured ? (met ? "ok" : "MISSED") : note.empty() ? "NOT MEASURED"
+                                                                                  : "NOT MEASURED: " + note;
     if (measured) {
         std::fprintf(out, "%-58s %14.3f %14.3f %-8s %8.3f %7s %-9s %s\n", title.c_str(), ours, peer, unit.c_str(),
-                     ratio, spreadText, goalText, met ? "ok" : "MISSED");
+                     ratio, spreadText, goalText, verdict.c_str());
     } else {
         std::fprintf(out, "%-58s %14s %14s %-8s %8s %7s %-9s %s\n", title.c_str(), "-", "-", unit.c_str(), "-",
-                     spreadText, goalText, "NOT MEASURED");
+                     spreadText, goalText, verdict.c_str());
     }
-    if (rows) {
+    if (rows && measured) {
         std::fprintf(rows, "%s\t%.3f\t%.3f\t%s\t%.3f\t%s\t%s\t%s\n", title.c_str(), ours, peer, unit.c_str(), ratio,
-                     spreadText, goalText, measured ? (met ? "ok" : "MISSED") : "NOT MEASURED");
+                     spreadText, goalText, verdict.c_str());
+    } else if (rows) {
+        std::fprintf(rows, "%s\t-\t-\t%s\t-\t%s\t%s\t%s\n", title.c_str(), unit.c_str(), spreadText, goalText,
+                     verdict.c_str());
     }
 }
 
@@ -193,6 +205,10 @@ inline void RunPairedRow(FILE* rows, const PairedRow& row) {
     for (int pair = 0; pair < row.pairs; ++pair) {
         ours.push_back(row.ours());
         peer.push_back(row.peer());
+        if (ours.back() < 0 || peer.back() < 0) {
+            PrintLine(stdout, rows, row.title, 0, 0, row.unit, row.direction, row.goal, false, -1, -1, "a pass failed");
+            return;
+        }
         ratios.push_back(peer.back() != 0 ? ours.back() / peer.back() : 0);
     }
     double spread = -1;
@@ -224,7 +240,7 @@ inline int Main(int argc, char** argv) {
     for (const PairedRow& row : PairedRows()) RunPairedRow(rows, row);
     for (const Figure& figure : Figures())
         PrintLine(stdout, rows, figure.title, figure.ours, figure.peer, figure.unit, figure.direction, figure.goal,
-                  true, figure.ratio, figure.spread);
+                  figure.note.empty(), figure.ratio, figure.spread, figure.note);
     if (rows) std::fclose(rows);
     return 0;
 }

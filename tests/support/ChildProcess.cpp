@@ -10,10 +10,7 @@ CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
     FILE* pipe = popen(line.c_str(), "r");
     if (pipe == nullptr)
         return run;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        run.mOutput.append(chunk, got);
+    run.mOutput = ReadWholeStream(pipe);
     const int status = pclose(pipe);
     run.mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;

@@ -1,6 +1,7 @@
 // Programs run from a test as a shell command line, their output and exit status collected.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // What a finished command left behind.
@@ -19,3 +20,6 @@ enum class ErrorOutput {
 // Runs commandLine with /bin/sh and waits for it to end, collecting its standard output in
 // mOutput. Blocks the calling thread for as long as the command runs.
 CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors = ErrorOutput::Collected);
+
+// Reads a stream to its end.
+std::string ReadWholeStream(FILE* stream);

@@ -1,35 +1,10 @@
+// The loader library as a host opens it on Linux: dlopen, every symbol resolved, kept local.
 #include "support/LoaderLibrary.h"
 
 #include <dlfcn.h>
 
-namespace {
-
-template <typename Function>
-Function Export(void* handle, const char* name) {
-    return reinterpret_cast<Function>(dlsym(handle, name));
-}
-
-} // namespace
-
-bool LoaderLibrary::Open(const char* path) {
-    mHandle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (mHandle == nullptr)
-        return false;
-    mCreate = Export<VexalCreateFunction>(mHandle, "_VexalCreate");
-    mDelete = Export<VexalDeleteFunction>(mHandle, "_VexalDelete");
-    mSetup = Export<VexalSetupFunction>(mHandle, "_VexalSetup");
-    mStart = Export<VexalStartFunction>(mHandle, "_VexalStart");
-    mUpdate = Export<VexalUpdateFunction>(mHandle, "_VexalUpdate");
-    mRender = Export<VexalRenderFunction>(mHandle, "_VexalRender");
-    mMessage = Export<VexalMessageFunction>(mHandle, "_VexalMessage");
-    mProgress = Export<VexalProgressFunction>(mHandle, "_VexalProgress");
-    return mCreate && mDelete && mSetup && mStart && mUpdate && mRender && mMessage && mProgress;
-}
-
-void LoaderLibrary::Close() {
-    if (mHandle != nullptr)
-        dlclose(mHandle);
-    *this = LoaderLibrary();
+void* LoaderLibrary::OpenLoaderFile(const char* path) {
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
 }
 
 std::string LoaderLibrary::LastError() {

@@ -18,6 +18,8 @@ struct LoaderLibrary {
     // Closes the library (when open) and forgets every export. A library never closed stays loaded
     // for the rest of the process, as hosts keep it.
     void Close();
+    // The system's open of the file (dlopen, LoadLibraryW); nullptr when it does not open.
+    static void* OpenLoaderFile(const char* path);
 
     void* mHandle = nullptr;
     VexalCreateFunction mCreate = nullptr;

@@ -44,29 +44,8 @@ std::string ScratchFolder::Native(const std::string& name) const {
     return name.empty() ? mPath : mPath + "/" + name;
 }
 
-String ScratchFolder::Wide(const std::string& name) const {
-    return WideText(Native(name));
-}
-
-std::string ReadNativeFile(const std::string& path) {
-    std::string bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return bytes;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
-        bytes.append(chunk, got);
-    fclose(file);
-    return bytes;
-}
-
-bool WriteNativeFile(const std::string& path, const std::string& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
+FILE* OpenNativeFile(const std::string& path, bool write) {
+    return fopen(path.c_str(), write ? "wb" : "rb");
 }
 
 bool MakeNativeFolders(const std::string& path) {

@@ -1,6 +1,7 @@
 // A private temporary folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ private:
     std::string mPath;
 };
 
+// Opens a native file in binary mode, for writing (created or truncated) or reading; nullptr when
+// it cannot be opened.
+FILE* OpenNativeFile(const std::string& path, bool write);
 // Reads a native file whole; empty when it cannot be read.
 std::string ReadNativeFile(const std::string& path);
 // Writes a native file whole; false on failure.

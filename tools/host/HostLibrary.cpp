@@ -1,16 +1,11 @@
 // Loading the loader library and binding its eight exports.
 #include "HostLibrary.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
-
 namespace {
 
 template <typename T>
 bool Bind(void* handle, const char* name, T& slot, std::string& error) {
-    slot = reinterpret_cast<T>(dlsym(handle, name));
+    slot = reinterpret_cast<T>(FindLibraryExport(handle, name));
     if (slot == nullptr) {
         error = std::string("the library does not export ") + name;
         return false;
@@ -22,10 +17,10 @@ bool Bind(void* handle, const char* name, T& slot, std::string& error) {
 
 bool HostLibrary::Load(const std::string& path, std::string& error) {
     Unload();
-    mHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string reason;
+    mHandle = OpenLibraryFile(path, reason);
     if (mHandle == nullptr) {
-        const char* reason = dlerror();
-        error = "cannot load " + path + ": " + (reason ? reason : "unknown reason");
+        error = "cannot load " + path + ": " + reason;
         return false;
     }
     if (!Bind(mHandle, "_VexalCreate", mCreate, error) || !Bind(mHandle, "_VexalDelete", mDelete, error) ||
@@ -40,7 +35,7 @@ bool HostLibrary::Load(const std::string& path, std::string& error) {
 }
 
 void HostLibrary::Unload() {
-    if (mHandle != nullptr) dlclose(mHandle);
+    if (mHandle != nullptr) CloseLibraryFile(mHandle);
     mHandle = nullptr;
     mCreate = nullptr;
     mDelete = nullptr;
@@ -50,13 +45,4 @@ void HostLibrary::Unload() {
     mRender = nullptr;
     mMessage = nullptr;
     mProgress = nullptr;
-}
-
-std::string ExecutableFolder() {
-    char path[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (length <= 0) return std::string();
-    std::string text(path, size_t(length));
-    size_t slash = text.rfind('/');
-    return slash == std::string::npos ? std::string() : text.substr(0, slash);
 }

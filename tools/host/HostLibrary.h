@@ -1,4 +1,5 @@
-// The loader library as the host sees it: loaded with dlopen, its eight exports looked up.
+// The loader library as the host sees it: loaded by the system's loader, its eight exports
+// looked up.
 #pragma once
 
 #include <string>
@@ -33,5 +34,12 @@ private:
     void* mHandle = nullptr;
 };
 
-// The folder of the running executable ("" when /proc/self/exe cannot be read).
+// The folder of the running executable ("" when the system cannot tell it).
 std::string ExecutableFolder();
+
+// The system's side of HostLibrary (one per platform): the library opened with every symbol
+// resolved and kept local to it (nullptr with the system's words in reason), the address of an
+// export (nullptr when missing), and closing it.
+void* OpenLibraryFile(const std::string& path, std::string& reason);
+void* FindLibraryExport(void* handle, const char* name);
+void CloseLibraryFile(void* handle);

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "Source/Platform/Pixels.h"
+
 namespace {
 
 // Images larger than this many pixels are refused (they decode to an empty image): a small file
@@ -31,26 +33,11 @@ void SetSourceColour(cairo_t* cr, uint32_t colour) {
                           (colour & 0xFF) / 255.0, ((colour >> 24) & 0xFF) / 255.0);
 }
 
-uint32_t Unpremultiply(uint32_t pixel) {
-    uint32_t a = pixel >> 24;
-    if (a == 0) return 0;
-    if (a == 255) return pixel;
-    uint32_t r = (((pixel >> 16) & 0xFF) * 255 + a / 2) / a;
-    uint32_t g = (((pixel >> 8) & 0xFF) * 255 + a / 2) / a;
-    uint32_t b = ((pixel & 0xFF) * 255 + a / 2) / a;
-    return (a << 24) | (r << 16) | (g << 8) | b;
-}
-
 uint32_t SurfacePixel(cairo_surface_t* surface, int32_t x, int32_t y) {
     if (!surface) return 0;
     cairo_surface_flush(surface);
-    int32_t width = cairo_image_surface_get_width(surface);
-    int32_t height = cairo_image_surface_get_height(surface);
-    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
-    const uint8_t* row = cairo_image_surface_get_data(surface) + size_t(y) * cairo_image_surface_get_stride(surface);
-    uint32_t pixel;
-    std::memcpy(&pixel, row + size_t(x) * 4, 4);
-    return Unpremultiply(pixel);
+    return PixelColourAt(cairo_image_surface_get_data(surface), cairo_image_surface_get_width(surface),
+                         cairo_image_surface_get_height(surface), cairo_image_surface_get_stride(surface), x, y);
 }
 
 // UTF-16 to UTF-8 for Pango; unpaired surrogates become U+FFFD. Never fails.

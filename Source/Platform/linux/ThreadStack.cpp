@@ -3,30 +3,13 @@
 
 #include <pthread.h>
 
-namespace {
-
-constexpr size_t kMaxReserve = 256 * 1024;
-
-const char* ComputeStackFloor() {
+bool ThreadStackBounds(const char** low, size_t* size) {
     pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return _null;
-    void* low = _null;
-    size_t size = 0;
-    int status = pthread_attr_getstack(&attributes, &low, &size);
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0)
+        return false;
+    void* bottom = _null;
+    int status = pthread_attr_getstack(&attributes, &bottom, size);
     pthread_attr_destroy(&attributes);
-    if (status != 0 || low == _null || size == 0) return _null;
-    size_t reserve = size / 4 < kMaxReserve ? size / 4 : kMaxReserve;
-    return static_cast<const char*>(low) + reserve;
-}
-
-} // namespace
-
-const char* StackFloor() {
-    static thread_local bool known = false;
-    static thread_local const char* floor = _null;
-    if (!known) {
-        floor = ComputeStackFloor();
-        known = true;
-    }
-    return floor;
+    *low = static_cast<const char*>(bottom);
+    return status == 0;
 }

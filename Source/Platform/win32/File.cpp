@@ -1,71 +1,30 @@
-// The file module over Windows: CreateFileW handles shared for reading, writing and deletion,
-// attributes, folders, the current directory, the module path and the profile folder.
+// The file module's system calls over Windows: CreateFileW handles shared for reading, writing
+// and deletion, attributes, folders, the current directory, the module path and the profile
+// folder.
 #include "Source/Platform/File.h"
 
 #include <windows.h>
 #include <shlobj.h>
-// Ours takes an engine path; the system's A/W macro of that name must not rename it.
-#undef DeleteFile
 
-#include <atomic>
-#include <cstdio>
-
-#include "Source/Common/Buffer.h"
-#include "Source/Common/StringEncoding.h"
-#include "Source/Common/StringFormatter.h"
-#include "Source/Platform/Log.h"
+#include "Source/Platform/FileNative.h"
 #include "Source/Platform/win32/SystemError.h"
 #include "Source/Platform/win32/WideText.h"
 
 namespace {
 
-const WideChar kModule[] = u"Source/Platform/File";
 // The longest path the current-directory and executable queries return, in units.
 constexpr int32_t kPathLimit = 1024;
-// ReadAll refuses files of this size and more.
-constexpr int64_t kReadAllLimit = int64_t(1) << 31;
-// The temporary names ReplaceFileContents tries before it gives up.
-constexpr int kTemporaryAttempts = 64;
-
-// How File::Open opens.
-enum OpenMode : int {
-    kOpenRead = 0,
-    kOpenUpdate = 1,
-    kOpenCreate = 2,
-};
 
 HANDLE Native(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-bool IsValidPath(const WideChar* path) {
-    return path != _null && path[0] != 0;
+intptr_t Engine(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);
 }
 
 DWORD Attributes(const WideChar* path) {
-    return IsValidPath(path) ? GetFileAttributesW(SystemText(path)) : INVALID_FILE_ATTRIBUTES;
-}
-
-bool IsFolder(const WideChar* path) {
-    DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Makes an existing file a normal file (not read-only); true when it exists.
-bool MakeNormal(const WideChar* path) {
-    DWORD attributes = Attributes(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return false;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        SetFileAttributesW(SystemText(path), FILE_ATTRIBUTE_NORMAL);
-    return true;
-}
-
-// CreateDirectoryW that accepts a folder made meanwhile (by us earlier or by another process).
-bool MakeFolder(const WideChar* path) {
-    if (IsFolder(path) || CreateDirectoryW(SystemText(path), _null))
-        return true;
-    return GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(path);
+    return path != _null && path[0] != 0 ? GetFileAttributesW(SystemText(path)) : INVALID_FILE_ATTRIBUTES;
 }
 
 String FromSystem(const wchar_t* text, DWORD length) {
@@ -76,42 +35,37 @@ String FromSystem(const wchar_t* text, DWORD length) {
 
 } // namespace
 
-File::File() : mHandle(-1), mTextEncoding(kFileTextAnsi), mReadEnd(-1) {}
+namespace NativeFile {
 
-File::~File() {
-    Close();
+int32_t Error() {
+    return int32_t(GetLastError());
 }
 
-File::File(File&& other) noexcept
-    : mHandle(other.mHandle), mTextEncoding(other.mTextEncoding), mReadEnd(other.mReadEnd) {
-    other.mHandle = -1;
-    other.mReadEnd = -1;
+void SetError(int32_t error) {
+    SetLastError(DWORD(error));
 }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        mHandle = other.mHandle;
-        mTextEncoding = other.mTextEncoding;
-        mReadEnd = other.mReadEnd;
-        other.mHandle = -1;
-        other.mReadEnd = -1;
-    }
-    return *this;
+int32_t MissingPathError() {
+    return ERROR_PATH_NOT_FOUND;
 }
 
-bool File::Open(const WideChar* path, int flags) {
-    Close();
-    if (!IsValidPath(path))
-        return false;
-    DWORD access = flags == kOpenRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    DWORD disposition = flags == kOpenCreate ? CREATE_ALWAYS : OPEN_EXISTING;
+bool IsExistsError(int32_t error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+String ErrorText(int32_t error) {
+    return SystemErrorText(DWORD(error));
+}
+
+intptr_t Open(const WideChar* path, OpenMode mode, int64_t* size) {
+    DWORD access = mode == kOpenRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    DWORD disposition = mode == kOpenCreate ? CREATE_ALWAYS : OPEN_EXISTING;
     // Others may read, write, rename and delete the file while it is open here, as they may on
     // the systems where files carry no locks; a folder is no file to the engine.
     HANDLE handle = CreateFileW(SystemText(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 _null, disposition, FILE_ATTRIBUTE_NORMAL, _null);
     if (handle == INVALID_HANDLE_VALUE)
-        return false;
+        return -1;
     // Only ordinary files on disk: devices ("CON", "NUL", pipes) are no files of the engine's.
     // Opening never waits here: a pipe with no free instance fails at once (ERROR_PIPE_BUSY).
     BY_HANDLE_FILE_INFORMATION info;
@@ -121,303 +75,109 @@ bool File::Open(const WideChar* path, int flags) {
         CloseHandle(handle);
         // The cause a caller reports: a folder, or another kind of file that is no file here.
         SetLastError(folder ? ERROR_DIRECTORY : ERROR_INVALID_FUNCTION);
-        return false;
+        return -1;
     }
-    mHandle = reinterpret_cast<intptr_t>(handle);
-    // Reads stop at the size the file has now, however another writer grows it meanwhile.
-    mReadEnd = flags == kOpenRead ? int64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow : -1;
-    return true;
+    *size = int64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    return Engine(handle);
 }
 
-bool File::OpenForReading(const WideChar* path) {
-    return Open(path, kOpenRead);
+intptr_t CreateNew(const WideChar* path) {
+    return Engine(CreateFileW(SystemText(path), GENERIC_WRITE, 0, _null, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, _null));
 }
 
-bool File::OpenForUpdate(const WideChar* path) {
-    Close();
-    if (!MakeNormal(path))
-        return false;
-    return Open(path, kOpenUpdate);
+bool Close(intptr_t handle) {
+    return CloseHandle(Native(handle)) != 0;
 }
 
-bool File::CreateForWriting(const WideChar* path) {
-    Close();
-    if (!IsValidPath(path))
-        return false;
-    int32_t cut = -1;
-    for (int32_t i = 0; path[i] != 0; ++i) {
-        if (path[i] == u'\\' || path[i] == u'/' || path[i] == u':')
-            cut = i;
-    }
-    // A failure here shows as a failure to create the file below; the folder's cause is the one
-    // the caller hears when the file failed only for want of its folder.
-    DWORD folderError = 0;
-    if (cut > 0 && !CreateDirectoryPath(String(path, cut)))
-        folderError = GetLastError();
-    MakeNormal(path);
-    const bool opened = Open(path, kOpenCreate);
-    if (!opened && GetLastError() == ERROR_PATH_NOT_FOUND && folderError != 0)
-        SetLastError(folderError);
-    return opened;
-}
-
-void File::Close() {
-    if (mHandle >= 0) {
-        CloseHandle(Native(mHandle));
-        mHandle = -1;
-    }
-    mReadEnd = -1;
-}
-
-bool File::Write(const void* data, uint32_t count, uint32_t* written) {
-    if (written != _null)
-        *written = 0;
-    if (mHandle < 0)
-        return false;
-    if (count == 0)
-        return true;
-    if (!VEXAL_CHECK(data != _null, u"buffer != _null", kModule))
-        return false;
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    uint32_t done = 0;
-    while (done < count) {
-        DWORD step = 0;
-        if (!WriteFile(Native(mHandle), bytes + done, count - done, &step, _null)) {
-            if (done == 0)
-                return false;
-            break;
-        }
-        if (step == 0)
-            break;
-        done += step;
-    }
-    if (written != _null) {
-        *written = done;
-        return true;
-    }
-    return done == count;
-}
-
-bool File::WriteText(const WideChar* text) {
-    if (mHandle < 0)
-        return false;
-    if (text == _null || text[0] == 0)
-        return true;
-    if (mTextEncoding == kFileTextUtf16) {
-        int32_t length = String::Length(text);
-        return Write(text, uint32_t(length) * sizeof(WideChar));
-    }
-    int32_t length = 0;
-    char* converted = mTextEncoding == kFileTextUtf8 ? Utf16ToUtf8(_null, 0, text, -1, &length)
-                                                     : WideToAnsi(_null, 0, text, -1, &length);
-    if (converted == _null)
-        return false;
-    bool ok = length <= 0 || Write(converted, uint32_t(length));
-    free(converted);
+bool Write(intptr_t handle, const void* data, uint32_t count, uint32_t* done) {
+    DWORD step = 0;
+    const bool ok = WriteFile(Native(handle), data, count, &step, _null) != 0;
+    *done = ok ? step : 0;
     return ok;
 }
 
-bool File::Read(void* data, uint32_t count, uint32_t* read) {
-    if (read != _null)
-        *read = 0;
-    if (mHandle < 0)
-        return false;
-    if (count == 0)
-        return true;
-    if (!VEXAL_CHECK(data != _null, u"buffer != _null", kModule))
-        return false;
-    if (mReadEnd >= 0) {
-        const int64_t left = mReadEnd - Tell();
-        if (left < int64_t(count))
-            count = left > 0 ? uint32_t(left) : 0;
-    }
-    uint8_t* bytes = static_cast<uint8_t*>(data);
-    uint32_t done = 0;
-    while (done < count) {
-        DWORD step = 0;
-        if (!ReadFile(Native(mHandle), bytes + done, count - done, &step, _null))
-            return false;
-        if (step == 0)
-            break;
-        done += step;
-    }
-    if (read != _null)
-        *read = done;
-    return true;
+bool Read(intptr_t handle, void* data, uint32_t count, uint32_t* done) {
+    DWORD step = 0;
+    const bool ok = ReadFile(Native(handle), data, count, &step, _null) != 0;
+    *done = ok ? step : 0;
+    return ok;
 }
 
-bool File::ReadAll(Buffer& buffer) {
-    if (mHandle < 0)
-        return false;
-    int64_t size = GetSize();
-    if (size < 0 || size >= kReadAllLimit)
-        return false;
-    if (!buffer.Resize(uint32_t(size)))
-        return false;
-    if (size == 0)
-        return true;
-    if (!VEXAL_CHECK(buffer.GetData() != _null, u"buffer != _null", kModule))
-        return false;
-    uint32_t got = 0;
-    return Read(buffer.GetData(), uint32_t(size), &got) && got >= uint32_t(size);
-}
-
-bool File::Seek(int64_t position) {
-    LARGE_INTEGER to;
-    to.QuadPart = position;
-    return mHandle >= 0 && position >= 0 && SetFilePointerEx(Native(mHandle), to, _null, FILE_BEGIN);
-}
-
-bool File::SeekToEnd() {
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    return mHandle >= 0 && SetFilePointerEx(Native(mHandle), zero, _null, FILE_END);
-}
-
-int64_t File::Tell() const {
-    LARGE_INTEGER zero, position;
-    zero.QuadPart = 0;
-    if (mHandle < 0 || !SetFilePointerEx(Native(mHandle), zero, &position, FILE_CURRENT))
-        return 0;
+int64_t Seek(intptr_t handle, int64_t offset, SeekFrom from) {
+    const DWORD method = from == kFromStart ? FILE_BEGIN : from == kFromEnd ? FILE_END
+                                                                            : FILE_CURRENT;
+    LARGE_INTEGER to, position;
+    to.QuadPart = offset;
+    if (!SetFilePointerEx(Native(handle), to, &position, method))
+        return -1;
     return int64_t(position.QuadPart);
 }
 
-int64_t File::GetSize() const {
+int64_t Size(intptr_t handle) {
     LARGE_INTEGER size;
-    if (mHandle < 0)
-        return 0;
-    if (mReadEnd >= 0)
-        return mReadEnd;
-    if (!GetFileSizeEx(Native(mHandle), &size))
-        return 0;
-    return int64_t(size.QuadPart);
+    return GetFileSizeEx(Native(handle), &size) ? int64_t(size.QuadPart) : 0;
 }
 
-bool File::SetSize(int64_t size) {
-    if (mHandle < 0 || size < 0)
-        return false;
+bool Resize(intptr_t handle, int64_t size) {
     // SetEndOfFile cuts at the position: move there and back.
-    int64_t position = Tell();
-    bool ok = Seek(size) && SetEndOfFile(Native(mHandle));
-    Seek(position);
+    const int64_t position = Seek(handle, 0, kFromCurrent);
+    const bool ok = position >= 0 && Seek(handle, size, kFromStart) >= 0 && SetEndOfFile(Native(handle));
+    if (position >= 0)
+        Seek(handle, position, kFromStart);
     return ok;
 }
 
-int64_t FileSize(const WideChar* path) {
-    File file;
-    if (!file.OpenForReading(path))
-        return 0;
-    int64_t size = file.GetSize();
-    file.Close();
-    return size;
+bool Flush(intptr_t handle) {
+    return FlushFileBuffers(Native(handle)) != 0;
 }
 
-bool ReadFileToBuffer(Buffer& buffer, const WideChar* path) {
-    File file;
-    if (!file.OpenForReading(path))
+bool Stat(const WideChar* path, bool* folder) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
-    bool ok = file.ReadAll(buffer);
-    file.Close();
-    if (ok)
-        buffer.SetName(path);
-    return ok;
+    *folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
 }
 
-bool WriteBufferToFile(const void* data, const WideChar* path, uint32_t count, String* failure) {
-    File file;
-    if (!file.OpenForUpdate(path) && !file.CreateForWriting(path)) {
-        if (failure != _null) *failure = SystemErrorText(GetLastError());
+bool MakeWritable(const WideChar* path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
-    }
-    bool ok = file.SetSize(count);
-    if (ok && data != _null && count > 0)
-        ok = file.Write(data, count);
-    if (!ok && failure != _null) *failure = SystemErrorText(GetLastError());
-    file.Close();
-    return ok;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        SetFileAttributesW(SystemText(path), FILE_ATTRIBUTE_NORMAL);
+    return true;
 }
 
-bool FolderTakesFiles(const WideChar* folder, String* failure) {
-    static std::atomic<uint32_t> serial{0};
-    String name = Format(u"%ls\\.vexal-write-check-%u-%u", folder != _null ? folder : u"", uint32_t(GetCurrentProcessId()),
-                         serial.fetch_add(1));
+bool MakeFolder(const WideChar* path) {
+    return CreateDirectoryW(SystemText(path), _null) != 0;
+}
+
+bool Remove(const WideChar* path) {
+    return DeleteFileW(SystemText(path)) != 0;
+}
+
+bool Replace(const WideChar* from, const WideChar* to) {
+    return MoveFileExW(SystemText(from), SystemText(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool Probe(const WideChar* path) {
     // Deleted by the system when the handle closes.
-    HANDLE handle = IsValidPath(folder) ? CreateFileW(SystemText(name), GENERIC_WRITE, 0, _null, CREATE_NEW,
-                                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _null)
-                                        : INVALID_HANDLE_VALUE;
-    if (handle == INVALID_HANDLE_VALUE) {
-        if (failure != _null) *failure = SystemErrorText(IsValidPath(folder) ? GetLastError() : ERROR_PATH_NOT_FOUND);
+    HANDLE handle = CreateFileW(SystemText(path), GENERIC_WRITE, 0, _null, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _null);
+    if (handle == INVALID_HANDLE_VALUE)
         return false;
-    }
     CloseHandle(handle);
     return true;
 }
 
-bool ReplaceFileContents(const WideChar* path, const void* data, uint32_t count) {
-    if (!IsValidPath(path) || (data == _null && count > 0))
-        return false;
-    int32_t separator = String::Length(path) - 1;
-    while (separator > 0 && path[separator] != u'/' && path[separator] != u'\\')
-        --separator;
-    if (separator > 0 && !CreateDirectoryPath(String(path, separator)))
-        return false;
-    // A name of its own per process and call, so that writers of the same file never share one.
-    // A name left by a crashed writer, or put there on purpose (a link to another file), is
-    // never written through: the file must be new, and another name is taken instead.
-    static std::atomic<uint32_t> serial{0};
-    String temporary;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < kTemporaryAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = Format(u"%ls.%u-%u.tmp", path, uint32_t(GetCurrentProcessId()), serial.fetch_add(1));
-        handle = CreateFileW(SystemText(temporary), GENERIC_WRITE, 0, _null, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, _null);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-            GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
-    }
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    uint32_t done = 0;
-    bool ok = true;
-    while (ok && done < count) {
-        DWORD wrote = 0;
-        if (WriteFile(handle, bytes + done, count - done, &wrote, _null) && wrote > 0)
-            done += wrote;
-        else
-            ok = false;
-    }
-    // Without the flush a crash soon after the move could leave the new name on an empty file.
-    ok = ok && FlushFileBuffers(handle);
-    ok = CloseHandle(handle) && ok;
-    ok = ok && MoveFileExW(SystemText(temporary), SystemText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok)
-        DeleteFileW(SystemText(temporary));
-    return ok;
+WideChar Separator() {
+    return u'\\';
 }
 
-bool CreateDirectoryPath(const WideChar* path) {
-    if (!IsValidPath(path))
-        return false;
-    if (IsFolder(path))
-        return true;
-    int32_t length = String::Length(path);
-    if (path[length - 1] == u':')
-        return true;
-    for (int32_t i = 1; i < length; ++i) {
-        if (path[i] != u'\\' && path[i] != u'/')
-            continue;
-        if (path[i - 1] == u':')
-            continue;
-        String prefix(path, i);
-        if (!MakeFolder(prefix))
-            return false;
-    }
-    return MakeFolder(path);
-}
+} // namespace NativeFile
 
 PathKind PathKindOf(const WideChar* path) {
-    if (!IsValidPath(path))
+    if (path == _null || path[0] == 0)
         return kPathMissing;
     // Opened for its attributes only (folders too): a device ("NUL", "CON") or a pipe answers
     // attributes like a file's, so its type is asked of the open handle; a link is followed.
@@ -447,26 +207,6 @@ PathKind PathKindOf(const WideChar* path) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || device)
         return kPathOther;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kPathFolder : kPathFile;
-}
-
-bool FileExists(const WideChar* path) {
-    DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool FolderExists(const WideChar* path) {
-    return IsFolder(path);
-}
-
-bool ClearFileAttributes(const WideChar* path) {
-    return IsValidPath(path) && MakeNormal(path);
-}
-
-bool DeleteFile(const WideChar* path) {
-    if (!IsValidPath(path))
-        return false;
-    MakeNormal(path);
-    return DeleteFileW(SystemText(path)) != 0;
 }
 
 String SystemPath(const String& path) {

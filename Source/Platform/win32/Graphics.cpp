@@ -11,6 +11,7 @@
 #undef CreateFont
 
 #include "Source/Platform/Graphics.h"
+#include "Source/Platform/Pixels.h"
 #include "Source/Platform/win32/WideText.h"
 
 #include <cmath>
@@ -30,23 +31,6 @@ constexpr int64_t kMaxImagePixels = 8192 * 8192;
 constexpr PROPID kFrameDelayProperty = 0x5100;
 // Families tried, in order, when neither the named family nor the generic sans-serif one exists.
 const wchar_t* const kLastResortFamilies[] = {L"Arial", L"Tahoma", L"Liberation Sans", L"Microsoft Sans Serif"};
-
-uint32_t Unpremultiply(uint32_t pixel) {
-    uint32_t a = pixel >> 24;
-    if (a == 0) return 0;
-    if (a == 255) return pixel;
-    uint32_t r = (((pixel >> 16) & 0xFF) * 255 + a / 2) / a;
-    uint32_t g = (((pixel >> 8) & 0xFF) * 255 + a / 2) / a;
-    uint32_t b = ((pixel & 0xFF) * 255 + a / 2) / a;
-    return (a << 24) | (r << 16) | (g << 8) | b;
-}
-
-uint32_t PixelAt(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride, int32_t x, int32_t y) {
-    if (pixels == _null || x < 0 || y < 0 || x >= width || y >= height) return 0;
-    uint32_t pixel;
-    std::memcpy(&pixel, pixels + size_t(y) * size_t(stride) + size_t(x) * 4, 4);
-    return Unpremultiply(pixel);
-}
 
 StringAlignment ToAlignment(GraphicsAlign align) {
     return align == kGraphicsAlignFar ? StringAlignmentFar : align == kGraphicsAlignCenter ? StringAlignmentCenter
@@ -147,7 +131,7 @@ const uint8_t* CanvasPixels(GraphicsCanvas* canvas, int32_t* stride) {
 uint32_t CanvasPixel(GraphicsCanvas* canvas, int32_t x, int32_t y) {
     if (canvas == _null) return 0;
     GdipFlush(canvas->graphics, FlushIntentionSync);
-    return PixelAt(canvas->pixels, canvas->width, canvas->height, canvas->stride, x, y);
+    return PixelColourAt(canvas->pixels, canvas->width, canvas->height, canvas->stride, x, y);
 }
 
 void CanvasClear(GraphicsCanvas* canvas, uint32_t colour) {
@@ -350,7 +334,7 @@ int32_t SelectedImageFrame(const GraphicsImage* image) { return image != _null ?
 uint32_t ImagePixel(const GraphicsImage* image, int32_t x, int32_t y) {
     if (image == _null || image->frames.empty()) return 0;
     const std::vector<uint32_t>& frame = image->frames[size_t(image->selected)];
-    return PixelAt(reinterpret_cast<const uint8_t*>(frame.data()), image->width, image->height, image->width * 4, x, y);
+    return PixelColourAt(reinterpret_cast<const uint8_t*>(frame.data()), image->width, image->height, image->width * 4, x, y);
 }
 
 // The source rectangle (0, 0, width, height) drawn unscaled at (x, y); where it reaches past the

@@ -9,10 +9,7 @@ CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
     FILE* pipe = _popen(line.c_str(), "rb");
     if (pipe == nullptr)
         return run;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        run.mOutput.append(chunk, got);
+    run.mOutput = ReadWholeStream(pipe);
     run.mStatus = _pclose(pipe);
     return run;
 }

@@ -76,29 +76,8 @@ std::string ScratchFolder::Native(const std::string& name) const {
     return joined;
 }
 
-String ScratchFolder::Wide(const std::string& name) const {
-    return WideText(Native(name));
-}
-
-std::string ReadNativeFile(const std::string& path) {
-    std::string bytes;
-    FILE* file = _wfopen(WidePath(path).c_str(), L"rb");
-    if (file == nullptr)
-        return bytes;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
-        bytes.append(chunk, got);
-    fclose(file);
-    return bytes;
-}
-
-bool WriteNativeFile(const std::string& path, const std::string& bytes) {
-    FILE* file = _wfopen(WidePath(path).c_str(), L"wb");
-    if (file == nullptr)
-        return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
+FILE* OpenNativeFile(const std::string& path, bool write) {
+    return _wfopen(WidePath(path).c_str(), write ? L"wb" : L"rb");
 }
 
 bool MakeNativeFolders(const std::string& path) {

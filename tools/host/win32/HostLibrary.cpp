@@ -1,27 +1,13 @@
-// The loader library as a Windows host sees it: LoadLibraryW, its eight exports by name.
+// The host's library loading over LoadLibraryW, and where the running program is.
 #include "HostLibrary.h"
 
 #include <windows.h>
 
 #include <string>
 
+#include "win32/WideText.h"
+
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(size_t(length > 0 ? length : 1), L'\0');
-    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], length);
-    out.resize(wcslen(out.c_str()));
-    return out;
-}
-
-std::string Narrow(const wchar_t* text) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(length > 0 ? length : 1), '\0');
-    if (length > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], length, nullptr, nullptr);
-    out.resize(strlen(out.c_str()));
-    return out;
-}
 
 // The system's own text for an error code, without its line end.
 std::string SystemMessage(DWORD code) {
@@ -34,47 +20,20 @@ std::string SystemMessage(DWORD code) {
     return message;
 }
 
-template <typename T>
-bool Bind(void* handle, const char* name, T& slot, std::string& error) {
-    slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name)));
-    if (slot == nullptr) {
-        error = std::string("the library does not export ") + name;
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
-bool HostLibrary::Load(const std::string& path, std::string& error) {
-    Unload();
-    mHandle = LoadLibraryW(Wide(path).c_str());
-    if (mHandle == nullptr) {
-        error = "cannot load " + path + ": " + SystemMessage(GetLastError());
-        return false;
-    }
-    if (!Bind(mHandle, "_VexalCreate", mCreate, error) || !Bind(mHandle, "_VexalDelete", mDelete, error) ||
-        !Bind(mHandle, "_VexalSetup", mSetup, error) || !Bind(mHandle, "_VexalStart", mStart, error) ||
-        !Bind(mHandle, "_VexalUpdate", mUpdate, error) || !Bind(mHandle, "_VexalRender", mRender, error) ||
-        !Bind(mHandle, "_VexalMessage", mMessage, error) || !Bind(mHandle, "_VexalProgress", mProgress, error)) {
-        error = path + ": " + error;
-        Unload();
-        return false;
-    }
-    return true;
+void* OpenLibraryFile(const std::string& path, std::string& reason) {
+    HMODULE handle = LoadLibraryW(Wide(path).c_str());
+    if (handle == nullptr) reason = SystemMessage(GetLastError());
+    return handle;
 }
 
-void HostLibrary::Unload() {
-    if (mHandle != nullptr) FreeLibrary(static_cast<HMODULE>(mHandle));
-    mHandle = nullptr;
-    mCreate = nullptr;
-    mDelete = nullptr;
-    mSetup = nullptr;
-    mStart = nullptr;
-    mUpdate = nullptr;
-    mRender = nullptr;
-    mMessage = nullptr;
-    mProgress = nullptr;
+void* FindLibraryExport(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void CloseLibraryFile(void* handle) {
+    FreeLibrary(static_cast<HMODULE>(handle));
 }
 
 std::string ExecutableFolder() {

@@ -1,20 +1,19 @@
 // vexal-host.exe: the launcher on Windows. Starts GDI+ (the library draws with it and expects
 // the host to have started it), loads the loader library, gives it a window (or none), relays
 // the window's messages, passes the launch parameters and drives it until the time is up or the
-// window closes. Options and output are those of the Linux host.
+// window closes. Options and output are those of the Linux host; this file is the Windows side
+// of the run (HostRun): the window, the clock, the folders and the console's stop request.
 #include <windows.h>
 #include <gdiplus.h>
 #include <shellapi.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "HostLibrary.h"
-#include "HostOptions.h"
 #include "HostRun.h"
-#include "HostText.h"
+#include "win32/WideText.h"
 
 namespace {
 
@@ -38,22 +37,6 @@ int64_t NowNanoseconds() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return int64_t(double(now.QuadPart) * 1e9 / double(frequency.QuadPart));
-}
-
-std::wstring Wide(const std::string& text) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(size_t(length > 0 ? length : 1), L'\0');
-    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], length);
-    out.resize(wcslen(out.c_str()));
-    return out;
-}
-
-std::string Narrow(const wchar_t* text) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(length > 0 ? length : 1), '\0');
-    if (length > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], length, nullptr, nullptr);
-    out.resize(strlen(out.c_str()));
-    return out;
 }
 
 bool IsAbsolute(const std::string& path) {
@@ -196,141 +179,54 @@ void Pump() {
     }
 }
 
-int Run(int argc, const char* const* argv) {
-    HostOptions options;
-    std::string error;
-    if (!ParseHostOptions(argc, argv, options, error)) {
-        fprintf(stderr, "vexal-host: %s\n%s", error.c_str(), HostUsageText());
-        return 2;
-    }
-    if (options.mHelp) {
-        fputs(HostUsageText(), stdout);
-        return 0;
-    }
-    setvbuf(stdout, nullptr, _IONBF, 0);
-    for (const std::string& warning : LaunchParameterWarnings(options))
-        fprintf(stderr, "vexal-host: warning: %s\n", warning.c_str());
+class WindowsHost : public HostPlatform {
+public:
+    int64_t Now() override { return NowNanoseconds(); }
 
-    // The library path is resolved before changing folder, so a relative --library still works.
-    std::string libraryPath = options.mLibrary;
-    if (libraryPath.empty()) libraryPath = ExecutableFolder() + "\\Vexal3DLoader-Flash.dll";
-    else if (!IsAbsolute(libraryPath)) libraryPath = CurrentFolder() + "\\" + libraryPath;
-    for (HostScreenshot& shot : options.mScreenshots)
-        if (!IsAbsolute(shot.mPath)) shot.mPath = CurrentFolder() + "\\" + shot.mPath;
-    if (!options.mWorkingDirectory.empty()) {
-        if (!MakeFolders(options.mWorkingDirectory) || !SetCurrentDirectoryW(Wide(options.mWorkingDirectory).c_str())) {
-            fprintf(stderr, "vexal-host: cannot use the folder %s (error %lu)\n", options.mWorkingDirectory.c_str(),
-                    GetLastError());
-            return 1;
-        }
+    std::string LibraryPath(const std::string& given) override {
+        if (given.empty()) return ExecutableFolder() + "\\Vexal3DLoader-Flash.dll";
+        return AbsolutePath(given);
     }
 
-    HostLibrary library;
-    if (!library.Load(libraryPath, error)) {
-        fprintf(stderr, "vexal-host: %s\n", error.c_str());
-        return 1;
-    }
-    gLibrary = &library;
-
-    HWND window = nullptr;
-    if (!options.mHeadless && (window = OpenWindow(options.mWidth, options.mHeight, error)) == nullptr) {
-        fprintf(stderr, "vexal-host: %s, running headless\n", error.c_str());
-        options.mHeadless = true;
-    }
-    VexalWindow handle = options.mHeadless ? 0 : reinterpret_cast<VexalWindow>(window);
-    SetConsoleCtrlHandler(RequestStop, TRUE);
-
-    const int64_t start = NowNanoseconds();
-    library.mCreate(handle, nullptr, nullptr, nullptr, options.mRunMode);
-    for (const auto& parameter : options.mParameters) {
-        std::u16string name = WideFromUtf8(parameter.first);
-        std::u16string value = WideFromUtf8(parameter.second);
-        library.mSetup(name.c_str(), value.c_str());
-    }
-    library.mStart();
-
-    const int64_t framePeriod = kSecond / options.mFps;
-    int64_t lastUpdate = NowNanoseconds();
-    int64_t nextFrame = lastUpdate;
-    int64_t nextReport = start + kSecond;
-    int64_t readyAt = -1;
-    int64_t longestUpdate = 0;
-    bool screenshotFailed = false;
-
-    while (gStopRequested == 0) {
-        Pump();
-        if (gClosed) break;
-
-        int64_t now = NowNanoseconds();
-        if (now >= nextFrame) {
-            // Whole milliseconds only; the remainder is carried into the next update.
-            uint32_t elapsed = uint32_t(std::min<int64_t>((now - lastUpdate) / 1000000, 0xFFFFFFFF));
-            lastUpdate += int64_t(elapsed) * 1000000;
-            int64_t before = NowNanoseconds();
-            library.mUpdate(nullptr, elapsed);
-            longestUpdate = std::max(longestUpdate, NowNanoseconds() - before);
-            library.mRender();
-            nextFrame += framePeriod;
-            if (nextFrame < now) nextFrame = now + framePeriod;
-
-            now = NowNanoseconds();
-            float progress = library.mProgress();
-            if (progress >= 1.0f && readyAt < 0) {
-                readyAt = now;
-                printf("ready after %.3f s\n", double(now - start) / 1e9);
-            }
-            if (now >= nextReport) {
-                // The received bytes come from the Linux kernel's socket figures; Windows has
-                // none to sample, so only the progress is reported.
-                printf("progress %.3f\n", double(progress));
-                nextReport = now + kSecond;
-            }
-            for (HostScreenshot& shot : options.mScreenshots) {
-                if (shot.mTaken || !ScreenshotDue(shot, now - start, progress, readyAt < 0 ? -1 : now - readyAt)) continue;
-                shot.mTaken = true;
-                if (options.mHeadless) {
-                    fprintf(stderr, "vexal-host: no window to take %s from\n", shot.mPath.c_str());
-                    screenshotFailed = true;
-                } else if (!Screenshot(window, shot.mPath, error)) {
-                    fprintf(stderr, "vexal-host: screenshot %s failed: %s\n", shot.mPath.c_str(), error.c_str());
-                    screenshotFailed = true;
-                } else {
-                    printf("screenshot %s\n", shot.mPath.c_str());
-                }
-            }
-            if (options.mSeconds >= 0.0 && now - start >= int64_t(options.mSeconds * 1e9)) break;
-            if (options.mUntilReady && readyAt >= 0 && now - readyAt >= kReadyLinger &&
-                !ProgressShotPending(options.mScreenshots))
-                break;
-        }
-
-        // Sleep until the next frame, waking early for window messages.
-        int64_t wait = nextFrame - NowNanoseconds();
-        if (wait > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD((wait + 999999) / 1000000), QS_ALLINPUT);
+    std::string AbsolutePath(const std::string& path) override {
+        return IsAbsolute(path) ? path : CurrentFolder() + "\\" + path;
     }
 
-    const float finalProgress = library.mProgress();
-    printf("final progress %.3f\n", double(finalProgress));
-    library.mDelete(handle);
-    printf("longest update %.1f ms\n", double(longestUpdate) / 1e6);
-    gLibrary = nullptr;
-    if (window != nullptr) DestroyWindow(window);
+    bool EnterFolder(const std::string& path, std::string& error) override {
+        if (MakeFolders(path) && SetCurrentDirectoryW(Wide(path).c_str())) return true;
+        const DWORD code = GetLastError();
+        error = "cannot use the folder " + path + " (error " + std::to_string(code) + ")";
+        return false;
+    }
 
-    // A run given an end (a time, or the hand-off) that ends without the progress reaching 1
-    // failed; so does a run that could not write a screenshot it was asked for.
-    int status = 0;
-    if ((options.mUntilReady || options.mSeconds >= 0.0) && readyAt < 0) {
-        ReportUnfinishedRun(finalProgress, TraceLogPath());
-        status = 1;
+    std::string TraceLogPath() override { return ::TraceLogPath(); }
+
+    void SetLibrary(HostLibrary* library) override { gLibrary = library; }
+    bool OpenWindow(int32_t width, int32_t height, std::string& error) override {
+        mWindow = ::OpenWindow(width, height, error);
+        return mWindow != nullptr;
     }
-    for (const HostScreenshot& shot : options.mScreenshots) {
-        if (shot.mTaken) continue;
-        fprintf(stderr, "vexal-host: screenshot %s was not taken: the run ended first\n", shot.mPath.c_str());
-        screenshotFailed = true;
+    VexalWindow WindowHandle() override { return reinterpret_cast<VexalWindow>(mWindow); }
+    void Pump() override { ::Pump(); }
+    bool WindowClosed() override { return gClosed; }
+    bool Screenshot(const std::string& path, std::string& error) override { return ::Screenshot(mWindow, path, error); }
+    void CloseWindow() override {
+        if (mWindow != nullptr) DestroyWindow(mWindow);
+        mWindow = nullptr;
     }
-    if (screenshotFailed) status = 1;
-    return status;
-}
+
+    void WatchStopRequests() override { SetConsoleCtrlHandler(RequestStop, TRUE); }
+    bool StopRequested() override { return gStopRequested != 0; }
+    void Wait(int64_t wait) override {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD((wait + 999999) / 1000000), QS_ALLINPUT);
+    }
+    // The received bytes come from the Linux kernel's socket figures; Windows has none to sample,
+    // so only the progress is reported.
+    bool ReceivedBytes(uint64_t&) override { return false; }
+
+private:
+    HWND mWindow = nullptr;
+};
 
 } // namespace
 
@@ -345,7 +241,9 @@ int wmain(int argc, wchar_t** argv) {
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
         fprintf(stderr, "vexal-host: GDI+ could not be started: the loading screen will not draw\n");
-    int status = Run(argc, pointers.data());
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    WindowsHost platform;
+    int status = RunHost(argc, pointers.data(), platform);
     // The library stays loaded (as on Linux), so GDI+ is not shut down under its objects.
     return status;
 }
