@@ -30,6 +30,10 @@ add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/loader)
 # A whole headless run and a warm one: the Windows host, library and demo module against nginx,
 # which runs on the Linux side (support/win32/NginxServer.cpp).
 add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+# Whole host runs under faults; its folder's list says what is skipped here and why.
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/faults)
+# Many loading runs in one process, fewer than on Linux; growth read from Windows' own counters.
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/soak)
 
 # The library itself: its export table, and three load / run / delete / unload rounds in one
 # process ending in an ordinary exit, within a time limit.

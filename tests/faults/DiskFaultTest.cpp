@@ -1,31 +1,21 @@
 // Faults of the disk: a cache folder that fills up in the middle of a run, and one that cannot be
-// written at all. The folder is a small tmpfs, or a read-only bind mount, in a private mount
-// namespace of the host's own (unshare); where no namespace can be had, a file size limit on the
-// host process stands in for the full disk and plain permissions for the read-only folder.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
+// written at all (support/DiskFaults says how each system produces them), and entries that are
+// no files where module files go.
 #include "FaultHarness.h"
+#include "support/DiskFaults.h"
+#include "support/HeldFile.h"
 
 namespace {
 
-// "unshare -m" as root, "unshare -rm" (a user namespace of our own) otherwise; "" when neither
-// can mount here.
-std::string MountNamespacePrefix(const std::string& scratch) {
-    const std::string probe = scratch + "/mount-probe";
-    mkdir(probe.c_str(), 0755);
-    for (const char* prefix : {"unshare -m ", "unshare -rm "}) {
-        const std::string command = std::string(prefix) + "sh -c 'mount -t tmpfs -o size=64k tmpfs \"" + probe +
-                                    "\"' >/dev/null 2>&1";
-        if (std::system(command.c_str()) == 0)
-            return prefix;
-    }
-    return "";
+// The cache folder's entries named prefix...suffix, with anything between.
+std::vector<std::string> EntriesNamed(const std::string& folder, const std::string& prefix, const std::string& suffix) {
+    std::vector<std::string> found;
+    for (const NativeEntry& entry : ListNativeTree(folder))
+        if (entry.mName.size() > prefix.size() + suffix.size() && entry.mName.rfind(prefix, 0) == 0 &&
+            entry.mName.compare(entry.mName.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(entry.mName);
+    return found;
 }
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 } // namespace
 
@@ -35,30 +25,15 @@ TEST_F(FaultRun, FullCacheFolderKeepsTheRefusedBlockWithoutFetchingItAgain) {
     const FaultPackage package = MakeFaultPackage({{"data/big.bin", NoiseBytes(1 << 20, 5)}});
     Serve(package);
     const std::string game = package.mFiles.at("game.so");
-    const std::string prefix = MountNamespacePrefix(mScratch.Native("out"));
     // Room for the game module and the files already there, not for the big block.
     const size_t room = game.size() + 256 * 1024;
-    std::string wrapped;
-    std::string after = Cache();
-    if (!prefix.empty()) {
-        std::printf("[fault] full cache folder: a tmpfs of %zu KiB in a private mount namespace\n", room / 1024);
-        // The folder's files move onto the tmpfs for the run and are copied out afterwards.
-        ASSERT_EQ(mkdir(Out("before").c_str(), 0755), 0);
-        ASSERT_EQ(mkdir(Out("after").c_str(), 0755), 0);
-        after = Out("after");
-        wrapped = prefix + "sh -c " +
-                  Quoted("cp -a '" + Cache() + "/.' '" + Out("before") + "' && mount -t tmpfs -o size=" +
-                         std::to_string(room / 1024) + "k tmpfs '" + Cache() + "' && cp -a '" + Out("before") +
-                         "/.' '" + Cache() + "' && " + HostCommand(RunParameters(mServer.Url("/pkg")), 30, false) +
-                         "; status=\\$?; cp -a '" + Cache() + "/.' '" + Out("after") + "'; exit \\$status");
-    } else {
-        std::printf("[fault] full cache folder: a file size limit of %zu bytes on the host\n", room);
-        // SIGXFSZ ignored: a write past the limit fails with EFBIG, as one past a full disk would.
-        wrapped = "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(room) + " -- " +
-                  HostCommand(RunParameters(mServer.Url("/pkg")), 30, false);
-    }
+    const DiskFault full = FullFolderFault(Cache(), mScratch.Native("out"), room);
+    if (!full.mSkip.empty())
+        GTEST_SKIP() << full.mSkip;
+    std::printf("[fault] full cache folder: %s\n", full.mDescription.c_str());
     HostProcess host;
-    ASSERT_TRUE(host.Start(wrapped, Out("host.txt")));
+    ASSERT_TRUE(host.Start(full.mWrap(HostCommand(RunParameters(mServer.Url("/pkg")), 30, false, full.mFolder)),
+                           Out("host.txt")));
     const HostResult result = host.Wait(60);
     CheckRun(result);
 
@@ -68,12 +43,10 @@ TEST_F(FaultRun, FullCacheFolderKeepsTheRefusedBlockWithoutFetchingItAgain) {
     EXPECT_EQ(fetches, 1u);
     EXPECT_GE(writes, 3) << result.mOutput.substr(0, 4000);
     EXPECT_LE(writes, 8);
-    EXPECT_EQ(result.Count(prefix.empty() ? "[Loader] VOB(1) not written (File too large)"
-                                          : "[Loader] VOB(1) not written (No space left on device)"),
-              writes);
+    EXPECT_EQ(result.Count("[Loader] VOB(1) not written (" + full.mReason + ")"), writes);
     EXPECT_FALSE(result.Contains("ready after"));
-    EXPECT_TRUE(ReadNativeFile(after + "/game.so") == game) << "the module written before the disk filled up";
-    ExpectKeptIntact(after);
+    EXPECT_TRUE(ReadNativeFile(full.mAfter + "/game.so") == game) << "the module written before the disk filled up";
+    ExpectKeptIntact(full.mAfter);
     ExpectKeptIntact();
 }
 
@@ -86,29 +59,14 @@ TEST_F(FaultRun, ReadOnlyCacheFolderIsSaidOnceAndItsBlockFetchedOnce) {
     const std::string game = package.mFiles.at("game.so");
     ASSERT_TRUE(WriteNativeFile(Cache("game.so"), game));
     mKeep["game.so"] = game;
-    std::string prefix;
-    if (geteuid() != 0) {
-        std::printf("[fault] read-only cache folder: permissions 0555\n");
-        ASSERT_EQ(chmod(Cache().c_str(), 0555), 0);
-    } else {
-        // Root writes through permissions: the folder is remounted read-only in a namespace.
-        const std::string mount = MountNamespacePrefix(mScratch.Native("out"));
-        if (mount.empty())
-            GTEST_SKIP() << "running as root without mount namespaces: no way to make a folder read-only";
-        std::printf("[fault] read-only cache folder: a read-only bind mount in a private mount namespace\n");
-        prefix = mount + "sh -c " +
-                 Quoted("mount --bind '" + Cache() + "' '" + Cache() + "' && mount -o remount,bind,ro '" + Cache() +
-                        "' && exec \\\"\\$0\\\" \\\"\\$@\\\"");
-    }
-    std::string command = HostCommand(RunParameters(mServer.Url("/pkg")), 30, false);
-    if (!prefix.empty()) {
-        // The host's command line becomes the inner shell's arguments.
-        command = prefix + " " + command;
-    }
+    const DiskFault readOnly = ReadOnlyFolderFault(Cache(), mScratch.Native("out"));
+    if (!readOnly.mSkip.empty())
+        GTEST_SKIP() << readOnly.mSkip;
+    std::printf("[fault] read-only cache folder: %s\n", readOnly.mDescription.c_str());
     HostProcess host;
-    ASSERT_TRUE(host.Start(command, Out("host.txt")));
+    ASSERT_TRUE(host.Start(readOnly.mWrap(HostCommand(RunParameters(mServer.Url("/pkg")), 30, false, readOnly.mFolder)),
+                           Out("host.txt")));
     const HostResult result = host.Wait(60);
-    chmod(Cache().c_str(), 0755);
     CheckRun(result);
 
     const int writes = result.Count("[Loader] Create VOB(1) file failed: data/level.txt");
@@ -118,12 +76,11 @@ TEST_F(FaultRun, ReadOnlyCacheFolderIsSaidOnceAndItsBlockFetchedOnce) {
     EXPECT_EQ(fetches, 1u);
     EXPECT_GE(writes, 3) << result.mOutput.substr(0, 4000);
     EXPECT_LE(writes, 8);
-    const std::string reason = geteuid() != 0 ? "Permission denied" : "Read-only file system";
-    EXPECT_EQ(result.Count("[Loader] The module folder takes no new file (" + reason + "): "), 1);
-    EXPECT_EQ(result.Count("[Loader] VOB(1) not written (" + reason + ")"), writes);
+    EXPECT_EQ(result.Count("[Loader] The module folder takes no new file (" + readOnly.mReason + "): "), 1);
+    EXPECT_EQ(result.Count("[Loader] VOB(1) not written (" + readOnly.mReason + ")"), writes);
     EXPECT_FALSE(result.Contains("ready after"));
-    EXPECT_EQ(access(Cache("data/level.txt").c_str(), F_OK), -1);
-    ExpectKeptIntact();
+    EXPECT_FALSE(NativeEntryExists(readOnly.mFolder + "/data/level.txt"));
+    ExpectKeptIntact(readOnly.mAfter);
 }
 
 // A pipe, a link to /dev/zero and a folder stand where module files go: nothing is opened that
@@ -133,9 +90,9 @@ TEST_F(FaultRun, PipesDevicesAndFoldersNamedLikeModulesNeverHoldTheHost) {
     const FaultPackage package = MakeFaultPackage(
         {{"pipe.dat", TextBytes(3000)}, {"zero.dat", TextBytes(4000)}, {"folder.dat", TextBytes(5000)}});
     Serve(package);
-    ASSERT_EQ(mkfifo(Cache("pipe.dat").c_str(), 0600), 0);
-    ASSERT_EQ(symlink("/dev/zero", Cache("zero.dat").c_str()), 0);
-    ASSERT_EQ(mkdir(Cache("folder.dat").c_str(), 0700), 0);
+    ASSERT_TRUE(MakeNativePipe(Cache("pipe.dat")));
+    ASSERT_TRUE(MakeNativeLink(Cache("zero.dat"), "/dev/zero"));
+    ASSERT_TRUE(MakeNativeFolders(Cache("folder.dat")));
     const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 30, true);
 
     EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
@@ -144,8 +101,38 @@ TEST_F(FaultRun, PipesDevicesAndFoldersNamedLikeModulesNeverHoldTheHost) {
     EXPECT_EQ(result.Count("[Loader] VOB(3) file is not a regular file, not read: folder.dat"), 1);
     EXPECT_EQ(ReadNativeFile(Cache("pipe.dat")), package.mFiles.at("pipe.dat"));
     EXPECT_EQ(ReadNativeFile(Cache("zero.dat")), package.mFiles.at("zero.dat"));
-    struct stat info;
-    EXPECT_EQ(lstat(Cache("folder.dat").c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_TRUE(IsNativeFolder(Cache("folder.dat")));
     EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(3)).size(), 1u) << "the folder's block is fetched once";
+}
+
+// The game module and a data file are held open by another process (a second copy of the game, a
+// virus scanner). Where such a file cannot be replaced (Windows), the run writes and loads
+// per-process copies beside them and leaves the held files as they are; the module's copy goes
+// with the run. Elsewhere the files are replaced as usual.
+TEST_F(FaultRun, ModuleFilesHeldByAnotherProcessAreWrittenBesideThemAndTheRunCompletes) {
+    const FaultPackage package = MakeFaultPackage({{"data/level.txt", TextBytes(20000)}});
+    Serve(package);
+    const std::string oldModule = "an older module, loaded by another copy of the game\n";
+    ASSERT_TRUE(MakeNativeFolders(Cache("data")));
+    ASSERT_TRUE(WriteNativeFile(Cache("game.so"), oldModule));
+    ASSERT_TRUE(WriteNativeFile(Cache("data/level.txt"), "an older level\n"));
+    HeldFile module, level;
+    ASSERT_TRUE(module.Hold(Cache("game.so")));
+    ASSERT_TRUE(level.Hold(Cache("data/level.txt")));
+    const HostResult result = RunHost(RunParameters(mServer.Url("/pkg")), 30, true);
+
+    EXPECT_TRUE(result.Contains("ready after")) << result.mOutput;
+    EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(0)).size(), 1u) << "the module's block is fetched once";
+    EXPECT_EQ(RangeRequests("/pkg", package.BlockStart(1)).size(), 1u) << "the data file's block is fetched once";
+    if (HeldFile::CanBeReplaced()) {
+        ExpectCacheHolds(package);
+        return;
+    }
+    EXPECT_EQ(ReadNativeFile(Cache("game.so")), oldModule);
+    EXPECT_EQ(ReadNativeFile(Cache("data/level.txt")), "an older level\n");
+    EXPECT_TRUE(EntriesNamed(Cache(), "game-", ".so").empty()) << "the module's copy outlived the run";
+    const std::vector<std::string> copies = EntriesNamed(Cache(), "data/level-", ".txt");
+    ASSERT_EQ(copies.size(), 1u) << result.mOutput;
+    EXPECT_TRUE(ReadNativeFile(Cache(copies[0])) == package.mFiles.at("data/level.txt"));
+    ExpectKeptIntact();
 }

@@ -2,53 +2,19 @@
 // checks shared by every fault.
 #include "FaultHarness.h"
 
-#include <fcntl.h>
-#include <ftw.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageFormat.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
 const char* const kHost = VEXAL_HOST_PROGRAM;
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return quoted + "'";
-}
-
 std::string DigestText(const std::string& bytes) {
     return NarrowText(DigestToText(ComputeDigest(bytes.data(), bytes.size())).Data());
-}
-
-TreeState* gTree = nullptr;
-std::string gRoot;
-std::string gSkip;
-
-int RecordEntry(const char* path, const struct stat* info, int type, struct FTW*) {
-    std::string name = path;
-    name = name.size() > gRoot.size() ? name.substr(gRoot.size() + 1) : ".";
-    if (!gSkip.empty() && (name == gSkip || name.rfind(gSkip + "/", 0) == 0))
-        return 0;
-    std::string state = std::to_string(info->st_mode) + " " + std::to_string(info->st_size) + " " +
-                        std::to_string(info->st_mtim.tv_sec) + "." + std::to_string(info->st_mtim.tv_nsec);
-    if (type == FTW_F)
-        state += " " + DigestText(ReadNativeFile(path));
-    (*gTree)[name] = state;
-    return 0;
 }
 
 } // namespace
@@ -109,48 +75,17 @@ int HostResult::Count(const std::string& text) const {
     return count;
 }
 
-HostProcess::~HostProcess() {
-    if (mPid > 0) {
-        kill(mPid, SIGKILL);
-        waitpid(mPid, nullptr, 0);
-    }
-}
-
-bool HostProcess::Start(const std::string& command, const std::string& outputPath) {
+bool HostProcess::Start(const ProgramLine& command, const std::string& outputPath) {
     mOutputPath = outputPath;
-    mPid = fork();
-    if (mPid < 0)
-        return false;
-    if (mPid == 0) {
-        int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (output >= 0) {
-            dup2(output, 1);
-            dup2(output, 2);
-            close(output);
-        }
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return true;
+    return mProgram.Start(command, outputPath);
 }
 
 HostResult HostProcess::Wait(int timeoutSeconds) {
     HostResult result;
-    if (mPid <= 0)
-        return result;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    pid_t done = 0;
-    while ((done = waitpid(mPid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (done == 0) {
-        kill(mPid, SIGKILL);
-        waitpid(mPid, &status, 0);
+    bool timedOut = false;
+    result.mStatus = mProgram.Wait(timeoutSeconds, timedOut);
+    if (timedOut)
         ADD_FAILURE() << "the host did not end within " << timeoutSeconds << " s";
-    } else if (WIFEXITED(status)) {
-        result.mStatus = WEXITSTATUS(status);
-    }
-    mPid = -1;
     result.mOutput = ReadNativeFile(mOutputPath);
     const std::string marker = "longest update ";
     size_t at = result.mOutput.rfind(marker);
@@ -165,18 +100,19 @@ HostResult HostProcess::Wait(int timeoutSeconds) {
 
 TreeState SnapshotTree(const std::string& root, const std::string& skip) {
     TreeState tree;
-    gTree = &tree;
-    gRoot = root;
-    gSkip = skip;
-    nftw(root.c_str(), RecordEntry, 16, FTW_PHYS);
-    gTree = nullptr;
+    for (const NativeEntry& entry : ListNativeTree(root)) {
+        if (!skip.empty() && (entry.mName == skip || entry.mName.rfind(skip + "/", 0) == 0))
+            continue;
+        tree[entry.mName] = entry.mFile ? entry.mState + " " + DigestText(ReadNativeFile(root + "/" + entry.mName))
+                                        : entry.mState;
+    }
     return tree;
 }
 
 void FaultRun::SetUp() {
     ASSERT_TRUE(mScratch.IsValid());
     for (const char* folder : {"run", "run/cache", "run/sentinel", "run/sentinel/deep", "run/home", "out"})
-        ASSERT_EQ(mkdir(mScratch.Native(folder).c_str(), 0755), 0) << folder;
+        ASSERT_TRUE(MakeNativeFolders(mScratch.Native(folder))) << folder;
     // Beside the cache folder: files no run may touch.
     ASSERT_TRUE(WriteNativeFile(mScratch.Native("run/sentinel/notes.txt"), "player's notes\n"));
     ASSERT_TRUE(WriteNativeFile(mScratch.Native("run/sentinel/deep/save.dat"), NoiseBytes(5000, 7)));
@@ -184,7 +120,7 @@ void FaultRun::SetUp() {
     // In the cache folder: a file that is no module, and one the package does not list.
     mKeep["settings.ini"] = "volume=7\n";
     mKeep["screenshots/shot1.png"] = NoiseBytes(3000, 11);
-    ASSERT_EQ(mkdir(Cache("screenshots").c_str(), 0755), 0);
+    ASSERT_TRUE(MakeNativeFolders(Cache("screenshots")));
     for (const auto& [name, content] : mKeep)
         ASSERT_TRUE(WriteNativeFile(Cache(name), content));
     ASSERT_TRUE(mServer.Start());
@@ -199,21 +135,23 @@ std::string FaultRun::Cache(const std::string& name) const {
     return mScratch.Native(name.empty() ? "run/cache" : "run/cache/" + name);
 }
 
-std::string FaultRun::HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady) const {
+ProgramLine FaultRun::HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady,
+                                  const std::string& folder) const {
+    ProgramLine command;
     // Under ThreadSanitizer the host reads the suppressions of the uninstrumented font libraries.
-    std::string command = "env HOME=" + Quote(mScratch.Native("run/home")) + " '[VEXAL-DEBUG]=YES' " +
-                          Quote("TSAN_OPTIONS=halt_on_error=1 suppressions=" VEXAL_FAULT_TSAN) + " " + Quote(kHost) +
-                          " --headless --seconds " + std::to_string(seconds) + (untilReady ? " --until-ready" : "") +
-                          " --cwd " + Quote(Cache());
-    for (const std::string& parameter : parameters)
-        command.append(" ").append(Quote(parameter));
+    command.mEnvironment = {std::string(kProfileVariable) + "=" + mScratch.Native("run/home"), "[VEXAL-DEBUG]=YES",
+                            "TSAN_OPTIONS=halt_on_error=1 suppressions=" VEXAL_FAULT_TSAN};
+    command.mArguments = {kHost, "--headless", "--seconds", std::to_string(seconds)};
+    if (untilReady)
+        command.mArguments.push_back("--until-ready");
+    command.mArguments.insert(command.mArguments.end(), {"--cwd", folder.empty() ? Cache() : folder});
+    command.mArguments.insert(command.mArguments.end(), parameters.begin(), parameters.end());
     return command;
 }
 
-HostResult FaultRun::RunHost(const std::vector<std::string>& parameters, double seconds, bool untilReady,
-                             const std::string& prefix) {
+HostResult FaultRun::RunHost(const std::vector<std::string>& parameters, double seconds, bool untilReady) {
     HostProcess host;
-    EXPECT_TRUE(host.Start(prefix + HostCommand(parameters, seconds, untilReady), Out("host.txt")));
+    EXPECT_TRUE(host.Start(HostCommand(parameters, seconds, untilReady), Out("host.txt")));
     HostResult result = host.Wait(int(seconds) + 60);
     CheckRun(result);
     return result;

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
 #include "Source/Common/PackageBuilder.h"
+#include "support/BackgroundProgram.h"
 #include "support/HttpTestServer.h"
 #include "support/ScratchFolder.h"
 
@@ -68,14 +68,13 @@ struct HostResult {
 // A host process running in the background.
 class HostProcess {
 public:
-    ~HostProcess();
-    // Runs a shell command line with its output going to outputPath.
-    bool Start(const std::string& command, const std::string& outputPath);
+    // Starts the command with its output going to outputPath.
+    bool Start(const ProgramLine& command, const std::string& outputPath);
     // Waits up to timeoutSeconds, then kills it (a hang); returns what it printed.
     HostResult Wait(int timeoutSeconds);
 
 private:
-    pid_t mPid = -1;
+    BackgroundProgram mProgram;
     std::string mOutputPath;
 };
 
@@ -89,14 +88,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The command line of a host run: "[VEXAL-DEBUG]=YES" (log on the console), HOME in the
-    // scratch folder, headless, the cache folder as current directory. With untilReady the host
-    // ends half a second after the hand-off, and at the latest after seconds.
-    std::string HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady) const;
-    // Runs the host in the foreground with the command of HostCommand, behind an optional shell
-    // prefix (a namespace or a limit), and checks the rules every run must keep.
-    HostResult RunHost(const std::vector<std::string>& parameters, double seconds, bool untilReady,
-                       const std::string& prefix = "");
+    // The command of a host run: "[VEXAL-DEBUG]=YES" (log on the console), the profile folder in
+    // the scratch folder, headless, the cache folder (or folder) as current directory. With
+    // untilReady the host ends half a second after the hand-off, and at the latest after seconds.
+    ProgramLine HostCommand(const std::vector<std::string>& parameters, double seconds, bool untilReady,
+                            const std::string& folder = "") const;
+    // Runs the host in the foreground with the command of HostCommand and checks the rules every
+    // run must keep.
+    HostResult RunHost(const std::vector<std::string>& parameters, double seconds, bool untilReady);
     // The checks of a finished run, also for runs started with HostProcess. name labels the fault
     // in the printed summary.
     void CheckRun(const HostResult& result);

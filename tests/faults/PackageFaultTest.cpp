@@ -60,7 +60,7 @@ std::string SignedFile(const FaultPackage& package, std::string& keyText) {
 // by a run that accepts it again.
 void AcceptReleaseOneBefore(const ScratchFolder& scratch, TreeState& outside) {
     const std::string profile = scratch.Native("run/home/vexal/faultgame");
-    ASSERT_EQ(std::system(("mkdir -p '" + profile + "'").c_str()), 0);
+    ASSERT_TRUE(MakeNativeFolders(profile));
     ASSERT_TRUE(WriteNativeFile(profile + "/release", "1\n"));
     outside = SnapshotTree(scratch.Native("run"), "cache");
 }
@@ -84,7 +84,7 @@ TEST_F(FaultRun, ModuleNamesLeavingTheCacheFolderAreRefused) {
     EXPECT_GE(result.Count("[Loader] Unsafe VOB file name in header: ../game.so"), 1) << result.mOutput;
     EXPECT_GE(result.Count("[Loader] Unsafe VOB file name in header: /tmp/vexal-escape.txt"), 1);
     EXPECT_FALSE(result.Contains("Enter state 4"));
-    EXPECT_EQ(access("/tmp/vexal-escape.txt", F_OK), -1);
+    EXPECT_FALSE(NativeEntryExists("/tmp/vexal-escape.txt"));
     // Both addresses refused: later attempts wait 1 s, then 2 s, instead of one per update.
     EXPECT_TRUE(result.Contains("[Loader] Every package address refused its header, waiting ")) << result.mOutput;
     size_t headerRequests = 0;

@@ -5,9 +5,14 @@
 
 #include <string>
 
-void* LoaderLibrary::OpenLoaderFile(const char* path) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
-    return LoadLibraryW(wide.c_str());
+#include "support/win32/WidePath.h"
+
+void* LoaderLibrary::OpenLoaderFile(const char* path) { return LoadLibraryW(WidePath(path).c_str()); }
+
+std::string LoaderLibrary::LastError() { return "error " + std::to_string(GetLastError()); }
+
+bool LoaderLibrary::StillLoaded(const char* path) {
+    // By its file name, as the system's list of loaded modules knows it whatever path opened it.
+    const std::wstring wide = WidePath(path);
+    return GetModuleHandleW(wide.substr(wide.find_last_of(L"\\/") + 1).c_str()) != nullptr;
 }
