@@ -170,18 +170,12 @@ bool HttpTestServer::Start(uint16_t port) {
     int listener = OpenTestSocket();
     if (listener < 0) return false;
     SetTestSocketOption(listener, SOL_SOCKET, SO_REUSEADDR, 1);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof(address);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(listener, 64) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const int bound = BindLoopback(listener, 64, port);
+    if (bound == 0) {
         CloseTestSocket(listener);
         return false;
     }
-    mPort = ntohs(address.sin_port);
+    mPort = uint16_t(bound);
     mStopping.store(false);
     mListener = listener;
     mAcceptThread = std::thread([this] { AcceptLoop(); });
@@ -483,22 +477,17 @@ void HttpTestServer::HoldOpen(int socket) {
 bool UnreachableAddress::Start() {
     if (mListener >= 0) return true;
     mListener = OpenTestSocket();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (mListener < 0 || bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(mListener, 0) != 0 ||
-        getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const int bound = BindLoopback(mListener, 0);
+    if (bound == 0) {
         Stop();
         return false;
     }
-    mPort = ntohs(address.sin_port);
+    mPort = uint16_t(bound);
     // Fill the accept queue; connections beyond it get no answer to their SYN.
     for (int i = 0; i < 2; ++i) {
         int filler = OpenTestSocket(true);
         if (filler < 0) break;
-        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        ConnectLoopback(filler, mPort); // under way, never answered
         mFillers.push_back(filler);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,11 +1,8 @@
 // A private nginx for end-to-end runs.
 #include "support/NginxServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,47 +11,21 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "support/NginxConfiguration.h"
+#include "support/ScratchFolder.h"
+#include "support/TestSockets.h"
 
 namespace {
 
 // A port the system just handed out; free unless someone takes it in the meantime (Start
 // retries with another one when nginx cannot bind it).
 int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
+    const int socket = OpenTestSocket();
+    const int port = BindLoopback(socket, -1);
+    if (socket >= 0) CloseTestSocket(socket);
     return port;
-}
-
-bool Accepting(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    close(fd);
-    return ok;
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 } // namespace
@@ -108,10 +79,10 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
                 mProcess = -1;
                 error = WIFEXITED(status) && WEXITSTATUS(status) == 127
                             ? "cannot run " + program
-                            : "nginx stopped: " + ReadWhole(ErrorLogPath());
+                            : "nginx stopped: " + ReadNativeFile(ErrorLogPath());
                 break;
             }
-            if (Accepting(mPort)) return true;
+            if (LoopbackAccepts(mPort)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         Stop();

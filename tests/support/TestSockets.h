@@ -17,6 +17,8 @@ typedef int socklen_t;
 #include <unistd.h>
 #endif
 
+#include <cstdint>
+
 // A TCP socket, not inherited by programs the test starts; -1 when none can be made.
 inline int OpenTestSocket(bool nonBlocking = false) {
 #ifdef _WIN32
@@ -79,6 +81,38 @@ inline int WakeTestListener(int listener) {
     shutdown(listener, SHUT_RDWR);
     return listener;
 #endif
+}
+
+// Binds the socket to 127.0.0.1 at port (0: one the system picks) and, with a backlog of 0 or
+// more, listens there. The port bound, or 0 when any step failed.
+inline int BindLoopback(int socket, int backlog, uint16_t port = 0) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    socklen_t length = sizeof(address);
+    if (socket < 0 || bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        (backlog >= 0 && listen(socket, backlog) != 0) ||
+        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+// Connects a socket to that port of 127.0.0.1 (blocking): true when the connection was made.
+inline bool ConnectLoopback(int socket, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return socket >= 0 && connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+}
+
+// Whether something takes connections at that port of 127.0.0.1 now.
+inline bool LoopbackAccepts(int port) {
+    const int socket = OpenTestSocket();
+    const bool accepted = ConnectLoopback(socket, port);
+    if (socket >= 0) CloseTestSocket(socket);
+    return accepted;
 }
 
 inline void SetTestSocketOption(int socket, int level, int name, int value) {

@@ -41,15 +41,9 @@ public:
             SSL_CTX_use_PrivateKey_file(mContext, key.c_str(), SSL_FILETYPE_PEM) != 1)
             return;
         mListener = OpenTestSocket();
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (mListener < 0 || bind(SOCKET(mListener), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            getsockname(SOCKET(mListener), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-            listen(SOCKET(mListener), 4) != 0)
+        mPort = BindLoopback(mListener, 4);
+        if (mPort == 0)
             return;
-        mPort = ntohs(address.sin_port);
         mThread = std::thread([this] { Serve(); });
     }
 

@@ -21,15 +21,9 @@ struct SilentServer {
 
     bool Start() {
         mListener = OpenTestSocket();
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (mListener < 0 || bind(SOCKET(mListener), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            listen(SOCKET(mListener), 16) != 0 ||
-            getsockname(SOCKET(mListener), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        mPort = BindLoopback(mListener, 16);
+        if (mPort == 0)
             return false;
-        mPort = ntohs(address.sin_port);
         // Accepted connections stay open until the process ends.
         std::thread([this] {
             for (;;) {

@@ -8,17 +8,7 @@
 
 #include <string>
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
-    wide.resize(wcslen(wide.c_str()));
-    return wide;
-}
-
-} // namespace
+#include "support/win32/WidePath.h"
 
 CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
     CommandRun run;
@@ -37,7 +27,7 @@ CommandRun RunCommand(const std::string& commandLine, ErrorOutput errors) {
         startup.hStdOutput = output;
         startup.hStdError = errors == ErrorOutput::Collected ? output : GetStdHandle(STD_ERROR_HANDLE);
         // /s: the command processor takes away the outer pair of quotes and nothing else.
-        std::wstring line = L"cmd.exe /s /c \"" + Wide(commandLine) + L"\"";
+        std::wstring line = L"cmd.exe /s /c \"" + WidePath(commandLine) + L"\"";
         PROCESS_INFORMATION process = {};
         if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
             WaitForSingleObject(process.hProcess, INFINITE);

@@ -8,52 +8,25 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "support/NginxConfiguration.h"
+#include "support/ScratchFolder.h"
 #include "support/TestSockets.h"
+#include "support/win32/WidePath.h"
 
 namespace {
 
-// A port of 127.0.0.1, bound and listening when listen is set (the socket is returned then),
-// else closed again at once (0 returned, the port in port).
-int LoopbackSocket(bool listening, int& port) {
-    int socket = OpenTestSocket();
-    if (socket < 0) return -1;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    bool ok = bind(SOCKET(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-              getsockname(SOCKET(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-              (!listening || listen(SOCKET(socket), 1) == 0);
-    port = ok ? ntohs(address.sin_port) : 0;
-    if (!ok || !listening) {
+// A socket bound to a port of 127.0.0.1 the system picks, listening with a backlog of 0 or more,
+// else closed again at once. The port, 0 on failure; the socket in socket when listening.
+int LoopbackPort(int backlog, int& socket) {
+    socket = OpenTestSocket();
+    const int port = BindLoopback(socket, backlog);
+    if ((port == 0 || backlog < 0) && socket >= 0) {
         CloseTestSocket(socket);
-        return ok ? 0 : -1;
+        socket = -1;
     }
-    return socket;
-}
-
-bool Accepting(int port) {
-    int socket = OpenTestSocket();
-    if (socket < 0) return false;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(SOCKET(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    CloseTestSocket(socket);
-    return ok;
-}
-
-std::wstring Wide(const std::string& utf8) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
-    wide.resize(wcslen(wide.c_str()));
-    return wide;
+    return port;
 }
 
 // The Linux name of a Windows path; empty outside Wine.
@@ -62,18 +35,11 @@ std::string LinuxPath(const std::string& path) {
     static const auto convert = reinterpret_cast<Convert>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (convert == nullptr) return std::string();
-    char* name = convert(Wide(path).c_str());
+    char* name = convert(WidePath(path).c_str());
     if (name == nullptr) return std::string();
     std::string result = name;
     HeapFree(GetProcessHeap(), 0, name);
     return result;
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // A text in single quotes for the shell.
@@ -99,7 +65,7 @@ std::string NginxServer::Url(const std::string& path) const {
 bool NginxServer::Start(const std::string& root, const std::string& workFolder, std::string& error) {
     Stop();
     mWork = workFolder;
-    for (const char* sub : {"", "/logs", "/temp"}) CreateDirectoryW(Wide(mWork + sub).c_str(), nullptr);
+    for (const char* sub : {"", "/logs", "/temp"}) CreateDirectoryW(WidePath(mWork + sub).c_str(), nullptr);
     const std::string linuxRoot = LinuxPath(root), linuxWork = LinuxPath(mWork);
     if (linuxRoot.empty() || linuxWork.empty()) {
         error = "nginx runs on the Linux side: only under Wine";
@@ -107,13 +73,10 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
     }
 
     for (int attempt = 0; attempt < 5; ++attempt) {
-        int lifelinePort = 0;
-        if (LoopbackSocket(false, mPort) != 0 || mPort == 0) {
-            error = "no free port";
-            return false;
-        }
-        int listener = LoopbackSocket(true, lifelinePort);
-        if (listener < 0) {
+        int listener = -1;
+        mPort = LoopbackPort(-1, listener);
+        const int lifelinePort = mPort != 0 ? LoopbackPort(1, listener) : 0;
+        if (lifelinePort == 0) {
             error = "no free port";
             return false;
         }
@@ -137,7 +100,7 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
                  << "kill -TERM $server\n"
                  << "wait $server\n";
         }
-        std::wstring command = L"/bin/bash \"" + Wide(linuxWork + "/nginx.sh") + L"\"";
+        std::wstring command = L"/bin/bash \"" + WidePath(linuxWork + "/nginx.sh") + L"\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};
@@ -154,14 +117,14 @@ bool NginxServer::Start(const std::string& root, const std::string& workFolder, 
         if (WaitTestSocketReadable(listener, 5000) == 1) mProcess = AcceptTestSocket(listener);
         CloseTestSocket(listener);
         if (mProcess < 0) {
-            error = "the shell that starts nginx did not call back: " + ReadWhole(mWork + "/logs/shell.log");
+            error = "the shell that starts nginx did not call back: " + ReadNativeFile(mWork + "/logs/shell.log");
             return false;
         }
         while (std::chrono::steady_clock::now() < deadline) {
-            if (Accepting(mPort)) return true;
+            if (LoopbackAccepts(mPort)) return true;
             if (WaitTestSocketReadable(int(mProcess), 20) < 0) break; // the shell ended: nginx did
         }
-        error = "nginx did not come up: " + ReadWhole(ErrorLogPath()) + ReadWhole(mWork + "/logs/shell.log");
+        error = "nginx did not come up: " + ReadNativeFile(ErrorLogPath()) + ReadNativeFile(mWork + "/logs/shell.log");
         Stop();
     }
     return false;
@@ -172,8 +135,8 @@ void NginxServer::Stop() {
     CloseTestSocket(int(mProcess));
     mProcess = -1;
     // nginx removes its process id file as it ends; its logs are complete then.
-    const std::wstring pidFile = Wide(mWork + "/nginx.pid");
+    const std::wstring pidFile = WidePath(mWork + "/nginx.pid");
     for (int i = 0; i < 500 && GetFileAttributesW(pidFile.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    for (int i = 0; i < 500 && Accepting(mPort); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && LoopbackAccepts(mPort); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
