@@ -93,8 +93,8 @@ public:
 
     // Called by the export after each update with the high-resolution ticks the whole update
     // took: keeps the longest update without the steps allowed to block (digests of cached
-    // files, unpacking and writing a block, loading and creating the module), which the loader
-    // writes to the trace when it is destroyed.
+    // files, unpacking and writing a block, checking and writing a patched file, loading and
+    // creating the module), which the loader writes to the trace when it is destroyed.
     void NoteUpdateTime(uint64_t ticks);
 
 protected:
