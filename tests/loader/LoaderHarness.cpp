@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include "Source/Common/Base64.h"
 #include "Source/Common/PackageFormat.h"
 #include "Source/Common/StringEncoding.h"
 #include "Source/Platform/File.h"
@@ -161,6 +162,33 @@ int LoaderTest::JournalCount(const std::string& prefix) const {
     for (const std::string& line : Journal())
         count += line.rfind(prefix, 0) == 0 ? 1 : 0;
     return count;
+}
+
+Publisher::Publisher() {
+    Ed25519PublicKey key;
+    EXPECT_TRUE(mKey.Generate() && mKey.GetPublicKey(key));
+    char text[Base64Length(kEd25519KeySize) + 1];
+    Base64Encode(key.bytes, sizeof(key.bytes), text);
+    mPublic = text;
+}
+
+std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey& key, int64_t expires) {
+    PackageSignature signature;
+    EXPECT_TRUE(DescribeSignedHeader(reinterpret_cast<const uint8_t*>(release.mPackage.data()), kSignedHeaderSize,
+                                     signature));
+    signature.mRelease = number;
+    signature.mHasExpiry = expires != 0;
+    signature.mExpires = expires;
+    for (uint32_t i = 0; i < VEXAL_MODULE_COUNT && i < release.mContents.size(); ++i) {
+        const std::string& content = release.mContents[i];
+        if ((signature.mModuleMask >> i) & 1) {
+            EXPECT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
+            signature.mModuleSizes[i] = uint32_t(content.size());
+        }
+    }
+    Buffer output;
+    EXPECT_TRUE(SignPackageSignature(signature, key, output));
+    return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
 }
 
 std::string LoaderTest::ServeGamePackage(const std::vector<TestModule>& extra, uint32_t version) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 #include "Source/Common/PackageBuilder.h"
+#include "Source/Common/PackageSignature.h"
 #include "loader/Loader.h"
 #include "support/HttpTestServer.h"
 #include "support/ScratchFolder.h"
@@ -100,6 +101,22 @@ struct TestModule {
 std::string MakePackage(const std::vector<TestModule>& modules, uint32_t version = 2,
                         PackageHeader* header = nullptr,
                         const std::function<void(PackageBuilder&)>& adjust = nullptr);
+
+// A publisher's signing key, and its public half in base64 as "voakey" takes it.
+struct Publisher {
+    Publisher();
+    Ed25519SecretKey mKey;
+    std::string mPublic;
+};
+
+// A package and the unpacked contents of its entries, by entry index.
+struct Release {
+    std::string mPackage;
+    std::vector<std::string> mContents;
+};
+
+// The signature file of a release as the package tool writes it (no expiry unless told).
+std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey& key, int64_t expires = 0);
 
 class LoaderTest : public ::testing::Test {
 protected:

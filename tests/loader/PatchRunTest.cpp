@@ -1,6 +1,8 @@
 // Updates by patch: an outdated cached file rebuilt from the package's delta file, and every way
 // a delta file can fail, each ending in the block without a wait.
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 
 #include "LoaderHarness.h"
@@ -8,6 +10,7 @@
 #include "Source/Common/Digest.h"
 #include "Source/Common/PackageFormat.h"
 #include "Source/Platform/File.h"
+#include "Source/Platform/WebDownload.h"
 
 namespace {
 
@@ -64,11 +67,14 @@ protected:
         ASSERT_TRUE(WriteNativeFile(Here("data.bin"), mOld));
     }
 
-    // Runs the loader on /pkg to the module's creation; the milliseconds it took.
-    long Run() {
+    // Runs the loader on /pkg, with the settings given before the address, to the module's
+    // creation; the milliseconds it took.
+    long Run(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
         const auto start = std::chrono::steady_clock::now();
         TestLoader loader;
         loader.Set("voatimeout", "1500");
+        for (const auto& [name, value] : settings)
+            loader.Set(name, value);
         loader.Set("voaurl", Url("/pkg"));
         EXPECT_TRUE(Pump(
             loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 20000));
@@ -88,30 +94,56 @@ protected:
 
 } // namespace
 
+// Signed or not, the patched content passes the checks a block's would (in a signed run its
+// signed SHA-256: the patch needs no signature of its own), and the delta file travels like the
+// package, CDN Host header included.
 TEST_F(PatchTest, OutdatedFileIsRebuiltByteExactFromItsPatchAlone) {
     const std::string delta = MakeDelta(mOld, mNew);
-    mServer.Route("/pkg.delta", HttpPlan::Body(delta));
+    Publisher publisher;
+    mServer.Route("/pkg.sig", HttpPlan::Body(Sign({mPackage, {RecordingModuleBytes(), mNew}}, 1, publisher.mKey)));
     // The cached file is still the old one while the patch is asked for.
-    bool untouched = false;
+    std::atomic<bool> untouched{false};
     mServer.Handle("/pkg.delta", [&](const HttpRequest& request, int) {
         if (request.Header("Range") != "bytes=0-31" && request.Header("Range") != "bytes=32-143")
             untouched = ReadNativeFile(Here("data.bin")) == mOld;
         return HttpPlan::Body(delta);
     });
-    Run();
-
-    EXPECT_TRUE(ReadNativeFile(Here("data.bin")) == mNew);
-    EXPECT_TRUE(untouched);
     const uint32_t patchSize = uint32_t(delta.size() - kDeltaPreambleSize - kDeltaRecordSize);
     PackageHeader header;
     ASSERT_TRUE(ReadPackageHeader(reinterpret_cast<const uint8_t*>(mPackage.data()), 1132, header));
-    EXPECT_EQ(mTrace.Count("[Loader] VOB(1) patched: " + std::to_string(patchSize) + " bytes instead of " +
-                           std::to_string(header.modules[1].size)),
-              1);
-    // The preamble, the records, the patch: the index is asked for once, and no block at all.
-    EXPECT_EQ(Ranges("/pkg.delta"), (std::vector<std::string>{"bytes=0-31", "bytes=32-143",
-                                                              "bytes=144-" + std::to_string(delta.size() - 1)}));
-    EXPECT_EQ(Ranges("/pkg"), (std::vector<std::string>{"bytes=0-1131"}));
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> settings;
+    };
+    const std::vector<Case> cases = {
+        {"unsigned", {}},
+        {"signed, through a CDN address",
+         {{"cdnip", "localhost"}, {"voakey", publisher.mPublic}, {"voagame", "testgame"}}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        mTrace.Clear();
+        mServer.ClearLog();
+        untouched = false;
+        ASSERT_TRUE(WriteNativeFile(Here("data.bin"), mOld));
+        Run(each.settings);
+
+        EXPECT_TRUE(ReadNativeFile(Here("data.bin")) == mNew);
+        EXPECT_TRUE(untouched);
+        EXPECT_EQ(mTrace.Count("[Loader] VOB(1) patched: " + std::to_string(patchSize) + " bytes instead of " +
+                               std::to_string(header.modules[1].size)),
+                  1);
+        // The preamble, the records, the patch: the index is asked for once, and no block at all.
+        EXPECT_EQ(Ranges("/pkg.delta"), (std::vector<std::string>{"bytes=0-31", "bytes=32-143",
+                                                                  "bytes=144-" + std::to_string(delta.size() - 1)}));
+        EXPECT_EQ(Ranges("/pkg"), (std::vector<std::string>{"bytes=0-1131"}));
+        for (const HttpRequest& request : mServer.Requests("/pkg.delta"))
+            EXPECT_EQ(request.Header("Host"), mServer.Requests("/pkg")[0].Header("Host"));
+    }
+    EXPECT_TRUE(mTrace.Contains("[Loader] Voa signature accepted: release 1, key 1"));
+    EXPECT_EQ(mServer.Requests("/pkg")[0].Header("Host"), "127.0.0.1");
+    WaitForStoppedTransfers(); // the accepted release is recorded on a worker
+    std::remove((ProfileFolder() + "/vexal/testgame/release").c_str());
 }
 
 TEST_F(PatchTest, EveryFailingDeltaFileEndsInTheBlockWithoutAWait) {
@@ -145,8 +177,17 @@ TEST_F(PatchTest, EveryFailingDeltaFileEndsInTheBlockWithoutAWait) {
         mTrace.Clear();
         mServer.ClearLog();
         ASSERT_TRUE(WriteNativeFile(Here("data.bin"), mOld));
-        mServer.Route("/pkg.delta", each.plan);
+        // Whenever the delta file is asked for, the cached file still holds its old content: the
+        // file a patch starts from is not given up before the patch has failed.
+        std::atomic<int> asked{0}, old{0};
+        mServer.Handle("/pkg.delta", [&, plan = each.plan](const HttpRequest&, int) {
+            old += ReadNativeFile(Here("data.bin")) == mOld ? 1 : 0;
+            ++asked;
+            return plan;
+        });
         const long ms = Run();
+        EXPECT_GT(asked, 0);
+        EXPECT_EQ(old, asked);
         EXPECT_TRUE(ReadNativeFile(Here("data.bin")) == mNew);
         EXPECT_EQ(mTrace.Count(each.line), 1);
         EXPECT_FALSE(mTrace.Contains("patched:"));

@@ -454,24 +454,31 @@ TEST_F(LoaderTest, BlockThatCannotBeWrittenIsKeptAndWrittenAgainWithoutAnotherFe
     EXPECT_EQ(ReadNativeFile(Here("data/level.txt")), level);
 }
 
-// Addresses that can never give the header (an unknown scheme, a 404) are left at once rather
-// than after the header time-out; an address that sends nothing counts as refused at its
-// time-out, so a lone silent address is asked again only after growing waits.
+// Addresses that can never give the header (an unknown scheme, a malformed address, a 401, 403,
+// 404 or 410) are left at once rather than after the header time-out; an address that sends
+// nothing counts as refused at its time-out, so a lone silent address is asked again only after
+// growing waits.
 TEST_F(LoaderTest, AddressesThatCanNeverAnswerAreLeftAtOnceAndTimeOutsAreCountedAsRefusals) {
     ServeGamePackage();
-    mServer.Route("/gone", HttpPlan::Error(404, "gone"));
+    const std::vector<int> answers = {401, 403, 404, 410};
+    for (int status : answers)
+        mServer.Route("/" + std::to_string(status), HttpPlan::Error(status, "never"));
     HttpTestServer closed;
     ASSERT_TRUE(closed.Start());
     const std::string refused = closed.Url("/pkg");
     closed.Stop();
     {
+        std::string urls = refused + "|htp://127.0.0.1/pkg|http://[127.0.0.1/pkg";
+        for (int status : answers)
+            urls += "|" + Url("/" + std::to_string(status));
         TestLoader loader;
         loader.Set("voatimeout", "60000");
-        loader.Set("voaurl", refused + "|htp://127.0.0.1/pkg|" + Url("/gone") + "|" + Url("/pkg"));
+        loader.Set("voaurl", urls + "|" + Url("/pkg"));
         ASSERT_TRUE(Pump(
             loader, [&] { return loader.mState == LoaderStateModuleCreated; }, 10000));
-        EXPECT_EQ(mTrace.Count("[Loader] Voa header address refuses the download: "), 3);
-        EXPECT_EQ(mServer.RequestCount("/gone"), 1u);
+        EXPECT_EQ(mTrace.Count("[Loader] Voa header address refuses the download: "), 7);
+        for (int status : answers)
+            EXPECT_EQ(mServer.RequestCount("/" + std::to_string(status)), 1u) << status;
     }
     mServer.Route("/silent", HttpPlan::Body("never").Silent());
     TestLoader loader;

@@ -7,33 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include "LoaderHarness.h"
-#include "Source/Common/Base64.h"
 #include "Source/Common/Decompress.h"
 #include "Source/Common/PackageSignature.h"
 #include "Source/Platform/File.h"
 #include "Source/Common/PackageFormat.h"
 
 namespace {
-
-struct Publisher {
-    Ed25519SecretKey mKey;
-    std::string mPublic; // base64, as "voakey" takes it
-
-    Publisher() {
-        Ed25519PublicKey key;
-        EXPECT_TRUE(mKey.Generate() && mKey.GetPublicKey(key));
-        char text[Base64Length(kEd25519KeySize) + 1];
-        Base64Encode(key.bytes, sizeof(key.bytes), text);
-        mPublic = text;
-    }
-};
-
-// A package and the unpacked contents of its entries, by entry index.
-struct Release {
-    std::string mPackage;
-    std::vector<std::string> mContents;
-};
 
 Release MakeRelease(const std::vector<TestModule>& modules,
                     const std::function<void(PackageBuilder&)>& adjust = nullptr) {
@@ -42,26 +23,6 @@ Release MakeRelease(const std::vector<TestModule>& modules,
     for (const TestModule& module : modules)
         release.mContents.push_back(module.content);
     return release;
-}
-
-// The signature file of a release as the package tool writes it.
-std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey& key, int64_t expires = 0) {
-    PackageSignature signature;
-    EXPECT_TRUE(DescribeSignedHeader(reinterpret_cast<const uint8_t*>(release.mPackage.data()), kSignedHeaderSize,
-                                     signature));
-    signature.mRelease = number;
-    signature.mHasExpiry = expires != 0;
-    signature.mExpires = expires;
-    for (uint32_t i = 0; i < VEXAL_MODULE_COUNT && i < release.mContents.size(); ++i) {
-        const std::string& content = release.mContents[i];
-        if ((signature.mModuleMask >> i) & 1) {
-            EXPECT_TRUE(ComputeSha256(content.data(), content.size(), signature.mModules[i]));
-            signature.mModuleSizes[i] = uint32_t(content.size());
-        }
-    }
-    Buffer output;
-    EXPECT_TRUE(SignPackageSignature(signature, key, output));
-    return std::string(reinterpret_cast<const char*>(output.GetData()), output.GetSize());
 }
 
 std::string ReleaseFile() {
@@ -380,6 +341,35 @@ TEST_F(SignedRunTest, AnotherGameOfThePublisherIsRefusedOnceTheGameIsPinned) {
     // With "voagame" the folder's record is neither needed nor written.
     WaitForStoppedTransfers();
     EXPECT_FALSE(FileExists(WideText(Here("vexal-game"))));
+
+    // A record that cannot be read pins nothing and is reported at every run; it is written anew,
+    // which a folder in its place prevents, and that is said at every run too.
+    ASSERT_TRUE(std::filesystem::create_directory(Here("vexal-game")));
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        mTrace.Clear();
+        {
+            TestLoader loader;
+            loader.Set("voakey", mPublisher.mPublic);
+            loader.Set("voaurl", Url("/b.vpk"));
+            ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+        }
+        WaitForStoppedTransfers();
+        EXPECT_EQ(mTrace.Count("[Loader] Game record damaged, not used: "), 1);
+        EXPECT_EQ(mTrace.Count("[Loader] Accepted game testgame not recorded: "), 1);
+    }
+    ASSERT_TRUE(std::filesystem::remove(Here("vexal-game")));
+    ASSERT_TRUE(WriteNativeFile(Here("vexal-game"), "studio/game\n"));
+    mTrace.Clear();
+    {
+        TestLoader loader;
+        loader.Set("voakey", mPublisher.mPublic);
+        loader.Set("voaurl", Url("/b.vpk"));
+        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
+    }
+    WaitForStoppedTransfers();
+    EXPECT_EQ(mTrace.Count("[Loader] Game record damaged, not used: "), 1);
+    EXPECT_EQ(ReadNativeFile(Here("vexal-game")), "testgame\n");
 }
 
 // A block whose declared unpacked size is not the signed size is refused before it is unpacked,
