@@ -1,5 +1,6 @@
 // The demo run end to end: a cold run that downloads the package and hands the window to the
-// game, a warm run that fetches nothing but the header, screenshots that show something.
+// game, a warm run that fetches nothing but the header, an update rebuilt from a patch, and
+// screenshots that show something.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -38,6 +40,7 @@ struct PackageRequests {
     int mHeader = 0;
     int mBlocks = 0;
     long mBlockBytes = 0;
+    int mDelta = 0; // ranges of the package's delta file
 };
 
 PackageRequests CountPackageRequests(const std::string& logPath) {
@@ -46,6 +49,10 @@ PackageRequests CountPackageRequests(const std::string& logPath) {
         std::istringstream fields(line);
         std::string msec, status, bytes, method, uri, range;
         fields >> msec >> status >> bytes >> method >> uri >> range;
+        if (uri.size() > 10 && uri.compare(uri.size() - 10, 10, ".vpk.delta") == 0 && status == "206") {
+            ++counts.mDelta;
+            continue;
+        }
         if (uri.size() < 4 || uri.compare(uri.size() - 4, 4, ".vpk") != 0 || status != "206") continue;
         if (range == "\"bytes=0-1131\"") {
             ++counts.mHeader;
@@ -122,6 +129,18 @@ TEST(Demo, ColdRunHandsOverWarmRunFetchesNoBlockScreenshotsShowTheRun) {
     PackageRequests warm = CountPackageRequests(kWork + "/logs/run2-access.log");
     EXPECT_EQ(warm.mHeader, 1);
     EXPECT_EQ(warm.mBlocks, 0);
+    EXPECT_EQ(warm.mDelta, 0);
+    // The third run, after a release that changed the world data, rebuilt that file from its
+    // patch: the delta file's preamble, records and patch, and no block at all.
+    PackageRequests update = CountPackageRequests(kWork + "/logs/run3-access.log");
+    EXPECT_EQ(update.mHeader, 1);
+    EXPECT_EQ(update.mBlocks, 0);
+    EXPECT_EQ(update.mDelta, 3);
+    std::smatch patched;
+    ASSERT_TRUE(std::regex_search(run.mOutput, patched,
+                                  std::regex("\\n  patched: VOB\\(1\\) ([0-9]+) bytes instead of a block of ([0-9]+) ")))
+        << run.mOutput;
+    EXPECT_LT(std::stol(patched[1]) * 10, std::stol(patched[2])) << patched[0];
 
     // The loading screen at two points, the game after the hand-off, the game of the warm run.
     for (const char* shot : {"loading-30.png", "loading-80.png", "game.png", "warm-game.png"}) {
