@@ -63,6 +63,9 @@ int _VexalCreate(VexalWindow window, void*, void*, void*, uint32_t runMode) {
 int _VexalDelete(VexalWindow window) {
     StopWindowTimer(window, kTimerId);
     delete CurrentLoader();
+    // The transfers of an earlier run that have ended since are freed now, not at the next stop
+    // or at unload: a host that keeps the library between games keeps nothing of theirs.
+    FreeEndedTransfers();
     return SetThreadSlotValue(gLoaderSlot, _null) ? 1 : 0;
 }
 

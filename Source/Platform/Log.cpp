@@ -12,6 +12,7 @@
 #include "Source/Platform/Console.h"
 #include "Source/Platform/DebugOutput.h"
 #include "Source/Platform/File.h"
+#include "Source/Platform/ProcessLock.h"
 
 namespace {
 
@@ -48,8 +49,8 @@ Channel gTrace = {_null, _null};
 Channel gError = {_null, _null};
 RepeatFold gTraceFold = {{0}, false, 0, 0};
 RepeatFold gErrorFold = {{0}, false, 0, 0};
-std::mutex gTraceLock;
-std::mutex gErrorLock;
+ProcessLock gTraceLock;
+ProcessLock gErrorLock;
 uint32_t (*gLogClock)() = _null;
 // The files opened for the channels by OpenLogFiles; open until the next OpenLogFiles or
 // CloseLogFiles.
@@ -101,14 +102,14 @@ void EndRepeats(const Channel& channel, RepeatFold& fold) {
     fold.mHasLast = false;
 }
 
-void Emit(Channel& channel, RepeatFold& fold, std::mutex& lock, const WideChar* format, va_list arguments) {
+void Emit(Channel& channel, RepeatFold& fold, ProcessLock& lock, const WideChar* format, va_list arguments) {
     if (!kEnabled) return;
     WideChar message[kMessageUnits];
     // Names from a package or a server reach many lines: none may act on the terminal or the
     // log reader that shows it.
     FormatPrintableIntoV(message, kMessageUnits, format, arguments);
     const uint32_t now = LogClock();
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<ProcessLock> guard(lock);
     // The files, the console and the debugger output fold; a sink of a tool or a test of its own
     // hears every line it is sent.
     if (channel.mSink != _null && channel.mSink != FileLogSink && channel.mSink != ConsoleLogSink) {
@@ -129,9 +130,9 @@ void Emit(Channel& channel, RepeatFold& fold, std::mutex& lock, const WideChar* 
 
 // Closes the file a channel had from an earlier OpenLogFiles; a channel writing to it goes to
 // the debugger output.
-void CloseChannelFile(Channel& channel, RepeatFold& fold, std::mutex& lock, File*& file) {
+void CloseChannelFile(Channel& channel, RepeatFold& fold, ProcessLock& lock, File*& file) {
     if (file == _null) return;
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<ProcessLock> guard(lock);
     if (channel.mContext == file) {
         EndRepeats(channel, fold);
         channel = {_null, _null};
@@ -142,7 +143,7 @@ void CloseChannelFile(Channel& channel, RepeatFold& fold, std::mutex& lock, File
 
 // Closes the channel's earlier file and creates the new one; the channel goes to the new file,
 // or to the debugger output when the old file was its sink.
-void ReopenChannel(Channel& channel, RepeatFold& fold, std::mutex& lock, File*& file, const WideChar* path) {
+void ReopenChannel(Channel& channel, RepeatFold& fold, ProcessLock& lock, File*& file, const WideChar* path) {
     CloseChannelFile(channel, fold, lock, file);
     File* created = new (std::nothrow) File();
     if (created == _null) return;
@@ -153,7 +154,7 @@ void ReopenChannel(Channel& channel, RepeatFold& fold, std::mutex& lock, File*& 
     static const uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
     created->Write(kByteOrderMark, sizeof(kByteOrderMark));
     file = created;
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<ProcessLock> guard(lock);
     EndRepeats(channel, fold);
     channel = {FileLogSink, created};
 }
@@ -178,8 +179,8 @@ void LogError(const WideChar* format, ...) {
 }
 
 bool LogChannelsShared() {
-    std::lock_guard<std::mutex> traceGuard(gTraceLock);
-    std::lock_guard<std::mutex> errorGuard(gErrorLock);
+    std::lock_guard<ProcessLock> traceGuard(gTraceLock);
+    std::lock_guard<ProcessLock> errorGuard(gErrorLock);
     return gTrace.mSink == gError.mSink && gTrace.mContext == gError.mContext;
 }
 
@@ -245,11 +246,11 @@ void SetupLogChannels() {
 
 void SetLogSinks(LogSink traceSink, void* traceContext, LogSink errorSink, void* errorContext) {
     {
-        std::lock_guard<std::mutex> guard(gTraceLock);
+        std::lock_guard<ProcessLock> guard(gTraceLock);
         EndRepeats(gTrace, gTraceFold);
         gTrace = {traceSink, traceContext};
     }
-    std::lock_guard<std::mutex> guard(gErrorLock);
+    std::lock_guard<ProcessLock> guard(gErrorLock);
     EndRepeats(gError, gErrorFold);
     gError = {errorSink, errorContext};
 }

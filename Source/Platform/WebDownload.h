@@ -74,8 +74,8 @@ WorkerThread* StartDownload(std::atomic<float>* progress, const WideChar* url, B
 //  - Ending: every transfer ends with TakeTransferBody (success) or StopTransfer (any time).
 //    Neither waits: a stopped transfer notices the stop at libcurl's next progress callback
 //    (within about a second), then frees its body, its request and its reference on the handle
-//    on its own thread; its worker is freed at a later stop or by WaitForStoppedTransfers. The
-//    pointer is gone once either call returned.
+//    on its own thread; its worker is freed at a later stop, by FreeEndedTransfers once it has
+//    ended, or by WaitForStoppedTransfers. The pointer is gone once either call returned.
 //  - Handle: the same handle may carry the next transfer at once and may be given up
 //    (DestroyWebHandle) at once. A stopped transfer keeps it alive until it lets go; an attempt
 //    that finds its easy handle still in use transfers on an easy handle of its own, with the
@@ -107,6 +107,8 @@ int32_t GetTransferFailures(const WebTransfer* transfer);
 bool TakeTransferBody(WebTransfer* transfer, Buffer& body, int64_t* resourceLength = _null);
 // Ends the transfer without waiting for it (see the contract). None is ignored.
 void StopTransfer(WebTransfer* transfer);
+// Frees the workers of stopped transfers and probes that have ended; waits for none.
+void FreeEndedTransfers();
 // Waits until every stopped transfer and probe has let go and its worker has ended. Blocks for
 // up to a second per transfer still inside libcurl. Not from a worker's thread.
 void WaitForStoppedTransfers();

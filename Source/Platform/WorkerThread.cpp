@@ -9,6 +9,7 @@
 
 #include "Common/Queue.h"
 #include "Source/Platform/NativeThread.h"
+#include "Source/Platform/ProcessLock.h"
 
 #include <vector>
 
@@ -23,7 +24,7 @@ constexpr int32_t kStopRequest = -1;
 // own joins what is left when the program (or this library) goes away. Kept out of the heap so
 // that a library unloaded by its host leaves nothing behind.
 struct ReleasedWorkers {
-    std::mutex mLock;
+    ProcessLock mLock;
     std::vector<WorkerThread*> mWorkers;
 };
 
@@ -143,7 +144,7 @@ void ReapReleased(bool wait) {
     if (policy == kNativeFreeEndedOnly) wait = false;
     std::vector<WorkerThread*> ended;
     {
-        std::lock_guard<std::mutex> guard(Released().mLock);
+        std::lock_guard<ProcessLock> guard(Released().mLock);
         std::vector<WorkerThread*>& workers = Released().mWorkers;
         for (size_t i = 0; i < workers.size();) {
             if (wait || HasStopped(workers[i])) {
@@ -160,7 +161,7 @@ void ReapReleased(bool wait) {
     if (wait) {
         // Everything is joined (the library or the program is going away): give the list's
         // storage back as well.
-        std::lock_guard<std::mutex> guard(Released().mLock);
+        std::lock_guard<ProcessLock> guard(Released().mLock);
         if (Released().mWorkers.empty()) std::vector<WorkerThread*>().swap(Released().mWorkers);
     }
 }
@@ -214,7 +215,7 @@ void ReleaseWorker(WorkerThread* worker) {
     RequestStop(worker);
     bool added = false;
     {
-        std::lock_guard<std::mutex> guard(Released().mLock);
+        std::lock_guard<ProcessLock> guard(Released().mLock);
         try {
             Released().mWorkers.push_back(worker);
             added = true;
@@ -225,6 +226,8 @@ void ReleaseWorker(WorkerThread* worker) {
     if (!added) DestroyWorker(worker);
     ReapReleased(false);
 }
+
+void FreeEndedWorkers() { ReapReleased(false); }
 
 void WaitForReleasedWorkers() { ReapReleased(true); }
 

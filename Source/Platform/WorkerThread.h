@@ -44,6 +44,10 @@ void DestroyWorker(WorkerThread* worker);
 // worker must not be used afterwards. None is ignored. Call from any thread but the worker's.
 void ReleaseWorker(WorkerThread* worker);
 
+// Frees the released workers whose threads have already ended, without waiting for the others.
+// Until then an ended worker still holds its thread's handle and its locks' system objects.
+void FreeEndedWorkers();
+
 // Waits until the thread of every released worker has ended and frees them. Call before the code
 // those threads run goes away (the library's unload); any thread but a worker's own.
 void WaitForReleasedWorkers();

@@ -559,4 +559,6 @@ void StopTransfer(WebTransfer* transfer) {
     ReleaseTransfer(transfer);
 }
 
+void FreeEndedTransfers() { FreeEndedWorkers(); }
+
 void WaitForStoppedTransfers() { WaitForReleasedWorkers(); }
