@@ -54,6 +54,10 @@ __attribute__((destructor)) void DetachLibrary() {
 extern "C" {
 
 int _VexalCreate(VexalWindow window, void*, void*, void*, uint32_t runMode) {
+    // The transfers an earlier game stopped have had time to end: they are freed now, not at the
+    // next stop or at unload, so a host that keeps the library between games keeps nothing of
+    // theirs. (A delete frees the ended ones as it stops its own.)
+    FreeEndedTransfers();
     Vexal3DLoader* loader = new (std::nothrow) Vexal3DLoader_Flash(window, runMode);
     SetThreadSlotValue(gLoaderSlot, loader);
     StartWindowTimer(window, kTimerId, kTimerPeriodMs);
@@ -63,9 +67,6 @@ int _VexalCreate(VexalWindow window, void*, void*, void*, uint32_t runMode) {
 int _VexalDelete(VexalWindow window) {
     StopWindowTimer(window, kTimerId);
     delete CurrentLoader();
-    // The transfers of an earlier run that have ended since are freed now, not at the next stop
-    // or at unload: a host that keeps the library between games keeps nothing of theirs.
-    FreeEndedTransfers();
     return SetThreadSlotValue(gLoaderSlot, _null) ? 1 : 0;
 }
 

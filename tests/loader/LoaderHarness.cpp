@@ -164,6 +164,8 @@ int LoaderTest::JournalCount(const std::string& prefix) const {
     return count;
 }
 
+std::string ReleaseFile() { return ProfileFolder() + "/vexal/testgame/release"; }
+
 Publisher::Publisher() {
     Ed25519PublicKey key;
     EXPECT_TRUE(mKey.Generate() && mKey.GetPublicKey(key));

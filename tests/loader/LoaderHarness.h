@@ -118,6 +118,9 @@ struct Release {
 // The signature file of a release as the package tool writes it (no expiry unless told).
 std::string Sign(const Release& release, uint32_t number, const Ed25519SecretKey& key, int64_t expires = 0);
 
+// The release record of the test game "testgame" in the profile folder.
+std::string ReleaseFile();
+
 class LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override;

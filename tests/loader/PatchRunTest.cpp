@@ -143,7 +143,7 @@ TEST_F(PatchTest, OutdatedFileIsRebuiltByteExactFromItsPatchAlone) {
     EXPECT_TRUE(mTrace.Contains("[Loader] Voa signature accepted: release 1, key 1"));
     EXPECT_EQ(mServer.Requests("/pkg")[0].Header("Host"), "127.0.0.1");
     WaitForStoppedTransfers(); // the accepted release is recorded on a worker
-    std::remove((ProfileFolder() + "/vexal/testgame/release").c_str());
+    std::remove(ReleaseFile().c_str());
 }
 
 TEST_F(PatchTest, EveryFailingDeltaFileEndsInTheBlockWithoutAWait) {

@@ -25,10 +25,6 @@ Release MakeRelease(const std::vector<TestModule>& modules,
     return release;
 }
 
-std::string ReleaseFile() {
-    return ProfileFolder() + "/vexal/testgame/release";
-}
-
 class SignedRunTest : public LoaderTest {
 protected:
     void SetUp() override {
@@ -317,13 +313,21 @@ TEST_F(SignedRunTest, AnotherGameOfThePublisherIsRefusedOnceTheGameIsPinned) {
                                            {"level.dat", "other level"}},
                                           [](PackageBuilder& builder) { builder.SetCacheName(u"othergame"); });
     Serve("/a.vpk", otherGame.mPackage, Sign(otherGame, 1, mPublisher.mKey));
-    {
-        TestLoader loader;
-        loader.Set("voakey", mPublisher.mPublic);
-        loader.Set("voaurl", Url("/b.vpk"));
-        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
-    }
-    WaitForStoppedTransfers(); // the game is recorded on a worker
+    // A signed run of this game, unpinned, to its module; the folder's record is written on a
+    // worker, which has ended on return.
+    const auto runThisGame = [&] {
+        mTrace.Clear();
+        bool created = false;
+        {
+            TestLoader loader;
+            loader.Set("voakey", mPublisher.mPublic);
+            loader.Set("voaurl", Url("/b.vpk"));
+            created = Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; });
+        }
+        WaitForStoppedTransfers();
+        return created;
+    };
+    ASSERT_TRUE(runThisGame());
     EXPECT_EQ(ReadNativeFile(Here("vexal-game")), "testgame\n");
     for (const char* pin : {"", "testgame"}) {
         SCOPED_TRACE(pin);
@@ -347,27 +351,13 @@ TEST_F(SignedRunTest, AnotherGameOfThePublisherIsRefusedOnceTheGameIsPinned) {
     ASSERT_TRUE(std::filesystem::create_directory(Here("vexal-game")));
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
-        mTrace.Clear();
-        {
-            TestLoader loader;
-            loader.Set("voakey", mPublisher.mPublic);
-            loader.Set("voaurl", Url("/b.vpk"));
-            ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
-        }
-        WaitForStoppedTransfers();
+        ASSERT_TRUE(runThisGame());
         EXPECT_EQ(mTrace.Count("[Loader] Game record damaged, not used: "), 1);
         EXPECT_EQ(mTrace.Count("[Loader] Accepted game testgame not recorded: "), 1);
     }
     ASSERT_TRUE(std::filesystem::remove(Here("vexal-game")));
     ASSERT_TRUE(WriteNativeFile(Here("vexal-game"), "studio/game\n"));
-    mTrace.Clear();
-    {
-        TestLoader loader;
-        loader.Set("voakey", mPublisher.mPublic);
-        loader.Set("voaurl", Url("/b.vpk"));
-        ASSERT_TRUE(Pump(loader, [&] { return loader.mState == LoaderStateModuleCreated; }));
-    }
-    WaitForStoppedTransfers();
+    ASSERT_TRUE(runThisGame());
     EXPECT_EQ(mTrace.Count("[Loader] Game record damaged, not used: "), 1);
     EXPECT_EQ(ReadNativeFile(Here("vexal-game")), "testgame\n");
 }

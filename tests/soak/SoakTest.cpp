@@ -180,7 +180,7 @@ TEST_F(Soak, RunsAlternatingColdAndWarmCachesLeaveNothingBehind) {
 
         ASSERT_TRUE(StartServer(mServer->Port()));
         // The run's stopped transfers end on threads of their own a moment after the delete, and
-        // the library frees their workers at its next delete: once their threads have ended, a
+        // the library frees their workers at its next create: once their threads have ended, a
         // create and a delete with nothing asked (a host opening the next game and closing it
         // again) leave only what the runs kept.
         const int threads = Settled(Threads, run + 1 > warmUp ? threadsBase : threadsIdle);
